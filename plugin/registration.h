@@ -1,0 +1,18 @@
+// Process-wide state that registration leaves behind.
+#pragma once
+
+#include "udm_interface.h"
+
+namespace vcswitch {
+
+struct HostCallbacks {
+    MessageCallback message = nullptr;
+    ExpressionCallback expression = nullptr;
+};
+
+HostCallbacks& hostCallbacks();
+
+// This library's own module handle, kept when the library is loaded.
+HINSTANCE moduleHandle();
+
+}  // namespace vcswitch
