@@ -2,6 +2,8 @@
 
 #include <muParser.h>
 
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -13,31 +15,42 @@ namespace udmhost {
 
 namespace {
 
-// muparser asks this wherever a value may start. Signs stay operators, so
-// that -2^2 keeps its usual meaning.
-int spiceLiteral(const mu::char_type* text, int* position, mu::value_type* value) {
-    const char* rest = text + *position;
-    if (*rest == '+' || *rest == '-') return 0;
-    size_t consumed = 0;
-    const auto number = parseSpiceNumber(std::string_view(rest, std::strlen(rest)), &consumed);
-    if (!number || consumed == 0) return 0;
-    *position += static_cast<int>(consumed);
-    *value = *number;
-    return 1;
-}
+bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
 
 }  // namespace
 
-void acceptSpiceNumbers(mu::Parser& parser) { parser.AddValIdent(spiceLiteral); }
+std::string rewriteSpiceNumbers(std::string_view expression) {
+    std::string result;
+    result.reserve(expression.size());
+    size_t at = 0;
+    while (at < expression.size()) {
+        const char c = expression[at];
+        const bool startsNumber =
+            (std::isdigit(static_cast<unsigned char>(c)) != 0 ||
+             (c == '.' && at + 1 < expression.size() && std::isdigit(static_cast<unsigned char>(expression[at + 1])) != 0)) &&
+            (at == 0 || !isNameChar(expression[at - 1]));
+        size_t consumed = 0;
+        const auto number = startsNumber ? parseSpiceNumber(expression.substr(at), &consumed) : std::nullopt;
+        if (!number || consumed == 0) {
+            result += c;
+            ++at;
+            continue;
+        }
+        char buffer[32];
+        const auto written = std::to_chars(buffer, buffer + sizeof buffer, *number);
+        result.append(buffer, written.ptr);
+        at += consumed;
+    }
+    return result;
+}
 
 double evaluateConstant(std::string_view expression, const std::map<std::string, double>& params) {
     mu::Parser parser;
-    acceptSpiceNumbers(parser);
     // DefineVar wants addresses that live as long as the parser.
     std::map<std::string, double> values = params;
     try {
         for (auto& [name, value] : values) parser.DefineVar(name, &value);
-        parser.SetExpr(lowerCase(expression));
+        parser.SetExpr(rewriteSpiceNumbers(lowerCase(expression)));
         const double result = parser.Eval();
         if (!std::isfinite(result)) throw std::runtime_error("the value is not finite");
         return result;

@@ -6,14 +6,12 @@
 #include <string>
 #include <string_view>
 
-namespace mu {
-class Parser;
-}
-
 namespace udmhost {
 
-// Lets `parser` read SPICE numbers ("1meg", "4.7k", "10uF") as literals.
-void acceptSpiceNumbers(mu::Parser& parser);
+// The expression with every SPICE number ("1meg", "4.7k", "10uF") written
+// as a plain decimal number, which the expression evaluator reads. Names
+// that contain digits ("r1", "x_2k") are left alone.
+std::string rewriteSpiceNumbers(std::string_view expression);
 
 // Evaluates `expression` (case-insensitive) with the given parameters, names
 // in lower case. Throws std::runtime_error with the evaluator's explanation.
