@@ -23,7 +23,7 @@ std::vector<std::vector<double>> ngspicePrint(const std::filesystem::path& raw, 
     const auto script = dir / "load.sp";
     std::ofstream(script) << "* load\n.control\nset numdgt=15\nset width=400\nset height=100000\nload " << raw.string() << "\nprint " << vectors
                           << "\n.endc\n.end\n";
-    const std::string command = "ngspice -b " + script.string() + " 2>&1";
+    const std::string command = "ngspice -b " + script.string() + " 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return {};
     std::string output;
