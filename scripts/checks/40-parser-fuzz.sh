@@ -12,7 +12,8 @@ mkdir -p "$out/corpus"
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror \
   -Imodel -Itests/parser \
-  model/value_parser.cpp tests/parser/parser_properties.cpp tests/parser/value_parser_fuzz.cpp \
+  model/value_parser.cpp tests/parser/parser_properties.cpp tests/parser/fuzz_text.cpp \
+  tests/parser/value_parser_fuzz.cpp \
   -o "$out/value_parser_fuzz"
 
 # New inputs go to the build tree; the stored seeds are only read.

@@ -2,16 +2,14 @@
 // over a fixed stream of generated texts, shaped like numbers with units.
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cinttypes>
-#include <cstdio>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
-#include <vector>
 
+#include "fuzz_text.h"
 #include "parser_properties.h"
 
 namespace {
@@ -23,7 +21,9 @@ TEST(ValueParserProperties, HoldOnTheStoredFuzzCorpus) {
     for (const auto& entry : std::filesystem::directory_iterator(PARSER_FUZZ_CORPUS)) {
         std::ifstream in(entry.path(), std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(checkParserProperties(bytes.c_str()), "") << entry.path();
+        const std::string text = parsertest::textFromFuzzInput(
+            reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        EXPECT_EQ(checkParserProperties(text.c_str()), "") << entry.path();
         ++files;
     }
     EXPECT_GT(files, 10);
@@ -62,14 +62,9 @@ private:
     }
 
     std::string formattedDouble() {
-        std::uniform_int_distribution<uint64_t> bits;
-        const double d = std::bit_cast<double>(bits(rng_));
-        static const char* const kFormats[] = {"%.17g", "%.3g", "%a", "%.0f", "%g"};
-        static const char* const kTails[] = {"", "", "f", "p", "n", "u", "m", "k", "g", "t",
-                                             "K", "G", "x", " ", "  k", "M "};
-        char buf[512];
-        std::snprintf(buf, sizeof buf, oneOf(kFormats), d);
-        return std::string(pick(3) == 0 ? " " : "") + buf + oneOf(kTails);
+        uint8_t input[parsertest::kStructuredSize] = {parsertest::kStructuredInput};
+        for (size_t i = 1; i < sizeof input; ++i) input[i] = static_cast<uint8_t>(pick(256));
+        return parsertest::textFromFuzzInput(input, sizeof input);
     }
 
     std::string bytes() {
