@@ -98,12 +98,14 @@ size_t editDistance(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::string closestName(const std::string& name, const std::vector<std::string>& candidates) {
+    // Close means at most a third of the name changed (one edit for short
+    // names), and never the whole name.
     std::string best;
-    size_t bestDistance = std::max<size_t>(2, name.size() / 3) + 1;
+    size_t bestDistance = std::max<size_t>(1, name.size() / 3) + 1;
     const std::string lower = lowerCase(name);
     for (const std::string& candidate : candidates) {
         const size_t distance = editDistance(lower, lowerCase(candidate));
-        if (distance < bestDistance) {
+        if (distance < bestDistance && distance < name.size()) {
             best = candidate;
             bestDistance = distance;
         }
