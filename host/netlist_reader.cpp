@@ -155,8 +155,9 @@ void readPlugIn(Context& context, const LogicalLine& line) {
     if (const auto earlier = context.pluginsByName.find(key); earlier != context.pluginsByName.end())
         throw NetlistError(name.where, "plug-in " + name.text + " is already defined at line " +
                                            std::to_string(earlier->second.where.line));
+    // A path given on the command line is relative to the working folder.
     if (const auto replaced = context.pluginPaths->find(key); replaced != context.pluginPaths->end())
-        path = replaced->second;
+        path = std::filesystem::absolute(replaced->second).string();
     std::filesystem::path resolved(path);
     if (resolved.is_relative()) resolved = std::filesystem::path(context.folder) / resolved;
     PlugInInfo info;
