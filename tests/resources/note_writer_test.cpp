@@ -1,7 +1,6 @@
-// Encoding of texts to Windows-1252 and the layout of the resource notes.
+// Encoding of texts to Windows-1252 for the resource notes.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <stdexcept>
 
 #include "note_writer.h"
@@ -30,32 +29,6 @@ TEST(Windows1252, RefusesCharactersOutsideTheCodePageAndMalformedUtf8) {
     EXPECT_FALSE(toWindows1252("\xBC"));              // lone continuation byte
     EXPECT_FALSE(toWindows1252("\xC0\xBC"));          // overlong form of '<'
     EXPECT_FALSE(toWindows1252("\xED\xA0\x80"));      // surrogate
-}
-
-uint32_t word32(const std::vector<uint8_t>& bytes, std::size_t at) {
-    uint32_t v;
-    std::memcpy(&v, bytes.data() + at, sizeof v);
-    return v;
-}
-
-TEST(ResourceNotes, StringTableAndVersionNotesFollowTheElfNoteLayout) {
-    const auto script = udm::rc::parseResourceScript(
-        "LANGUAGE 7,1\nSTRINGTABLE BEGIN 300 \"f\xC3\xBCnf\" END\n"
-        "1 VERSIONINFO FILEVERSION 1,2,3,4 PRODUCTVERSION 5,6,7,8 BEGIN END");
-    const auto bytes = udm::rc::buildResourceNotes(script);
-    // string note: header, "UDM\0", language, id, length, 4 text bytes, padding
-    const std::vector<uint8_t> strings = {4, 0, 0, 0, 10, 0, 0, 0, 1, 0, 0, 0, 'U', 'D', 'M', 0,
-                                          0x07, 0x04, 0x2C, 0x01, 4, 0, 'f', 0xFC, 'n', 'f', 0, 0};
-    ASSERT_GE(bytes.size(), strings.size());
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(strings.size())), strings);
-    // version note: header, owner, eight 16-bit numbers, no comments
-    const std::size_t v = strings.size();
-    ASSERT_EQ(bytes.size(), v + 16 + 16);
-    EXPECT_EQ(word32(bytes, v), 4u);
-    EXPECT_EQ(word32(bytes, v + 4), 16u);
-    EXPECT_EQ(word32(bytes, v + 8), 2u);
-    EXPECT_EQ(bytes[v + 16], 1);
-    EXPECT_EQ(bytes[v + 30], 8);
 }
 
 TEST(ResourceNotes, EmptyScriptGivesNoNotesAndUnencodableTextIsAnError) {
