@@ -1,5 +1,6 @@
 #include "rc_script.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <set>
@@ -107,7 +108,7 @@ private:
             const auto name = rest.substr(0, name_end);
             if (name.empty() || !isIdentStart(name[0])) throw ScriptError(line, "#define without a name");
             const auto value = trimmed(rest.substr(name_end));
-            macros_[std::string(name)] = {std::string(value), line};
+            macros_[std::string(name)] = std::string(value);
         } else if (word == "pragma") {
             if (rest != "code_page(65001)") throw ScriptError(line, "only #pragma code_page(65001) is understood");
         } else {
@@ -182,7 +183,7 @@ private:
         std::set<std::string> seen;
         while (macros_.count(name) != 0) {  // a macro stands for a number or another macro
             if (!seen.insert(name).second) throw ScriptError(line, "recursive macro " + name);
-            const auto& value = macros_[name].first;
+            const std::string value = macros_.at(name);
             if (!value.empty() && std::isdigit(static_cast<unsigned char>(value[0])) != 0) {
                 Lexer inner(value);
                 inner.line_ = line;
@@ -200,7 +201,7 @@ private:
     std::string_view s_;
     std::size_t pos_ = 0;
     int line_ = 1;
-    std::map<std::string, std::pair<std::string, int>> macros_;
+    std::map<std::string, std::string> macros_;  // name to its replacement text
 };
 
 uint16_t languageId(uint32_t primary, uint32_t sub, int line) {
