@@ -26,6 +26,9 @@ const PlugInCase kPlugIns[] = {
 
 class Oscillation : public ::testing::TestWithParam<PlugInCase> {
 protected:
+    void SetUp() override {
+        if (!simtest::hasCatalogue(GetParam().path)) GTEST_SKIP() << GetParam().name << " lists no catalogue yet";
+    }
     udmhost::SimulationOutput run(const std::string& definition, const std::string& solver = "klu") {
         auto b = Oscillator::circuit(GetParam().path, definition);
         b.circuit().options.solver = solver;
