@@ -42,7 +42,7 @@ Run run(udmhost::Circuit& c) {
 
 TEST(PlugInDriver, ExpressionParametersGiveTheSameRunAsNumbers) {
     for (const auto& [path, numeric, expression] :
-         {std::tuple{VCSWITCH_PLUGIN_PATH, "1,1e9,2.5,0.5,0", "1,{2*rbase},2.5,0.5,0"},
+         {std::tuple{VCSWITCH_PLUGIN_PATH, "1,1e9,2.5,0.5,0", "1,2*rbase,2.5,0.5,0"},
           std::tuple{PROBE_PLUGIN_PATH, "1,1e9,2.5,0.5,0,-1", "1,2*rbase,2.5,0.5,0,-1"}}) {
         if (!simtest::hasCatalogue(path)) continue;
         auto plain = Oscillator::circuit(path, numeric, 3e-3);
