@@ -16,12 +16,12 @@ wineserver=$(command -v wineserver || true)
 common=(-DUDM_WERROR=ON -DUDM_BUILD_HOST=OFF -DUDM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Release)
 
 echo "--- 64-bit DLL and test programs"
-cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
+cmake --no-warn-unused-cli -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" "${common[@]}" >/dev/null
 cmake --build build-win64 -j "$jobs"
 
 echo "--- 32-bit DLL (built and inspected; it cannot run here)"
-cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
+cmake --no-warn-unused-cli -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
   -DUDM_BUILD_TESTS=OFF "${common[@]}" >/dev/null
 cmake --build build-win32 -j "$jobs"
 
