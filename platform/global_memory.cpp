@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -94,6 +95,7 @@ extern "C" {
 
 HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
     void* data = nullptr;
+    if (bytes > static_cast<size_t>(PTRDIFF_MAX)) return nullptr;  // no object can be that large
     if (bytes != 0) {
         data = (flags & GMEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
         if (data == nullptr) return nullptr;

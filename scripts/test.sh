@@ -17,6 +17,9 @@ run_suite() {  # name, build dir, extra cmake arguments...
 }
 
 run_suite "tests" build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Allocation-failure tests need malloc to fail rather than abort.
+export ASAN_OPTIONS="allocator_may_return_null=1:detect_leaks=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 run_suite "tests under ASan+UBSan" build/sanitize -DCMAKE_BUILD_TYPE=Debug -DUDM_SANITIZE=ON -DUDM_BUILD_BENCH=OFF
 
 for check in scripts/checks/*.sh; do
