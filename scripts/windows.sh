@@ -13,6 +13,23 @@ wineserver=$(command -v wineserver || true)
 [[ -n "$wineserver" ]] || wineserver=/usr/lib/wine/wineserver
 [[ -x "$wine" ]] || { echo "windows.sh: wine64 not found (apt-get install --no-install-recommends wine64)" >&2; exit 1; }
 
+# Wine's own prefix inside the build directory. Its first start takes a
+# while, so it is created while the compilers run.
+export WINEPREFIX="$PWD/build-win64/wineprefix" WINEDEBUG=-all
+boot_pid=
+if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+  echo "creating Wine prefix $WINEPREFIX (in the background)"
+  mkdir -p build-win64
+  "$wine" wineboot --init >/dev/null 2>&1 &
+  boot_pid=$!
+fi
+# Whatever happens, leave no Wine process of this prefix behind.
+finish() {
+  [[ -z "$boot_pid" ]] || wait "$boot_pid" || true
+  "$wineserver" -w || true
+}
+trap finish EXIT
+
 common=(-DUDM_WERROR=ON -DUDM_BUILD_HOST=OFF -DUDM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Release)
 
 echo "--- 64-bit DLL and test programs"
@@ -29,14 +46,9 @@ scripts/check-windows-dll.sh build-win64/bin/vcswitch.dll
 scripts/check-windows-dll.sh build-win32/bin/vcswitch.dll
 
 echo "--- tests under Wine (en_US, de_DE)"
-# A prefix of its own inside the build directory; its first start takes a while.
-export WINEPREFIX="$PWD/build-win64/wineprefix" WINEDEBUG=-all
-if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-  echo "creating Wine prefix $WINEPREFIX"
-  "$wine" wineboot --init >/dev/null 2>&1
+if [[ -n "$boot_pid" ]]; then
+  wait "$boot_pid" || { echo "windows.sh: creating the Wine prefix failed" >&2; exit 1; }
+  boot_pid=
 fi
-status=0
-(cd build-win64 && ctest --output-on-failure -j "$jobs") || status=$?
-# Let this prefix's server go before returning, so that no process outlives the run.
-"$wineserver" -w || true
-exit "$status"
+cd build-win64
+ctest --output-on-failure -j "$jobs"
