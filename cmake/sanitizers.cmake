@@ -1,4 +1,7 @@
 # Sanitizer and coverage instrumentation apply to every target of the build.
+if(UDM_SANITIZE AND WIN32)
+  message(FATAL_ERROR "UDM_SANITIZE is for the native build; the MinGW toolchain has no ASan runtime")
+endif()
 if(UDM_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

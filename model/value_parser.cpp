@@ -21,17 +21,38 @@ namespace {
 ParsedValue g_lastParsed{};  // the library's single result record
 
 // strtod in the "C" locale, whatever locale the host process runs under: a
-// German LC_NUMERIC would otherwise read "4.7k" as 4 followed by ".7k".
-double strtodC(const char* text, char** end) {
+// German LC_NUMERIC would otherwise read "4.7k" as 4 followed by ".7k". The
+// text is the parser's own working copy.
 #ifdef _WIN32
-    static const _locale_t cLocale = _create_locale(LC_ALL, "C");
-    return _strtod_l(text, end, cLocale);
+// The system's _strtod_l reads no hexadecimal numbers; the MinGW runtime's
+// strtod reads the whole C syntax, but with the decimal point of the process's
+// locale. For the call, the full stop and that decimal point trade places in
+// the copy, and back afterwards. (A decimal point of more than one byte is
+// left alone; no Western European locale has one.)
+void swapDecimalPoint(char* text, char point) {
+    if (point == '.') return;
+    for (char* c = text; *c != '\0'; ++c) {
+        if (*c == '.') *c = point;
+        else if (*c == point) *c = '.';
+    }
+}
+
+double strtodC(char* text, char** end) {
+    const std::lconv* numeric = std::localeconv();
+    const char* point = numeric != nullptr ? numeric->decimal_point : nullptr;
+    const char localePoint = point != nullptr && point[0] != '\0' && point[1] == '\0' ? point[0] : '.';
+    swapDecimalPoint(text, localePoint);
+    const double v = __mingw_strtod(text, end);
+    swapDecimalPoint(text, localePoint);
+    return v;
+}
 #else
+double strtodC(char* text, char** end) {
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     if (cLocale == static_cast<locale_t>(nullptr)) return std::strtod(text, end);
     return strtod_l(text, end, cLocale);
-#endif
 }
+#endif
 
 // Exactly the six C white-space characters; no byte from 0x80 counts.
 bool isTrailingBlank(char c) {

@@ -1,11 +1,13 @@
-// The order in which the plug-in locks and unlocks the host's blocks. This
-// binary puts its own GlobalLock and GlobalUnlock in front of the platform
-// library's: the plug-in's calls come here first, are recorded and passed on.
-// The test host reaches the platform through the plug-in's own dependency
-// scope, so its calls, and the forwarding below, bypass the record.
+// The order in which the plug-in locks and unlocks the host's blocks. The
+// plug-in's GlobalLock and GlobalUnlock calls come here first, are recorded
+// and passed on. On Linux this binary puts its own functions in front of the
+// platform library's; the test host reaches the platform through the
+// plug-in's own dependency scope, so its calls, and the forwarding below,
+// bypass the record. On Windows the plug-in's import table is pointed here.
 #include <string>
 #include <vector>
 
+#include "import_redirect.h"
 #include "model_fixture.h"
 
 namespace {
@@ -23,6 +25,34 @@ std::vector<LockEvent>& Events() {
 
 }  // namespace
 
+#ifdef _WIN32
+
+namespace {
+
+LPVOID WINAPI RecordingLock(HGLOBAL h) {
+    Events().push_back({true, h});
+    return ::GlobalLock(h);
+}
+
+BOOL WINAPI RecordingUnlock(HGLOBAL h) {
+    Events().push_back({false, h});
+    return ::GlobalUnlock(h);
+}
+
+// Once per program: the plug-in stays loaded, and so does the redirection.
+bool RecordPlugInLocks() {
+    static const bool redirected =
+        udmtest::redirectImport(udmtest::plugin().module(), "KERNEL32.dll", "GlobalLock",
+                                reinterpret_cast<void*>(&RecordingLock)) != nullptr &&
+        udmtest::redirectImport(udmtest::plugin().module(), "KERNEL32.dll", "GlobalUnlock",
+                                reinterpret_cast<void*>(&RecordingUnlock)) != nullptr;
+    return redirected;
+}
+
+}  // namespace
+
+#else
+
 extern "C" {
 
 __attribute__((visibility("default"))) void* GlobalLock(HGLOBAL h) {
@@ -37,12 +67,19 @@ __attribute__((visibility("default"))) int GlobalUnlock(HGLOBAL h) {
 
 }  // extern "C"
 
+namespace {
+bool RecordPlugInLocks() { return true; }
+}  // namespace
+
+#endif
+
 namespace modeltest {
 namespace {
 
 class LockOrder : public SwitchTest {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(RecordPlugInLocks());
         Define("1,2,1,0,0");
         Events().clear();
     }

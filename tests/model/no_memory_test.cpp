@@ -1,26 +1,57 @@
-// A definition whose expression text cannot be copied. This binary puts its
-// own nothrow array new in front of the C++ runtime's, so the plug-in's
-// allocations come here and a chosen one can be refused.
+// A definition whose expression text cannot be copied. The plug-in's
+// allocations come here first and a chosen one can be refused: on Linux this
+// binary puts its own nothrow array new in front of the C++ runtime's; on
+// Windows, where the plug-in carries its own C++ runtime, the plug-in's
+// import of the C library's malloc is pointed here.
+#include <cstdlib>
 #include <new>
 
+#include "import_redirect.h"
 #include "model_fixture.h"
 
 namespace {
 int g_refuseAfter = -1;  // allocations still granted before one is refused; -1: never
 int g_refused = 0;
-}  // namespace
 
-__attribute__((visibility("default"))) void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+bool Refuse() {
     if (g_refuseAfter >= 0 && g_refuseAfter-- == 0) {
         ++g_refused;
-        return nullptr;
+        return true;
     }
+    return false;
+}
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+void* __cdecl RefusingMalloc(std::size_t size) { return Refuse() ? nullptr : std::malloc(size); }
+
+bool WatchPlugInAllocations() {
+    static const bool redirected = udmtest::redirectImport(udmtest::plugin().module(), "msvcrt.dll", "malloc",
+                                                           reinterpret_cast<void*>(&RefusingMalloc)) != nullptr;
+    return redirected;
+}
+
+}  // namespace
+
+#else
+
+__attribute__((visibility("default"))) void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    if (Refuse()) return nullptr;
     try {
         return ::operator new[](size);
     } catch (...) {
         return nullptr;
     }
 }
+
+namespace {
+bool WatchPlugInAllocations() { return true; }
+}  // namespace
+
+#endif
 
 namespace modeltest {
 namespace {
@@ -34,6 +65,8 @@ using NoMemory = SwitchTest;
 
 TEST_F(NoMemory, FailedCopyIsReportedAndTheSlotStaysAnExpressionWithoutText) {
     // Field 0 parses (one working copy); field 1 parses (one) and is copied (refused).
+    ASSERT_TRUE(WatchPlugInAllocations());
+    Define("0");  // what the parser sets up once per process is done before counting
     g_refuseAfter = 2;
     Define("1,x,3,0,0");
     g_refuseAfter = -1;

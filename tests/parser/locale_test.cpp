@@ -28,9 +28,15 @@ private:
     bool active_ = false;
 };
 
+#ifdef _WIN32
+constexpr const char* kGermanLocale = "German_Germany.1252";
+#else
+constexpr const char* kGermanLocale = "de_DE.UTF-8";
+#endif
+
 TEST(ValueParserLocale, GermanDecimalCommaDoesNotChangeTheReading) {
-    NumericLocale german("de_DE.UTF-8");
-    if (!german.active()) GTEST_SKIP() << "no de_DE.UTF-8 locale on this machine (scripts/deps.sh generates it)";
+    NumericLocale german(kGermanLocale);
+    if (!german.active()) GTEST_SKIP() << "no " << kGermanLocale << " locale on this machine (scripts/deps.sh generates it)";
     // The locale really is in force: the C library now stops at the full stop.
     ASSERT_EQ(std::strtod("4.7", nullptr), 4.0);
 
@@ -42,6 +48,9 @@ TEST(ValueParserLocale, GermanDecimalCommaDoesNotChangeTheReading) {
     // A decimal comma is not a number in any locale.
     EXPECT_EQ(vcswitch::ParseDefinitionToken("4,7k"), 0);
     EXPECT_EQ(vcswitch::LastParsedValue().hasText, 1);
+    // Hexadecimal numbers keep their full stop too.
+    ASSERT_EQ(vcswitch::ParseDefinitionToken("0x1.8p1k"), 1);
+    EXPECT_EQ(vcswitch::LastParsedValue().doubleValue, 3000.0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ namespace {
 
 using udmtest::plugin;
 
+#ifndef _WIN32  // the Windows build reads the DLL's export directory instead
 // Runs a command and returns what it printed.
 std::string capture(const std::string& command) {
     std::string output;
@@ -40,6 +41,8 @@ TEST(Exports, ExactlyTheFiveEntryPointsAreExported) {
                                             "UDMInit", "UDMMain"}));
 }
 
+#endif
+
 TEST(Exports, GetPlugInHandsOutUDMInit) {
     UDMInitFn slot = nullptr;
     EXPECT_EQ(plugin().getPlugIn(&slot), 2);
@@ -61,10 +64,12 @@ TEST(Exports, UDMInitFillsTheRegistrationRecord) {
     EXPECT_EQ(plugin().init(&CountingMessage, &CountingExpression, nullptr), 0);  // no crash
 }
 
+#ifndef _WIN32  // on Windows they are the system's, not the plug-in's
 TEST(Exports, PlatformServicesAreReachableThroughThePlugInsHandle) {
     EXPECT_NE(plugin().rawSymbol("GlobalAlloc"), nullptr);
     EXPECT_NE(plugin().rawSymbol("GlobalLock"), nullptr);
     EXPECT_NE(plugin().rawSymbol("GlobalUnlock"), nullptr);
 }
+#endif
 
 }  // namespace
