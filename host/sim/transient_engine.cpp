@@ -173,6 +173,7 @@ void TransientEngine::evaluateInstances(const double* x, double time, const Disc
     udm::SimulationRecordWriter record(simulationRecord_.data());
     record.setTime(time);
     record.setStartTime(startTime_);
+    expressions_.setTime(time);
     const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
     const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
     size_t at = 0;
