@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "netlist_error.h"
+#include "netlist_lexer.h"
 #include "netlist_reader.h"
 #include "output_writers.h"
 #include "progress.h"
@@ -21,10 +22,12 @@ struct RunArguments {
     std::string netlist;
     std::string csv, raw, plot, events;
     bool ascii = false;
+    PlugInPaths pluginPaths;
 };
 
 const char* kUsage =
-    "usage: udmhost run NETLIST [-o FILE.csv] [--raw FILE.raw [--ascii]] [--plot FILE.png] [--events FILE.csv]\n";
+    "usage: udmhost run NETLIST [-o FILE.csv] [--raw FILE.raw [--ascii]] [--plot FILE.png] [--events FILE.csv]\n"
+    "                   [--plugin NAME=PATH]\n";
 
 std::optional<RunArguments> parseArguments(const std::vector<std::string>& args) {
     RunArguments parsed;
@@ -41,6 +44,11 @@ std::optional<RunArguments> parseArguments(const std::vector<std::string>& args)
         else if (a == "--plot") ok = value(parsed.plot);
         else if (a == "--events") ok = value(parsed.events);
         else if (a == "--ascii") parsed.ascii = true;
+        else if (a == "--plugin") {
+            std::string assignment;
+            ok = value(assignment) && assignment.find('=') != std::string::npos && assignment.find('=') > 0;
+            if (ok) parsed.pluginPaths[lowerCase(assignment.substr(0, assignment.find('=')))] = assignment.substr(assignment.find('=') + 1);
+        }
         else if (!a.empty() && a[0] == '-') ok = false;
         else if (parsed.netlist.empty()) parsed.netlist = a;
         else ok = false;
@@ -83,7 +91,7 @@ int runCommand(const std::vector<std::string>& args) {
     }
     const RunArguments& a = *parsed;
     try {
-        const Circuit circuit = readNetlistFile(a.netlist);
+        const Circuit circuit = readNetlistFile(a.netlist, loadCatalogue, a.pluginPaths);
         ProgressBar bar(std::cerr, isatty(STDERR_FILENO) != 0);
         SimulationOutput output;
         try {

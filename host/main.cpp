@@ -13,7 +13,9 @@ const char* kHelp =
     "  udmhost info PLUGIN     interface version, registration, version record, catalogue\n"
     "  udmhost check PLUGIN    compliance check; exit code 0 only when every check passes\n"
     "  udmhost run NETLIST [-o FILE.csv] [--raw FILE.raw [--ascii]] [--plot FILE.png] [--events FILE.csv]\n"
-    "                          transient simulation; CSV to standard output without -o\n";
+    "                          [--plugin NAME=PATH]\n"
+    "                          transient simulation; CSV to standard output without -o;\n"
+    "                          --plugin replaces the library path of a .plugin line\n";
 
 }  // namespace
 

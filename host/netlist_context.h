@@ -43,6 +43,7 @@ struct Context {
     Circuit circuit;
     std::string folder;
     const CatalogueLoader* catalogues = nullptr;
+    const PlugInPaths* pluginPaths = nullptr;
     std::map<std::string, int> nodes;              // lower-case name -> number
     std::map<std::string, int> elementsByName;     // lower-case name -> index
     std::map<std::string, PlugInInfo> pluginsByName;  // lower-case name -> catalogue

@@ -153,6 +153,8 @@ void readPlugIn(Context& context, const LogicalLine& line) {
     if (const auto earlier = context.pluginsByName.find(key); earlier != context.pluginsByName.end())
         throw NetlistError(name.where, "plug-in " + name.text + " is already defined at line " +
                                            std::to_string(earlier->second.where.line));
+    if (const auto replaced = context.pluginPaths->find(key); replaced != context.pluginPaths->end())
+        path = replaced->second;
     std::filesystem::path resolved(path);
     if (resolved.is_relative()) resolved = std::filesystem::path(context.folder) / resolved;
     PlugInInfo info;
@@ -266,7 +268,7 @@ std::vector<CatalogueItem> loadCatalogue(const std::string& path) {
 }
 
 Circuit readNetlist(std::string_view text, const std::string& file, const std::string& folder,
-                    const CatalogueLoader& catalogues) {
+                    const CatalogueLoader& catalogues, const PlugInPaths& pluginPaths) {
     using namespace netlist;
     const NetlistText lexed = lexNetlist(text, file);
     Context context;
@@ -275,6 +277,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     context.circuit.nodeNames = {"0"};
     context.folder = folder;
     context.catalogues = &catalogues;
+    context.pluginPaths = &pluginPaths;
 
     // Directives first, so that elements may use .param values and plug-ins
     // defined further down; elements next, so that .print may name them.
@@ -312,13 +315,13 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     return std::move(context.circuit);
 }
 
-Circuit readNetlistFile(const std::string& path, const CatalogueLoader& catalogues) {
+Circuit readNetlistFile(const std::string& path, const CatalogueLoader& catalogues, const PlugInPaths& pluginPaths) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot open netlist " + path);
     std::ostringstream text;
     text << in.rdbuf();
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    return readNetlist(text.str(), path, folder.empty() ? "." : folder.string(), catalogues);
+    return readNetlist(text.str(), path, folder.empty() ? "." : folder.string(), catalogues, pluginPaths);
 }
 
 }  // namespace udmhost

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,10 +23,14 @@ std::vector<CatalogueItem> loadCatalogue(const std::string& path);
 // Reads the netlist file; relative .plugin paths are taken from its folder.
 // Throws NetlistError (file:line:column: message) for every fault found,
 // std::runtime_error when the file cannot be read.
-Circuit readNetlistFile(const std::string& path, const CatalogueLoader& catalogues = loadCatalogue);
+// `pluginPaths` (lower-case plug-in name -> path) replaces the paths of
+// .plugin lines, for running a netlist against another build.
+using PlugInPaths = std::map<std::string, std::string>;
+Circuit readNetlistFile(const std::string& path, const CatalogueLoader& catalogues = loadCatalogue,
+                        const PlugInPaths& pluginPaths = {});
 
 // The same for netlist text in memory; `file` names it in messages.
 Circuit readNetlist(std::string_view text, const std::string& file, const std::string& folder,
-                    const CatalogueLoader& catalogues = loadCatalogue);
+                    const CatalogueLoader& catalogues = loadCatalogue, const PlugInPaths& pluginPaths = {});
 
 }  // namespace udmhost

@@ -15,7 +15,6 @@ std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
         if (c == '"' || c == '\\') out += '\\';
-        if (c == '@' || c == '_' || c == '^' || c == '{' || c == '}') out += "\\\\";  // enhanced-text markup
         out += c;
     }
     return out + "\"";
@@ -57,7 +56,7 @@ std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo
     }
     s << "EOD\n";
     const size_t height = panels.size() <= 1 ? 600 : 300 * panels.size() + 60;
-    s << "set terminal pngcairo size 1200," << height << " font \"sans,11\"\n";
+    s << "set terminal pngcairo size 1200," << height << " noenhanced font \"sans,11\"\n";
     s << "set output " << quoted(png) << "\n";
     s << "set grid\nset key outside right top\nset lmargin 12\nset rmargin 22\n";
     s << "set format x \"%.0s%c\"\n";

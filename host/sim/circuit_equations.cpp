@@ -207,9 +207,10 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
             error = std::abs(h * d2a);  // h^2 q''/2, q'' = 2 d2a
         }
         const double flow = flowOf(s, x, d);
-        const double flowTol = o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol;
-        const double chargeTol = o.reltol * std::max({std::abs(q), std::abs(s.q[0]), 1e-14}) / h;
-        const double allowed = o.trtol * std::max(flowTol, chargeTol);
+        // Relative to the element's current (a tolerance relative to its
+        // charge, as SPICE also allows, is far too loose for a capacitor that
+        // holds a large charge while a small current changes it).
+        const double allowed = o.lteReltol * std::max(std::abs(flow), std::abs(s.flow)) + o.trtol * o.abstol;
         if (error <= 0.0) continue;
         const double r = trap ? std::sqrt(allowed / error) : allowed / error;
         ratio = std::min(ratio, r);

@@ -339,7 +339,7 @@ void TransientEngine::timeLoop() {
     const double stop = tran.stop;
     double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(tran.step > 0.0 ? tran.step : span_, span_ / 50.0);
     const double eventTolerance = o.eventTolerance * span_;
-    const double minStep = std::min(span_ * 1e-15, eventTolerance * 1e-3);
+    const double minStep = std::min(span_ * 1e-14, eventTolerance * 1e-2);
     const double restartStep = std::max(maxStep * 1e-3, 4.0 * minStep);
     const bool trapezoidal = o.method == Options::Method::Trapezoidal;
 
@@ -354,6 +354,7 @@ void TransientEngine::timeLoop() {
         const bool onLimit = step >= limit - t - minStep;
         const double next = onLimit ? limit : t + step;
         step = next - t;
+        if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(t));
         const Discretisation d{stepsSinceRestart >= 2 && trapezoidal ? Discretisation::Kind::Trapezoidal
                                                                        : Discretisation::Kind::BackwardEuler,
                                step};
