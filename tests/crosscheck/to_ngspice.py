@@ -112,6 +112,9 @@ def translate(text, data_file):
             for word in words[6:]:
                 key, _, value = word.partition("=")
                 params[key.upper()] = value
+            for key in ("VHYST", "RON", "ROFF"):
+                if re.search(r"\btime\b", params[key], re.IGNORECASE):
+                    raise ValueError(f"{key}={params[key]}: a time-dependent {key} has no ngspice counterpart")
             sw = Switch(words[0], words[1:5], params, values)
             switches[sw.name] = sw
             out += _switch_lines(sw)
@@ -133,9 +136,6 @@ def _switch_lines(sw):
         expr = vt.strip("{}")
         lines.append(f"b{sw.name}_ctl {sw.name}_ctl 0 V={_voltage(nc1, nc2)}-({expr})")
         nc1, nc2, vt = f"{sw.name}_ctl", "0", "0"
-    for key in ("VHYST", "RON", "ROFF"):
-        if re.search(r"\btime\b", p[key], re.IGNORECASE):
-            raise ValueError(f"{key}={p[key]}: a time-dependent {key} has no ngspice counterpart")
     state = "ON" if _initially_closed(p["CTRL0"]) else "OFF"
     lines += [f".model {sw.name}_model SW(VT={vt} VH={p['VHYST']} RON={p['RON']} ROFF={p['ROFF']})",
               f"s{sw.name} {sw.n1} {sw.name}_s {nc1} {nc2} {sw.name}_model {state}",
