@@ -196,7 +196,7 @@ public:
             allocateMatrix(b);
         }
         define.seen = std::to_string(blocks_.front().entries) + " matrix entries per instance; definition \"" +
-                      std::string(blocks_.front().definition.data()) + "\"";
+                      definitionShown_ + "\"";
 
         recorder_.activity = "mode 2";
         recorder_.registrationDue = true;
@@ -310,6 +310,7 @@ private:
                 text += parameters_[p].defaultText;
             }
         }
+        if (!expression) definitionShown_ = text;
         std::vector<char> buffer(text.begin(), text.end());
         buffer.push_back('\0');
         return buffer;
@@ -413,6 +414,7 @@ private:
     std::vector<CatalogueItem> parameters_;
     std::vector<std::string> outputs_;
     std::vector<double> expressionValues_;
+    std::string definitionShown_;  // mode 1 may split the text in place
     std::vector<InstanceBlocks> blocks_;
     Finding* status_ = nullptr;
     Finding* locks_ = nullptr;

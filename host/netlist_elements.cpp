@@ -195,12 +195,20 @@ void readPrint(Context& context, const LogicalLine& line) {
         const std::string node = lowerCase(token.text);
         if (node == "0" || node == "gnd") return 0;
         const auto found = context.nodes.find(node);
-        if (found == context.nodes.end()) throw NetlistError(token.where, "unknown node " + token.text);
+        if (found == context.nodes.end()) {
+            const std::string hint = closestName(node, context.circuit.nodeNames);
+            throw NetlistError(token.where, "unknown node " + token.text + (hint.empty() ? "" : ", did you mean " + hint + "?"));
+        }
         return found->second;
     };
     auto element = [&](const Token& token) -> int {
         const auto found = context.elementsByName.find(lowerCase(token.text));
-        if (found == context.elementsByName.end()) throw NetlistError(token.where, "unknown element " + token.text);
+        if (found == context.elementsByName.end()) {
+            std::vector<std::string> names;
+            for (const Element& e : context.circuit.elements) names.push_back(e.name);
+            const std::string hint = closestName(token.text, names);
+            throw NetlistError(token.where, "unknown element " + token.text + (hint.empty() ? "" : ", did you mean " + hint + "?"));
+        }
         return found->second;
     };
     while (!cursor.atEnd()) {

@@ -98,12 +98,14 @@ size_t editDistance(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::string closestName(const std::string& name, const std::vector<std::string>& candidates) {
+    // Close means at most a third of the name changed (one edit for short
+    // names), and never the whole name.
     std::string best;
-    size_t bestDistance = std::max<size_t>(2, name.size() / 3) + 1;
+    size_t bestDistance = std::max<size_t>(1, name.size() / 3) + 1;
     const std::string lower = lowerCase(name);
     for (const std::string& candidate : candidates) {
         const size_t distance = editDistance(lower, lowerCase(candidate));
-        if (distance < bestDistance) {
+        if (distance < bestDistance && distance < name.size()) {
             best = candidate;
             bestDistance = distance;
         }
@@ -153,8 +155,9 @@ void readPlugIn(Context& context, const LogicalLine& line) {
     if (const auto earlier = context.pluginsByName.find(key); earlier != context.pluginsByName.end())
         throw NetlistError(name.where, "plug-in " + name.text + " is already defined at line " +
                                            std::to_string(earlier->second.where.line));
+    // A path given on the command line is relative to the working folder.
     if (const auto replaced = context.pluginPaths->find(key); replaced != context.pluginPaths->end())
-        path = replaced->second;
+        path = std::filesystem::absolute(replaced->second).string();
     std::filesystem::path resolved(path);
     if (resolved.is_relative()) resolved = std::filesystem::path(context.folder) / resolved;
     PlugInInfo info;

@@ -172,8 +172,8 @@ void TransientEngine::setUpBreakpoints() {
 void TransientEngine::evaluateInstances(const double* x, double time, const Discretisation& d) {
     udm::SimulationRecordWriter record(simulationRecord_.data());
     record.setTime(time);
+    expressions_.setTime(time);  // parameter expressions may use `time`
     record.setStartTime(startTime_);
-    expressions_.setTime(time);
     const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
     const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
     size_t at = 0;

@@ -123,8 +123,8 @@ TEST(RawWriter, AsciiFileListsPointsWithTheirIndex) {
 TEST(PlotWriter, ScriptPutsEachQuantityInItsPanel) {
     const std::string script = gnuplotScript("osc", kColumns, sampleRows(), "/tmp/x.png");
     EXPECT_NE(script.find("set multiplot layout 3,1"), std::string::npos);
-    EXPECT_NE(script.find("using 1:2 with lines linewidth 1.5 title \"V(cap)\""), std::string::npos);
-    EXPECT_NE(script.find("using 1:4 with steps linewidth 1.5 title \"Ysw:STATE\""), std::string::npos);
+    EXPECT_NE(script.find("using ($1*1e+06):2 with lines linewidth 1.5 linecolor 1 title \"V(cap)\""), std::string::npos);
+    EXPECT_NE(script.find("using ($1*1e+06):4 with steps linewidth 1.5 linecolor 3 title \"Ysw:STATE\""), std::string::npos);
     // Seven data lines between the datablock markers.
     const size_t begin = script.find("$data << EOD\n") + 13, end = script.find("EOD\n", begin);
     const std::string data = script.substr(begin, end - begin);
