@@ -244,6 +244,21 @@ def write_report(path, m_start, m_end, instr, gbench, plat, rows, bk, png_name):
         L += ["", f"Target (udmhost at or below ngspice's wall time): **missed** (udmhost {wall(bk['udm'])})."]
     L += ["", "Wall times are whole processes (reading the netlist, simulating, writing the printed",
           "waveforms), measured from outside. Step and iteration counts are each simulator's own report.", ""]
+    done = [r for r in rows if r["udm"] and r["udm"].extra.get("events")]
+    if done:
+        r = done[-1]
+        per_event = r["udm"].accepted / r["udm"].extra["events"]
+        L += ["## What limits udmhost", "",
+              f"Every switching event of any switch rejects the step in which it falls, brackets the instant and "
+              f"restarts the whole circuit with small steps. At N = {r['n']} udmhost located "
+              f"{r['udm'].extra['events']} events and accepted {r['udm'].accepted} time points, "
+              f"{per_event:.0f} per event, against ngspice's {r['ng'].accepted if r['ng'] else '-'} points in all; "
+              "each point solves the whole circuit, so the work grows with the number of events times the size "
+              "of the circuit, roughly N squared, where ngspice's grows with N."]
+        if bk["udm"] and bk["udm"].extra.get("events"):
+            L.append(f"In the buck converter: {bk['udm'].extra['events']} events, "
+                     f"{bk['udm'].accepted / bk['udm'].extra['events']:.0f} accepted points per event.")
+        L.append("")
     L += ["## Reading the comparison", "",
           "- ngspice's `S` switch is decided only at ngspice's own time points: its switching instant is the",
           "  first time point at which the control voltage is past the threshold, so it lags the true",
@@ -256,6 +271,9 @@ def write_report(path, m_start, m_end, instr, gbench, plat, rows, bk, png_name):
           "- Thresholds: ngspice closes for a control voltage above VT + VH and opens below VT - VH; this",
           "  switch closes at VTHRES + VHYST or above and opens at VTHRES - VHYST or below. The two differ",
           "  only for a control voltage exactly at a threshold.",
+          "- Buck converter ripple: ngspice's switches act at its first time point past the output",
+          "  threshold, up to one step (1 us here) late, so the output can leave the hysteresis band",
+          "  further before the switches change; udmhost switches at the threshold itself.",
           "- Initial state: ngspice takes it from `ON`/`OFF` on the instance line; this switch from CTRL0",
           "  before the start time, then from the hysteresis law. With UIC both start in the given state.",
           ""]

@@ -107,7 +107,7 @@ def run_udmhost(udmhost, netlist, csv_file, timeout=None):
                accepted=_stat(r"(\d+) accepted", log),
                rejected=_stat(r"(\d+) rejected", log),
                newton=_stat(r"^Newton iterations:\s*(\d+)", log),
-               log=log)
+               log=log, extra={"events": _stat(r"^switching events:\s*(\d+)", log)})
 
 
 # ---------------------------------------------------------------- analysis
