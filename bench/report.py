@@ -254,7 +254,7 @@ def write_report(path, m_start, m_end, instr, gbench, plat, rows, bk, png_name):
               f"{r['udm'].extra['events']} events and accepted {r['udm'].accepted} time points, "
               f"{per_event:.0f} per event, against ngspice's {r['ng'].accepted if r['ng'] else '-'} points in all; "
               "each point solves the whole circuit, so the work grows with the number of events times the size "
-              "of the circuit, roughly N squared, where ngspice's grows with N."]
+              "of the circuit, and both grow with N."]
         if bk["udm"] and bk["udm"].extra.get("events"):
             L.append(f"In the buck converter: {bk['udm'].extra['events']} events, "
                      f"{bk['udm'].accepted / bk['udm'].extra['events']:.0f} accepted points per event.")
