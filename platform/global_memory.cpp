@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <type_traits>
 
 namespace {
 
@@ -42,20 +43,26 @@ struct Table {
     uint32_t nextUnused = 1; // index 0 is never issued, so no handle is 0
 };
 
-Table& table() {
-    static Table* t = new Table;  // outlives every static destructor
-    return *t;
-}
+// Constant-initialised and trivially destructible: there is no guard to test
+// on every lookup, and the table outlives every static destructor.
+constinit Table g_table;
+static_assert(std::is_trivially_destructible_v<Table>);
 
-// The slot a handle names, or null when the handle is not a live block.
-Slot* liveSlot(HGLOBAL h) {
+Table& table() { return g_table; }
+
+// The slot a handle names, or null when the handle is not a live block. Every
+// lock and unlock runs this, so it is kept inline and branch-light.
+[[gnu::always_inline]] inline Slot* liveSlot(HGLOBAL h) {
     const uintptr_t raw = reinterpret_cast<uintptr_t>(h);
-    if (raw == 0 || raw > UINT32_MAX) return nullptr;
+    if (raw > UINT32_MAX) return nullptr;
     const auto value = static_cast<uint32_t>(raw);
-    const uint32_t index = value & kIndexMask;
     const uint32_t generation = value >> kIndexBits;
-    if (index == 0 || generation == 0) return nullptr;
-    Slot* page = table().pages[index >> kPageBits].load(std::memory_order_acquire);
+    // Generation 0 covers the null handle too. Index 0 needs no test of its
+    // own: its slot is never issued, so its generation stays 0 and no
+    // handle with a non-zero generation matches it.
+    if (generation == 0) return nullptr;
+    const uint32_t index = value & kIndexMask;
+    Slot* page = g_table.pages[index >> kPageBits].load(std::memory_order_acquire);
     if (page == nullptr) return nullptr;
     Slot& slot = page[index & (kPageSize - 1)];
     if (slot.generation.load(std::memory_order_acquire) != generation) return nullptr;

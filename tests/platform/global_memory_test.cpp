@@ -87,6 +87,29 @@ TEST(GlobalMemory, NullAndForgedHandlesAreRefused) {
     }
 }
 
+// A handle is the slot's generation above a 20-bit slot index. Slot 0 is
+// never issued, so no generation makes a handle for it, even while blocks
+// with that same generation are live.
+TEST(GlobalMemory, HandlesForSlotZeroAreRefusedWhateverTheGeneration) {
+    HGLOBAL live = GlobalAlloc(GHND, 16);
+    ASSERT_NE(live, nullptr);
+    const uintptr_t liveGeneration = value(live) >> 20;
+    for (uintptr_t generation : {uintptr_t{1}, uintptr_t{2}, liveGeneration, uintptr_t{4095}}) {
+        HGLOBAL h = reinterpret_cast<HGLOBAL>(generation << 20);
+        EXPECT_EQ(GlobalLock(h), nullptr) << generation;
+        EXPECT_EQ(GlobalFlags(h), GMEM_INVALID_HANDLE) << generation;
+    }
+    EXPECT_NE(GlobalLock(live), nullptr);
+    EXPECT_EQ(GlobalUnlock(live), 0);
+    EXPECT_EQ(GlobalFree(live), nullptr);
+
+    // Generation 0 is what a free slot holds: a handle carrying it must not
+    // match the freed slot, or a second free would list the slot twice.
+    HGLOBAL freedSlot = reinterpret_cast<HGLOBAL>(value(live) & 0xFFFFFu);
+    EXPECT_EQ(GlobalFlags(freedSlot), GMEM_INVALID_HANDLE);
+    EXPECT_EQ(GlobalFree(freedSlot), freedSlot);
+}
+
 TEST(GlobalMemory, ZeroByteBlockIsDiscardedAndCannotBeLocked) {
     HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, 0);
     ASSERT_NE(h, nullptr);

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the release tree and runs every benchmark: instruction counts under
+# callgrind, Google Benchmark, udmhost against ngspice. Writes
+# docs/performance.md and docs/performance_oscillators.png. Takes about ten
+# minutes on two cores; not part of CI.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build/release}
+for tool in ngspice valgrind gnuplot python3; do
+  command -v "$tool" >/dev/null || { echo "bench/run.sh needs $tool" >&2; exit 1; }
+done
+mkdir -p docs
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUDM_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j 2 --target udmhost vcswitch udmmain_bench udmmain_call_counter platform_lock_bench
+python3 bench/report.py "$build"
