@@ -1,0 +1,228 @@
+// One parameter entry into a value. Every bit of the result follows from the
+// steps below (strtod, a range guard, then scaling by 1000 per three decades),
+// so a parameter text means the same double on every build.
+#include "value_parser.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+namespace vcswitch {
+namespace {
+
+ParsedValue g_lastParsed{};  // the library's single result record
+
+// Exactly the six C white-space characters; no byte from 0x80 counts.
+bool isTrailingBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whole-text comparison ignoring the case of ASCII letters only, so the
+// result does not depend on the host's locale.
+bool equalsIgnoringAsciiCase(const char* text, const char* lowerWord) {
+    for (; *text != '\0' && *lowerWord != '\0'; ++text, ++lowerWord) {
+        if (foldAscii(*text) != *lowerWord) return false;
+    }
+    return *text == '\0' && *lowerWord == '\0';
+}
+
+// Where one parse delivers its results; a null place is not delivered.
+struct OutputPlaces {
+    int32_t* hasText;
+    int32_t* isNumber;
+    int32_t* isQuit;
+    int32_t* isHelp;
+    int32_t* isYes;
+    int32_t* isNo;
+    int32_t* intValue;
+    float* floatValue;
+    double* doubleValue;
+};
+
+template <typename T>
+void deliver(T* place, T value) {
+    if (place != nullptr) *place = value;
+}
+
+enum class Keyword { Quit, Help, Yes, No, On, Off };
+
+struct KeywordRow {
+    const char* word;
+    Keyword meaning;
+};
+
+// Tested in this order; the first match wins.
+constexpr KeywordRow kKeywords[] = {
+    {"quit", Keyword::Quit}, {"q", Keyword::Quit},  {"help", Keyword::Help}, {"h", Keyword::Help},
+    {"?", Keyword::Help},    {"ja", Keyword::Yes},  {"j", Keyword::Yes},     {"nein", Keyword::No},
+    {"n", Keyword::No},      {"on", Keyword::On},   {"off", Keyword::Off},
+};
+
+void applyKeyword(const OutputPlaces& out, Keyword meaning) {
+    switch (meaning) {
+        case Keyword::Quit: deliver(out.isQuit, 1); break;
+        case Keyword::Help: deliver(out.isHelp, 1); break;
+        case Keyword::Yes: deliver(out.isYes, 1); break;
+        case Keyword::No: deliver(out.isNo, 1); break;
+        case Keyword::On:
+            deliver(out.isYes, 1);
+            deliver(out.isNumber, 1);
+            deliver(out.intValue, 1);
+            deliver(out.floatValue, 1.0f);
+            deliver(out.doubleValue, 1.0);
+            break;
+        case Keyword::Off:
+            deliver(out.isNo, 1);
+            deliver(out.isNumber, 1);
+            deliver(out.intValue, 0);
+            deliver(out.floatValue, 0.0f);
+            deliver(out.doubleValue, 0.0);
+            break;
+    }
+}
+
+void matchKeyword(const OutputPlaces& out, const char* word) {
+    for (const KeywordRow& row : kKeywords) {
+        if (equalsIgnoringAsciiCase(word, row.word)) {
+            applyKeyword(out, row.meaning);
+            return;
+        }
+    }
+}
+
+struct UnitRow {
+    char letter;
+    int decimalExponent;
+};
+
+// Tested in this order. "m" and "M" are both milli; there is no mega.
+constexpr UnitRow kUnits[] = {
+    {'f', -15}, {'p', -12}, {'n', -9}, {'u', -6}, {'m', -3}, {'k', 3}, {'g', 9}, {'t', 12},
+};
+
+// The decimal exponent of the text behind the number, or false when that
+// text is anything but nothing or exactly one unit letter.
+bool unitExponent(const char* remainder, int& k) {
+    if (*remainder == '\0') {
+        k = 0;
+        return true;
+    }
+    for (const UnitRow& row : kUnits) {
+        const char word[2] = {row.letter, '\0'};
+        if (equalsIgnoringAsciiCase(remainder, word)) {
+            k = row.decimalExponent;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Refuses values whose scaled result would leave the normal double range.
+// Without a unit the bound still counts 10^0 = 0.5 * 2^1, so magnitudes
+// from 2^1023 up are refused although finite.
+bool passesScaleGuard(double v, int k) {
+    int e1 = 0;
+    int e2 = 0;
+    static_cast<void>(std::frexp(v, &e1));
+    static_cast<void>(std::frexp(std::pow(10.0, k), &e2));
+    const int sum = e1 + e2;
+    return sum >= -1021 && sum <= 1024;
+}
+
+// Steps of 1000, each rounded on its own: the last bits of the value depend
+// on it (1f is 9.999999999999997e-16, not 1e-15).
+double scaleByThousands(double v, int k) {
+    while (k != 0) {
+        if (k > 0) {
+            v *= 1000.0;
+            k -= 3;
+        } else {
+            v /= 1000.0;
+            k += 3;
+        }
+    }
+    return v;
+}
+
+void deliverNumber(const OutputPlaces& out, double v) {
+    deliver(out.doubleValue, v);
+
+    constexpr double kFloatMin = static_cast<double>(std::numeric_limits<float>::min());
+    constexpr double kFloatMax = static_cast<double>(std::numeric_limits<float>::max());
+    if (v >= kFloatMin && v <= kFloatMax) deliver(out.floatValue, static_cast<float>(v));
+
+    double whole = 0.0;
+    if (v >= -2147483648.0 && v <= 2147483647.0 && std::modf(v, &whole) == 0.0) {
+        deliver(out.intValue, static_cast<int32_t>(v));
+    }
+
+    deliver(out.isNumber, 1);
+}
+
+// Steps 4 to 13 on the caller's zero-terminated working copy, which may be
+// shortened in place.
+void parseWorkingCopy(const OutputPlaces& out, char* copy) {
+    size_t length = std::strlen(copy);
+    while (length > 0 && isTrailingBlank(copy[length - 1])) copy[--length] = '\0';
+    if (length == 0) return;
+    deliver(out.hasText, 1);
+
+    char* remainder = copy;
+    double v = std::strtod(copy, &remainder);
+    if (remainder == copy) {
+        matchKeyword(out, copy);
+        return;
+    }
+
+    int k = 0;
+    if (!unitExponent(remainder, k)) return;
+
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    if (std::isnan(v) || v < -kLargest || v > kLargest) return;
+    if (!passesScaleGuard(v, k)) return;
+
+    deliverNumber(out, scaleByThousands(v, k));
+}
+
+}  // namespace
+
+void ParseValue(int32_t* hasText, int32_t* isNumber, int32_t* isQuit, int32_t* isHelp,
+                int32_t* isYes, int32_t* isNo, int32_t* intValue, float* floatValue,
+                double* doubleValue, const char* text) {
+    const OutputPlaces out{hasText, isNumber, isQuit, isHelp, isYes,
+                           isNo,    intValue, floatValue, doubleValue};
+    deliver(out.hasText, 0);
+    deliver(out.isNumber, 0);
+    deliver(out.isQuit, 0);
+    deliver(out.isHelp, 0);
+    deliver(out.isYes, 0);
+    deliver(out.isNo, 0);
+    deliver(out.intValue, 0);
+    deliver(out.floatValue, 0.0f);
+    deliver(out.doubleValue, 0.0);
+    if (doubleValue == nullptr || text == nullptr) return;
+
+    // The text itself is never written; trimming works on a zero-filled copy.
+    const size_t length = std::strlen(text);
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]());
+    if (!copy) return;
+    std::memcpy(copy.get(), text, length);
+
+    parseWorkingCopy(out, copy.get());
+}
+
+int32_t ParseDefinitionToken(const char* text) {
+    ParsedValue& r = g_lastParsed;
+    ParseValue(&r.hasText, &r.isNumber, &r.isQuit, &r.isHelp, &r.isYes, &r.isNo, &r.intValue,
+               &r.floatValue, &r.doubleValue, text);
+    return r.isNumber != 0 ? 1 : 0;
+}
+
+const ParsedValue& LastParsedValue() { return g_lastParsed; }
+
+}  // namespace vcswitch
