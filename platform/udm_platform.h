@@ -45,6 +45,26 @@ UDM_PLATFORM_API HGLOBAL GlobalFree(HGLOBAL h);
 UDM_PLATFORM_API UINT GlobalFlags(HGLOBAL h);
 UDM_PLATFORM_API size_t GlobalSize(HGLOBAL h);
 
+/* String table of a loaded module (its handle is its load address; null is
+ * the program): copies the entry `id` in the user's language, Windows-1252,
+ * at most capacity - 1 bytes plus a terminating zero, and returns the number
+ * of bytes copied. A missing entry or module yields 0 and an empty buffer.
+ * The user's language is the first non-empty of LC_ALL, LC_MESSAGES, LANG:
+ * German (1031) when it starts with "de", otherwise English (1033), which is
+ * also taken when the entry is missing in the user's language. */
+UDM_PLATFORM_API int LoadStringA(HINSTANCE module, UINT id, char* buffer, int capacity);
+
+typedef struct UdmVersionInfo {
+    uint16_t fileVersion[4];
+    uint16_t productVersion[4];
+    char comments[128];
+} UdmVersionInfo;
+
+/* Version record of a loaded module; comments in `language` (1033, 1031;
+ * 0 = the user's language, as LoadStringA picks it), Windows-1252. Nonzero on
+ * success, 0 when the module has no version record. */
+UDM_PLATFORM_API int UdmGetVersionInfo(HMODULE module, UINT language, UdmVersionInfo* info);
+
 #ifdef __cplusplus
 }
 #endif
