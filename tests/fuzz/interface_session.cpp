@@ -1,8 +1,8 @@
 #include "interface_session.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
-#include <sstream>
 #include <vector>
 
 #include "byte_reader.h"
@@ -89,8 +89,24 @@ public:
     }
 
 private:
+    // A copy of one block's bytes; every block of a session is at most 512.
+    struct BlockCopy {
+        std::array<uint8_t, 512> bytes;
+        size_t size;
+        const uint8_t* data() const { return bytes.data(); }
+    };
     struct Snapshot {
-        std::vector<uint8_t> instance, component, vector, matrix;
+        BlockCopy instance, component, vector, matrix;
+    };
+    struct Ranges {
+        std::array<Range, 3> ranges;
+        size_t count = 0;
+        void add(Range r) { ranges[count++] = r; }
+        bool contain(size_t i) const {
+            for (size_t k = 0; k < count; ++k)
+                if (ranges[k].contains(i)) return true;
+            return false;
+        }
     };
 
     void step() {
@@ -192,45 +208,51 @@ private:
         const std::vector<char> textBefore = text;
         const bool passText = mode == UDM_MODE_INIT || mode == UDM_MODE_OUTPUT_INDEX || (handleChoice & 0x40);
 
-        const Snapshot before = Take();
+        Take(before_);
         const double outSentinel = std::bit_cast<double>(uint64_t{0xA5A5A5A5A5A5A5A5u});
         double out = outSentinel;
         mode_ = mode;
+        lastMode_ = mode;
+        lastStatus_ = -1;
         messages_ = 0;
         const int32_t expected = ExpectedStatus(mode, instance, component);
         const int32_t status = plugin().main(mode, passText ? text.data() : nullptr, sim_bytes_, &out,
                                              instance, component);
         mode_ = 0;
-        const Snapshot after = Take();
+        Take(after_);
+        const Snapshot& before = before_;
+        const Snapshot& after = after_;
+        lastStatus_ = status;
         ++result_.calls;
         if (status != UDM_OK) ++result_.refused;
         if (status == UDM_OK && mode == UDM_MODE_EVALUATE) ++result_.stamps;
 
-        std::ostringstream where;
-        where << "mode " << mode << ", status " << status;
-        if (status != expected) return Fail(where.str() + ": expected status " + std::to_string(expected));
+        if (status != expected) return Fail("expected status " + std::to_string(expected));
         for (HGLOBAL h : {instance_, component_, vector_, matrix_, discarded_})
-            if ((plugin().globalFlags(h) & GMEM_LOCKCOUNT) != 0) return Fail(where.str() + ": a block stays locked");
+            if ((plugin().globalFlags(h) & GMEM_LOCKCOUNT) != 0) return Fail("a block stays locked");
 
         const bool ran = status == UDM_OK;
         const bool written = ran && (mode == UDM_MODE_OUTPUT_INDEX || mode == UDM_MODE_OUTPUT_VALUE);
         if (!written && std::memcmp(&out, &outSentinel, sizeof out) != 0)
-            return Fail(where.str() + ": out written");
-        if (!(ran && mode == UDM_MODE_INIT) && text != textBefore) return Fail(where.str() + ": text changed");
-        if (!(ran && mode == UDM_MODE_INIT) && messages_ != 0) return Fail(where.str() + ": message outside definition");
+            return Fail("out written");
+        if (!(ran && mode == UDM_MODE_INIT) && text != textBefore) return Fail("text changed");
+        if (!(ran && mode == UDM_MODE_INIT) && messages_ != 0) return Fail("message outside definition");
 
         // Which bytes of each block this call may change.
         const bool stamps = ran && mode == UDM_MODE_EVALUATE;
-        std::vector<Range> instanceRanges, componentRanges, vectorRanges, matrixRanges;
-        if (ran && mode >= UDM_MODE_INIT && mode <= UDM_MODE_RELEASE) instanceRanges.push_back({0, sizeof(vcswitch::InstanceData)});
-        if (ran && mode == UDM_MODE_INIT) componentRanges.push_back({2, 6});
-        if (stamps) vectorRanges.push_back({rhs_, 16});
-        if (ran && mode == UDM_MODE_PREPARE) matrixRanges.insert(matrixRanges.end(), {{rowIndex_, 16}, {colIndex_, 16}});
-        if (stamps) matrixRanges.push_back({matrixValue_, 32});
-        if (!OnlyChanged(before.instance, after.instance, instanceRanges, where.str() + ": instance block") ||
-            !OnlyChanged(before.component, after.component, componentRanges, where.str() + ": component record") ||
-            !OnlyChanged(before.vector, after.vector, vectorRanges, where.str() + ": vector block") ||
-            !OnlyChanged(before.matrix, after.matrix, matrixRanges, where.str() + ": matrix block"))
+        Ranges instanceRanges, componentRanges, vectorRanges, matrixRanges;
+        if (ran && mode >= UDM_MODE_INIT && mode <= UDM_MODE_RELEASE) instanceRanges.add({0, sizeof(vcswitch::InstanceData)});
+        if (ran && mode == UDM_MODE_INIT) componentRanges.add({2, 6});
+        if (stamps) vectorRanges.add({rhs_, 16});
+        if (ran && mode == UDM_MODE_PREPARE) {
+            matrixRanges.add({rowIndex_, 16});
+            matrixRanges.add({colIndex_, 16});
+        }
+        if (stamps) matrixRanges.add({matrixValue_, 32});
+        if (!OnlyChanged(before.instance, after.instance, instanceRanges, "instance block") ||
+            !OnlyChanged(before.component, after.component, componentRanges, "component record") ||
+            !OnlyChanged(before.vector, after.vector, vectorRanges, "vector block") ||
+            !OnlyChanged(before.matrix, after.matrix, matrixRanges, "matrix block"))
             return;
 
         if (!ran) return;
@@ -240,10 +262,10 @@ private:
             case UDM_MODE_INIT:
                 defined_ = true;
                 if (udm::loadAt<uint16_t>(after.component.data(), UDM_COMP_ENTRY_COUNT) != 4)
-                    return Fail(where.str() + ": entry count not 4");
+                    return Fail("entry count not 4");
                 for (const auto& slot : inst.slots)
-                    if (!slot.isExpression && slot.exprText != nullptr) return Fail(where.str() + ": number with a text");
-                if (!(inst.slots[vcswitch::kVhyst].value >= 0.0)) return Fail(where.str() + ": negative hysteresis kept");
+                    if (!slot.isExpression && slot.exprText != nullptr) return Fail("number with a text");
+                if (!(inst.slots[vcswitch::kVhyst].value >= 0.0)) return Fail("negative hysteresis kept");
                 break;
             case UDM_MODE_PREPARE:
                 // Overlapping index arrays are the host's affair; their content then is too.
@@ -251,14 +273,14 @@ private:
                 for (uint16_t k = 0; k < 4; ++k) {
                     if (udm::loadAt<int32_t>(after.matrix.data(), rowIndex_ + 4u * k) != (k < 2 ? 0 : 1) ||
                         udm::loadAt<int32_t>(after.matrix.data(), colIndex_ + 4u * k) != (k % 2))
-                        return Fail(where.str() + ": wrong pattern");
+                        return Fail("wrong pattern");
                 }
                 break;
             case UDM_MODE_EVALUATE:
-                CheckStamp(inst, after, where.str());
+                CheckStamp(inst, after);
                 break;
             case UDM_MODE_OUTPUT_INDEX:
-                if (!(out >= 0.0 && out <= 10.0 && out == std::trunc(out))) return Fail(where.str() + ": index out of range");
+                if (!(out >= 0.0 && out <= 10.0 && out == std::trunc(out))) return Fail("index out of range");
                 break;
             case UDM_MODE_RELEASE:
                 defined_ = false;
@@ -270,20 +292,20 @@ private:
 
     // The stamp of a successful evaluation: G, -G, -G, G with G the
     // instance's conductance, a zero right-hand side and a decided state.
-    void CheckStamp(const vcswitch::InstanceData& inst, const Snapshot& after, const std::string& where) {
-        if (inst.state != 0 && inst.state != 1) return Fail(where + ": state neither open nor closed");
+    void CheckStamp(const vcswitch::InstanceData& inst, const Snapshot& after) {
+        if (inst.state != 0 && inst.state != 1) return Fail("state neither open nor closed");
         const double g = inst.conductance;
         const double expected[4] = {g, -g, -g, g};
         for (size_t k = 0; k < 4; ++k) {
             const double v = udm::loadAt<double>(after.matrix.data(), matrixValue_ + 8 * k);
-            if (std::memcmp(&v, &expected[k], sizeof v) != 0) return Fail(where + ": stamp is not G, -G, -G, G");
+            if (std::memcmp(&v, &expected[k], sizeof v) != 0) return Fail("stamp is not G, -G, -G, G");
         }
         const double resistance = inst.slots[inst.state == 1 ? vcswitch::kRon : vcswitch::kRoff].value;
         const double reciprocal = 1.0 / resistance;
-        if (std::memcmp(&g, &reciprocal, sizeof g) != 0) return Fail(where + ": conductance is not 1/R");
+        if (std::memcmp(&g, &reciprocal, sizeof g) != 0) return Fail("conductance is not 1/R");
         for (size_t k = 0; k < 2; ++k)
             if (udm::loadAt<double>(after.vector.data(), rhs_ + 8 * k) != 0.0)
-                return Fail(where + ": right-hand side not zero");
+                return Fail("right-hand side not zero");
     }
 
     // --- callbacks ---------------------------------------------------------
@@ -325,15 +347,18 @@ private:
 
     // --- blocks ------------------------------------------------------------
 
-    static std::vector<uint8_t> Bytes(HGLOBAL h) {
-        const size_t size = plugin().globalSize(h);
-        std::vector<uint8_t> copy(size);
+    static void Copy(HGLOBAL h, BlockCopy& copy) {
+        copy.size = plugin().globalSize(h);
         const void* base = plugin().globalLock(h);
-        if (size != 0) std::memcpy(copy.data(), base, size);
+        if (copy.size != 0) std::memcpy(copy.bytes.data(), base, copy.size);
         plugin().globalUnlock(h);
-        return copy;
     }
-    Snapshot Take() const { return {Bytes(instance_), Bytes(component_), Bytes(vector_), Bytes(matrix_)}; }
+    void Take(Snapshot& s) const {
+        Copy(instance_, s.instance);
+        Copy(component_, s.component);
+        Copy(vector_, s.vector);
+        Copy(matrix_, s.matrix);
+    }
 
     static void Fill(HGLOBAL h, size_t from, size_t to, uint8_t value) {
         auto* base = static_cast<uint8_t*>(plugin().globalLock(h));
@@ -363,14 +388,12 @@ private:
         plugin().globalUnlock(component_);
     }
 
-    bool OnlyChanged(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
-                     const std::vector<Range>& allowed, const std::string& what) {
-        for (size_t i = 0; i < before.size(); ++i) {
-            if (before[i] == after[i]) continue;
-            bool inside = false;
-            for (const Range& r : allowed) inside = inside || r.contains(i);
-            if (!inside) {
-                Fail(what + ": byte " + std::to_string(i) + " written");
+    bool OnlyChanged(const BlockCopy& before, const BlockCopy& after, const Ranges& allowed, const char* what) {
+        if (std::memcmp(before.data(), after.data(), before.size) == 0) return true;
+        for (size_t i = 0; i < before.size; ++i) {
+            if (before.bytes[i] == after.bytes[i]) continue;
+            if (!allowed.contain(i)) {
+                Fail(std::string(what) + ": byte " + std::to_string(i) + " written");
                 return false;
             }
         }
@@ -390,7 +413,8 @@ private:
     }
 
     void Fail(const std::string& why) {
-        if (result_.problem.empty()) result_.problem = why;
+        if (!result_.problem.empty()) return;
+        result_.problem = "mode " + std::to_string(lastMode_) + ", status " + std::to_string(lastStatus_) + ": " + why;
     }
 
     ByteReader& in_;
@@ -405,6 +429,8 @@ private:
     bool defined_ = false;
     int32_t mode_ = 0;  // the phase running, 0 between calls
     int messages_ = 0;
+    int32_t lastMode_ = 0, lastStatus_ = 0;  // of the latest call, for reports
+    Snapshot before_{}, after_{};
     SessionResult result_;
 };
 
