@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <string>
 
 namespace udmfuzz {
 
@@ -43,13 +42,14 @@ public:
         return std::bit_cast<double>(integer<uint64_t>());
     }
 
-    // A text of at most maxLength bytes; it may hold zero bytes, which end it
-    // for the plug-in as for any C text.
-    std::string text(size_t maxLength) {
+    // A text of at most maxLength bytes into out, without a terminating zero;
+    // returns its length. It may hold zero bytes, which end it for the
+    // plug-in as for any C text.
+    size_t text(char* out, size_t maxLength) {
         const size_t length = byte() % (maxLength + 1);
-        std::string s;
-        while (s.size() < length && !empty()) s.push_back(static_cast<char>(byte()));
-        return s;
+        size_t n = 0;
+        while (n < length && !empty()) out[n++] = static_cast<char>(byte());
+        return n;
     }
 
 private:

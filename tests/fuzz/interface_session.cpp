@@ -143,7 +143,7 @@ private:
                 CheckCatalogue(in_.integer<uint32_t>());
                 break;
             default:
-                name_ = in_.text(16);
+                nameLength_ = in_.text(name_.data(), name_.size());
                 break;
         }
     }
@@ -197,15 +197,20 @@ private:
 
         HGLOBAL instance = ChooseHandle(handleChoice, instance_);
         HGLOBAL component = ChooseHandle(static_cast<uint8_t>(handleChoice >> 3), component_);
-        std::vector<char> text;
-        if (mode == UDM_MODE_INIT) {
-            const std::string definition = in_.text(kMaxText);
-            text.assign(definition.begin(), definition.end());
-        } else if (mode == UDM_MODE_OUTPUT_INDEX) {
-            text.assign(name_.begin(), name_.end());
+        // The text sits in a buffer of guard bytes, so that a write past its
+        // end shows.
+        textBuffer_.fill(static_cast<char>(kGuard));
+        size_t length = 0;
+        if (mode == UDM_MODE_INIT) length = in_.text(textBuffer_.data(), kMaxText);
+        if (mode == UDM_MODE_OUTPUT_INDEX) {
+            length = nameLength_;
+            std::memcpy(textBuffer_.data(), name_.data(), length);
         }
-        text.push_back('\0');
-        const std::vector<char> textBefore = text;
+        textBuffer_[length] = '\0';
+        TextBuffer textAfterDefinition = textBuffer_;  // each comma of the text becomes its end
+        for (size_t i = 0; i < length && textAfterDefinition[i] != '\0'; ++i)
+            if (textAfterDefinition[i] == ',') textAfterDefinition[i] = '\0';
+        const TextBuffer textBefore = textBuffer_;
         const bool passText = mode == UDM_MODE_INIT || mode == UDM_MODE_OUTPUT_INDEX || (handleChoice & 0x40);
 
         Take(before_);
@@ -216,7 +221,7 @@ private:
         lastStatus_ = -1;
         messages_ = 0;
         const int32_t expected = ExpectedStatus(mode, instance, component);
-        const int32_t status = plugin().main(mode, passText ? text.data() : nullptr, sim_bytes_, &out,
+        const int32_t status = plugin().main(mode, passText ? textBuffer_.data() : nullptr, sim_bytes_, &out,
                                              instance, component);
         mode_ = 0;
         Take(after_);
@@ -235,7 +240,8 @@ private:
         const bool written = ran && (mode == UDM_MODE_OUTPUT_INDEX || mode == UDM_MODE_OUTPUT_VALUE);
         if (!written && std::memcmp(&out, &outSentinel, sizeof out) != 0)
             return Fail("out written");
-        if (!(ran && mode == UDM_MODE_INIT) && text != textBefore) return Fail("text changed");
+        if (textBuffer_ != (ran && mode == UDM_MODE_INIT ? textAfterDefinition : textBefore))
+            return Fail("text written other than at its commas");
         if (!(ran && mode == UDM_MODE_INIT) && messages_ != 0) return Fail("message outside definition");
 
         // Which bytes of each block this call may change.
@@ -425,7 +431,10 @@ private:
     HGLOBAL vectorField_ = nullptr, matrixField_ = nullptr;  // what the component record holds
     unsigned char sim_bytes_[UDM_SIMULATION_RECORD_BYTES] = {};
     udm::SimulationRecordWriter sim_{sim_bytes_};
-    std::string name_;
+    using TextBuffer = std::array<char, kMaxText + 1 + 16>;
+    TextBuffer textBuffer_{};
+    std::array<char, 16> name_{};  // for mode 5
+    size_t nameLength_ = 0;
     bool defined_ = false;
     int32_t mode_ = 0;  // the phase running, 0 between calls
     int messages_ = 0;
