@@ -65,7 +65,14 @@ struct Options {
     double abstol = 1e-12;   // amperes
     double vntol = 1e-6;     // volts
     double trtol = 7.0;      // truncation error overestimate factor, as SPICE
-    double eventTolerance = 1e-9;  // of the simulated span
+    // Relative truncation error allowed per step, against the storage
+    // elements' current; tighter than SPICE's reltol*trtol so that switching
+    // instants, which follow the integrated trajectory, are accurate too.
+    double lteReltol = 3e-7;
+    // Of the simulated span. Finer than the switching instant alone needs:
+    // the last step before a switching is integrated in the old state, so a
+    // fast discharge overshoots by the bracket width times its slope.
+    double eventTolerance = 1e-11;
     int maxNewtonIterations = 50;
     enum class Method { Trapezoidal, BackwardEuler };
     Method method = Method::Trapezoidal;

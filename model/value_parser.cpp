@@ -122,9 +122,10 @@ bool unitExponent(const char* remainder, int& k) {
     return false;
 }
 
-// Refuses values whose scaled result would leave the normal double range.
-// Without a unit the bound still counts 10^0 = 0.5 * 2^1, so magnitudes
-// from 2^1023 up are refused although finite.
+// Bounds the sum of the frexp exponents of v and 10^k, so that scaling can
+// neither overflow nor sink far into the subnormals. Without a unit the sum
+// still counts 10^0 = 0.5 * 2^1: magnitudes from 2^1023 up are refused
+// although finite, and 2^-1023 is the smallest that passes.
 bool passesScaleGuard(double v, int k) {
     int e1 = 0;
     int e2 = 0;
@@ -164,8 +165,8 @@ void deliverNumber(const OutputPlaces& out, double v) {
     deliver(out.isNumber, 1);
 }
 
-// Steps 4 to 13 on the caller's zero-terminated working copy, which may be
-// shortened in place.
+// Trims, reads a number or a keyword, checks and scales, all on the caller's
+// zero-terminated working copy, which may be shortened in place.
 void parseWorkingCopy(const OutputPlaces& out, char* copy) {
     size_t length = std::strlen(copy);
     while (length > 0 && isTrailingBlank(copy[length - 1])) copy[--length] = '\0';

@@ -1,0 +1,87 @@
+#include "callback_router.h"
+
+#include <cmath>
+#include <ostream>
+#include <stdexcept>
+#include <utility>
+
+namespace udmhost::sim {
+
+namespace {
+thread_local CallbackRouter* active = nullptr;
+}  // namespace
+
+CallbackRouter::CallbackRouter(std::ostream& messages, ExpressionEngine& expressions)
+    : messages_(messages), expressions_(expressions), previous_(active) {
+    active = this;
+}
+
+CallbackRouter::~CallbackRouter() { active = previous_; }
+
+MessageCallback CallbackRouter::messageCallback() { return &CallbackRouter::onMessage; }
+ExpressionCallback CallbackRouter::expressionCallback() { return &CallbackRouter::onExpression; }
+
+std::string CallbackRouter::instanceName() const { return instance_ != nullptr ? *instance_ : "plug-in"; }
+
+std::string CallbackRouter::parameterOf(const char* text) const {
+    if (fields_ != nullptr && fieldNames_ != nullptr && text != nullptr)
+        for (size_t i = 0; i < fields_->size() && i < fieldNames_->size(); ++i)
+            if ((*fields_)[i] == text) return (*fieldNames_)[i];
+    return "?";
+}
+
+void CallbackRouter::fail(std::string text) {
+    if (failure_.empty()) failure_ = std::move(text);
+}
+
+int UDM_CALL CallbackRouter::onMessage(int severity, const char* text) {
+    CallbackRouter* self = active;
+    if (self == nullptr) return 0;
+    const char* kind = severity >= UDM_SEVERITY_FAILURE   ? "error"
+                       : severity == UDM_SEVERITY_WARNING ? "warning"
+                                                          : "message";
+    const std::string body = text != nullptr ? text : "";
+    self->messages_ << self->instanceName() << ": " << kind << ": " << body << '\n';
+    if (severity >= UDM_SEVERITY_FAILURE) self->fail(self->instanceName() + ": " + body);
+    return 0;
+}
+
+int UDM_CALL CallbackRouter::onExpression(int op, const char* text, double* in, double* out) {
+    CallbackRouter* self = active;
+    if (self == nullptr || out == nullptr) return 1;
+    ExpressionEngine& engine = self->expressions_;
+    if (op == UDM_EXPR_REGISTER) {
+        out[0] = out[1] = -1.0;
+        if (text == nullptr) {
+            self->fail(self->instanceName() + ": an expression without text was registered");
+            return 1;
+        }
+        try {
+            engine.identifiers(engine.compile(text), out);
+            return 0;
+        } catch (const std::invalid_argument& e) {
+            self->fail(self->instanceName() + ": parameter " + self->parameterOf(text) + ": expression '" + text +
+                       "' does not compile: " + e.what());
+            return 1;
+        }
+    }
+    if (op == UDM_EXPR_EVALUATE) {
+        out[0] = std::nan("");
+        const int index = in != nullptr ? engine.indexOf(in[0], in[1]) : -1;
+        if (index < 0) {
+            self->fail(self->instanceName() + ": evaluation of an expression this host never registered");
+            return 1;
+        }
+        try {
+            out[0] = engine.evaluate(index);
+            return 0;
+        } catch (const std::runtime_error& e) {
+            self->fail(self->instanceName() + ": expression evaluation failed: " + e.what());
+            return 1;
+        }
+    }
+    self->fail(self->instanceName() + ": unknown expression operation " + std::to_string(op));
+    return 1;
+}
+
+}  // namespace udmhost::sim

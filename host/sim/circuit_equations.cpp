@@ -1,0 +1,227 @@
+#include "circuit_equations.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "waveform_eval.h"
+
+namespace udmhost::sim {
+
+namespace {
+
+using Kind = Element::Kind;
+
+int ticketsOf(Kind kind) {
+    switch (kind) {
+        case Kind::Resistor:
+        case Kind::Capacitor:
+        case Kind::VoltageSource: return 4;
+        case Kind::Inductor: return 5;
+        default: return 0;
+    }
+}
+
+// Coefficient of the new value in the discretised derivative.
+double derivativeCoefficient(const Discretisation& d) {
+    switch (d.kind) {
+        case Discretisation::Kind::BackwardEuler: return 1.0 / d.step;
+        case Discretisation::Kind::Trapezoidal: return 2.0 / d.step;
+        default: return 0.0;
+    }
+}
+
+}  // namespace
+
+CircuitEquations::CircuitEquations(const Circuit& circuit) : circuit_(circuit) {
+    size_ = static_cast<int>(circuit.nodeNames.size()) - 1;
+    if (size_ < 0) size_ = 0;
+    branch_.assign(circuit.elements.size(), -1);
+    for (size_t e = 0; e < circuit.elements.size(); ++e) {
+        const Element& el = circuit.elements[e];
+        if (el.kind == Kind::VoltageSource || el.kind == Kind::Inductor) branch_[e] = size_++;
+        if (el.kind == Kind::Capacitor || el.kind == Kind::Inductor) {
+            Storage s{};
+            s.element = static_cast<int>(e);
+            s.inductor = el.kind == Kind::Inductor;
+            s.a = nodeUnknown(el.nodes.at(0));
+            s.b = nodeUnknown(el.nodes.at(1));
+            s.branch = branch_[e];
+            s.value = el.value;
+            s.ic = el.hasInitialCondition ? el.initialCondition : 0.0;
+            storage_.push_back(s);
+        }
+    }
+}
+
+void CircuitEquations::requestEntries(PatternBuilder& builder) {
+    tickets_.assign(circuit_.elements.size(), -1);
+    for (size_t e = 0; e < circuit_.elements.size(); ++e) {
+        const Element& el = circuit_.elements[e];
+        if (ticketsOf(el.kind) == 0) continue;
+        const int a = nodeUnknown(el.nodes.at(0)), b = nodeUnknown(el.nodes.at(1)), k = branch_[e];
+        int first = -1;
+        auto ask = [&](int row, int col) {
+            const int t = builder.request(row, col);
+            if (first < 0) first = t;
+        };
+        if (el.kind == Kind::Resistor || el.kind == Kind::Capacitor) {
+            ask(a, a), ask(a, b), ask(b, a), ask(b, b);
+        } else {
+            ask(a, k), ask(b, k), ask(k, a), ask(k, b);
+            if (el.kind == Kind::Inductor) ask(k, k);
+        }
+        tickets_[e] = first;
+    }
+    diagonalTickets_.clear();
+    for (int n = 0; n + 1 < static_cast<int>(circuit_.nodeNames.size()); ++n)
+        diagonalTickets_.push_back(builder.request(n, n));
+}
+
+void CircuitEquations::bindSlots(const PatternBuilder& builder, int nonZeros) {
+    valueCount_ = static_cast<size_t>(nonZeros) + 1;
+    int count = 0;
+    for (size_t e = 0; e < circuit_.elements.size(); ++e) count += ticketsOf(circuit_.elements[e].kind);
+    count += static_cast<int>(diagonalTickets_.size());
+    slots_.resize(static_cast<size_t>(count) + 1);
+    for (int e = 0; e < static_cast<int>(circuit_.elements.size()); ++e) {
+        const int first = tickets_[static_cast<size_t>(e)];
+        for (int i = 0; i < ticketsOf(circuit_.elements[static_cast<size_t>(e)].kind); ++i)
+            slots_[static_cast<size_t>(first + i)] = builder.slotOf(first + i);
+    }
+    for (int t : diagonalTickets_) slots_[static_cast<size_t>(t)] = builder.slotOf(t);
+}
+
+double CircuitEquations::across(const Storage& s, const double* x) const {
+    const double va = s.a >= 0 ? x[s.a] : 0.0, vb = s.b >= 0 ? x[s.b] : 0.0;
+    return va - vb;
+}
+
+double CircuitEquations::stateOf(const Storage& s, const double* x) const {
+    return s.inductor ? s.value * x[s.branch] : s.value * across(s, x);
+}
+
+double CircuitEquations::flowOf(const Storage& s, const double* x, const Discretisation& d) const {
+    const double c = derivativeCoefficient(d);
+    const double dq = stateOf(s, x) - s.q[0];
+    return d.kind == Discretisation::Kind::Trapezoidal ? c * dq - s.flow : c * dq;
+}
+
+void CircuitEquations::assemble(double* values, double* rhs, double t, const Discretisation& d,
+                                double gmin) const {
+    std::fill(values, values + valueCount_, 0.0);
+    std::fill(rhs, rhs + size_ + 1, 0.0);
+    const double c = derivativeCoefficient(d);
+    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
+    auto r = [&](int u) -> double& { return rhs[u >= 0 ? u : size_]; };
+    auto slot = [&](int ticket, int i) -> double& { return values[slots_[static_cast<size_t>(ticket + i)]]; };
+
+    size_t nextStorage = 0;
+    for (size_t e = 0; e < circuit_.elements.size(); ++e) {
+        const Element& el = circuit_.elements[e];
+        const int ticket = tickets_[e];
+        switch (el.kind) {
+            case Kind::Resistor: {
+                const double g = 1.0 / el.value;
+                slot(ticket, 0) += g, slot(ticket, 1) -= g, slot(ticket, 2) -= g, slot(ticket, 3) += g;
+                break;
+            }
+            case Kind::Capacitor: {
+                const Storage& s = storage_[nextStorage++];
+                const double g = c * s.value;
+                slot(ticket, 0) += g, slot(ticket, 1) -= g, slot(ticket, 2) -= g, slot(ticket, 3) += g;
+                const double ieq = c * s.q[0] + (trap ? s.flow : 0.0);  // current source equivalent
+                r(s.a) += ieq, r(s.b) -= ieq;
+                break;
+            }
+            case Kind::Inductor: {
+                const Storage& s = storage_[nextStorage++];
+                slot(ticket, 0) += 1.0, slot(ticket, 1) -= 1.0, slot(ticket, 2) += 1.0, slot(ticket, 3) -= 1.0;
+                // v = d(flux)/dt: v - c L i = -c flux_prev (- v_prev for the trapezoidal rule)
+                slot(ticket, 4) -= c * s.value;
+                rhs[s.branch] -= c * s.q[0] + (trap ? s.flow : 0.0);
+                break;
+            }
+            case Kind::VoltageSource:
+                slot(ticket, 0) += 1.0, slot(ticket, 1) -= 1.0, slot(ticket, 2) += 1.0, slot(ticket, 3) -= 1.0;
+                rhs[branch_[e]] = waveformValue(el.waveform, t);
+                break;
+            case Kind::CurrentSource: {
+                const double i = waveformValue(el.waveform, t);  // from the first node through the source
+                r(nodeUnknown(el.nodes.at(0))) -= i;
+                r(nodeUnknown(el.nodes.at(1))) += i;
+                break;
+            }
+            case Kind::PlugIn: break;
+        }
+    }
+    if (gmin > 0.0)
+        for (int t0 : diagonalTickets_) values[slots_[static_cast<size_t>(t0)]] += gmin;
+    values[valueCount_ - 1] = 0.0;
+    rhs[size_] = 0.0;
+}
+
+void CircuitEquations::applyInitialConditions(double* x) const {
+    for (const Storage& s : storage_) {
+        if (s.inductor) x[s.branch] = s.ic;
+        else if (s.b < 0 && s.a >= 0) x[s.a] = s.ic;
+        else if (s.a < 0 && s.b >= 0) x[s.b] = -s.ic;
+    }
+}
+
+void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
+    for (Storage& s : storage_) {
+        const double q = useInitialConditions ? s.value * s.ic : stateOf(s, x);
+        s.q[0] = s.q[1] = s.q[2] = q;
+        s.flow = 0.0;
+    }
+    steps_[0] = steps_[1] = 0.0;
+}
+
+void CircuitEquations::accept(const double* x, const Discretisation& d) {
+    for (Storage& s : storage_) {
+        s.flow = flowOf(s, x, d);
+        s.q[2] = s.q[1];
+        s.q[1] = s.q[0];
+        s.q[0] = stateOf(s, x);
+    }
+    steps_[1] = steps_[0];
+    steps_[0] = d.step;
+}
+
+double CircuitEquations::truncationRatio(const double* x, const Discretisation& d, const Options& o) const {
+    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
+    const double h = d.step, h1 = steps_[0], h2 = steps_[1];
+    double ratio = std::numeric_limits<double>::infinity();
+    for (const Storage& s : storage_) {
+        const double q = stateOf(s, x);
+        const double d1a = (q - s.q[0]) / h, d1b = (s.q[0] - s.q[1]) / h1;
+        const double d2a = (d1a - d1b) / (h + h1);
+        double error = 0.0;  // truncation error of the charge, divided by h: a current
+        if (trap) {
+            const double d1c = (s.q[1] - s.q[2]) / h2;
+            const double d2b = (d1b - d1c) / (h1 + h2);
+            const double d3 = (d2a - d2b) / (h + h1 + h2);
+            error = std::abs(h * h * d3 / 2.0);  // h^3 q'''/12, q''' = 6 d3
+        } else {
+            error = std::abs(h * d2a);  // h^2 q''/2, q'' = 2 d2a
+        }
+        const double flow = flowOf(s, x, d);
+        // Relative to the element's current (a tolerance relative to its
+        // charge, as SPICE also allows, is far too loose for a capacitor that
+        // holds a large charge while a small current changes it).
+        const double allowed = o.lteReltol * std::max(std::abs(flow), std::abs(s.flow)) + o.trtol * o.abstol;
+        if (error <= 0.0) continue;
+        const double r = trap ? std::sqrt(allowed / error) : allowed / error;
+        ratio = std::min(ratio, r);
+    }
+    return ratio;
+}
+
+double CircuitEquations::sourceValue(int e, double t) const {
+    const Element& el = circuit_.elements[static_cast<size_t>(e)];
+    if (el.kind == Kind::CurrentSource) return waveformValue(el.waveform, t);
+    return 0.0;
+}
+
+}  // namespace udmhost::sim

@@ -1,0 +1,80 @@
+// The modified nodal equations of the host's own devices (R, C, L, V, I):
+// numbering of the unknowns, stamps with the companion models of the
+// integration method, the history of the energy-storage elements and their
+// local truncation error.
+#pragma once
+
+#include <vector>
+
+#include "circuit.h"
+#include "pattern_builder.h"
+
+namespace udmhost::sim {
+
+// How the storage elements enter the equations of one solution.
+struct Discretisation {
+    enum class Kind { OperatingPoint, BackwardEuler, Trapezoidal };
+    Kind kind = Kind::OperatingPoint;
+    double step = 0.0;
+};
+
+class CircuitEquations {
+public:
+    explicit CircuitEquations(const Circuit& circuit);
+
+    int size() const { return size_; }
+    // Unknown of a node's voltage; -1 for ground.
+    static int nodeUnknown(int node) { return node - 1; }
+    // Unknown of the branch current of element `e` (V and L), else -1.
+    int branchUnknown(int e) const { return branch_[static_cast<size_t>(e)]; }
+
+    void requestEntries(PatternBuilder& builder);
+    void bindSlots(const PatternBuilder& builder, int nonZeros);
+
+    // Writes the host devices' matrix values (plus `gmin` from every node to
+    // ground) and right-hand side for a solution at time t. Both arrays are
+    // overwritten; `values` has one spare element at the end for ground entries.
+    void assemble(double* values, double* rhs, double t, const Discretisation& d, double gmin) const;
+
+    // History of the storage elements.
+    void startFrom(const double* x, bool useInitialConditions);
+    void accept(const double* x, const Discretisation& d);
+    // The initial condition that UIC puts on the unknowns (capacitor
+    // voltages where one side is ground, inductor currents).
+    void applyInitialConditions(double* x) const;
+
+    // Largest step (relative to d.step) whose truncation error would have
+    // met the tolerance: >= 1 means this step was good enough. Needs two
+    // accepted points before this step for backward Euler, three for the
+    // trapezoidal rule; infinity when there is no storage element.
+    double truncationRatio(const double* x, const Discretisation& d, const Options& o) const;
+
+    // Current of a source's branch or the value of a current source.
+    double sourceValue(int e, double t) const;
+
+private:
+    struct Storage {
+        int element;
+        bool inductor;
+        int a, b, branch;      // unknowns; -1 ground / none
+        double value;          // C or L
+        double ic;             // initial condition (volts or amperes), UIC only
+        double q[3] = {0, 0, 0};  // charge or flux at the last accepted points, newest first
+        double flow = 0.0;     // capacitor current or inductor voltage at the latest accepted point
+    };
+    double across(const Storage& s, const double* x) const;
+    double stateOf(const Storage& s, const double* x) const;  // charge or flux
+    double flowOf(const Storage& s, const double* x, const Discretisation& d) const;
+
+    const Circuit& circuit_;
+    int size_ = 0;
+    std::vector<int> branch_;
+    std::vector<Storage> storage_;
+    std::vector<int> tickets_;   // per element, its first ticket (contiguous)
+    std::vector<int> slots_;     // by ticket
+    std::vector<int> diagonalTickets_;
+    size_t valueCount_ = 1;      // non-zeros plus the spare ground entry
+    double steps_[2] = {0, 0};   // the last two accepted step sizes, newest first
+};
+
+}  // namespace udmhost::sim

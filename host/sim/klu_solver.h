@@ -1,0 +1,35 @@
+// LinearSolver on SuiteSparse KLU: one symbolic analysis, numeric
+// refactorisation while the pivots stay sound.
+#pragma once
+
+#include <klu.h>
+
+#include "linear_solver.h"
+
+namespace udmhost::sim {
+
+class KluSolver final : public LinearSolver {
+public:
+    KluSolver();
+    ~KluSolver() override;
+    KluSolver(const KluSolver&) = delete;
+    KluSolver& operator=(const KluSolver&) = delete;
+
+    void analyse(const SparsePattern& pattern) override;
+    bool factorise(const double* values) override;
+    void solve(double* rhsInSolutionOut) override;
+    long fullFactorisations() const override { return fullFactorisations_; }
+
+private:
+    bool freshFactorisation(const double* values);
+    void release();
+
+    klu_common common_{};
+    klu_symbolic* symbolic_ = nullptr;
+    klu_numeric* numeric_ = nullptr;
+    SparsePattern pattern_;
+    double referenceRcond_ = 0.0;  // of the latest fresh factorisation
+    long fullFactorisations_ = 0;
+};
+
+}  // namespace udmhost::sim

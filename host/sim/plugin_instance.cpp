@@ -1,0 +1,155 @@
+#include "plugin_instance.h"
+
+#include <limits>
+
+#include "simulator.h"
+
+namespace udmhost::sim {
+
+namespace {
+
+std::vector<std::string> splitFields(const std::string& text) {
+    std::vector<std::string> fields(1);
+    for (char c : text) {
+        if (c == ',') fields.emplace_back();
+        else fields.back() += c;
+    }
+    return fields;
+}
+
+uint16_t offsetField(size_t offset, const std::string& name) {
+    if (offset > std::numeric_limits<uint16_t>::max())
+        throw SimulationError(name + ": too many terminals or matrix entries for the interface's 16-bit offsets");
+    return static_cast<uint16_t>(offset);
+}
+
+size_t roundUp8(size_t n) { return (n + 7) / 8 * 8; }
+
+}  // namespace
+
+PlugInInstance::PlugInInstance(const PlugInLibrary& library, size_t instanceBytes, CallbackRouter& router,
+                               std::string name,
+                               std::vector<int> terminals, std::string definition,
+                               std::vector<std::string> parameterNames)
+    : lib_(library),
+      instanceBytes_(instanceBytes),
+      router_(router),
+      name_(std::move(name)),
+      terminals_(std::move(terminals)),
+      definition_(std::move(definition)),
+      fields_(splitFields(definition_)),
+      parameterNames_(std::move(parameterNames)) {}
+
+PlugInInstance::~PlugInInstance() {
+    release();
+    if (vectorBlock_ != nullptr && vector_ != nullptr) lib_.globalUnlock(vectorBlock_);
+    if (matrixBlock_ != nullptr && matrix_ != nullptr) lib_.globalUnlock(matrixBlock_);
+    for (HGLOBAL h : {instance_, component_, vectorBlock_, matrixBlock_})
+        if (h != nullptr) lib_.globalFree(h);
+}
+
+int32_t PlugInInstance::call(int32_t mode, char* text, void* simulation, double* out) {
+    router_.enter(&name_, &fields_, &parameterNames_);
+    const int32_t status = lib_.call(mode, text, simulation, out, instance_, component_);
+    router_.enter(nullptr, nullptr, nullptr);
+    return status;
+}
+
+void PlugInInstance::check(int32_t status, int32_t mode) {
+    if (router_.failed()) throw SimulationError(router_.takeFailure());
+    if (status != UDM_OK)
+        throw SimulationError(name_ + ": plug-in returned status " + std::to_string(status) + " in phase " +
+                              std::to_string(mode));
+}
+
+void PlugInInstance::define() {
+    const size_t terminals = terminals_.size();
+    instance_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, instanceBytes_);
+    component_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, UDM_COMPONENT_RECORD_BYTES);
+    derivOffset_ = kNodeValues + 8 * terminals;
+    rhsOffset_ = derivOffset_ + 8 * terminals;
+    const size_t vectorBytes = rhsOffset_ + 8 * terminals;
+    vectorBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, vectorBytes);
+    if (instance_ == nullptr || component_ == nullptr || vectorBlock_ == nullptr) throw SimulationError(name_ + ": out of memory");
+    void* record = lib_.globalLock(component_);
+    const udm::ComponentRecordView comp(record);
+    comp.setVectorBlock(vectorBlock_);
+    comp.setNodeValueOffset(offsetField(kNodeValues, name_));
+    comp.setNodeDerivOffset(offsetField(derivOffset_, name_));
+    comp.setRhsOffset(offsetField(rhsOffset_, name_));
+    lib_.globalUnlock(component_);
+    vector_ = static_cast<unsigned char*>(lib_.globalLock(vectorBlock_));
+
+    std::vector<char> text(definition_.begin(), definition_.end());
+    text.push_back('\0');
+    defined_ = true;
+    check(call(UDM_MODE_INIT, text.data(), nullptr, nullptr), UDM_MODE_INIT);
+
+    record = lib_.globalLock(component_);
+    entries_ = udm::ComponentRecordView(record).entryCount();
+    lib_.globalUnlock(component_);
+}
+
+void PlugInInstance::prepare() {
+    const auto entries = static_cast<size_t>(entries_);
+    const size_t colOffset = 0, rowOffset = roundUp8(4 * entries);
+    valueOffset_ = rowOffset + roundUp8(4 * entries);
+    const size_t matrixBytes = valueOffset_ + 8 * entries;
+    matrixBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, matrixBytes > 0 ? matrixBytes : 8);
+    if (matrixBlock_ == nullptr) throw SimulationError(name_ + ": out of memory");
+    void* record = lib_.globalLock(component_);
+    const udm::ComponentRecordView comp(record);
+    comp.setMatrixBlock(matrixBlock_);
+    comp.setColIndexOffset(offsetField(colOffset, name_));
+    comp.setRowIndexOffset(offsetField(rowOffset, name_));
+    comp.setMatrixValueOffset(offsetField(valueOffset_, name_));
+    lib_.globalUnlock(component_);
+    matrix_ = static_cast<unsigned char*>(lib_.globalLock(matrixBlock_));
+
+    check(call(UDM_MODE_PREPARE, nullptr, nullptr, nullptr), UDM_MODE_PREPARE);
+
+    rows_.resize(entries);
+    columns_.resize(entries);
+    const auto local = static_cast<int32_t>(terminals_.size());
+    for (size_t k = 0; k < entries; ++k) {
+        const auto row = udm::loadAt<int32_t>(matrix_, rowOffset + 4 * k);
+        const auto col = udm::loadAt<int32_t>(matrix_, colOffset + 4 * k);
+        if (row < 0 || row >= local || col < 0 || col >= local)
+            throw SimulationError(name_ + ": matrix entry " + std::to_string(k) + " (" + std::to_string(row) + ", " +
+                                  std::to_string(col) + ") lies outside the instance's " + std::to_string(local) +
+                                  " terminals");
+        rows_[k] = terminals_[static_cast<size_t>(row)];
+        columns_[k] = terminals_[static_cast<size_t>(col)];
+    }
+}
+
+void PlugInInstance::evaluate(void* simulationRecord) {
+    check(call(UDM_MODE_EVALUATE, nullptr, simulationRecord, nullptr), UDM_MODE_EVALUATE);
+}
+
+void PlugInInstance::accept() { check(call(UDM_MODE_ACCEPT, nullptr, nullptr, nullptr), UDM_MODE_ACCEPT); }
+
+int PlugInInstance::resolveOutput(const std::string& output) {
+    std::vector<char> text(output.begin(), output.end());
+    text.push_back('\0');
+    double index = 0.0;
+    check(call(UDM_MODE_OUTPUT_INDEX, text.data(), nullptr, &index), UDM_MODE_OUTPUT_INDEX);
+    if (!(index >= 1.0 && index <= 65535.0)) return 0;
+    return static_cast<int>(index);
+}
+
+double PlugInInstance::output(int index, void* simulationRecord) {
+    udm::SimulationRecordWriter(simulationRecord).setSelector(index);
+    double value = 0.0;
+    check(call(UDM_MODE_OUTPUT_VALUE, nullptr, simulationRecord, &value), UDM_MODE_OUTPUT_VALUE);
+    return value;
+}
+
+void PlugInInstance::release() noexcept {
+    if (!defined_ || released_) return;
+    released_ = true;
+    call(UDM_MODE_RELEASE, nullptr, nullptr, nullptr);
+    router_.takeFailure();  // the run is over; a complaint now changes nothing
+}
+
+}  // namespace udmhost::sim

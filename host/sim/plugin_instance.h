@@ -1,0 +1,77 @@
+// One placed plug-in instance and the host blocks it is given: the instance
+// block, the component record, a vector block (node values, node
+// derivatives, right-hand side, one of each per terminal) and a matrix block
+// (row indices, column indices, values, one of each per announced entry).
+// The host keeps the vector and matrix blocks locked for the whole run, so
+// that their addresses stay put while it reads and writes them between calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "callback_router.h"
+#include "host_records.h"
+#include "plugin_library.h"
+
+namespace udmhost::sim {
+
+class PlugInInstance {
+public:
+    // `terminals`: the unknown of each terminal in catalogue order, -1 for ground.
+    // `instanceBytes`: the instance block size the library registered.
+    PlugInInstance(const PlugInLibrary& library, size_t instanceBytes, CallbackRouter& router, std::string name,
+                   std::vector<int> terminals, std::string definition, std::vector<std::string> parameterNames);
+    ~PlugInInstance();  // releases the instance (mode 7) if that has not happened yet
+    PlugInInstance(const PlugInInstance&) = delete;
+    PlugInInstance& operator=(const PlugInInstance&) = delete;
+
+    const std::string& name() const { return name_; }
+    const std::vector<int>& terminals() const { return terminals_; }
+
+    void define();   // mode 1: reads the entry count
+    void prepare();  // mode 2: reads the matrix pattern
+
+    int entryCount() const { return entries_; }
+    // Unknowns of entry k (-1: ground), after prepare().
+    int entryRow(int k) const { return rows_[static_cast<size_t>(k)]; }
+    int entryColumn(int k) const { return columns_[static_cast<size_t>(k)]; }
+
+    // Node values and their time derivatives, one per terminal.
+    void setNode(size_t terminal, double value, double derivative) {
+        udm::storeAt<double>(vector_, kNodeValues + 8 * terminal, value);
+        udm::storeAt<double>(vector_, derivOffset_ + 8 * terminal, derivative);
+    }
+    void evaluate(void* simulationRecord);  // mode 3
+    double matrixValue(int k) const { return udm::loadAt<double>(matrix_, valueOffset_ + 8 * static_cast<size_t>(k)); }
+    double rhs(size_t terminal) const { return udm::loadAt<double>(vector_, rhsOffset_ + 8 * terminal); }
+
+    void accept();                                         // mode 4
+    int resolveOutput(const std::string& output);          // mode 5: 0 when unknown
+    double output(int index, void* simulationRecord);      // mode 6
+    void release() noexcept;                               // mode 7, once
+
+private:
+    static constexpr size_t kNodeValues = 8;
+    int32_t call(int32_t mode, char* text, void* simulation, double* out);
+    void check(int32_t status, int32_t mode);
+
+    const PlugInLibrary& lib_;
+    size_t instanceBytes_;
+    CallbackRouter& router_;
+    std::string name_;
+    std::vector<int> terminals_;
+    std::string definition_;
+    std::vector<std::string> fields_;
+    std::vector<std::string> parameterNames_;
+
+    HGLOBAL instance_ = nullptr, component_ = nullptr, vectorBlock_ = nullptr, matrixBlock_ = nullptr;
+    unsigned char* vector_ = nullptr;  // locked for the run
+    unsigned char* matrix_ = nullptr;  // locked for the run
+    size_t derivOffset_ = 0, rhsOffset_ = 0, valueOffset_ = 0;
+    int entries_ = 0;
+    std::vector<int> rows_, columns_;
+    bool defined_ = false, released_ = false;
+};
+
+}  // namespace udmhost::sim

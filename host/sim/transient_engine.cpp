@@ -1,0 +1,429 @@
+#include "transient_engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "waveform_eval.h"
+
+namespace udmhost::sim {
+
+namespace {
+
+constexpr double kGmin = 1e-12;  // from every node to ground, operating point only
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+std::string timeText(double t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", t);
+    return text;
+}
+
+int stateFromOutput(double value) {
+    if (!std::isfinite(value) || std::abs(value) > 1e9) return -1;
+    return static_cast<int>(std::lround(value));
+}
+
+}  // namespace
+
+TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress)
+    : circuit_(circuit),
+      messages_(messages),
+      progress_(progress),
+      expressions_(circuit.params),
+      router_(messages, expressions_),
+      equations_(circuit) {}
+
+TransientEngine::~TransientEngine() {
+    for (auto& instance : instances_) instance->release();
+}
+
+TransientEngine::LoadedPlugIn& TransientEngine::plugIn(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= circuit_.plugins.size())
+        throw SimulationError("plug-in reference " + std::to_string(index) + " is not defined");
+    if (plugIns_.size() < circuit_.plugins.size()) plugIns_.resize(circuit_.plugins.size());
+    LoadedPlugIn& p = plugIns_[static_cast<size_t>(index)];
+    if (p.library) return p;
+    const PlugInRef& ref = circuit_.plugins[static_cast<size_t>(index)];
+    try {
+        p.library = std::make_unique<PlugInLibrary>(ref.path);
+    } catch (const std::runtime_error& e) {
+        throw SimulationError(ref.name + ": " + e.what());
+    }
+    p.registration = p.library->registerWith(CallbackRouter::messageCallback(), CallbackRouter::expressionCallback());
+    p.catalogue = p.library->catalogue();
+    for (const CatalogueItem& item : p.catalogue) {
+        if (item.kind == UDM_KIND_TERMINAL) ++p.terminalCount;
+        if (item.kind == UDM_KIND_PARAMETER) p.parameterNames.push_back(item.name);
+        if (item.kind == UDM_KIND_OUTPUT && item.name == "STATE") p.hasStateOutput = true;
+    }
+    return p;
+}
+
+void TransientEngine::setUpInstances() {
+    instanceOfElement_.assign(circuit_.elements.size(), -1);
+    for (size_t e = 0; e < circuit_.elements.size(); ++e) {
+        const Element& el = circuit_.elements[e];
+        if (el.kind != Element::Kind::PlugIn) continue;
+        LoadedPlugIn& p = plugIn(el.plugin);
+        if (el.nodes.size() != p.terminalCount)
+            throw SimulationError(el.name + ": plug-in has " + std::to_string(p.terminalCount) + " terminals, " +
+                                  std::to_string(el.nodes.size()) + " given");
+        std::vector<int> terminals;
+        for (int node : el.nodes) terminals.push_back(CircuitEquations::nodeUnknown(node));
+        const size_t bytes = std::max<size_t>(p.registration.record.instanceBytes, 1);
+        instances_.push_back(std::make_unique<PlugInInstance>(*p.library, bytes, router_, el.name,
+                                                              std::move(terminals), el.definitionText,
+                                                              p.parameterNames));
+        instanceOfElement_[e] = static_cast<int>(instances_.size() - 1);
+        PlugInInstance& instance = *instances_.back();
+        instance.define();
+        instance.prepare();
+        Tracked t;
+        if (p.hasStateOutput) t.stateOutput = instance.resolveOutput("STATE");
+        t.acceptedStamp.assign(static_cast<size_t>(instance.entryCount()), 0.0);
+        tracked_.push_back(std::move(t));
+    }
+}
+
+void TransientEngine::setUpMatrix() {
+    const int n = equations_.size();
+    if (n == 0) throw SimulationError("the circuit has no unknowns");
+    PatternBuilder builder(n);
+    equations_.requestEntries(builder);
+    std::vector<int> tickets;
+    size_t stampSize = 0;
+    for (const auto& instance : instances_) {
+        for (int k = 0; k < instance->entryCount(); ++k)
+            tickets.push_back(builder.request(instance->entryRow(k), instance->entryColumn(k)));
+        stampSize += static_cast<size_t>(instance->entryCount()) + instance->terminals().size();
+    }
+    pattern_ = builder.build();
+    equations_.bindSlots(builder, pattern_.nonZeros());
+    plugInSlots_.clear();
+    for (int t : tickets) plugInSlots_.push_back(builder.slotOf(t));
+
+    try {
+        solver_ = makeLinearSolver(circuit_.options.solver);
+    } catch (const std::invalid_argument& e) {
+        throw SimulationError(e.what());
+    }
+    solver_->analyse(pattern_);
+
+    const auto values = static_cast<size_t>(pattern_.nonZeros()) + 1;
+    const auto unknowns = static_cast<size_t>(n) + 1;
+    for (auto* v : {&baseValues_, &values_, &factoredValues_}) v->assign(values, 0.0);
+    for (auto* v : {&baseRhs_, &rhs_, &x_, &xPrev_, &xDotPrev_}) v->assign(unknowns, 0.0);
+    stamp_.assign(stampSize, 0.0);
+    previousStamp_.assign(stampSize, 0.0);
+}
+
+void TransientEngine::setUpColumns() {
+    output_.columns = {"time"};
+    for (const PrintItem& item : circuit_.prints) {
+        Column c{&item};
+        switch (item.kind) {
+            case PrintItem::Kind::NodeVoltage: c.unknown1 = CircuitEquations::nodeUnknown(item.node1); break;
+            case PrintItem::Kind::NodeDifference:
+                c.unknown1 = CircuitEquations::nodeUnknown(item.node1);
+                c.unknown2 = CircuitEquations::nodeUnknown(item.node2);
+                break;
+            case PrintItem::Kind::SourceCurrent: {
+                const auto& el = circuit_.elements.at(static_cast<size_t>(item.element));
+                if (el.kind != Element::Kind::CurrentSource) {
+                    c.unknown1 = equations_.branchUnknown(item.element);
+                    if (c.unknown1 < 0) throw SimulationError(item.label + ": " + el.name + " has no branch current");
+                }
+                break;
+            }
+            case PrintItem::Kind::PlugInOutput: {
+                const int index = instanceOfElement_.at(static_cast<size_t>(item.element));
+                if (index < 0) throw SimulationError(item.label + ": not a plug-in instance");
+                c.instance = instances_[static_cast<size_t>(index)].get();
+                c.outputIndex = c.instance->resolveOutput(item.output);
+                if (c.outputIndex == 0)
+                    throw SimulationError(c.instance->name() + ": the plug-in has no output named " + item.output);
+                break;
+            }
+        }
+        columns_.push_back(c);
+        output_.columns.push_back(item.label);
+    }
+}
+
+void TransientEngine::setUpBreakpoints() {
+    for (const Element& el : circuit_.elements)
+        if (el.kind == Element::Kind::VoltageSource || el.kind == Element::Kind::CurrentSource)
+            appendBreakpoints(el.waveform, circuit_.tran.stop, breakpoints_);
+    breakpoints_.push_back(circuit_.tran.stop);
+    std::sort(breakpoints_.begin(), breakpoints_.end());
+    // Breakpoints closer than this are one: stepping between them gains nothing.
+    const double merge = span_ * 1e-12;
+    std::vector<double> kept;
+    for (double b : breakpoints_)
+        if (b > merge && (kept.empty() || b - kept.back() > merge)) kept.push_back(b);
+    if (kept.empty() || kept.back() < circuit_.tran.stop) kept.push_back(circuit_.tran.stop);
+    kept.back() = circuit_.tran.stop;
+    breakpoints_ = std::move(kept);
+}
+
+void TransientEngine::evaluateInstances(const double* x, double time, const Discretisation& d) {
+    udm::SimulationRecordWriter record(simulationRecord_.data());
+    record.setTime(time);
+    record.setStartTime(startTime_);
+    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
+    const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
+    size_t at = 0;
+    for (auto& instance : instances_) {
+        const auto& terminals = instance->terminals();
+        for (size_t i = 0; i < terminals.size(); ++i) {
+            const int u = terminals[i];
+            if (u < 0) {
+                instance->setNode(i, 0.0, 0.0);
+                continue;
+            }
+            const double derivative = c * (x[u] - xPrev_[static_cast<size_t>(u)]) - (trap ? xDotPrev_[static_cast<size_t>(u)] : 0.0);
+            instance->setNode(i, x[u], derivative);
+        }
+        instance->evaluate(simulationRecord_.data());
+        for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
+        for (size_t i = 0; i < terminals.size(); ++i) stamp_[at++] = instance->rhs(i);
+    }
+}
+
+bool TransientEngine::newton(double time, const Discretisation& d, double gmin, double plugInTime) {
+    const size_t n = static_cast<size_t>(equations_.size());
+    equations_.assemble(baseValues_.data(), baseRhs_.data(), time, d, gmin);
+    std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
+    const Options& o = circuit_.options;
+    bool small = false;
+    for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
+        evaluateInstances(x_.data(), plugInTime, d);
+        if (iteration > 0 && (instances_.empty() || stamp_ == previousStamp_ || small)) return true;
+        if (iteration == o.maxNewtonIterations) break;
+        std::copy(stamp_.begin(), stamp_.end(), previousStamp_.begin());
+
+        std::copy(baseValues_.begin(), baseValues_.end(), values_.begin());
+        std::copy(baseRhs_.begin(), baseRhs_.end(), rhs_.begin());
+        size_t at = 0, entry = 0;
+        for (auto& instance : instances_) {
+            for (int k = 0; k < instance->entryCount(); ++k) values_[static_cast<size_t>(plugInSlots_[entry++])] += stamp_[at++];
+            for (int u : instance->terminals()) rhs_[u >= 0 ? static_cast<size_t>(u) : n] += stamp_[at++];
+        }
+        values_.back() = 0.0;
+        if (!factored_ || values_ != factoredValues_) {
+            if (!solver_->factorise(values_.data()))
+                throw SimulationError("singular matrix at time " + timeText(time) +
+                                      " (a node without a path to ground, or a loop of voltage sources?)");
+            std::copy(values_.begin(), values_.end(), factoredValues_.begin());
+            factored_ = true;
+        }
+        solver_->solve(rhs_.data());
+        rhs_[n] = 0.0;
+        ++output_.stats.newtonIterations;
+
+        small = true;
+        for (size_t u = 0; u < n; ++u) {
+            const double next = rhs_[u], now = x_[u];
+            if (!std::isfinite(next)) return false;
+            const double tolerance = o.reltol * std::max(std::abs(next), std::abs(now)) + o.vntol;
+            if (std::abs(next - now) > tolerance) small = false;
+        }
+        std::swap(x_, rhs_);
+    }
+    return false;
+}
+
+void TransientEngine::readStates() {
+    size_t at = 0;
+    for (size_t i = 0; i < instances_.size(); ++i) {
+        Tracked& t = tracked_[i];
+        PlugInInstance& instance = *instances_[i];
+        if (t.stateOutput > 0) {
+            t.newState = stateFromOutput(instance.output(t.stateOutput, simulationRecord_.data()));
+        } else {
+            // No state output: a jump of the stamp is a switching event.
+            bool jumped = false;
+            for (int k = 0; k < instance.entryCount(); ++k) {
+                const double now = stamp_[at + static_cast<size_t>(k)], before = t.acceptedStamp[static_cast<size_t>(k)];
+                if (std::abs(now - before) > 0.5 * std::max(std::abs(now), std::abs(before))) jumped = true;
+            }
+            t.newState = jumped ? t.acceptedState + 1 : t.acceptedState;
+        }
+        at += static_cast<size_t>(instance.entryCount()) + instance.terminals().size();
+    }
+}
+
+bool TransientEngine::stateChanged() const {
+    return std::any_of(tracked_.begin(), tracked_.end(), [](const Tracked& t) { return t.newState != t.acceptedState; });
+}
+
+void TransientEngine::acceptPoint(double time, const Discretisation& d) {
+    const size_t n = static_cast<size_t>(equations_.size());
+    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
+    const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
+    for (size_t u = 0; u < n; ++u) xDotPrev_[u] = c * (x_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
+    if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d);
+    std::copy(x_.begin(), x_.end(), xPrev_.begin());
+
+    size_t at = 0;
+    for (size_t i = 0; i < instances_.size(); ++i) {
+        PlugInInstance& instance = *instances_[i];
+        instance.accept();
+        Tracked& t = tracked_[i];
+        if (t.newState != t.acceptedState && d.kind != Discretisation::Kind::OperatingPoint) {
+            output_.events.push_back({time, instance.name(), t.newState});
+            ++output_.stats.events;
+        }
+        t.acceptedState = t.newState;
+        std::copy_n(stamp_.begin() + static_cast<std::ptrdiff_t>(at), instance.entryCount(), t.acceptedStamp.begin());
+        at += static_cast<size_t>(instance.entryCount()) + instance.terminals().size();
+        // Outputs read the node values of the accepted solution.
+        const auto& terminals = instance.terminals();
+        for (size_t k = 0; k < terminals.size(); ++k) {
+            const int u = terminals[k];
+            instance.setNode(k, u >= 0 ? x_[static_cast<size_t>(u)] : 0.0, u >= 0 ? xDotPrev_[static_cast<size_t>(u)] : 0.0);
+        }
+    }
+    if (time >= circuit_.tran.start) recordRow(time);
+}
+
+void TransientEngine::recordRow(double time) {
+    std::vector<double> row;
+    row.reserve(columns_.size() + 1);
+    row.push_back(time);
+    auto value = [&](int u) { return u >= 0 ? x_[static_cast<size_t>(u)] : 0.0; };
+    for (const Column& c : columns_) {
+        if (c.instance != nullptr) row.push_back(c.instance->output(c.outputIndex, simulationRecord_.data()));
+        else if (c.item->kind == PrintItem::Kind::SourceCurrent && c.unknown1 < 0)
+            row.push_back(equations_.sourceValue(c.item->element, time));
+        else row.push_back(value(c.unknown1) - value(c.unknown2));
+    }
+    output_.rows.push_back(std::move(row));
+}
+
+void TransientEngine::initialPoint() {
+    const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
+    const bool uic = circuit_.tran.uic;
+    // Every instance is evaluated and accepted once before the start time,
+    // so that it starts in its initial state, then once at the start time.
+    const double before = startTime_ - std::max(span_, 1e-9);
+    std::fill(xPrev_.begin(), xPrev_.end(), 0.0);
+    if (uic) {
+        equations_.applyInitialConditions(xPrev_.data());
+        std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
+        evaluateInstances(x_.data(), before, dc);
+        for (auto& instance : instances_) instance->accept();
+        evaluateInstances(x_.data(), startTime_, dc);
+    } else {
+        if (!newton(startTime_, dc, kGmin, before))
+            throw SimulationError("no DC operating point found; try UIC");
+        for (auto& instance : instances_) instance->accept();
+        std::copy(x_.begin(), x_.end(), xPrev_.begin());
+        if (!newton(startTime_, dc, kGmin, startTime_))
+            throw SimulationError("no DC operating point found at the start time; try UIC");
+    }
+    // The state each instance has at the start time is where it starts, not an event.
+    readStates();
+    for (Tracked& t : tracked_) t.acceptedState = t.newState;
+    acceptPoint(startTime_, dc);
+    equations_.startFrom(x_.data(), uic);
+}
+
+void TransientEngine::timeLoop() {
+    const TranSpec& tran = circuit_.tran;
+    const Options& o = circuit_.options;
+    const double stop = tran.stop;
+    double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(tran.step > 0.0 ? tran.step : span_, span_ / 50.0);
+    const double eventTolerance = o.eventTolerance * span_;
+    const double minStep = std::min(span_ * 1e-14, eventTolerance * 1e-2);
+    const double restartStep = std::max(maxStep * 1e-3, 4.0 * minStep);
+    const bool trapezoidal = o.method == Options::Method::Trapezoidal;
+
+    double t = startTime_, h = restartStep, bracket = kInfinity;
+    int stepsSinceRestart = 0;
+    size_t nextBreakpoint = 0;
+    double reported = -1.0;
+    while (stop - t > minStep) {
+        while (nextBreakpoint + 1 < breakpoints_.size() && breakpoints_[nextBreakpoint] <= t + minStep) ++nextBreakpoint;
+        const double limit = std::min(breakpoints_[nextBreakpoint], bracket);
+        double step = std::min({h, maxStep, limit - t});
+        const bool onLimit = step >= limit - t - minStep;
+        const double next = onLimit ? limit : t + step;
+        step = next - t;
+        if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(t));
+        const Discretisation d{stepsSinceRestart >= 2 && trapezoidal ? Discretisation::Kind::Trapezoidal
+                                                                       : Discretisation::Kind::BackwardEuler,
+                               step};
+        auto reject = [&](double newStep) {
+            ++output_.stats.rejected;
+            if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(t));
+            h = newStep;
+        };
+        if (!newton(next, d, 0.0, next)) {
+            reject(step / 8.0);
+            continue;
+        }
+        readStates();
+        if (stateChanged()) {
+            if (step > eventTolerance) {  // locate the switching instant: halve the bracket
+                bracket = next;
+                reject(step / 2.0);
+                continue;
+            }
+            acceptPoint(next, d);
+            ++output_.stats.accepted;
+            t = next;
+            bracket = kInfinity;
+            stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
+            h = restartStep;
+            continue;
+        }
+        double ratio = kInfinity;
+        if (stepsSinceRestart >= 1) {
+            ratio = equations_.truncationRatio(x_.data(), d, o);
+            if (ratio < 0.9) {
+                reject(step * std::max(0.9 * ratio, 0.1));
+                continue;
+            }
+        }
+        acceptPoint(next, d);
+        ++output_.stats.accepted;
+        t = next;
+        ++stepsSinceRestart;
+        h = std::min(2.0 * step, 0.9 * ratio * step);
+        if (next == breakpoints_[nextBreakpoint] && next < stop) {
+            stepsSinceRestart = 0;
+            h = std::min(restartStep, 0.1 * (breakpoints_[nextBreakpoint + 1] - next));
+        }
+        if (bracket < kInfinity) {
+            const double remaining = bracket - t;
+            if (remaining <= minStep) bracket = kInfinity;
+            else h = remaining <= eventTolerance ? remaining : std::min(h, remaining / 2.0);
+        }
+        if (progress_ && t - reported >= 0.01 * span_) {
+            reported = t;
+            progress_(t / stop);
+        }
+    }
+    if (progress_) progress_(1.0);
+}
+
+SimulationOutput TransientEngine::run() {
+    const TranSpec& tran = circuit_.tran;
+    if (!tran.given || !(tran.stop > 0.0)) throw SimulationError("no transient analysis (.tran) with a stop time");
+    span_ = tran.stop;
+    startTime_ = 0.0;
+    setUpInstances();
+    setUpMatrix();
+    setUpColumns();
+    setUpBreakpoints();
+    initialPoint();
+    timeLoop();
+    for (auto& instance : instances_) instance->release();
+    return std::move(output_);
+}
+
+}  // namespace udmhost::sim

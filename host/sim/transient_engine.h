@@ -1,0 +1,96 @@
+// The transient analysis: set-up of the plug-in instances and the matrix
+// pattern, the initial point, and the time loop with Newton iterations,
+// truncation error control, source breakpoints and event location.
+#pragma once
+
+#include <array>
+#include <iosfwd>
+#include <memory>
+#include <vector>
+
+#include "callback_router.h"
+#include "circuit_equations.h"
+#include "expression_engine.h"
+#include "linear_solver.h"
+#include "plugin_instance.h"
+#include "plugin_library.h"
+#include "simulator.h"
+
+namespace udmhost::sim {
+
+class TransientEngine {
+public:
+    TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress);
+    ~TransientEngine();  // every instance gets its release call, also after a failure
+    TransientEngine(const TransientEngine&) = delete;
+    TransientEngine& operator=(const TransientEngine&) = delete;
+
+    SimulationOutput run();
+
+private:
+    struct LoadedPlugIn {
+        std::unique_ptr<PlugInLibrary> library;
+        Registration registration;
+        std::vector<CatalogueItem> catalogue;
+        std::vector<std::string> parameterNames;
+        size_t terminalCount = 0;
+        bool hasStateOutput = false;
+    };
+    struct Tracked {  // event bookkeeping of one instance
+        int stateOutput = 0;          // mode 6 index of "STATE", 0: watch the stamp instead
+        int acceptedState = 0;
+        int newState = 0;
+        std::vector<double> acceptedStamp;
+    };
+    struct Column {
+        const PrintItem* item;
+        int unknown1 = -1, unknown2 = -1;  // voltages and branch currents
+        PlugInInstance* instance = nullptr;
+        int outputIndex = 0;
+    };
+
+    LoadedPlugIn& plugIn(int index);
+    void setUpInstances();
+    void setUpMatrix();
+    void setUpColumns();
+    void setUpBreakpoints();
+
+    void evaluateInstances(const double* x, double time, const Discretisation& d);
+    // Solves the point at `time` (sources) with the plug-ins evaluated at
+    // `plugInTime`; false when Newton does not converge.
+    bool newton(double time, const Discretisation& d, double gmin, double plugInTime);
+    void readStates();
+    bool stateChanged() const;
+    void acceptPoint(double time, const Discretisation& d);
+    void recordRow(double time);
+    void initialPoint();
+    void timeLoop();
+
+    const Circuit& circuit_;
+    std::ostream& messages_;
+    const ProgressFn& progress_;
+    ExpressionEngine expressions_;
+    CallbackRouter router_;
+    std::vector<LoadedPlugIn> plugIns_;  // by Circuit::plugins index; loaded on first use
+    std::vector<std::unique_ptr<PlugInInstance>> instances_;
+    std::vector<int> instanceOfElement_;
+    std::vector<Tracked> tracked_;
+    CircuitEquations equations_;
+    std::unique_ptr<LinearSolver> solver_;
+    SparsePattern pattern_;
+    std::vector<int> plugInSlots_;  // per instance entry, in instance order
+    std::vector<Column> columns_;
+    std::vector<double> breakpoints_;
+    alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};
+
+    // Work arrays, sized once.
+    std::vector<double> baseValues_, values_, factoredValues_, baseRhs_, rhs_;
+    std::vector<double> x_, xPrev_, xDotPrev_;
+    std::vector<double> stamp_, previousStamp_;
+    bool factored_ = false;
+    double span_ = 0.0, startTime_ = 0.0;
+
+    SimulationOutput output_;
+};
+
+}  // namespace udmhost::sim

@@ -1,0 +1,97 @@
+#include "waveform_eval.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace udmhost::sim {
+
+namespace {
+
+double arg(const Waveform& w, size_t i, double fallback = 0.0) { return i < w.args.size() ? w.args[i] : fallback; }
+
+struct Pulse {
+    double v1, v2, td, tr, tf, pw, per;
+};
+
+// Zero rise/fall times and period take SPICE's defaults where the run
+// length is unknown here: a tiny but non-zero edge keeps the source continuous.
+Pulse pulseOf(const Waveform& w) {
+    Pulse p{arg(w, 0), arg(w, 1), arg(w, 2), arg(w, 3), arg(w, 4), arg(w, 5), arg(w, 6)};
+    if (p.td < 0.0) p.td = 0.0;
+    if (p.tr <= 0.0) p.tr = 1e-12;
+    if (p.tf <= 0.0) p.tf = 1e-12;
+    if (p.pw < 0.0) p.pw = 0.0;
+    if (p.per <= 0.0) p.per = INFINITY;
+    return p;
+}
+
+double pulseValue(const Pulse& p, double t) {
+    if (t <= p.td) return p.v1;
+    double local = t - p.td;
+    if (std::isfinite(p.per) && local >= p.per) local = std::fmod(local, p.per);
+    if (local < p.tr) return p.v1 + (p.v2 - p.v1) * local / p.tr;
+    if (local <= p.tr + p.pw) return p.v2;
+    if (local < p.tr + p.pw + p.tf) return p.v2 + (p.v1 - p.v2) * (local - p.tr - p.pw) / p.tf;
+    return p.v1;
+}
+
+double sinValue(const Waveform& w, double t) {
+    const double vo = arg(w, 0), va = arg(w, 1), freq = arg(w, 2), td = arg(w, 3), theta = arg(w, 4);
+    if (t <= td) return vo;
+    const double local = t - td;
+    return vo + va * std::exp(-local * theta) * std::sin(2.0 * std::numbers::pi * freq * local);
+}
+
+double pwlValue(const Waveform& w, double t) {
+    const size_t points = w.args.size() / 2;
+    if (points == 0) return 0.0;
+    if (t <= w.args[0]) return w.args[1];
+    for (size_t i = 1; i < points; ++i) {
+        const double t1 = w.args[2 * i];
+        if (t <= t1) {
+            const double t0 = w.args[2 * i - 2], v0 = w.args[2 * i - 1], v1 = w.args[2 * i + 1];
+            return t1 > t0 ? v0 + (v1 - v0) * (t - t0) / (t1 - t0) : v1;
+        }
+    }
+    return w.args[2 * points - 1];
+}
+
+}  // namespace
+
+double waveformValue(const Waveform& w, double t) {
+    if (t < 0.0) t = 0.0;
+    switch (w.kind) {
+        case Waveform::Kind::Dc: return w.dc;
+        case Waveform::Kind::Pulse: return pulseValue(pulseOf(w), t);
+        case Waveform::Kind::Sin: return sinValue(w, t);
+        case Waveform::Kind::Pwl: return pwlValue(w, t);
+    }
+    return 0.0;
+}
+
+void appendBreakpoints(const Waveform& w, double stop, std::vector<double>& out) {
+    switch (w.kind) {
+        case Waveform::Kind::Dc: return;
+        case Waveform::Kind::Sin: {
+            const double td = arg(w, 3);
+            if (td > 0.0 && td <= stop) out.push_back(td);
+            return;
+        }
+        case Waveform::Kind::Pwl:
+            for (size_t i = 0; i + 1 < w.args.size(); i += 2)
+                if (w.args[i] >= 0.0 && w.args[i] <= stop) out.push_back(w.args[i]);
+            return;
+        case Waveform::Kind::Pulse: {
+            const Pulse p = pulseOf(w);
+            const double corners[4] = {0.0, p.tr, p.tr + p.pw, p.tr + p.pw + p.tf};
+            for (double start = p.td; start <= stop; start += p.per) {
+                for (double c : corners)
+                    if (start + c <= stop) out.push_back(start + c);
+                if (!std::isfinite(p.per) || out.size() > 10'000'000) break;
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace udmhost::sim
