@@ -3,6 +3,7 @@
 // so a parameter text means the same double on every build.
 #include "value_parser.h"
 
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,10 +11,27 @@
 #include <memory>
 #include <new>
 
+#ifndef _WIN32
+#include <locale.h>
+#endif
+
 namespace vcswitch {
 namespace {
 
 ParsedValue g_lastParsed{};  // the library's single result record
+
+// strtod in the "C" locale, whatever locale the host process runs under: a
+// German LC_NUMERIC would otherwise read "4.7k" as 4 followed by ".7k".
+double strtodC(const char* text, char** end) {
+#ifdef _WIN32
+    static const _locale_t cLocale = _create_locale(LC_ALL, "C");
+    return _strtod_l(text, end, cLocale);
+#else
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    if (cLocale == static_cast<locale_t>(nullptr)) return std::strtod(text, end);
+    return strtod_l(text, end, cLocale);
+#endif
+}
 
 // Exactly the six C white-space characters; no byte from 0x80 counts.
 bool isTrailingBlank(char c) {
@@ -174,7 +192,7 @@ void parseWorkingCopy(const OutputPlaces& out, char* copy) {
     deliver(out.hasText, 1);
 
     char* remainder = copy;
-    double v = std::strtod(copy, &remainder);
+    double v = strtodC(copy, &remainder);
     if (remainder == copy) {
         matchKeyword(out, copy);
         return;

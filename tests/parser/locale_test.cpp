@@ -1,0 +1,47 @@
+// A host may run under a locale whose decimal point is a comma; parameter
+// texts must still read with a full stop.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
+#include "value_parser.h"
+
+namespace {
+
+// Switches LC_NUMERIC for the lifetime of the object.
+class NumericLocale {
+public:
+    explicit NumericLocale(const char* name) {
+        const char* current = std::setlocale(LC_NUMERIC, nullptr);
+        previous_ = current != nullptr ? current : "C";
+        active_ = std::setlocale(LC_NUMERIC, name) != nullptr;
+    }
+    ~NumericLocale() { std::setlocale(LC_NUMERIC, previous_.c_str()); }
+    NumericLocale(const NumericLocale&) = delete;
+    NumericLocale& operator=(const NumericLocale&) = delete;
+    bool active() const { return active_; }
+
+private:
+    std::string previous_;
+    bool active_ = false;
+};
+
+TEST(ValueParserLocale, GermanDecimalCommaDoesNotChangeTheReading) {
+    NumericLocale german("de_DE.UTF-8");
+    if (!german.active()) GTEST_SKIP() << "no de_DE.UTF-8 locale on this machine (scripts/deps.sh generates it)";
+    // The locale really is in force: the C library now stops at the full stop.
+    ASSERT_EQ(std::strtod("4.7", nullptr), 4.0);
+
+    ASSERT_EQ(vcswitch::ParseDefinitionToken("4.7k"), 1);
+    EXPECT_EQ(vcswitch::LastParsedValue().doubleValue, 4700.0);
+    EXPECT_EQ(vcswitch::LastParsedValue().intValue, 4700);
+    ASSERT_EQ(vcswitch::ParseDefinitionToken("2.5"), 1);
+    EXPECT_EQ(vcswitch::LastParsedValue().doubleValue, 2.5);
+    // A decimal comma is not a number in any locale.
+    EXPECT_EQ(vcswitch::ParseDefinitionToken("4,7k"), 0);
+    EXPECT_EQ(vcswitch::LastParsedValue().hasText, 1);
+}
+
+}  // namespace
