@@ -362,11 +362,14 @@ void TransientEngine::timeLoop() {
             if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(t));
             h = newStep;
         };
-        if (!newton(next, d, 0.0, next)) {
+        const bool converged = newton(next, d, 0.0, next);
+        readStates();
+        // A switch that flips back and forth between Newton iterations has
+        // its switching instant inside this step: locate it like any other.
+        if (!converged && !stateChanged()) {
             reject(step / 8.0);
             continue;
         }
-        readStates();
         if (stateChanged()) {
             if (step > eventTolerance) {  // locate the switching instant: halve the bracket
                 bracket = next;
@@ -382,7 +385,10 @@ void TransientEngine::timeLoop() {
             continue;
         }
         double ratio = kInfinity;
-        if (stepsSinceRestart >= 1) {
+        // Steps inside an event bracket are tiny by construction; their
+        // divided differences are rounding noise, and the history they leave
+        // ends at the switching anyway.
+        if (stepsSinceRestart >= 1 && bracket == kInfinity) {
             ratio = equations_.truncationRatio(x_.data(), d, o);
             if (ratio < 0.9) {
                 reject(step * std::max(0.9 * ratio, 0.1));

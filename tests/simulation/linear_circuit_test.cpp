@@ -1,0 +1,115 @@
+// The host's own devices in transient runs, against exact solutions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <sstream>
+
+#include "circuit_builder.h"
+#include "simulator.h"
+
+namespace {
+
+using simtest::CircuitBuilder;
+using udmhost::Waveform;
+
+udmhost::SimulationOutput run(udmhost::Circuit& c) {
+    std::ostringstream messages;
+    return udmhost::simulate(c, messages);
+}
+
+TEST(LinearCircuit, RcStepFollowsTheExactExponential) {
+    for (const char* solver : {"klu", "eigen"}) {
+        CircuitBuilder b;
+        b.voltage("V1", "in", "0", simtest::dc(1.0));
+        b.resistor("R1", "in", "out", 1e3);
+        b.capacitor("C1", "out", "0", 1e-6, 0.0);
+        b.printVoltage("out");
+        b.tran(10e-6, 5e-3, true);
+        b.circuit().options.solver = solver;
+        const auto out = run(b.circuit());
+        ASSERT_GT(out.rows.size(), 50u);
+        EXPECT_EQ(out.rows.front()[0], 0.0);
+        EXPECT_EQ(out.rows.back()[0], 5e-3);
+        double worst = 0.0;
+        for (const auto& row : out.rows) worst = std::max(worst, std::abs(row[1] - (1.0 - std::exp(-row[0] / 1e-3))));
+        EXPECT_LT(worst, 1e-6) << solver;
+    }
+}
+
+TEST(LinearCircuit, OperatingPointStartsInSteadyState) {
+    CircuitBuilder b;
+    b.voltage("V1", "in", "0", simtest::dc(2.0));
+    b.resistor("R1", "in", "out", 1e3);
+    b.resistor("R2", "out", "0", 3e3);
+    b.capacitor("C1", "out", "0", 1e-6);
+    const int v = 0;
+    b.printVoltage("out");
+    b.printCurrent(v);
+    b.tran(1e-5, 1e-3, false);
+    const auto out = run(b.circuit());
+    for (const auto& row : out.rows) {
+        EXPECT_NEAR(row[1], 1.5, 1e-8);  // the operating point has gmin to ground
+        EXPECT_NEAR(row[2], -0.5e-3, 1e-11);  // flows out of the source's + terminal
+    }
+}
+
+TEST(LinearCircuit, RlCurrentRisesWithItsTimeConstant) {
+    CircuitBuilder b;
+    const int v = b.voltage("V1", "in", "0", simtest::dc(1.0));
+    b.resistor("R1", "in", "mid", 100.0);
+    b.inductor("L1", "mid", "0", 1e-3);  // tau = 10 us
+    b.printCurrent(v);
+    b.tran(1e-6, 50e-6, true);
+    const auto out = run(b.circuit());
+    for (const auto& row : out.rows) EXPECT_NEAR(-row[1], 1e-2 * (1 - std::exp(-row[0] / 1e-5)), 1e-8) << row[0];
+}
+
+TEST(LinearCircuit, SourcesDriveAResistorAtEveryTimePoint) {
+    CircuitBuilder b;
+    b.voltage("V1", "a", "0", simtest::waveform(Waveform::Kind::Sin, {0.5, 1.0, 1e3, 0.2e-3, 0}));
+    b.resistor("R1", "a", "0", 1e3);
+    b.current("I1", "0", "b", simtest::waveform(Waveform::Kind::Pwl, {0, 0, 1e-3, 2e-3, 2e-3, -1e-3}));
+    b.resistor("R2", "b", "0", 500.0);
+    b.voltage("V2", "c", "0", simtest::waveform(Waveform::Kind::Pulse, {0, 1, 0.3e-3, 0.1e-3, 0.1e-3, 0.5e-3, 1.2e-3}));
+    b.resistor("R3", "c", "0", 1.0);
+    b.printVoltage("a");
+    b.printVoltage("b");
+    b.printVoltage("c");
+    b.tran(10e-6, 3e-3, false);
+    const auto out = run(b.circuit());
+    bool sawCorner = false;
+    for (const auto& row : out.rows) {
+        const double t = row[0];
+        const double sine = t <= 0.2e-3 ? 0.5 : 0.5 + std::sin(2 * std::numbers::pi * 1e3 * (t - 0.2e-3));
+        EXPECT_NEAR(row[1], sine, 1e-9) << t;
+        const double pwl = t <= 1e-3 ? 2.0 * t : 2e-3 - 3.0 * (t - 1e-3);  // milliamperes per millisecond
+        EXPECT_NEAR(row[2], 500.0 * std::min(pwl, 2e-3) * (t <= 2e-3 ? 1.0 : 0.0) + (t > 2e-3 ? -0.5 : 0.0), 1e-9)
+            << t;
+        if (std::abs(t - 0.4e-3) < 1e-15 || std::abs(t - 1.5e-3) < 1e-15) sawCorner = true;
+    }
+    EXPECT_TRUE(sawCorner) << "the pulse corners are breakpoints";
+}
+
+TEST(LinearCircuit, FailuresAreSimulationErrors) {
+    for (const char* solver : {"klu", "eigen"}) {
+        CircuitBuilder loop;  // two sources fight over one node
+        loop.voltage("V1", "a", "0", simtest::dc(1.0));
+        loop.voltage("V2", "a", "0", simtest::dc(2.0));
+        loop.tran(1e-6, 1e-5, true);
+        loop.circuit().options.solver = solver;
+        EXPECT_THROW(run(loop.circuit()), udmhost::SimulationError) << solver;
+    }
+
+    CircuitBuilder noTran;
+    noTran.resistor("R1", "a", "0", 1.0);
+    EXPECT_THROW(run(noTran.circuit()), udmhost::SimulationError);
+
+    CircuitBuilder badSolver;
+    badSolver.resistor("R1", "a", "0", 1.0);
+    badSolver.tran(1e-6, 1e-5, false);
+    badSolver.circuit().options.solver = "dense";
+    EXPECT_THROW(run(badSolver.circuit()), udmhost::SimulationError);
+}
+
+}  // namespace
