@@ -41,11 +41,12 @@ Session* g_session = nullptr;  // the callbacks' way back to the running session
 
 class Session {
 public:
+    // The blocks come from the platform library that this program links, as
+    // a host's do; the plug-in finds the same library loaded.
     explicit Session(ByteReader& in) : in_(in) {
-        auto& p = plugin();
         g_session = this;
         RegistrationRecord record{};
-        p.init(&OnMessage, &OnExpression, &record);
+        plugin().init(&OnMessage, &OnExpression, &record);
 
         vectorBytes_ = 32 + in_.below(480);
         nodeValue_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(vectorBytes_ - 32 + 1)));
@@ -56,13 +57,13 @@ public:
         rowIndex_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(matrixBytes_ - 16 + 1)));
         matrixValue_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(matrixBytes_ - 32 + 1)));
 
-        instance_ = p.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, UDM_INSTANCE_BYTES);
-        component_ = p.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kComponentBytes);
-        vector_ = p.globalAlloc(GMEM_MOVEABLE, vectorBytes_);
-        matrix_ = p.globalAlloc(GMEM_MOVEABLE, matrixBytes_);
-        discarded_ = p.globalAlloc(GMEM_MOVEABLE, 0);  // live, but never lockable
-        stale_ = p.globalAlloc(GMEM_MOVEABLE, 16);
-        p.globalFree(stale_);  // every later use of it is a use after free
+        instance_ = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, UDM_INSTANCE_BYTES);
+        component_ = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kComponentBytes);
+        vector_ = ::GlobalAlloc(GMEM_MOVEABLE, vectorBytes_);
+        matrix_ = ::GlobalAlloc(GMEM_MOVEABLE, matrixBytes_);
+        discarded_ = ::GlobalAlloc(GMEM_MOVEABLE, 0);  // live, but never lockable
+        stale_ = ::GlobalAlloc(GMEM_MOVEABLE, 16);
+        ::GlobalFree(stale_);  // every later use of it is a use after free
 
         Fill(instance_, sizeof(vcswitch::InstanceData), UDM_INSTANCE_BYTES, kGuard);
         Fill(component_, UDM_COMPONENT_RECORD_BYTES, kComponentBytes, kGuard);
@@ -75,8 +76,7 @@ public:
     }
 
     ~Session() {
-        auto& p = plugin();
-        for (HGLOBAL h : {instance_, component_, vector_, matrix_, discarded_}) p.globalFree(h);
+        for (HGLOBAL h : {instance_, component_, vector_, matrix_, discarded_}) ::GlobalFree(h);
         g_session = nullptr;
     }
     Session(const Session&) = delete;
@@ -159,7 +159,7 @@ private:
             case 7: {
                 auto forged = reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(in_.integer<uint32_t>()));
                 // A forged value that names a live block is that block, not a forgery.
-                if (plugin().globalFlags(forged) != GMEM_INVALID_HANDLE) return stale_;
+                if (::GlobalFlags(forged) != GMEM_INVALID_HANDLE) return stale_;
                 return forged;
             }
             default: return good;
@@ -234,7 +234,7 @@ private:
 
         if (status != expected) return Fail("expected status " + std::to_string(expected));
         for (HGLOBAL h : {instance_, component_, vector_, matrix_, discarded_})
-            if ((plugin().globalFlags(h) & GMEM_LOCKCOUNT) != 0) return Fail("a block stays locked");
+            if ((::GlobalFlags(h) & GMEM_LOCKCOUNT) != 0) return Fail("a block stays locked");
 
         const bool ran = status == UDM_OK;
         const bool written = ran && (mode == UDM_MODE_OUTPUT_INDEX || mode == UDM_MODE_OUTPUT_VALUE);
@@ -354,10 +354,10 @@ private:
     // --- blocks ------------------------------------------------------------
 
     static void Copy(HGLOBAL h, BlockCopy& copy) {
-        copy.size = plugin().globalSize(h);
-        const void* base = plugin().globalLock(h);
+        copy.size = ::GlobalSize(h);
+        const void* base = ::GlobalLock(h);
         if (copy.size != 0) std::memcpy(copy.bytes.data(), base, copy.size);
-        plugin().globalUnlock(h);
+        ::GlobalUnlock(h);
     }
     void Take(Snapshot& s) const {
         Copy(instance_, s.instance);
@@ -367,21 +367,21 @@ private:
     }
 
     static void Fill(HGLOBAL h, size_t from, size_t to, uint8_t value) {
-        auto* base = static_cast<uint8_t*>(plugin().globalLock(h));
+        auto* base = static_cast<uint8_t*>(::GlobalLock(h));
         std::memset(base + from, value, to - from);
-        plugin().globalUnlock(h);
+        ::GlobalUnlock(h);
     }
     static void WriteDoubles(HGLOBAL h, size_t offset, std::initializer_list<double> values) {
-        void* base = plugin().globalLock(h);
+        void* base = ::GlobalLock(h);
         size_t at = offset;
         for (double v : values) {
             udm::storeAt<double>(base, at, v);
             at += sizeof(double);
         }
-        plugin().globalUnlock(h);
+        ::GlobalUnlock(h);
     }
     void WriteComponent() {
-        void* base = plugin().globalLock(component_);
+        void* base = ::GlobalLock(component_);
         const udm::ComponentRecordView c(base);
         c.setVectorBlock(vectorField_);
         c.setMatrixBlock(matrixField_);
@@ -391,7 +391,7 @@ private:
         c.setColIndexOffset(colIndex_);
         c.setRowIndexOffset(rowIndex_);
         c.setMatrixValueOffset(matrixValue_);
-        plugin().globalUnlock(component_);
+        ::GlobalUnlock(component_);
     }
 
     bool OnlyChanged(const BlockCopy& before, const BlockCopy& after, const Ranges& allowed, const char* what) {
