@@ -10,3 +10,11 @@ if(UDM_COVERAGE)
   add_compile_options(--coverage -O0)
   add_link_options(--coverage)
 endif()
+if(UDM_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "UDM_FUZZ needs clang (libFuzzer)")
+  endif()
+  # Coverage feedback from every library the fuzz targets reach, the
+  # dlopened plug-in included; only the targets link libFuzzer itself.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
