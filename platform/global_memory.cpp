@@ -41,6 +41,7 @@ struct Table {
     std::mutex mutex;        // guards allocation, release and the free list
     uint32_t freeHead = 0;   // most recently freed slot
     uint32_t nextUnused = 1; // index 0 is never issued, so no handle is 0
+    bool closed = false;     // set when the library is unloaded
 };
 
 // Constant-initialised and trivially destructible: there is no guard to test
@@ -92,6 +93,16 @@ uint32_t takeSlot(Table& t) {
     return index;
 }
 
+// The slot pages belong to this library: they go when it is unloaded, so a
+// host that loads and unloads plug-ins does not lose them each time. Blocks
+// still allocated then are the host's; their handles stop resolving, and no
+// block is handed out afterwards, so no old handle can come back to life.
+[[gnu::destructor]] void ReleaseSlotPages() {
+    std::lock_guard<std::mutex> guard(g_table.mutex);
+    g_table.closed = true;
+    for (auto& page : g_table.pages) delete[] page.exchange(nullptr, std::memory_order_acq_rel);
+}
+
 HGLOBAL handleOf(uint32_t index, uint32_t generation) {
     return reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>((generation << kIndexBits) | index));
 }
@@ -109,7 +120,7 @@ HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
     }
     Table& t = table();
     std::lock_guard<std::mutex> guard(t.mutex);
-    const uint32_t index = takeSlot(t);
+    const uint32_t index = t.closed ? 0 : takeSlot(t);
     if (index == 0) {
         std::free(data);
         return nullptr;

@@ -29,7 +29,6 @@ for binary in "${binaries[@]}"; do
   # do the allocation-failure tests: memcheck puts its own allocator in
   # place of the failing one they install (they run under ASan instead).
   if valgrind --quiet --error-exitcode=99 --leak-check=full \
-       --suppressions=scripts/checks/valgrind.supp \
        --show-leak-kinds=definite,indirect,possible \
        --errors-for-leak-kinds=definite,indirect,possible \
        --track-origins=yes --log-file="$logdir/$name.log" \
