@@ -12,6 +12,10 @@ namespace {
 
 using Kind = Element::Kind;
 
+// Relative resolution of a stored charge or flux: the rounding of the
+// solution it comes from, a few units in the last place.
+constexpr double kChargeResolution = 16.0 * std::numeric_limits<double>::epsilon();
+
 int ticketsOf(Kind kind) {
     switch (kind) {
         case Kind::Resistor:
@@ -210,7 +214,13 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
         // Relative to the element's current (a tolerance relative to its
         // charge, as SPICE also allows, is far too loose for a capacitor that
         // holds a large charge while a small current changes it).
-        const double allowed = o.lteReltol * std::max(std::abs(flow), std::abs(s.flow)) + o.trtol * o.abstol;
+        // The divided differences come from charges that are only known to
+        // a few units in their last place, so their error estimate has a
+        // floor of about that resolution over the step. Below that floor a
+        // smaller step only makes the estimate noisier, never smaller.
+        const double resolution = kChargeResolution * std::max({std::abs(q), std::abs(s.q[0]), std::abs(s.q[1])}) / h;
+        const double allowed =
+            o.lteReltol * std::max(std::abs(flow), std::abs(s.flow)) + o.trtol * o.abstol + resolution;
         if (error <= 0.0) continue;
         const double r = trap ? std::sqrt(allowed / error) : allowed / error;
         ratio = std::min(ratio, r);

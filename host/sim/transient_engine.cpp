@@ -26,6 +26,13 @@ int stateFromOutput(double value) {
     return static_cast<int>(std::lround(value));
 }
 
+// Stamps (conductances and currents) equal within the Newton tolerances.
+bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, double reltol, double abstol) {
+    for (size_t k = 0; k < a.size(); ++k)
+        if (std::abs(a[k] - b[k]) > reltol * std::max(std::abs(a[k]), std::abs(b[k])) + abstol) return false;
+    return true;
+}
+
 }  // namespace
 
 TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress)
@@ -115,9 +122,10 @@ void TransientEngine::setUpMatrix() {
     const auto values = static_cast<size_t>(pattern_.nonZeros()) + 1;
     const auto unknowns = static_cast<size_t>(n) + 1;
     for (auto* v : {&baseValues_, &values_, &factoredValues_}) v->assign(values, 0.0);
-    for (auto* v : {&baseRhs_, &rhs_, &x_, &xPrev_, &xDotPrev_}) v->assign(unknowns, 0.0);
+    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_}) v->assign(unknowns, 0.0);
     stamp_.assign(stampSize, 0.0);
     previousStamp_.assign(stampSize, 0.0);
+    olderStamp_.assign(stampSize, 0.0);
 }
 
 void TransientEngine::setUpColumns() {
@@ -202,8 +210,19 @@ bool TransientEngine::newton(double time, const Discretisation& d, double gmin, 
     bool small = false;
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
         evaluateInstances(x_.data(), plugInTime, d);
-        if (iteration > 0 && (instances_.empty() || stamp_ == previousStamp_ || small)) return true;
+        // Converged only when the plug-ins' stamp at this iterate is the one
+        // it was solved with: a small update under a stamp that has just
+        // jumped (a switch flipping) solves the old equations, not these.
+        if (iteration > 0 && (instances_.empty() || stamp_ == previousStamp_ ||
+                              (small && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
+            return true;
+        // A switch controlled by what it switches (its own capacitor) may
+        // have no consistent state at this point: the iterates alternate
+        // between two stamps. Hand back the iterate at which the state
+        // changed, evaluated there, so that the event is located as usual.
+        if (iteration >= 2 && stamp_ != previousStamp_ && stamp_ == olderStamp_) return settleAlternation(plugInTime, d);
         if (iteration == o.maxNewtonIterations) break;
+        std::swap(olderStamp_, previousStamp_);
         std::copy(stamp_.begin(), stamp_.end(), previousStamp_.begin());
 
         std::copy(baseValues_.begin(), baseValues_.end(), values_.begin());
@@ -232,9 +251,19 @@ bool TransientEngine::newton(double time, const Discretisation& d, double gmin, 
             const double tolerance = o.reltol * std::max(std::abs(next), std::abs(now)) + o.vntol;
             if (std::abs(next - now) > tolerance) small = false;
         }
-        std::swap(x_, rhs_);
+        std::swap(xBefore_, rhs_);
+        std::swap(x_, xBefore_);
     }
     return false;
+}
+
+bool TransientEngine::settleAlternation(double plugInTime, const Discretisation& d) {
+    readStates();
+    if (stateChanged()) return true;
+    std::swap(x_, xBefore_);
+    evaluateInstances(x_.data(), plugInTime, d);
+    readStates();
+    return stateChanged();
 }
 
 void TransientEngine::readStates() {

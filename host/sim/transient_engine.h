@@ -59,6 +59,9 @@ private:
     // Solves the point at `time` (sources) with the plug-ins evaluated at
     // `plugInTime`; false when Newton does not converge.
     bool newton(double time, const Discretisation& d, double gmin, double plugInTime);
+    // The iterates alternate between two stamps: keeps the one whose state
+    // differs from the accepted one; false when neither does.
+    bool settleAlternation(double plugInTime, const Discretisation& d);
     void readStates();
     bool stateChanged() const;
     void acceptPoint(double time, const Discretisation& d);
@@ -85,8 +88,8 @@ private:
 
     // Work arrays, sized once.
     std::vector<double> baseValues_, values_, factoredValues_, baseRhs_, rhs_;
-    std::vector<double> x_, xPrev_, xDotPrev_;
-    std::vector<double> stamp_, previousStamp_;
+    std::vector<double> x_, xBefore_, xPrev_, xDotPrev_;  // iterate, the one before, last accepted point
+    std::vector<double> stamp_, previousStamp_, olderStamp_;  // of this iterate and the two before
     bool factored_ = false;
     double span_ = 0.0, startTime_ = 0.0;
 
