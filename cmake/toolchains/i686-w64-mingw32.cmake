@@ -1,18 +1,5 @@
 # Cross build for 32-bit Windows with the MinGW-w64 compilers.
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(UDM_MINGW_TRIPLE i686-w64-mingw32)
-# The POSIX-threads flavour: its standard library has std::mutex, which
-# GoogleTest needs; the runtime is linked statically, so nothing extra ships.
-set(CMAKE_C_COMPILER ${UDM_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${UDM_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${UDM_MINGW_TRIPLE}-windres)
-
-# Look for libraries and headers only in the cross environment, programs on the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${UDM_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
