@@ -31,8 +31,8 @@ constexpr int kKnownSeverities[] = {UDM_SEVERITY_FAILURE, UDM_SEVERITY_WARNING, 
 enum class HandleKind { Good, Null, Unlockable };
 
 struct Range {
-    size_t offset;
-    size_t length;
+    size_t offset = 0;
+    size_t length = 0;
     bool contains(size_t i) const { return i >= offset && i < offset + length; }
 };
 
