@@ -202,8 +202,8 @@ void readTran(Context& context, const LogicalLine& line) {
 }
 
 void readOptions(Context& context, const LogicalLine& line) {
-    static const std::vector<std::string> names = {"reltol", "abstol", "vntol",  "trtol",
-                                                   "eventtol", "itl4", "method", "solver"};
+    static const std::vector<std::string> names = {"reltol", "abstol", "vntol",  "chgtol", "trtol",
+                                                   "eventtol", "itl4", "method", "solver", "points"};
     LineCursor cursor(line);
     cursor.take();
     Options& options = context.circuit.options;
@@ -213,12 +213,12 @@ void readOptions(Context& context, const LogicalLine& line) {
         if (std::find(names.begin(), names.end(), key) == names.end()) {
             const std::string hint = closestName(key, names);
             throw NetlistError(name.where, "unknown option " + name.text +
-                                               (hint.empty() ? ", known: reltol abstol vntol trtol eventtol itl4 method solver"
+                                               (hint.empty() ? ", known: reltol abstol vntol chgtol trtol eventtol itl4 method solver points"
                                                              : ", did you mean " + hint + "?"));
         }
         if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
         const SourceLocation where = cursor.here();
-        if (key == "method" || key == "solver") {
+        if (key == "method" || key == "solver" || key == "points") {
             const std::string choice = lowerCase(cursor.word("a name for " + key).text);
             if (key == "method" && (choice == "trap" || choice == "trapezoidal"))
                 options.method = Options::Method::Trapezoidal;
@@ -226,9 +226,12 @@ void readOptions(Context& context, const LogicalLine& line) {
                 options.method = Options::Method::BackwardEuler;
             else if (key == "solver" && (choice == "klu" || choice == "eigen"))
                 options.solver = choice;
+            else if (key == "points" && (choice == "grid" || choice == "all"))
+                options.printAllPoints = choice == "all";
             else
-                throw NetlistError(where, key == "method" ? "method must be trap or euler"
-                                                          : "solver must be klu or eigen");
+                throw NetlistError(where, key == "method"   ? "method must be trap or euler"
+                                          : key == "solver" ? "solver must be klu or eigen"
+                                                            : "points must be grid or all");
             continue;
         }
         const double value = context.value(cursor, "a value for " + key);
@@ -236,6 +239,7 @@ void readOptions(Context& context, const LogicalLine& line) {
         if (key == "reltol") options.reltol = value;
         else if (key == "abstol") options.abstol = value;
         else if (key == "vntol") options.vntol = value;
+        else if (key == "chgtol") options.chgtol = value;
         else if (key == "trtol") options.trtol = value;
         else if (key == "eventtol") options.eventTolerance = value;
         else {

@@ -173,6 +173,25 @@ void CircuitEquations::applyInitialConditions(double* x) const {
     }
 }
 
+void CircuitEquations::applySourceValues(double* x, double t) const {
+    std::vector<bool> known(static_cast<size_t>(size_), false);
+    auto isKnown = [&](int u) { return u < 0 || known[static_cast<size_t>(u)]; };
+    // A chain of sources is resolved one link per pass.
+    for (bool progress = true; progress;) {
+        progress = false;
+        for (const Element& el : circuit_.elements) {
+            if (el.kind != Kind::VoltageSource) continue;
+            const int a = nodeUnknown(el.nodes.at(0)), b = nodeUnknown(el.nodes.at(1));
+            if (isKnown(a) == isKnown(b)) continue;
+            const double v = waveformValue(el.waveform, t);
+            const int to = isKnown(a) ? b : a;
+            x[to] = isKnown(a) ? (a < 0 ? 0.0 : x[a]) - v : (b < 0 ? 0.0 : x[b]) + v;
+            known[static_cast<size_t>(to)] = true;
+            progress = true;
+        }
+    }
+}
+
 void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
     for (Storage& s : storage_) {
         const double q = useInitialConditions ? s.value * s.ic : stateOf(s, x);
@@ -211,16 +230,15 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
             error = std::abs(h * d2a);  // h^2 q''/2, q'' = 2 d2a
         }
         const double flow = flowOf(s, x, d);
-        // Relative to the element's current (a tolerance relative to its
-        // charge, as SPICE also allows, is far too loose for a capacitor that
-        // holds a large charge while a small current changes it).
-        // The divided differences come from charges that are only known to
-        // a few units in their last place, so their error estimate has a
-        // floor of about that resolution over the step. Below that floor a
-        // smaller step only makes the estimate noisier, never smaller.
-        const double resolution = kChargeResolution * std::max({std::abs(q), std::abs(s.q[0]), std::abs(s.q[1])}) / h;
-        const double allowed =
-            o.lteReltol * std::max(std::abs(flow), std::abs(s.flow)) + o.trtol * o.abstol + resolution;
+        // As SPICE: the larger of a current tolerance and a charge tolerance
+        // over the step, times the overestimate factor. The divided
+        // differences come from charges known only to a few units in their
+        // last place, so the allowance has a floor at that resolution over
+        // the step: below it a smaller step only makes the estimate noisier.
+        const double qMax = std::max({std::abs(q), std::abs(s.q[0]), std::abs(s.q[1])});
+        const double currentTolerance = o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol;
+        const double chargeTolerance = o.reltol * std::max(qMax, o.chgtol) / h;
+        const double allowed = o.trtol * std::max(currentTolerance, chargeTolerance) + kChargeResolution * qMax / h;
         if (error <= 0.0) continue;
         const double r = trap ? std::sqrt(allowed / error) : allowed / error;
         ratio = std::min(ratio, r);

@@ -42,6 +42,9 @@ public:
     // The initial condition that UIC puts on the unknowns (capacitor
     // voltages where one side is ground, inductor currents).
     void applyInitialConditions(double* x) const;
+    // The nodes that voltage sources tie to ground, directly or through
+    // other sources, at their values at time t.
+    void applySourceValues(double* x, double t) const;
 
     // Largest step (relative to d.step) whose truncation error would have
     // met the tolerance: >= 1 means this step was good enough. Needs two

@@ -122,8 +122,9 @@ void TransientEngine::setUpMatrix() {
     const auto values = static_cast<size_t>(pattern_.nonZeros()) + 1;
     const auto unknowns = static_cast<size_t>(n) + 1;
     for (auto* v : {&baseValues_, &values_, &factoredValues_}) v->assign(values, 0.0);
-    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_}) v->assign(unknowns, 0.0);
+    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_, &xFirst_}) v->assign(unknowns, 0.0);
     stamp_.assign(stampSize, 0.0);
+    acceptedFullStamp_.assign(stampSize, 0.0);
     previousStamp_.assign(stampSize, 0.0);
     olderStamp_.assign(stampSize, 0.0);
 }
@@ -208,8 +209,13 @@ bool TransientEngine::newton(double time, const Discretisation& d, double gmin, 
     std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
     const Options& o = circuit_.options;
     bool small = false;
+    // Between switchings the stamps at the last accepted point are usually
+    // those of the next one: the first iterate is solved with them, and the
+    // plug-ins are first evaluated at its solution.
+    const bool fromAccepted = haveAcceptedStamp_ && d.kind != Discretisation::Kind::OperatingPoint;
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
-        evaluateInstances(x_.data(), plugInTime, d);
+        if (iteration == 0 && fromAccepted) std::copy(acceptedFullStamp_.begin(), acceptedFullStamp_.end(), stamp_.begin());
+        else evaluateInstances(x_.data(), plugInTime, d);
         // Converged only when the plug-ins' stamp at this iterate is the one
         // it was solved with: a small update under a stamp that has just
         // jumped (a switch flipping) solves the old equations, not these.
@@ -253,6 +259,7 @@ bool TransientEngine::newton(double time, const Discretisation& d, double gmin, 
         }
         std::swap(xBefore_, rhs_);
         std::swap(x_, xBefore_);
+        if (iteration == 0) std::copy(x_.begin(), x_.end(), xFirst_.begin());
     }
     return false;
 }
@@ -266,24 +273,57 @@ bool TransientEngine::settleAlternation(double plugInTime, const Discretisation&
     return stateChanged();
 }
 
+int TransientEngine::stateOf(size_t i, const double* stamp) {
+    Tracked& t = tracked_[i];
+    PlugInInstance& instance = *instances_[i];
+    const auto entries = static_cast<size_t>(instance.entryCount());
+    // A stamp that has not moved at all is the accepted state's: only an
+    // instance whose stamp changed is asked for its state.
+    if (std::equal(stamp, stamp + entries, t.acceptedStamp.begin())) return t.acceptedState;
+    if (t.stateOutput > 0) return stateFromOutput(instance.output(t.stateOutput, simulationRecord_.data()));
+    // No state output: a jump of the stamp is a switching event.
+    for (size_t k = 0; k < entries; ++k) {
+        const double now = stamp[k], before = t.acceptedStamp[k];
+        if (std::abs(now - before) > 0.5 * std::max(std::abs(now), std::abs(before))) return t.acceptedState + 1;
+    }
+    return t.acceptedState;
+}
+
 void TransientEngine::readStates() {
     size_t at = 0;
     for (size_t i = 0; i < instances_.size(); ++i) {
-        Tracked& t = tracked_[i];
-        PlugInInstance& instance = *instances_[i];
-        if (t.stateOutput > 0) {
-            t.newState = stateFromOutput(instance.output(t.stateOutput, simulationRecord_.data()));
-        } else {
-            // No state output: a jump of the stamp is a switching event.
-            bool jumped = false;
-            for (int k = 0; k < instance.entryCount(); ++k) {
-                const double now = stamp_[at + static_cast<size_t>(k)], before = t.acceptedStamp[static_cast<size_t>(k)];
-                if (std::abs(now - before) > 0.5 * std::max(std::abs(now), std::abs(before))) jumped = true;
-            }
-            t.newState = jumped ? t.acceptedState + 1 : t.acceptedState;
-        }
-        at += static_cast<size_t>(instance.entryCount()) + instance.terminals().size();
+        tracked_[i].newState = stateOf(i, stamp_.data() + at);
+        at += static_cast<size_t>(instances_[i]->entryCount()) + instances_[i]->terminals().size();
     }
+}
+
+std::optional<std::pair<double, double>> TransientEngine::locateSwitching(double t, double step, double eventTolerance) {
+    std::vector<size_t> switching;
+    for (size_t i = 0; i < tracked_.size(); ++i)
+        if (tracked_[i].newState != tracked_[i].acceptedState) switching.push_back(i);
+    udm::SimulationRecordWriter record(simulationRecord_.data());
+    std::vector<double> stamp;
+    auto changedAt = [&](double theta) {
+        const double time = t + theta * step;
+        record.setTime(time);
+        expressions_.setTime(time);
+        for (size_t i : switching) {
+            PlugInInstance& instance = *instances_[i];
+            const auto& terminals = instance.terminals();
+            for (size_t k = 0; k < terminals.size(); ++k) {
+                const auto u = static_cast<size_t>(std::max(terminals[k], 0));
+                const double from = terminals[k] < 0 ? 0.0 : xPrev_[u], to = terminals[k] < 0 ? 0.0 : xFirst_[u];
+                instance.setNode(k, from + theta * (to - from), (to - from) / step);
+            }
+            instance.evaluate(simulationRecord_.data());
+            stamp.resize(static_cast<size_t>(instance.entryCount()));
+            for (int k = 0; k < instance.entryCount(); ++k) stamp[static_cast<size_t>(k)] = instance.matrixValue(k);
+            if (stateOf(i, stamp.data()) != tracked_[i].acceptedState) return true;
+        }
+        return false;
+    };
+    if (switching.empty() || !changedAt(1.0)) return std::nullopt;
+    return bisectChange(changedAt, 0.5 * eventTolerance / step);
 }
 
 bool TransientEngine::stateChanged() const {
@@ -297,8 +337,12 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d) {
     for (size_t u = 0; u < n; ++u) xDotPrev_[u] = c * (x_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
     if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d);
     std::copy(x_.begin(), x_.end(), xPrev_.begin());
+    std::copy(stamp_.begin(), stamp_.end(), acceptedFullStamp_.begin());
+    haveAcceptedStamp_ = true;
+    ++acceptedPoints_;
 
     size_t at = 0;
+    bool switched = false;
     for (size_t i = 0; i < instances_.size(); ++i) {
         PlugInInstance& instance = *instances_[i];
         instance.accept();
@@ -306,6 +350,8 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d) {
         if (t.newState != t.acceptedState && d.kind != Discretisation::Kind::OperatingPoint) {
             output_.events.push_back({time, instance.name(), t.newState});
             ++output_.stats.events;
+            watchChatter(t, instance, time);
+            switched = true;
         }
         t.acceptedState = t.newState;
         std::copy_n(stamp_.begin() + static_cast<std::ptrdiff_t>(at), instance.entryCount(), t.acceptedStamp.begin());
@@ -317,12 +363,29 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d) {
             instance.setNode(k, u >= 0 ? x_[static_cast<size_t>(u)] : 0.0, u >= 0 ? xDotPrev_[static_cast<size_t>(u)] : 0.0);
         }
     }
-    if (time >= circuit_.tran.start) recordRow(time);
+    recordRow(time, switched);
 }
 
-void TransientEngine::recordRow(double time) {
-    std::vector<double> row;
-    row.reserve(columns_.size() + 1);
+void TransientEngine::watchChatter(Tracked& t, const PlugInInstance& instance, double time) {
+    // Thirty-two switchings in a row, each within a few points of the one before.
+    constexpr int kChatterStreak = 32;
+    if (t.pointsAtLastSwitching >= 0 && steps_->chattering(time - t.lastSwitching, acceptedPoints_ - t.pointsAtLastSwitching)) {
+        if (++t.streak >= kChatterStreak)
+            throw SimulationError(instance.name() + " changes state at nearly every time step from " +
+                                  timeText(t.streakStart) + " s to " + timeText(time) +
+                                  " s: it has no state it can hold (a control at its threshold without hysteresis, "
+                                  "or a switch driving its own control?)");
+    } else {
+        t.streak = 0;
+        t.streakStart = time;
+    }
+    t.lastSwitching = time;
+    t.pointsAtLastSwitching = acceptedPoints_;
+}
+
+void TransientEngine::recordRow(double time, bool switched) {
+    std::vector<double>& row = row_;
+    row.clear();
     row.push_back(time);
     auto value = [&](int u) { return u >= 0 ? x_[static_cast<size_t>(u)] : 0.0; };
     for (const Column& c : columns_) {
@@ -331,7 +394,7 @@ void TransientEngine::recordRow(double time) {
             row.push_back(equations_.sourceValue(c.item->element, time));
         else row.push_back(value(c.unknown1) - value(c.unknown2));
     }
-    output_.rows.push_back(std::move(row));
+    rows_->add(row, switched);
 }
 
 void TransientEngine::initialPoint() {
@@ -343,6 +406,7 @@ void TransientEngine::initialPoint() {
     std::fill(xPrev_.begin(), xPrev_.end(), 0.0);
     if (uic) {
         equations_.applyInitialConditions(xPrev_.data());
+        equations_.applySourceValues(xPrev_.data(), startTime_);
         std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
         evaluateInstances(x_.data(), before, dc);
         for (auto& instance : instances_) instance->accept();
@@ -363,23 +427,22 @@ void TransientEngine::initialPoint() {
 }
 
 void TransientEngine::timeLoop() {
-    const TranSpec& tran = circuit_.tran;
     const Options& o = circuit_.options;
-    const double stop = tran.stop;
-    double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(tran.step > 0.0 ? tran.step : span_, span_ / 50.0);
-    const double eventTolerance = o.eventTolerance * span_;
-    const double minStep = std::min(span_ * 1e-14, eventTolerance * 1e-2);
-    const double restartStep = std::max(maxStep * 1e-3, 4.0 * minStep);
+    const double stop = circuit_.tran.stop;
+    const StepController& steps = *steps_;
+    const double minStep = steps.minStep(), eventTolerance = steps.eventTolerance();
     const bool trapezoidal = o.method == Options::Method::Trapezoidal;
 
-    double t = startTime_, h = restartStep, bracket = kInfinity;
+    double t = startTime_, bracket = kInfinity;
+    double h = steps.afterSwitching(steps.maxStep());
+    double lastFullStep = steps.maxStep();  // the last step not shortened to locate a switching
     int stepsSinceRestart = 0;
     size_t nextBreakpoint = 0;
     double reported = -1.0;
     while (stop - t > minStep) {
         while (nextBreakpoint + 1 < breakpoints_.size() && breakpoints_[nextBreakpoint] <= t + minStep) ++nextBreakpoint;
         const double limit = std::min(breakpoints_[nextBreakpoint], bracket);
-        double step = std::min({h, maxStep, limit - t});
+        double step = std::min({h, steps.maxStep(), limit - t});
         const bool onLimit = step >= limit - t - minStep;
         const double next = onLimit ? limit : t + step;
         step = next - t;
@@ -401,9 +464,20 @@ void TransientEngine::timeLoop() {
             continue;
         }
         if (stateChanged()) {
-            if (step > eventTolerance) {  // locate the switching instant: halve the bracket
-                bracket = next;
-                reject(step / 2.0);
+            if (step > eventTolerance) {
+                // Locate the instant on the trajectory of the accepted
+                // stamps, then step to just before it and across it.
+                const auto found = locateSwitching(t, step, eventTolerance);
+                ++output_.stats.rejected;
+                if (!found) {
+                    bracket = next;
+                    reject(step / 2.0);
+                    continue;
+                }
+                bracket = t + found->second * step;
+                const double before = found->first * step;
+                h = before > minStep ? before : bracket - t;
+                if (h < minStep) throw SimulationError("time step too small at time " + timeText(t));
                 continue;
             }
             acceptPoint(next, d);
@@ -411,17 +485,17 @@ void TransientEngine::timeLoop() {
             t = next;
             bracket = kInfinity;
             stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
-            h = restartStep;
+            h = steps.afterSwitching(lastFullStep);
             continue;
         }
         double ratio = kInfinity;
-        // Steps inside an event bracket are tiny by construction; their
-        // divided differences are rounding noise, and the history they leave
-        // ends at the switching anyway.
-        if (stepsSinceRestart >= 1 && bracket == kInfinity) {
+        // Steps across a located instant are tiny by construction: their
+        // divided differences are rounding noise.
+        const bool tiny = step <= 16.0 * eventTolerance;
+        if (stepsSinceRestart >= 1 && !tiny) {
             ratio = equations_.truncationRatio(x_.data(), d, o);
             if (ratio < 0.9) {
-                reject(step * std::max(0.9 * ratio, 0.1));
+                reject(steps.afterRejected(step, ratio));
                 continue;
             }
         }
@@ -429,15 +503,17 @@ void TransientEngine::timeLoop() {
         ++output_.stats.accepted;
         t = next;
         ++stepsSinceRestart;
-        h = std::min(2.0 * step, 0.9 * ratio * step);
+        if (!tiny && bracket == kInfinity) lastFullStep = step;
+        // A step cut short by a limit says nothing about the step wanted.
+        h = onLimit ? std::min(h, 0.9 * ratio * step) : steps.afterAccepted(step, ratio);
         if (next == breakpoints_[nextBreakpoint] && next < stop) {
             stepsSinceRestart = 0;
-            h = std::min(restartStep, 0.1 * (breakpoints_[nextBreakpoint + 1] - next));
+            h = std::min(steps.afterSwitching(lastFullStep), 0.1 * (breakpoints_[nextBreakpoint + 1] - next));
         }
         if (bracket < kInfinity) {
             const double remaining = bracket - t;
             if (remaining <= minStep) bracket = kInfinity;
-            else h = remaining <= eventTolerance ? remaining : std::min(h, remaining / 2.0);
+            else h = std::min(h, remaining);
         }
         if (progress_ && t - reported >= 0.01 * span_) {
             reported = t;
@@ -452,6 +528,21 @@ SimulationOutput TransientEngine::run() {
     if (!tran.given || !(tran.stop > 0.0)) throw SimulationError("no transient analysis (.tran) with a stop time");
     span_ = tran.stop;
     startTime_ = 0.0;
+    const Options& o = circuit_.options;
+    // Rows are held until the run ends: a grid finer than this would not fit.
+    constexpr double kMaxRows = 1e7, kMaxSteps = 1e9;
+    const double gridStep = tran.step > 0.0 ? tran.step : span_ / 50.0;
+    const double gridRows = RowSampler::gridRows(gridStep, tran.start, tran.stop);
+    if (!(gridRows <= kMaxRows))
+        throw SimulationError(".tran: TSTEP " + timeText(tran.step) + " s over " + timeText(tran.stop - tran.start) +
+                              " s gives " + timeText(gridRows) + " rows, more than " + timeText(kMaxRows) +
+                              "; choose a larger TSTEP");
+    const double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(gridStep, span_ / 50.0);
+    if (!(span_ / maxStep <= kMaxSteps))
+        throw SimulationError(".tran: the largest time step " + timeText(maxStep) + " s would take more than " +
+                              timeText(kMaxSteps) + " steps over " + timeText(span_) + " s; choose a larger TMAX");
+    steps_ = std::make_unique<StepController>(span_, maxStep, o.eventTolerance * span_);
+    rows_ = std::make_unique<RowSampler>(gridStep, tran.start, tran.stop, o.printAllPoints, output_.rows);
     setUpInstances();
     setUpMatrix();
     setUpColumns();

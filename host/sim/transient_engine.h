@@ -6,6 +6,8 @@
 #include <array>
 #include <iosfwd>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "callback_router.h"
@@ -14,7 +16,9 @@
 #include "linear_solver.h"
 #include "plugin_instance.h"
 #include "plugin_library.h"
+#include "row_sampler.h"
 #include "simulator.h"
+#include "step_controller.h"
 
 namespace udmhost::sim {
 
@@ -41,6 +45,10 @@ private:
         int acceptedState = 0;
         int newState = 0;
         std::vector<double> acceptedStamp;
+        // Switchings in quick succession, to tell a switch with no state it can hold.
+        double lastSwitching = 0.0, streakStart = 0.0;
+        long pointsAtLastSwitching = -1;
+        int streak = 0;
     };
     struct Column {
         const PrintItem* item;
@@ -63,9 +71,17 @@ private:
     // differs from the accepted one; false when neither does.
     bool settleAlternation(double plugInTime, const Discretisation& d);
     void readStates();
+    int stateOf(size_t instance, const double* stamp);
     bool stateChanged() const;
+    // The instant at which a switching instance changes state along the
+    // straight line from the last accepted point to the first Newton
+    // solution of the step (solved with the accepted stamps), to within the
+    // event tolerance: {lo, hi} as fractions of the step; none when the
+    // change does not show on that line.
+    std::optional<std::pair<double, double>> locateSwitching(double t, double step, double eventTolerance);
+    void watchChatter(Tracked& t, const PlugInInstance& instance, double time);
     void acceptPoint(double time, const Discretisation& d);
-    void recordRow(double time);
+    void recordRow(double time, bool switched);
     void initialPoint();
     void timeLoop();
 
@@ -89,8 +105,15 @@ private:
     // Work arrays, sized once.
     std::vector<double> baseValues_, values_, factoredValues_, baseRhs_, rhs_;
     std::vector<double> x_, xBefore_, xPrev_, xDotPrev_;  // iterate, the one before, last accepted point
+    std::vector<double> xFirst_;                          // the first Newton solution of a step
     std::vector<double> stamp_, previousStamp_, olderStamp_;  // of this iterate and the two before
+    std::vector<double> acceptedFullStamp_;  // at the last accepted point: a step's first iterate
+    bool haveAcceptedStamp_ = false;
     bool factored_ = false;
+    long acceptedPoints_ = 0;
+    std::unique_ptr<RowSampler> rows_;
+    std::unique_ptr<StepController> steps_;
+    std::vector<double> row_;
     double span_ = 0.0, startTime_ = 0.0;
 
     SimulationOutput output_;
