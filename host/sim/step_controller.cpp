@@ -13,7 +13,7 @@ constexpr double kMaxGrowth = 5.0;  // per step: the estimate is of the step jus
 constexpr double kHoldBand = 1.5;
 // The first step after a switching, relative to the step before it: the
 // circuit after a switching may be far faster than before.
-constexpr double kRestartFraction = 1e-3;
+constexpr double kRestartFraction = 1e-2;
 // A switch whose state changes within this many accepted points, this many
 // times in a row, has no state it can hold.
 constexpr long kChatterPoints = 4;

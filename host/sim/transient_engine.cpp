@@ -14,6 +14,9 @@ namespace {
 
 constexpr double kGmin = 1e-12;  // from every node to ground, operating point only
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Of the interval an instant was located in: the error of the estimate is
+// well below this.
+constexpr double kLocateMargin = 1e-4;
 
 std::string timeText(double t) {
     char text[32];
@@ -122,7 +125,7 @@ void TransientEngine::setUpMatrix() {
     const auto values = static_cast<size_t>(pattern_.nonZeros()) + 1;
     const auto unknowns = static_cast<size_t>(n) + 1;
     for (auto* v : {&baseValues_, &values_, &factoredValues_}) v->assign(values, 0.0);
-    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_, &xFirst_}) v->assign(unknowns, 0.0);
+    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_, &xFirst_, &xOlder_}) v->assign(unknowns, 0.0);
     stamp_.assign(stampSize, 0.0);
     acceptedFullStamp_.assign(stampSize, 0.0);
     previousStamp_.assign(stampSize, 0.0);
@@ -297,23 +300,37 @@ void TransientEngine::readStates() {
     }
 }
 
-std::optional<std::pair<double, double>> TransientEngine::locateSwitching(double t, double step, double eventTolerance) {
+std::optional<std::pair<double, double>> TransientEngine::locateSwitching(double t, double step, double eventTolerance,
+                                                                        bool throughOlder) {
     std::vector<size_t> switching;
     for (size_t i = 0; i < tracked_.size(); ++i)
         if (tracked_[i].newState != tracked_[i].acceptedState) switching.push_back(i);
     udm::SimulationRecordWriter record(simulationRecord_.data());
     std::vector<double> stamp;
+    // Through the point before the last one too, when it lies on the same
+    // stamps: a parabola follows a curved trajectory where a chord would
+    // find each instant a little late, many times over.
+    const double a = tOlder_, b = t, c = t + step;
+    auto along = [&](size_t u, double time) {
+        if (!throughOlder) return xPrev_[u] + (time - b) / step * (xFirst_[u] - xPrev_[u]);
+        return xOlder_[u] * (time - b) * (time - c) / ((a - b) * (a - c)) +
+               xPrev_[u] * (time - a) * (time - c) / ((b - a) * (b - c)) +
+               xFirst_[u] * (time - a) * (time - b) / ((c - a) * (c - b));
+    };
     auto changedAt = [&](double theta) {
-        const double time = t + theta * step;
+        const double time = theta >= 1.0 ? c : t + theta * step;
         record.setTime(time);
         expressions_.setTime(time);
         for (size_t i : switching) {
             PlugInInstance& instance = *instances_[i];
             const auto& terminals = instance.terminals();
             for (size_t k = 0; k < terminals.size(); ++k) {
-                const auto u = static_cast<size_t>(std::max(terminals[k], 0));
-                const double from = terminals[k] < 0 ? 0.0 : xPrev_[u], to = terminals[k] < 0 ? 0.0 : xFirst_[u];
-                instance.setNode(k, from + theta * (to - from), (to - from) / step);
+                if (terminals[k] < 0) {
+                    instance.setNode(k, 0.0, 0.0);
+                    continue;
+                }
+                const auto u = static_cast<size_t>(terminals[k]);
+                instance.setNode(k, along(u, time), (xFirst_[u] - xPrev_[u]) / step);
             }
             instance.evaluate(simulationRecord_.data());
             stamp.resize(static_cast<size_t>(instance.entryCount()));
@@ -336,7 +353,10 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d) {
     const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
     for (size_t u = 0; u < n; ++u) xDotPrev_[u] = c * (x_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
     if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d);
+    std::swap(xOlder_, xPrev_);
     std::copy(x_.begin(), x_.end(), xPrev_.begin());
+    tOlder_ = tPrev_;
+    tPrev_ = time;
     std::copy(stamp_.begin(), stamp_.end(), acceptedFullStamp_.begin());
     haveAcceptedStamp_ = true;
     ++acceptedPoints_;
@@ -436,7 +456,7 @@ void TransientEngine::timeLoop() {
     double t = startTime_, bracket = kInfinity;
     double h = steps.afterSwitching(steps.maxStep());
     double lastFullStep = steps.maxStep();  // the last step not shortened to locate a switching
-    int stepsSinceRestart = 0;
+    int stepsSinceRestart = 0, locatesFromHere = 0;
     size_t nextBreakpoint = 0;
     double reported = -1.0;
     while (stop - t > minStep) {
@@ -467,15 +487,23 @@ void TransientEngine::timeLoop() {
             if (step > eventTolerance) {
                 // Locate the instant on the trajectory of the accepted
                 // stamps, then step to just before it and across it.
-                const auto found = locateSwitching(t, step, eventTolerance);
+                // A parabola through points much closer together than the
+                // step only extrapolates their rounding.
+                const bool parabola = stepsSinceRestart >= 1 && t - tOlder_ >= 0.1 * step;
+                const auto found = locateSwitching(t, step, eventTolerance, parabola);
                 ++output_.stats.rejected;
                 if (!found) {
                     bracket = next;
                     reject(step / 2.0);
                     continue;
                 }
-                bracket = t + found->second * step;
-                const double before = found->first * step;
+                // The next trials end just before the estimated instant and a
+                // little after it, by more than the estimate's own error, so
+                // that the second one brackets the instant tightly.
+                const double past = kLocateMargin * found->first * step;
+                bracket = t + found->second * step + (past > eventTolerance ? past : 0.0);
+                // An estimate that keeps falling short is bisected instead.
+                const double before = found->first * step * (++locatesFromHere > 2 ? 0.5 : 1.0);
                 h = before > minStep ? before : bracket - t;
                 if (h < minStep) throw SimulationError("time step too small at time " + timeText(t));
                 continue;
@@ -483,6 +511,7 @@ void TransientEngine::timeLoop() {
             acceptPoint(next, d);
             ++output_.stats.accepted;
             t = next;
+            locatesFromHere = 0;
             bracket = kInfinity;
             stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
             h = steps.afterSwitching(lastFullStep);
@@ -502,6 +531,7 @@ void TransientEngine::timeLoop() {
         acceptPoint(next, d);
         ++output_.stats.accepted;
         t = next;
+        locatesFromHere = 0;
         ++stepsSinceRestart;
         if (!tiny && bracket == kInfinity) lastFullStep = step;
         // A step cut short by a limit says nothing about the step wanted.
@@ -510,11 +540,9 @@ void TransientEngine::timeLoop() {
             stepsSinceRestart = 0;
             h = std::min(steps.afterSwitching(lastFullStep), 0.1 * (breakpoints_[nextBreakpoint + 1] - next));
         }
-        if (bracket < kInfinity) {
-            const double remaining = bracket - t;
-            if (remaining <= minStep) bracket = kInfinity;
-            else h = std::min(h, remaining);
-        }
+        // The next trial ends at the bracket of a located switching (the
+        // limit), unless the switching did not show there after all.
+        if (bracket - t <= minStep) bracket = kInfinity;
         if (progress_ && t - reported >= 0.01 * span_) {
             reported = t;
             progress_(t / stop);

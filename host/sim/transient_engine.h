@@ -78,7 +78,10 @@ private:
     // solution of the step (solved with the accepted stamps), to within the
     // event tolerance: {lo, hi} as fractions of the step; none when the
     // change does not show on that line.
-    std::optional<std::pair<double, double>> locateSwitching(double t, double step, double eventTolerance);
+    // `throughOlder`: the point before the last accepted one has the same
+    // stamps, so the trajectory is a parabola through the three.
+    std::optional<std::pair<double, double>> locateSwitching(double t, double step, double eventTolerance,
+                                                             bool throughOlder);
     void watchChatter(Tracked& t, const PlugInInstance& instance, double time);
     void acceptPoint(double time, const Discretisation& d);
     void recordRow(double time, bool switched);
@@ -106,6 +109,8 @@ private:
     std::vector<double> baseValues_, values_, factoredValues_, baseRhs_, rhs_;
     std::vector<double> x_, xBefore_, xPrev_, xDotPrev_;  // iterate, the one before, last accepted point
     std::vector<double> xFirst_;                          // the first Newton solution of a step
+    std::vector<double> xOlder_;                          // the accepted point before xPrev_
+    double tPrev_ = 0.0, tOlder_ = 0.0;
     std::vector<double> stamp_, previousStamp_, olderStamp_;  // of this iterate and the two before
     std::vector<double> acceptedFullStamp_;  // at the last accepted point: a step's first iterate
     bool haveAcceptedStamp_ = false;
