@@ -1,0 +1,166 @@
+// The time loop's own behaviour: what each switching costs, where the
+// located instants put the circuit, the initial point with UIC, the
+// derivatives a plug-in is handed, rejected steps, and a switch that cannot
+// hold any state.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+
+#include "oscillator.h"
+#include "simulator.h"
+
+namespace {
+
+using simtest::CircuitBuilder;
+using simtest::Oscillator;
+using udmhost::Waveform;
+
+constexpr const char* kSwitch = "1,1e9,2.5,0.5,0,-1";  // RON ROFF VTHRES VHYST CTRL0 FAILAT
+
+udmhost::SimulationOutput run(udmhost::Circuit& c) {
+    std::ostringstream messages;
+    return udmhost::simulate(c, messages);
+}
+
+// Each switching lands the capacitor on the threshold that caused it: a
+// location that overshoots, or a restart that integrates the first steps
+// after it badly, leaves it off by far more than a millivolt.
+TEST(Engine, EveryRowAtASwitchingHasTheCapacitorOnItsThreshold) {
+    auto b = Oscillator::circuit(PROBE_PLUGIN_PATH, kSwitch, 5e-3);
+    b.circuit().options.printAllPoints = true;
+    const auto out = run(b.circuit());
+    ASSERT_EQ(out.events.size(), Oscillator::instants(5e-3).size());
+    double state = out.rows.front()[2];
+    int switchings = 0;
+    for (const auto& row : out.rows) {
+        if (row[2] == state) continue;
+        state = row[2];
+        ++switchings;
+        EXPECT_NEAR(row[1], state == 1.0 ? Oscillator::kClose : Oscillator::kOpen, 1e-3) << "t=" << row[0];
+    }
+    EXPECT_EQ(switchings, static_cast<int>(out.events.size()));
+}
+
+// Oscillators on one supply but otherwise independent switch at the instants
+// each has alone, and a switching of one costs the bank a bounded number of
+// points (not a restart of the whole run's step size history per oscillator).
+TEST(Engine, AnOscillatorBankSwitchesAsEachOscillatorAlone) {
+    const double resistances[] = {1000.0, 1130.0, 1270.0};
+    const double stop = 5e-3;
+    auto single = [&](double r) {
+        auto b = Oscillator::circuit(PROBE_PLUGIN_PATH, kSwitch, stop);
+        b.circuit().elements[1].value = r;
+        return run(b.circuit()).events;
+    };
+    CircuitBuilder bank;
+    bank.voltage("V1", "in", "0", simtest::dc(Oscillator::kSupply));
+    for (int i = 0; i < 3; ++i) {
+        const std::string k = std::to_string(i), cap = "cap" + k;
+        bank.resistor("R" + k, "in", cap, resistances[i]);
+        bank.capacitor("C" + k, cap, "0", Oscillator::kC, 0.0);
+        bank.plugIn("Y" + k, PROBE_PLUGIN_PATH, {cap, "0", cap, "0"}, kSwitch);
+    }
+    bank.printVoltage("cap0");
+    bank.tran(10e-6, stop, true);
+    const auto out = run(bank.circuit());
+    size_t total = 0;
+    for (int i = 0; i < 3; ++i) {
+        const auto alone = single(resistances[i]);
+        std::vector<double> inBank;
+        for (const auto& e : out.events)
+            if (e.element == "Y" + std::to_string(i)) inBank.push_back(e.time);
+        ASSERT_EQ(inBank.size(), alone.size()) << "oscillator " << i;
+        for (size_t k = 0; k < alone.size(); ++k) EXPECT_NEAR(inBank[k], alone[k].time, 1e-6) << i << ":" << k;
+        total += alone.size();
+    }
+    ASSERT_EQ(out.events.size(), total);
+    const double stepLimited = stop / 10e-6;
+    EXPECT_LT(static_cast<double>(out.stats.accepted), stepLimited + 12.0 * static_cast<double>(total));
+}
+
+// A switch across its own control node has no consistent state: the run
+// stops early with the instance's name instead of switching forever.
+TEST(Engine, ASwitchThatCannotHoldAStateStopsTheRun) {
+    CircuitBuilder b;
+    b.voltage("V1", "in", "0", simtest::dc(5.0));
+    b.resistor("R1", "in", "a", 1e3);
+    b.plugIn("Yself", PROBE_PLUGIN_PATH, {"a", "0", "a", "0"}, kSwitch);
+    b.printVoltage("a");
+    b.tran(1e-6, 1e-3, true);
+    try {
+        run(b.circuit());
+        FAIL() << "the run went on";
+    } catch (const udmhost::SimulationError& e) {
+        EXPECT_NE(std::string(e.what()).find("Yself changes state at nearly every time step"), std::string::npos)
+            << e.what();
+    }
+}
+
+// With UIC, sources have their values from the first row on: a switch
+// controlled by a DC source starts in the state that value gives, and never
+// "switches" as the source would rise from 0 V.
+TEST(Engine, UicFirstRowHasTheSourcesAndNoSpuriousSwitching) {
+    CircuitBuilder b;
+    b.voltage("Vctl", "ctl", "0", simtest::dc(4.0));
+    b.voltage("V1", "in", "0", simtest::dc(5.0));
+    b.resistor("R1", "in", "out", 1e3);
+    const int y = b.plugIn("Y1", PROBE_PLUGIN_PATH, {"out", "0", "ctl", "0"}, kSwitch);
+    b.printVoltage("ctl");
+    b.printVoltage("in");
+    b.printOutput(y, "STATE");
+    b.tran(1e-6, 1e-4, true);
+    const auto out = run(b.circuit());
+    EXPECT_EQ(out.rows.front()[0], 0.0);
+    EXPECT_EQ(out.rows.front()[1], 4.0);
+    EXPECT_EQ(out.rows.front()[2], 5.0);
+    EXPECT_EQ(out.rows.front()[3], 1.0);
+    EXPECT_TRUE(out.events.empty()) << out.events.front().time;
+}
+
+// A plug-in reads node derivatives; under the trapezoidal rule they are
+// 2/h (x - x_prev) - x'_prev, and a wrong coefficient or a missing history
+// term shows at once against the exact derivative of an RC charge.
+TEST(Engine, APlugInIsHandedTheExactDerivativeUnderTheTrapezoidalRule) {
+    CircuitBuilder b;
+    b.voltage("V1", "in", "0", simtest::dc(1.0));
+    b.resistor("R1", "in", "cap", 1e3);
+    b.capacitor("C1", "cap", "0", 1e-6, 0.0);
+    const int y = b.plugIn("Yp", PROBE_PLUGIN_PATH, {"cap", "0", "cap", "0"}, "1,1e12,100,0,0,-1");
+    b.printOutput(y, "DN1");
+    b.tran(10e-6, 5e-3, true);
+    b.circuit().options.reltol = 1e-6;
+    b.circuit().options.printAllPoints = true;
+    const auto out = run(b.circuit());
+    ASSERT_GT(out.rows.size(), 20u);
+    for (size_t i = 3; i < out.rows.size(); ++i) {  // after the backward Euler steps of the start
+        const double t = out.rows[i][0], exact = std::exp(-t / 1e-3) / 1e-3;
+        EXPECT_NEAR(out.rows[i][1], exact, 1e-3 * 1e3) << "t=" << t;
+    }
+}
+
+// Steps the truncation error rejects leave nothing behind: a fast sine
+// through an RC forces rejections, and the accepted points still follow the
+// exact response as closely as the tolerance asks.
+TEST(Engine, StepsRejectedForTruncationErrorLeaveNoTrace) {
+    CircuitBuilder b;
+    b.voltage("V1", "in", "0", simtest::waveform(Waveform::Kind::Sin, {0.0, 1.0, 10e3, 0.0, 0.0}));
+    b.resistor("R1", "in", "out", 1e3);
+    b.capacitor("C1", "out", "0", 1e-6, 0.0);
+    b.printVoltage("out");
+    b.tran(20e-6, 1e-3, true);
+    b.circuit().options.reltol = 1e-6;
+    b.circuit().options.printAllPoints = true;
+    const auto out = run(b.circuit());
+    EXPECT_GT(out.stats.rejected, 0);
+    // v' = (sin(wt) - v)/tau from v(0) = 0.
+    const double w = 2.0 * std::acos(-1.0) * 10e3, tau = 1e-3, k = w * tau;
+    for (const auto& row : out.rows) {
+        const double t = row[0];
+        const double exact = (std::sin(w * t) - k * std::cos(w * t) + k * std::exp(-t / tau)) / (1.0 + k * k);
+        EXPECT_NEAR(row[1], exact, 1e-5) << "t=" << t;  // of an amplitude of 0.03
+    }
+}
+
+}  // namespace
