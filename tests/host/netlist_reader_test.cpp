@@ -30,7 +30,7 @@ Ysw cap 0 cap gnd SW VTHRES=2.5 RON=1
 + VHYST=0.5 ROFF={1e9}
 .tran 1u 20m 0 10u UIC
 .print tran V(cap) Ysw:STATE I(V1) V(in,cap)
-.options reltol=1e-4 eventtol=1e-10 method=trap solver=eigen
+.options reltol=1e-4 eventtol=1e-10 method=trap solver=eigen chgtol=1e-13 points=all
 .end
 this line lies behind .end and is not read
 )";
@@ -81,6 +81,8 @@ TEST(NetlistReader, ReadsACompleteCircuit) {
     EXPECT_DOUBLE_EQ(c.options.reltol, 1e-4);
     EXPECT_DOUBLE_EQ(c.options.eventTolerance, 1e-10);
     EXPECT_EQ(c.options.solver, "eigen");
+    EXPECT_DOUBLE_EQ(c.options.chgtol, 1e-13);
+    EXPECT_TRUE(c.options.printAllPoints);
 }
 
 TEST(NetlistReader, IsCaseInsensitiveAndKnowsSpiceNumbers) {
