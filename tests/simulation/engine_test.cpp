@@ -7,6 +7,7 @@
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "oscillator.h"
 #include "simulator.h"
@@ -121,6 +122,25 @@ TEST(Engine, ASwitchThatCannotHoldAStateStopsTheRun) {
     } catch (const udmhost::SimulationError& e) {
         EXPECT_NE(std::string(e.what()).find("Yself changes state at nearly every time step"), std::string::npos)
             << e.what();
+    }
+}
+
+// A grid or a largest step that would take astronomically many rows or
+// steps is refused before the run, not after hours or an allocation failure.
+TEST(Engine, AbsurdStepCountsAreRefusedAtOnce) {
+    for (const auto& [step, maxStep, what] : {std::tuple{1e-15, 0.0, "TSTEP"}, std::tuple{1e-300, 0.0, "TSTEP"},
+                                             std::tuple{1e-3, 1e-15, "TMAX"}}) {
+        CircuitBuilder b;
+        b.voltage("V1", "in", "0", simtest::dc(1.0));
+        b.resistor("R1", "in", "0", 1e3);
+        b.tran(step, 1.0, false);
+        b.circuit().tran.maxStep = maxStep;
+        try {
+            run(b.circuit());
+            ADD_FAILURE() << what << " accepted";
+        } catch (const udmhost::SimulationError& e) {
+            EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
+        }
     }
 }
 
