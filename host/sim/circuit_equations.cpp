@@ -201,9 +201,10 @@ void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
     steps_[0] = steps_[1] = 0.0;
 }
 
-void CircuitEquations::accept(const double* x, const Discretisation& d) {
+void CircuitEquations::accept(const double* x, const Discretisation& d, bool smooth) {
+    const bool secondOrder = smooth && d.kind == Discretisation::Kind::BackwardEuler && steps_[0] > 0.0;
     for (Storage& s : storage_) {
-        s.flow = flowOf(s, x, d);
+        s.flow = secondOrder ? secondOrderDerivative(stateOf(s, x), s.q[0], s.q[1], d.step, steps_[0]) : flowOf(s, x, d);
         s.q[2] = s.q[1];
         s.q[1] = s.q[0];
         s.q[0] = stateOf(s, x);

@@ -38,7 +38,12 @@ public:
 
     // History of the storage elements.
     void startFrom(const double* x, bool useInitialConditions);
-    void accept(const double* x, const Discretisation& d);
+    // `smooth`: the two accepted points before this one lie on the same
+    // stretch without a switching or a breakpoint, so a backward Euler
+    // step's derivative is taken to second order from the three; the
+    // trapezoidal rule that follows would carry the first-order one's error
+    // on, alternating in sign from step to step.
+    void accept(const double* x, const Discretisation& d, bool smooth);
     // The initial condition that UIC puts on the unknowns (capacitor
     // voltages where one side is ground, inductor currents).
     void applyInitialConditions(double* x) const;
@@ -68,6 +73,14 @@ private:
     double across(const Storage& s, const double* x) const;
     double stateOf(const Storage& s, const double* x) const;  // charge or flux
     double flowOf(const Storage& s, const double* x, const Discretisation& d) const;
+public:
+    // The derivative at the newest of three points h and h1 apart (second-order backward difference).
+    static double secondOrderDerivative(double now, double before, double older, double h, double h1) {
+        const double w = h / h1;
+        return ((1.0 + 2.0 * w) / (1.0 + w) * now - (1.0 + w) * before + w * w / (1.0 + w) * older) / h;
+    }
+
+private:
 
     const Circuit& circuit_;
     int size_ = 0;

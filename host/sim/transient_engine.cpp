@@ -347,12 +347,17 @@ bool TransientEngine::stateChanged() const {
     return std::any_of(tracked_.begin(), tracked_.end(), [](const Tracked& t) { return t.newState != t.acceptedState; });
 }
 
-void TransientEngine::acceptPoint(double time, const Discretisation& d) {
+void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smooth) {
     const size_t n = static_cast<size_t>(equations_.size());
     const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
     const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
-    for (size_t u = 0; u < n; ++u) xDotPrev_[u] = c * (x_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
-    if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d);
+    const double before = tPrev_ - tOlder_;
+    if (smooth && d.kind == Discretisation::Kind::BackwardEuler && before > 0.0)
+        for (size_t u = 0; u < n; ++u)
+            xDotPrev_[u] = CircuitEquations::secondOrderDerivative(x_[u], xPrev_[u], xOlder_[u], d.step, before);
+    else
+        for (size_t u = 0; u < n; ++u) xDotPrev_[u] = c * (x_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
+    if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d, smooth);
     std::swap(xOlder_, xPrev_);
     std::copy(x_.begin(), x_.end(), xPrev_.begin());
     tOlder_ = tPrev_;
@@ -528,7 +533,7 @@ void TransientEngine::timeLoop() {
                 continue;
             }
         }
-        acceptPoint(next, d);
+        acceptPoint(next, d, stepsSinceRestart >= 1);
         ++output_.stats.accepted;
         t = next;
         locatesFromHere = 0;

@@ -83,7 +83,7 @@ private:
     std::optional<std::pair<double, double>> locateSwitching(double t, double step, double eventTolerance,
                                                              bool throughOlder);
     void watchChatter(Tracked& t, const PlugInInstance& instance, double time);
-    void acceptPoint(double time, const Discretisation& d);
+    void acceptPoint(double time, const Discretisation& d, bool smooth = false);
     void recordRow(double time, bool switched);
     void initialPoint();
     void timeLoop();
