@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the project with gcov instrumentation, runs the plug-in's and the
+# Builds the project with gcov instrumentation (preset coverage), runs the plug-in's and the
 # platform's tests and measures which lines and branches of plugin/, model/
 # and platform/ they reach. Fails below 95% of lines or 90% of branches.
 set -euo pipefail
@@ -7,10 +7,9 @@ cd "$(dirname "$0")/../.."
 build=$PWD/build/coverage
 jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DUDM_WERROR=ON -DUDM_COVERAGE=ON \
-  -DUDM_BUILD_BENCH=OFF -DUDM_BUILD_HOST=OFF -DUDM_BUILD_TESTS=ON >/dev/null
+cmake --preset coverage >/dev/null
 find "$build" -name '*.gcda' -delete  # stale counts clash with a rebuilt object
-cmake --build "$build" -j "$jobs" >/dev/null
+cmake --build --preset coverage -j "$jobs" >/dev/null
 find "$build" -name '*.gcda' -delete  # test discovery ran the binaries while building
 
 # The reference host's and simulator's tests measure the host, and the
