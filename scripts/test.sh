@@ -19,7 +19,8 @@ run_suite() {  # title, preset
 }
 
 run_suite "tests" release
-# Allocation-failure tests need malloc to fail rather than abort.
+# Allocation-failure tests need malloc to fail rather than abort (the
+# sanitize test preset sets the same); the fuzz stages run with these too.
 export ASAN_OPTIONS="allocator_may_return_null=1:detect_leaks=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 run_suite "tests under ASan+UBSan" sanitize
