@@ -1,10 +1,10 @@
-#include "circuit_equations.h"
+#include "sim/circuit_equations.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "waveform_eval.h"
+#include "sim/waveform_eval.h"
 
 namespace udmhost::sim {
 

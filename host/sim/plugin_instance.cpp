@@ -1,8 +1,8 @@
-#include "plugin_instance.h"
+#include "sim/plugin_instance.h"
 
 #include <limits>
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace udmhost::sim {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "callback_router.h"
+#include "sim/callback_router.h"
 #include "host_records.h"
-#include "plugin_library.h"
+#include "pluginhost/plugin_library.h"
 
 namespace udmhost::sim {
 

@@ -1,4 +1,4 @@
-#include "transient_engine.h"
+#include "sim/transient_engine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "waveform_eval.h"
+#include "sim/waveform_eval.h"
 
 namespace udmhost::sim {
 

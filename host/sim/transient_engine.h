@@ -8,13 +8,13 @@
 #include <memory>
 #include <vector>
 
-#include "callback_router.h"
-#include "circuit_equations.h"
-#include "expression_engine.h"
-#include "linear_solver.h"
-#include "plugin_instance.h"
-#include "plugin_library.h"
-#include "simulator.h"
+#include "sim/callback_router.h"
+#include "sim/circuit_equations.h"
+#include "sim/expression_engine.h"
+#include "sim/linear_solver.h"
+#include "sim/plugin_instance.h"
+#include "pluginhost/plugin_library.h"
+#include "sim/simulator.h"
 
 namespace udmhost::sim {
 

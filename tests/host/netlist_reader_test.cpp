@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "fake_catalogue.h"
-#include "netlist_reader.h"
+#include "netlist/netlist_reader.h"
 
 using namespace udmhost;
 

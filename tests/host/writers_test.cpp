@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "output_writers.h"
+#include "output/output_writers.h"
 
 using namespace udmhost;
 

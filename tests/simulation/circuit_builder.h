@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "circuit.h"
+#include "netlist/circuit.h"
 
 namespace simtest {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "circuit_builder.h"
-#include "plugin_library.h"
+#include "pluginhost/plugin_library.h"
 
 namespace simtest {
 
