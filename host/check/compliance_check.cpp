@@ -134,7 +134,7 @@ struct InstanceBlocks {
 
 class LifeCycle {
 public:
-    LifeCycle(const PlugInLibrary& library, const std::vector<CatalogueItem>& catalogue, size_t instanceBytes,
+    LifeCycle(const PluginLibrary& library, const std::vector<CatalogueItem>& catalogue, size_t instanceBytes,
               Recorder& recorder)
         : lib_(library), recorder_(recorder) {
         for (const CatalogueItem& item : catalogue) {
@@ -408,7 +408,7 @@ private:
         }
     }
 
-    const PlugInLibrary& lib_;
+    const PluginLibrary& lib_;
     Recorder& recorder_;
     size_t terminals_ = 0;
     std::vector<CatalogueItem> parameters_;
@@ -421,7 +421,7 @@ private:
     int calls_ = 0;
 };
 
-std::vector<CheckLine> checkCatalogue(const PlugInLibrary& lib, std::vector<CatalogueItem>& catalogue) {
+std::vector<CheckLine> checkCatalogue(const PluginLibrary& lib, std::vector<CatalogueItem>& catalogue) {
     constexpr uint32_t kLimit = 4096;
     Finding ends{"catalogue enumeration ends in null", {}, ""};
     Finding names{"catalogue names are unique, non-empty and terminated", {}, ""};
@@ -490,21 +490,21 @@ ComplianceReport checkCompliance(const std::string& path) {
         dlclose(handle);
         return report;
     }
-    std::unique_ptr<PlugInLibrary> lib;
+    std::unique_ptr<PluginLibrary> lib;
     try {
-        lib = std::make_unique<PlugInLibrary>(path);
+        lib = std::make_unique<PluginLibrary>(path);
     } catch (const std::exception& error) {
         dlclose(handle);
         add("library loads", false, error.what());
         return report;
     }
-    dlclose(handle);  // the PlugInLibrary keeps its own reference
+    dlclose(handle);  // the PluginLibrary keeps its own reference
 
     Recorder rec;
     RecorderScope scope(rec);
     rec.activity = "registration";
     UDMInitFn slot = nullptr;
-    const int pluginVersion = lib->getPlugIn(&slot);
+    const int pluginVersion = lib->getPlugin(&slot);
     add("GetPlugIn returns 2 and hands out UDMInit", pluginVersion == 2 && slot != nullptr && reinterpret_cast<void*>(slot) == exportedInit,
         "returned " + std::to_string(pluginVersion) +
             (slot == nullptr ? ", slot left empty" : reinterpret_cast<void*>(slot) == exportedInit ? ", slot holds UDMInit" : ", slot holds another function"));

@@ -36,7 +36,7 @@ int infoCommand(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     try {
-        PlugInLibrary library(args[0]);
+        PluginLibrary library(args[0]);
         const Registration reg = library.registerWith([](int, const char*) { return 0; },
                                                       [](int, const char*, double*, double* out) {
                                                           if (out != nullptr) out[0] = out[1] = 0.0;

@@ -7,12 +7,12 @@
 #include <optional>
 
 #include "cli/commands.h"
+#include "cli/progress.h"
 #include "netlist/netlist_error.h"
-#include "netlist/netlist_lexer.h"
 #include "netlist/netlist_reader.h"
 #include "output/output_writers.h"
-#include "cli/progress.h"
 #include "sim/simulator.h"
+#include "text/lower_case.h"
 
 namespace udmhost {
 
@@ -22,7 +22,7 @@ struct RunArguments {
     std::string netlist;
     std::string csv, raw, plot, events;
     bool ascii = false;
-    PlugInPaths pluginPaths;
+    PluginPaths pluginPaths;
 };
 
 const char* kUsage =

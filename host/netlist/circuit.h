@@ -23,7 +23,7 @@ struct Waveform {
 };
 
 struct Element {
-    enum class Kind { Resistor, Capacitor, Inductor, VoltageSource, CurrentSource, PlugIn };
+    enum class Kind { Resistor, Capacitor, Inductor, VoltageSource, CurrentSource, Plugin };
     Kind kind = Kind::Resistor;
     std::string name;         // as written, e.g. "R1", "Yswitch"
     std::vector<int> nodes;   // node numbers; 0 is ground. Two for R, C, L, V, I
@@ -31,24 +31,24 @@ struct Element {
     bool hasInitialCondition = false;
     double initialCondition = 0.0;  // IC= of C (volts) or L (amperes)
     Waveform waveform;              // V and I sources
-    // PlugIn elements:
+    // Plugin elements:
     int plugin = -1;                // index into Circuit::plugins
     std::string definitionText;     // parameter texts joined with commas in catalogue order
     SourceLocation where;
 };
 
-struct PlugInRef {
+struct PluginRef {
     std::string name;  // as in .plugin NAME PATH
     std::string path;  // resolved against the netlist's folder
 };
 
 struct PrintItem {
-    enum class Kind { NodeVoltage, NodeDifference, SourceCurrent, PlugInOutput };
+    enum class Kind { NodeVoltage, NodeDifference, SourceCurrent, PluginOutput };
     Kind kind = Kind::NodeVoltage;
     std::string label;       // column header, e.g. "V(out)", "I(V1)", "Y1:STATE"
     int node1 = 0, node2 = 0;
-    int element = -1;        // SourceCurrent and PlugInOutput: index into Circuit::elements
-    std::string output;      // PlugInOutput: output name as the plug-in knows it
+    int element = -1;        // SourceCurrent and PluginOutput: index into Circuit::elements
+    std::string output;      // PluginOutput: output name as the plug-in knows it
 };
 
 struct TranSpec {
@@ -84,7 +84,7 @@ struct Circuit {
     std::string sourceFile;
     std::vector<std::string> nodeNames;  // index = node number; [0] = "0"
     std::vector<Element> elements;
-    std::vector<PlugInRef> plugins;
+    std::vector<PluginRef> plugins;
     std::map<std::string, double> params;  // .param values, names in lower case
     TranSpec tran;
     std::vector<PrintItem> prints;

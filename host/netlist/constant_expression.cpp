@@ -8,8 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "netlist/netlist_lexer.h"
 #include "netlist/spice_number.h"
+#include "text/lower_case.h"
 
 namespace udmhost {
 

@@ -9,6 +9,8 @@
 #include "netlist/netlist_error.h"
 #include "netlist/netlist_lexer.h"
 #include "netlist/netlist_reader.h"
+#include "text/lower_case.h"
+#include "text/name_hint.h"
 
 namespace udmhost::netlist {
 
@@ -34,7 +36,7 @@ private:
     size_t next_ = 0;
 };
 
-struct PlugInInfo {
+struct PluginInfo {
     std::vector<CatalogueItem> catalogue;
     SourceLocation where;
 };
@@ -43,18 +45,15 @@ struct Context {
     Circuit circuit;
     std::string folder;
     const CatalogueLoader* catalogues = nullptr;
-    const PlugInPaths* pluginPaths = nullptr;
+    const PluginPaths* pluginPaths = nullptr;
     std::map<std::string, int> nodes;              // lower-case name -> number
     std::map<std::string, int> elementsByName;     // lower-case name -> index
-    std::map<std::string, PlugInInfo> pluginsByName;  // lower-case name -> catalogue
+    std::map<std::string, PluginInfo> pluginsByName;  // lower-case name -> catalogue
 
     int node(const Token& token);                  // adds unknown nodes
     // A value: a SPICE number, a {constant expression} or a .param name.
     double value(LineCursor& cursor, const std::string& what);
 };
-
-// Closest candidate to `name` for a "did you mean" hint, or empty.
-std::string closestName(const std::string& name, const std::vector<std::string>& candidates);
 
 void readElement(Context& context, const LogicalLine& line);
 void readPrint(Context& context, const LogicalLine& line);

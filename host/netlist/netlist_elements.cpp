@@ -14,7 +14,7 @@ const char* kindName(Element::Kind kind) {
         case Element::Kind::Inductor: return "an inductor";
         case Element::Kind::VoltageSource: return "a voltage source";
         case Element::Kind::CurrentSource: return "a current source";
-        case Element::Kind::PlugIn: return "a plug-in instance";
+        case Element::Kind::Plugin: return "a plug-in instance";
     }
     return "an element";
 }
@@ -70,7 +70,7 @@ void source(Context& context, LineCursor& cursor, Element& element) {
 
 // The plug-in whose catalogue the instance uses: the last word before the
 // first NAME=VALUE pair; the words before it are the nodes.
-void plugInInstance(Context& context, const LogicalLine& line, Element& element) {
+void pluginInstance(Context& context, const LogicalLine& line, Element& element) {
     size_t firstParam = line.tokens.size();
     for (size_t i = 1; i + 1 < line.tokens.size(); ++i)
         if (line.tokens[i + 1].kind == Token::Kind::Equals) {
@@ -92,7 +92,7 @@ void plugInInstance(Context& context, const LogicalLine& line, Element& element)
     element.plugin = static_cast<int>(std::distance(
         context.circuit.plugins.begin(),
         std::find_if(context.circuit.plugins.begin(), context.circuit.plugins.end(),
-                     [&](const PlugInRef& ref) { return lowerCase(ref.name) == plugin->first; })));
+                     [&](const PluginRef& ref) { return lowerCase(ref.name) == plugin->first; })));
 
     const auto terminals = static_cast<size_t>(
         std::count_if(catalogue.begin(), catalogue.end(), [](const CatalogueItem& c) { return c.kind == UDM_KIND_TERMINAL; }));
@@ -120,9 +120,7 @@ void plugInInstance(Context& context, const LogicalLine& line, Element& element)
         const auto match = std::find_if(names.begin(), names.end(),
                                         [&](const std::string& n) { return lowerCase(n) == lowerCase(name.text); });
         if (match == names.end()) {
-            const std::string hint = closestName(name.text, names);
-            throw NetlistError(name.where, "unknown parameter " + name.text +
-                                               (hint.empty() ? "" : ", did you mean " + hint + "?"));
+            throw NetlistError(name.where, "unknown parameter " + name.text + didYouMean(name.text, names));
         }
         const auto index = static_cast<size_t>(match - names.begin());
         if (given_[index]) throw NetlistError(name.where, "parameter " + *match + " is given twice");
@@ -164,7 +162,7 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'l': element.kind = Element::Kind::Inductor; break;
         case 'v': element.kind = Element::Kind::VoltageSource; break;
         case 'i': element.kind = Element::Kind::CurrentSource; break;
-        case 'y': element.kind = Element::Kind::PlugIn; break;
+        case 'y': element.kind = Element::Kind::Plugin; break;
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
                                                ": expected R, C, L, V, I or Y (plug-in instance)");
@@ -179,7 +177,7 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::Inductor: passive(context, cursor, element); break;
         case Element::Kind::VoltageSource:
         case Element::Kind::CurrentSource: source(context, cursor, element); break;
-        case Element::Kind::PlugIn: plugInInstance(context, line, element); break;
+        case Element::Kind::Plugin: pluginInstance(context, line, element); break;
     }
     context.elementsByName.emplace(key, static_cast<int>(context.circuit.elements.size()));
     context.circuit.elements.push_back(std::move(element));
@@ -196,8 +194,7 @@ void readPrint(Context& context, const LogicalLine& line) {
         if (node == "0" || node == "gnd") return 0;
         const auto found = context.nodes.find(node);
         if (found == context.nodes.end()) {
-            const std::string hint = closestName(node, context.circuit.nodeNames);
-            throw NetlistError(token.where, "unknown node " + token.text + (hint.empty() ? "" : ", did you mean " + hint + "?"));
+            throw NetlistError(token.where, "unknown node " + token.text + didYouMean(node, context.circuit.nodeNames));
         }
         return found->second;
     };
@@ -206,8 +203,7 @@ void readPrint(Context& context, const LogicalLine& line) {
         if (found == context.elementsByName.end()) {
             std::vector<std::string> names;
             for (const Element& e : context.circuit.elements) names.push_back(e.name);
-            const std::string hint = closestName(token.text, names);
-            throw NetlistError(token.where, "unknown element " + token.text + (hint.empty() ? "" : ", did you mean " + hint + "?"));
+            throw NetlistError(token.where, "unknown element " + token.text + didYouMean(token.text, names));
         }
         return found->second;
     };
@@ -245,10 +241,10 @@ void readPrint(Context& context, const LogicalLine& line) {
             elementToken.text = head.text.substr(0, colon);
             item.element = element(elementToken);
             const Element& instance = context.circuit.elements[static_cast<size_t>(item.element)];
-            if (instance.kind != Element::Kind::PlugIn)
+            if (instance.kind != Element::Kind::Plugin)
                 throw NetlistError(head.where, instance.name + " is " + kindName(instance.kind) + ", not a plug-in instance");
             const std::string output = head.text.substr(colon + 1);
-            const PlugInRef& ref = context.circuit.plugins[static_cast<size_t>(instance.plugin)];
+            const PluginRef& ref = context.circuit.plugins[static_cast<size_t>(instance.plugin)];
             const auto& catalogue = context.pluginsByName.at(lowerCase(ref.name)).catalogue;
             std::vector<std::string> outputs;
             for (const CatalogueItem& c : catalogue)
@@ -259,13 +255,11 @@ void readPrint(Context& context, const LogicalLine& line) {
                 match = std::find_if(outputs.begin(), outputs.end(),
                                      [&](const std::string& n) { return lowerCase(n) == lowerCase(output); });
             if (match == outputs.end()) {
-                const std::string hint = closestName(output, outputs);
                 SourceLocation where = head.where;
                 where.column += static_cast<int>(colon) + 1;
-                throw NetlistError(where, "plug-in " + ref.name + " has no output " + output +
-                                              (hint.empty() ? "" : ", did you mean " + hint + "?"));
+                throw NetlistError(where, "plug-in " + ref.name + " has no output " + output + didYouMean(output, outputs));
             }
-            item.kind = PrintItem::Kind::PlugInOutput;
+            item.kind = PrintItem::Kind::PluginOutput;
             item.output = *match;
             item.label = instance.name + ":" + *match;
         }

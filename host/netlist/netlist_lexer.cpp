@@ -58,12 +58,6 @@ void lexPhysicalLine(std::string_view line, const std::string& file, int lineNum
 
 }  // namespace
 
-std::string lowerCase(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return result;
-}
-
 NetlistText lexNetlist(std::string_view text, const std::string& file) {
     NetlistText result;
     int lineNumber = 0;

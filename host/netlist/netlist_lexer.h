@@ -35,7 +35,4 @@ struct NetlistText {
 // to continue.
 NetlistText lexNetlist(std::string_view text, const std::string& file);
 
-// Lower-case copy (netlists are case-insensitive).
-std::string lowerCase(std::string_view text);
-
 }  // namespace udmhost

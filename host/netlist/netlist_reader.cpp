@@ -79,42 +79,6 @@ double Context::value(LineCursor& cursor, const std::string& what) {
 
 namespace {
 
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t above = row[j];
-            const size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + cost});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
-}  // namespace
-
-std::string closestName(const std::string& name, const std::vector<std::string>& candidates) {
-    // Close means at most a third of the name changed (one edit for short
-    // names), and never the whole name.
-    std::string best;
-    size_t bestDistance = std::max<size_t>(1, name.size() / 3) + 1;
-    const std::string lower = lowerCase(name);
-    for (const std::string& candidate : candidates) {
-        const size_t distance = editDistance(lower, lowerCase(candidate));
-        if (distance < bestDistance && distance < name.size()) {
-            best = candidate;
-            bestDistance = distance;
-        }
-    }
-    return best;
-}
-
-namespace {
-
 void readParam(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
     cursor.take();
@@ -141,7 +105,7 @@ void readParam(Context& context, const LogicalLine& line) {
     }
 }
 
-void readPlugIn(Context& context, const LogicalLine& line) {
+void readPlugin(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
     cursor.take();
     const Token& name = cursor.word("a plug-in name");
@@ -160,7 +124,7 @@ void readPlugIn(Context& context, const LogicalLine& line) {
         path = std::filesystem::absolute(replaced->second).string();
     std::filesystem::path resolved(path);
     if (resolved.is_relative()) resolved = std::filesystem::path(context.folder) / resolved;
-    PlugInInfo info;
+    PluginInfo info;
     info.where = name.where;
     try {
         info.catalogue = (*context.catalogues)(resolved.string());
@@ -211,10 +175,8 @@ void readOptions(Context& context, const LogicalLine& line) {
         const Token& name = cursor.word("an option name");
         const std::string key = lowerCase(name.text);
         if (std::find(names.begin(), names.end(), key) == names.end()) {
-            const std::string hint = closestName(key, names);
             throw NetlistError(name.where, "unknown option " + name.text +
-                                               (hint.empty() ? ", known: reltol abstol vntol trtol eventtol itl4 method solver"
-                                                             : ", did you mean " + hint + "?"));
+                                               didYouMean(key, names, ", known: reltol abstol vntol trtol eventtol itl4 method solver"));
         }
         if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
         const SourceLocation where = cursor.here();
@@ -261,7 +223,7 @@ void defaultPrints(Circuit& circuit) {
 }  // namespace netlist
 
 std::vector<CatalogueItem> loadCatalogue(const std::string& path) {
-    PlugInLibrary library(path);
+    PluginLibrary library(path);
     library.registerWith([](int, const char*) { return 0; },
                          [](int, const char*, double*, double* out) {
                              if (out != nullptr) out[0] = out[1] = 0.0;
@@ -271,7 +233,7 @@ std::vector<CatalogueItem> loadCatalogue(const std::string& path) {
 }
 
 Circuit readNetlist(std::string_view text, const std::string& file, const std::string& folder,
-                    const CatalogueLoader& catalogues, const PlugInPaths& pluginPaths) {
+                    const CatalogueLoader& catalogues, const PluginPaths& pluginPaths) {
     using namespace netlist;
     const NetlistText lexed = lexNetlist(text, file);
     Context context;
@@ -295,15 +257,13 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         }
         if (keyword == ".end") break;
         if (keyword == ".param") readParam(context, line);
-        else if (keyword == ".plugin") readPlugIn(context, line);
+        else if (keyword == ".plugin") readPlugin(context, line);
         else if (keyword == ".tran") readTran(context, line);
         else if (keyword == ".options" || keyword == ".option") readOptions(context, line);
         else if (keyword == ".print") prints.push_back(&line);
         else {
-            const std::string hint =
-                closestName(keyword, {".param", ".plugin", ".tran", ".options", ".print", ".end"});
             throw NetlistError(first.where, "unknown directive " + first.text +
-                                                (hint.empty() ? "" : ", did you mean " + hint + "?"));
+                                                didYouMean(keyword, {".param", ".plugin", ".tran", ".options", ".print", ".end"}));
         }
     }
     if (!context.circuit.tran.given) {
@@ -318,7 +278,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     return std::move(context.circuit);
 }
 
-Circuit readNetlistFile(const std::string& path, const CatalogueLoader& catalogues, const PlugInPaths& pluginPaths) {
+Circuit readNetlistFile(const std::string& path, const CatalogueLoader& catalogues, const PluginPaths& pluginPaths) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot open netlist " + path);
     std::ostringstream text;

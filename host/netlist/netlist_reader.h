@@ -25,12 +25,12 @@ std::vector<CatalogueItem> loadCatalogue(const std::string& path);
 // std::runtime_error when the file cannot be read.
 // `pluginPaths` (lower-case plug-in name -> path) replaces the paths of
 // .plugin lines, for running a netlist against another build.
-using PlugInPaths = std::map<std::string, std::string>;
+using PluginPaths = std::map<std::string, std::string>;
 Circuit readNetlistFile(const std::string& path, const CatalogueLoader& catalogues = loadCatalogue,
-                        const PlugInPaths& pluginPaths = {});
+                        const PluginPaths& pluginPaths = {});
 
 // The same for netlist text in memory; `file` names it in messages.
 Circuit readNetlist(std::string_view text, const std::string& file, const std::string& folder,
-                    const CatalogueLoader& catalogues = loadCatalogue, const PlugInPaths& pluginPaths = {});
+                    const CatalogueLoader& catalogues = loadCatalogue, const PluginPaths& pluginPaths = {});
 
 }  // namespace udmhost

@@ -7,7 +7,7 @@ std::vector<ColumnInfo> describeColumns(const Circuit& circuit) {
     for (const PrintItem& item : circuit.prints) {
         ColumnInfo column{item.label, ColumnInfo::Quantity::Voltage};
         if (item.kind == PrintItem::Kind::SourceCurrent) column.quantity = ColumnInfo::Quantity::Current;
-        if (item.kind == PrintItem::Kind::PlugInOutput) column.quantity = ColumnInfo::Quantity::PlugInOutput;
+        if (item.kind == PrintItem::Kind::PluginOutput) column.quantity = ColumnInfo::Quantity::PluginOutput;
         columns.push_back(std::move(column));
     }
     return columns;

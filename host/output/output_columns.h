@@ -9,7 +9,7 @@
 namespace udmhost {
 
 struct ColumnInfo {
-    enum class Quantity { Time, Voltage, Current, PlugInOutput };
+    enum class Quantity { Time, Voltage, Current, PluginOutput };
     std::string name;  // as in SimulationOutput::columns
     Quantity quantity = Quantity::Time;
 };

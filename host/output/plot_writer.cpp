@@ -42,7 +42,7 @@ std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo
         switch (columns[i].quantity) {
             case ColumnInfo::Quantity::Voltage: voltages.columns.push_back(i); break;
             case ColumnInfo::Quantity::Current: currents.columns.push_back(i); break;
-            case ColumnInfo::Quantity::PlugInOutput: {
+            case ColumnInfo::Quantity::PluginOutput: {
                 const size_t colon = columns[i].name.rfind(':');
                 const std::string output = colon == std::string::npos ? columns[i].name : columns[i].name.substr(colon + 1);
                 auto panel = std::find_if(outputs.begin(), outputs.end(), [&](const Panel& p) { return p.ylabel == output; });

@@ -2,8 +2,8 @@
 #include <cstring>
 #include <ostream>
 
-#include "netlist/netlist_lexer.h"
 #include "output/output_writers.h"
+#include "text/lower_case.h"
 
 namespace udmhost {
 
@@ -12,7 +12,7 @@ std::string rawName(const ColumnInfo& column) {
         case ColumnInfo::Quantity::Time: return "time";
         case ColumnInfo::Quantity::Voltage:
         case ColumnInfo::Quantity::Current: return lowerCase(column.name);
-        case ColumnInfo::Quantity::PlugInOutput: {
+        case ColumnInfo::Quantity::PluginOutput: {
             // "Y1:STATE" -> "y1.state": a colon would not survive ngspice's
             // vector name parser.
             std::string name = lowerCase(column.name);
@@ -31,7 +31,7 @@ const char* rawType(ColumnInfo::Quantity quantity) {
         case ColumnInfo::Quantity::Time: return "time";
         case ColumnInfo::Quantity::Voltage: return "voltage";
         case ColumnInfo::Quantity::Current: return "current";
-        case ColumnInfo::Quantity::PlugInOutput: return "notype";
+        case ColumnInfo::Quantity::PluginOutput: return "notype";
     }
     return "notype";
 }

@@ -27,11 +27,11 @@ std::string fixedText(const unsigned char* field, size_t capacity) {
 
 }  // namespace
 
-PlugInLibrary::PlugInLibrary(const std::string& path) : path_(path) {
+PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load plug-in: ") + dlerror());
     try {
-        getPlugIn = required<GetPlugInFn>(handle_, path, "GetPlugIn");
+        getPlugin = required<GetPlugInFn>(handle_, path, "GetPlugIn");
         init = required<UDMInitFn>(handle_, path, "UDMInit");
         getVersionNumber = required<GetVersionNumberFn>(handle_, path, "GetVersionNumber");
         listNodeInfo = required<ListNodeInfoFn>(handle_, path, "ListNodeInfo");
@@ -48,23 +48,23 @@ PlugInLibrary::PlugInLibrary(const std::string& path) : path_(path) {
     }
 }
 
-PlugInLibrary::~PlugInLibrary() {
+PluginLibrary::~PluginLibrary() {
     if (handle_ != nullptr) dlclose(handle_);
 }
 
-void* PlugInLibrary::symbol(const char* name) const { return dlsym(handle_, name); }
+void* PluginLibrary::symbol(const char* name) const { return dlsym(handle_, name); }
 
-Registration PlugInLibrary::registerWith(MessageCallback message, ExpressionCallback expression) {
+Registration PluginLibrary::registerWith(MessageCallback message, ExpressionCallback expression) {
     Registration reg;
     UDMInitFn slot = nullptr;
-    reg.version = getPlugIn(&slot);
+    reg.version = getPlugin(&slot);
     UDMInitFn entry = slot != nullptr ? slot : init;
     entry(message, expression, &reg.record);
     reg.interfaceVersion = getVersionNumber();
     return reg;
 }
 
-std::vector<CatalogueItem> PlugInLibrary::catalogue(uint32_t limit) const {
+std::vector<CatalogueItem> PluginLibrary::catalogue(uint32_t limit) const {
     std::vector<CatalogueItem> items;
     for (uint32_t index = 0; index < limit; ++index) {
         const auto* entry = static_cast<const unsigned char*>(listNodeInfo(index));

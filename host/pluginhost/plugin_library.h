@@ -24,13 +24,13 @@ struct Registration {
     RegistrationRecord record{};
 };
 
-class PlugInLibrary {
+class PluginLibrary {
 public:
     // Loads the library; throws std::runtime_error with a clear message.
-    explicit PlugInLibrary(const std::string& path);
-    ~PlugInLibrary();
-    PlugInLibrary(const PlugInLibrary&) = delete;
-    PlugInLibrary& operator=(const PlugInLibrary&) = delete;
+    explicit PluginLibrary(const std::string& path);
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
 
     const std::string& path() const { return path_; }
 
@@ -54,7 +54,7 @@ public:
     decltype(&::GlobalFlags) globalFlags = nullptr;
     decltype(&::GlobalSize) globalSize = nullptr;
 
-    GetPlugInFn getPlugIn = nullptr;
+    GetPlugInFn getPlugin = nullptr;
     UDMInitFn init = nullptr;
     GetVersionNumberFn getVersionNumber = nullptr;
     ListNodeInfoFn listNodeInfo = nullptr;

@@ -18,12 +18,12 @@ using GetVersionInfoFn = int (*)(HMODULE module, UINT language, UdmVersionInfo* 
 
 }  // namespace
 
-std::optional<VersionRecord> readVersionRecord(const PlugInLibrary& library) {
+std::optional<VersionRecord> readVersionRecord(const PluginLibrary& library) {
     const auto lookup = reinterpret_cast<GetVersionInfoFn>(library.symbol("UdmGetVersionInfo"));
     if (lookup == nullptr) return std::nullopt;
     // The module handle of a library is its load address.
     Dl_info where{};
-    if (dladdr(reinterpret_cast<void*>(library.getPlugIn), &where) == 0 || where.dli_fbase == nullptr)
+    if (dladdr(reinterpret_cast<void*>(library.getPlugin), &where) == 0 || where.dli_fbase == nullptr)
         return std::nullopt;
     UdmVersionInfo info{};
     if (lookup(static_cast<HMODULE>(where.dli_fbase), 0, &info) == 0) return std::nullopt;

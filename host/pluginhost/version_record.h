@@ -18,7 +18,7 @@ struct VersionRecord {
 
 // Nothing when the platform layer has no UdmGetVersionInfo or the library
 // carries no record.
-std::optional<VersionRecord> readVersionRecord(const PlugInLibrary& library);
+std::optional<VersionRecord> readVersionRecord(const PluginLibrary& library);
 
 std::string versionText(const uint16_t (&parts)[4]);  // "6.0.0.3"
 

@@ -156,7 +156,7 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 r(nodeUnknown(el.nodes.at(1))) += i;
                 break;
             }
-            case Kind::PlugIn: break;
+            case Kind::Plugin: break;
         }
     }
     if (gmin > 0.0)

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "netlist/spice_number.h"
+#include "text/lower_case.h"
 
 namespace udmhost {
 
@@ -25,11 +26,6 @@ int readSpiceLiteral(const mu::char_type* text, int* position, mu::value_type* v
     *position += static_cast<int>(consumed);
     *value = *number;
     return 1;
-}
-
-std::string lowerCase(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ TEST(NetlistReader, ReadsACompleteCircuit) {
     EXPECT_TRUE(element(c, "C1").hasInitialCondition);
 
     const Element& y = element(c, "Ysw");
-    EXPECT_EQ(y.kind, Element::Kind::PlugIn);
+    EXPECT_EQ(y.kind, Element::Kind::Plugin);
     EXPECT_EQ(y.plugin, 0);
     EXPECT_EQ(y.nodes, (std::vector<int>{2, 0, 2, 0}));
     // Catalogue order, values as written, braces stripped, defaults for the rest.
@@ -70,7 +70,7 @@ TEST(NetlistReader, ReadsACompleteCircuit) {
     ASSERT_EQ(c.prints.size(), 4u);
     EXPECT_EQ(c.prints[0].label, "V(cap)");
     EXPECT_EQ(c.prints[0].node1, 2);
-    EXPECT_EQ(c.prints[1].kind, PrintItem::Kind::PlugInOutput);
+    EXPECT_EQ(c.prints[1].kind, PrintItem::Kind::PluginOutput);
     EXPECT_EQ(c.prints[1].output, "STATE");
     EXPECT_EQ(c.prints[1].label, "Ysw:STATE");
     EXPECT_EQ(c.prints[2].kind, PrintItem::Kind::SourceCurrent);

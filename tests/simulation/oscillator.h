@@ -15,7 +15,7 @@ namespace simtest {
 // Whether the plug-in at `path` lists a catalogue yet; the tests that host
 // it are skipped while it does not (it is built piece by piece).
 inline bool hasCatalogue(const char* path) {
-    udmhost::PlugInLibrary library(path);
+    udmhost::PluginLibrary library(path);
     return !library.catalogue().empty();
 }
 
