@@ -166,8 +166,8 @@ void readTran(Context& context, const LogicalLine& line) {
 }
 
 void readOptions(Context& context, const LogicalLine& line) {
-    static const std::vector<std::string> names = {"reltol", "abstol", "vntol",  "trtol",
-                                                   "eventtol", "itl4", "method", "solver"};
+    static const std::vector<std::string> names = {"reltol",   "abstol", "vntol",  "trtol", "ltereltol",
+                                                   "eventtol", "itl4",   "method", "solver"};
     LineCursor cursor(line);
     cursor.take();
     Options& options = context.circuit.options;
@@ -176,7 +176,7 @@ void readOptions(Context& context, const LogicalLine& line) {
         const std::string key = lowerCase(name.text);
         if (std::find(names.begin(), names.end(), key) == names.end()) {
             throw NetlistError(name.where, "unknown option " + name.text +
-                                               didYouMean(key, names, ", known: reltol abstol vntol trtol eventtol itl4 method solver"));
+                                               didYouMean(key, names, ", known: reltol abstol vntol trtol ltereltol eventtol itl4 method solver"));
         }
         if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
         const SourceLocation where = cursor.here();
@@ -199,6 +199,7 @@ void readOptions(Context& context, const LogicalLine& line) {
         else if (key == "abstol") options.abstol = value;
         else if (key == "vntol") options.vntol = value;
         else if (key == "trtol") options.trtol = value;
+        else if (key == "ltereltol") options.lteReltol = value;
         else if (key == "eventtol") options.eventTolerance = value;
         else {
             if (value > 10000.0 || value != static_cast<double>(static_cast<int>(value)))

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 
 #include "fake_catalogue.h"
 #include "netlist/netlist_reader.h"
@@ -142,4 +146,37 @@ R1 1 0 1
     EXPECT_EQ(element(c, "I1").kind, Element::Kind::CurrentSource);
     EXPECT_EQ(element(c, "I1").waveform.kind, Waveform::Kind::Pwl);
     EXPECT_EQ(element(c, "I1").waveform.args, (std::vector<double>{0, 0, 1e-3, 2, 2e-3, 2}));
+}
+
+TEST(NetlistReader, AcceptsEveryOptionTheReadmeNames) {
+    // Each option with a value other than its default, so a name that is
+    // accepted but stored nowhere (or in the wrong field) shows.
+    const Circuit c = read("options\nR1 a 0 1\n.tran 1u 1m\n"
+                           ".options reltol=2e-4 abstol=3e-13 vntol=4e-7 trtol=5 itl4=60\n"
+                           "+ method=euler solver=eigen ltereltol=6e-8 eventtol=7e-12\n");
+    EXPECT_DOUBLE_EQ(c.options.reltol, 2e-4);
+    EXPECT_DOUBLE_EQ(c.options.abstol, 3e-13);
+    EXPECT_DOUBLE_EQ(c.options.vntol, 4e-7);
+    EXPECT_DOUBLE_EQ(c.options.trtol, 5.0);
+    EXPECT_EQ(c.options.maxNewtonIterations, 60);
+    EXPECT_EQ(c.options.method, Options::Method::BackwardEuler);
+    EXPECT_EQ(c.options.solver, "eigen");
+    EXPECT_DOUBLE_EQ(c.options.lteReltol, 6e-8);
+    EXPECT_DOUBLE_EQ(c.options.eventTolerance, 7e-12);
+
+    // The README's list of options is the one above.
+    std::ifstream readme(README_PATH);
+    ASSERT_TRUE(readme) << README_PATH;
+    std::stringstream text;
+    text << readme.rdbuf();
+    std::smatch line;
+    const std::string all = text.str();
+    ASSERT_TRUE(std::regex_search(all, line, std::regex("`\\.options ([^`]*)`")));
+    std::set<std::string> documented;
+    const std::string options = line[1].str();
+    const std::regex name("(\\w+)=");
+    for (auto it = std::sregex_iterator(options.begin(), options.end(), name); it != std::sregex_iterator(); ++it)
+        documented.insert((*it)[1].str());
+    EXPECT_EQ(documented, (std::set<std::string>{"reltol", "abstol", "vntol", "trtol", "itl4", "method", "solver",
+                                                 "ltereltol", "eventtol"}));
 }
