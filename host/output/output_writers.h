@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "output/output_columns.h"
-#include "sim/simulator.h"
+#include "output/simulation_output.h"
 
 namespace udmhost {
 

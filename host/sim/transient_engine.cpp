@@ -83,36 +83,30 @@ void TransientEngine::setUpMatrix() {
 }
 
 void TransientEngine::setUpColumns() {
-    output_.columns = {"time"};
-    for (const PrintItem& item : circuit_.prints) {
-        Column c{&item};
-        switch (item.kind) {
-            case PrintItem::Kind::NodeVoltage: c.unknown1 = CircuitEquations::nodeUnknown(item.node1); break;
-            case PrintItem::Kind::NodeDifference:
-                c.unknown1 = CircuitEquations::nodeUnknown(item.node1);
-                c.unknown2 = CircuitEquations::nodeUnknown(item.node2);
-                break;
-            case PrintItem::Kind::SourceCurrent: {
-                const auto& el = circuit_.elements.at(static_cast<size_t>(item.element));
-                if (el.kind != Element::Kind::CurrentSource) {
-                    c.unknown1 = equations_.branchUnknown(item.element);
-                    if (c.unknown1 < 0) throw SimulationError(item.label + ": " + el.name + " has no branch current");
-                }
-                break;
-            }
-            case PrintItem::Kind::PluginOutput: {
-                const int index = plugins_.instanceOfElement(item.element);
-                if (index < 0) throw SimulationError(item.label + ": not a plug-in instance");
-                c.instance = instances_[static_cast<size_t>(index)].get();
-                c.outputIndex = c.instance->resolveOutput(item.output);
-                if (c.outputIndex == 0)
-                    throw SimulationError(c.instance->name() + ": the plug-in has no output named " + item.output);
-                break;
-            }
-        }
-        columns_.push_back(c);
-        output_.columns.push_back(item.label);
+    try {
+        columns_.emplace(circuit_, static_cast<ColumnProbe&>(*this));
+    } catch (const ColumnError& e) {
+        throw SimulationError(e.what());
     }
+    output_.columns = columns_->names();
+}
+
+int TransientEngine::nodeUnknown(int node) const { return CircuitEquations::nodeUnknown(node); }
+
+int TransientEngine::branchUnknown(int element) const { return equations_.branchUnknown(element); }
+
+double TransientEngine::unknownValue(int unknown) const { return x_[static_cast<size_t>(unknown)]; }
+
+double TransientEngine::sourceValue(int element, double time) const { return equations_.sourceValue(element, time); }
+
+int TransientEngine::pluginInstance(int element) const { return plugins_.instanceOfElement(element); }
+
+int TransientEngine::resolveOutput(int instance, const std::string& output) {
+    return instances_[static_cast<size_t>(instance)]->resolveOutput(output);
+}
+
+double TransientEngine::pluginOutput(int instance, int outputIndex) {
+    return instances_[static_cast<size_t>(instance)]->output(outputIndex, simulationRecord_.data());
 }
 
 void TransientEngine::setUpBreakpoints() {
@@ -274,19 +268,7 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d) {
     if (time >= circuit_.tran.start) recordRow(time);
 }
 
-void TransientEngine::recordRow(double time) {
-    std::vector<double> row;
-    row.reserve(columns_.size() + 1);
-    row.push_back(time);
-    auto value = [&](int u) { return u >= 0 ? x_[static_cast<size_t>(u)] : 0.0; };
-    for (const Column& c : columns_) {
-        if (c.instance != nullptr) row.push_back(c.instance->output(c.outputIndex, simulationRecord_.data()));
-        else if (c.item->kind == PrintItem::Kind::SourceCurrent && c.unknown1 < 0)
-            row.push_back(equations_.sourceValue(c.item->element, time));
-        else row.push_back(value(c.unknown1) - value(c.unknown2));
-    }
-    output_.rows.push_back(std::move(row));
-}
+void TransientEngine::recordRow(double time) { output_.rows.push_back(columns_->row(time)); }
 
 void TransientEngine::initialPoint() {
     const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};

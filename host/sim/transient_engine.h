@@ -6,8 +6,11 @@
 #include <array>
 #include <iosfwd>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "output/column_reader.h"
 #include "sim/callback_router.h"
 #include "sim/circuit_equations.h"
 #include "sim/expression_engine.h"
@@ -18,7 +21,7 @@
 
 namespace udmhost::sim {
 
-class TransientEngine {
+class TransientEngine : ColumnProbe {
 public:
     TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress);
     TransientEngine(const TransientEngine&) = delete;
@@ -33,13 +36,6 @@ private:
         int newState = 0;
         std::vector<double> acceptedStamp;
     };
-    struct Column {
-        const PrintItem* item;
-        int unknown1 = -1, unknown2 = -1;  // voltages and branch currents
-        PluginInstance* instance = nullptr;
-        int outputIndex = 0;
-    };
-
     void setUpInstances();
     void setUpMatrix();
     void setUpColumns();
@@ -56,6 +52,15 @@ private:
     bool stateChanged() const;
     void acceptPoint(double time, const Discretisation& d);
     void recordRow(double time);
+
+    // What the printed columns read.
+    int nodeUnknown(int node) const override;
+    int branchUnknown(int element) const override;
+    double unknownValue(int unknown) const override;
+    double sourceValue(int element, double time) const override;
+    int pluginInstance(int element) const override;
+    int resolveOutput(int instance, const std::string& output) override;
+    double pluginOutput(int instance, int outputIndex) override;
     void initialPoint();
     void timeLoop();
 
@@ -70,7 +75,7 @@ private:
     CircuitEquations equations_;
     std::unique_ptr<LinearSolver> solver_;
     SparsePattern pattern_;
-    std::vector<Column> columns_;
+    std::optional<ColumnReader> columns_;
     std::vector<double> breakpoints_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};
 
