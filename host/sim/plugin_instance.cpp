@@ -1,8 +1,8 @@
-#include "plugin_instance.h"
+#include "sim/plugin_instance.h"
 
 #include <limits>
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace udmhost::sim {
 
@@ -27,7 +27,7 @@ size_t roundUp8(size_t n) { return (n + 7) / 8 * 8; }
 
 }  // namespace
 
-PlugInInstance::PlugInInstance(const PlugInLibrary& library, size_t instanceBytes, CallbackRouter& router,
+PluginInstance::PluginInstance(const PluginLibrary& library, size_t instanceBytes, CallbackRouter& router,
                                std::string name,
                                std::vector<int> terminals, std::string definition,
                                std::vector<std::string> parameterNames)
@@ -40,7 +40,7 @@ PlugInInstance::PlugInInstance(const PlugInLibrary& library, size_t instanceByte
       fields_(splitFields(definition_)),
       parameterNames_(std::move(parameterNames)) {}
 
-PlugInInstance::~PlugInInstance() {
+PluginInstance::~PluginInstance() {
     release();
     if (vectorBlock_ != nullptr && vector_ != nullptr) lib_.globalUnlock(vectorBlock_);
     if (matrixBlock_ != nullptr && matrix_ != nullptr) lib_.globalUnlock(matrixBlock_);
@@ -48,21 +48,21 @@ PlugInInstance::~PlugInInstance() {
         if (h != nullptr) lib_.globalFree(h);
 }
 
-int32_t PlugInInstance::call(int32_t mode, char* text, void* simulation, double* out) {
+int32_t PluginInstance::call(int32_t mode, char* text, void* simulation, double* out) {
     router_.enter(&name_, &fields_, &parameterNames_);
     const int32_t status = lib_.call(mode, text, simulation, out, instance_, component_);
     router_.enter(nullptr, nullptr, nullptr);
     return status;
 }
 
-void PlugInInstance::check(int32_t status, int32_t mode) {
+void PluginInstance::check(int32_t status, int32_t mode) {
     if (router_.failed()) throw SimulationError(router_.takeFailure());
     if (status != UDM_OK)
         throw SimulationError(name_ + ": plug-in returned status " + std::to_string(status) + " in phase " +
                               std::to_string(mode));
 }
 
-void PlugInInstance::define() {
+void PluginInstance::define() {
     const size_t terminals = terminals_.size();
     instance_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, instanceBytes_);
     component_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, UDM_COMPONENT_RECORD_BYTES);
@@ -90,7 +90,7 @@ void PlugInInstance::define() {
     lib_.globalUnlock(component_);
 }
 
-void PlugInInstance::prepare() {
+void PluginInstance::prepare() {
     const auto entries = static_cast<size_t>(entries_);
     const size_t colOffset = 0, rowOffset = roundUp8(4 * entries);
     valueOffset_ = rowOffset + roundUp8(4 * entries);
@@ -123,13 +123,13 @@ void PlugInInstance::prepare() {
     }
 }
 
-void PlugInInstance::evaluate(void* simulationRecord) {
+void PluginInstance::evaluate(void* simulationRecord) {
     check(call(UDM_MODE_EVALUATE, nullptr, simulationRecord, nullptr), UDM_MODE_EVALUATE);
 }
 
-void PlugInInstance::accept() { check(call(UDM_MODE_ACCEPT, nullptr, nullptr, nullptr), UDM_MODE_ACCEPT); }
+void PluginInstance::accept() { check(call(UDM_MODE_ACCEPT, nullptr, nullptr, nullptr), UDM_MODE_ACCEPT); }
 
-int PlugInInstance::resolveOutput(const std::string& output) {
+int PluginInstance::resolveOutput(const std::string& output) {
     std::vector<char> text(output.begin(), output.end());
     text.push_back('\0');
     double index = 0.0;
@@ -138,14 +138,14 @@ int PlugInInstance::resolveOutput(const std::string& output) {
     return static_cast<int>(index);
 }
 
-double PlugInInstance::output(int index, void* simulationRecord) {
+double PluginInstance::output(int index, void* simulationRecord) {
     udm::SimulationRecordWriter(simulationRecord).setSelector(index);
     double value = 0.0;
     check(call(UDM_MODE_OUTPUT_VALUE, nullptr, simulationRecord, &value), UDM_MODE_OUTPUT_VALUE);
     return value;
 }
 
-void PlugInInstance::release() noexcept {
+void PluginInstance::release() noexcept {
     if (!defined_ || released_) return;
     released_ = true;
     call(UDM_MODE_RELEASE, nullptr, nullptr, nullptr);

@@ -10,21 +10,21 @@
 #include <string>
 #include <vector>
 
-#include "callback_router.h"
+#include "sim/callback_router.h"
 #include "host_records.h"
-#include "plugin_library.h"
+#include "pluginhost/plugin_library.h"
 
 namespace udmhost::sim {
 
-class PlugInInstance {
+class PluginInstance {
 public:
     // `terminals`: the unknown of each terminal in catalogue order, -1 for ground.
     // `instanceBytes`: the instance block size the library registered.
-    PlugInInstance(const PlugInLibrary& library, size_t instanceBytes, CallbackRouter& router, std::string name,
+    PluginInstance(const PluginLibrary& library, size_t instanceBytes, CallbackRouter& router, std::string name,
                    std::vector<int> terminals, std::string definition, std::vector<std::string> parameterNames);
-    ~PlugInInstance();  // releases the instance (mode 7) if that has not happened yet
-    PlugInInstance(const PlugInInstance&) = delete;
-    PlugInInstance& operator=(const PlugInInstance&) = delete;
+    ~PluginInstance();  // releases the instance (mode 7) if that has not happened yet
+    PluginInstance(const PluginInstance&) = delete;
+    PluginInstance& operator=(const PluginInstance&) = delete;
 
     const std::string& name() const { return name_; }
     const std::vector<int>& terminals() const { return terminals_; }
@@ -56,7 +56,7 @@ private:
     int32_t call(int32_t mode, char* text, void* simulation, double* out);
     void check(int32_t status, int32_t mode);
 
-    const PlugInLibrary& lib_;
+    const PluginLibrary& lib_;
     size_t instanceBytes_;
     CallbackRouter& router_;
     std::string name_;
