@@ -48,27 +48,22 @@ public:
         RegistrationRecord record{};
         plugin().init(&OnMessage, &OnExpression, &record);
 
-        vectorBytes_ = 32 + in_.below(480);
-        nodeValue_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(vectorBytes_ - 32 + 1)));
-        nodeDeriv_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(vectorBytes_ - 16 + 1)));
-        rhs_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(vectorBytes_ - 16 + 1)));
-        matrixBytes_ = 32 + in_.below(480);
-        colIndex_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(matrixBytes_ - 16 + 1)));
-        rowIndex_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(matrixBytes_ - 16 + 1)));
-        matrixValue_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(matrixBytes_ - 32 + 1)));
+        // The arrays where a host puts them, spaced and aligned as the input says.
+        const udm::BlockSpacing spacing{in_.below(64), std::size_t{1} << in_.below(4)};
+        layout_ = *udm::instanceBlockLayout(4, 4, spacing);
 
         instance_ = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, UDM_INSTANCE_BYTES);
         component_ = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kComponentBytes);
-        vector_ = ::GlobalAlloc(GMEM_MOVEABLE, vectorBytes_);
-        matrix_ = ::GlobalAlloc(GMEM_MOVEABLE, matrixBytes_);
+        vector_ = ::GlobalAlloc(GMEM_MOVEABLE, layout_.vectorBytes);
+        matrix_ = ::GlobalAlloc(GMEM_MOVEABLE, layout_.matrixBytes);
         discarded_ = ::GlobalAlloc(GMEM_MOVEABLE, 0);  // live, but never lockable
         stale_ = ::GlobalAlloc(GMEM_MOVEABLE, 16);
         ::GlobalFree(stale_);  // every later use of it is a use after free
 
         Fill(instance_, sizeof(vcswitch::InstanceData), UDM_INSTANCE_BYTES, kGuard);
         Fill(component_, UDM_COMPONENT_RECORD_BYTES, kComponentBytes, kGuard);
-        Fill(vector_, 0, vectorBytes_, kGuard);
-        Fill(matrix_, 0, matrixBytes_, kGuard);
+        Fill(vector_, 0, layout_.vectorBytes, kGuard);
+        Fill(matrix_, 0, layout_.matrixBytes, kGuard);
         vectorField_ = vector_;
         matrixField_ = matrix_;
         WriteComponent();
@@ -94,6 +89,8 @@ private:
         std::array<uint8_t, 512> bytes;
         size_t size;
         const uint8_t* data() const { return bytes.data(); }
+        // The views of the records also write, but are only read through here.
+        void* view() const { return const_cast<uint8_t*>(bytes.data()); }
     };
     struct Snapshot {
         BlockCopy instance, component, vector, matrix;
@@ -119,10 +116,10 @@ private:
                 Call(static_cast<int32_t>(in_.integer<uint32_t>()), in_.byte());  // not a phase
                 break;
             case 8:
-                WriteDoubles(vector_, nodeValue_, {in_.number(), in_.number(), in_.number(), in_.number()});
+                WriteDoubles(vector_, layout_.nodeValue, {in_.number(), in_.number(), in_.number(), in_.number()});
                 break;
             case 9:
-                WriteDoubles(vector_, nodeDeriv_, {in_.number(), in_.number()});
+                WriteDoubles(vector_, layout_.nodeDeriv, {in_.number(), in_.number()});
                 break;
             case 10:
                 vectorField_ = ChooseHandle(in_.byte(), vector_);
@@ -249,12 +246,12 @@ private:
         Ranges instanceRanges, componentRanges, vectorRanges, matrixRanges;
         if (ran && mode >= UDM_MODE_INIT && mode <= UDM_MODE_RELEASE) instanceRanges.add({0, sizeof(vcswitch::InstanceData)});
         if (ran && mode == UDM_MODE_INIT) componentRanges.add({2, 6});
-        if (stamps) vectorRanges.add({rhs_, 16});
+        if (stamps) vectorRanges.add({layout_.rhs, 16});
         if (ran && mode == UDM_MODE_PREPARE) {
-            matrixRanges.add({rowIndex_, 16});
-            matrixRanges.add({colIndex_, 16});
+            matrixRanges.add({layout_.rowIndex, 16});
+            matrixRanges.add({layout_.colIndex, 16});
         }
-        if (stamps) matrixRanges.add({matrixValue_, 32});
+        if (stamps) matrixRanges.add({layout_.matrixValue, 32});
         if (!OnlyChanged(before.instance, after.instance, instanceRanges, "instance block") ||
             !OnlyChanged(before.component, after.component, componentRanges, "component record") ||
             !OnlyChanged(before.vector, after.vector, vectorRanges, "vector block") ||
@@ -267,18 +264,16 @@ private:
         switch (mode) {
             case UDM_MODE_INIT:
                 defined_ = true;
-                if (udm::loadAt<uint16_t>(after.component.data(), UDM_COMP_ENTRY_COUNT) != 4)
+                if (udm::ComponentRecordView(after.component.view()).entryCount() != 4)
                     return Fail("entry count not 4");
                 for (const auto& slot : inst.slots)
                     if (!slot.isExpression && slot.exprText != nullptr) return Fail("number with a text");
                 if (!(inst.slots[vcswitch::kVhyst].value >= 0.0)) return Fail("negative hysteresis kept");
                 break;
             case UDM_MODE_PREPARE:
-                // Overlapping index arrays are the host's affair; their content then is too.
-                if (rowIndex_ < colIndex_ + 16 && colIndex_ < rowIndex_ + 16) break;
                 for (uint16_t k = 0; k < 4; ++k) {
-                    if (udm::loadAt<int32_t>(after.matrix.data(), rowIndex_ + 4u * k) != (k < 2 ? 0 : 1) ||
-                        udm::loadAt<int32_t>(after.matrix.data(), colIndex_ + 4u * k) != (k % 2))
+                    const udm::MatrixBlockView matrix(after.matrix.view(), layout_);
+                    if (matrix.rowIndex(k) != (k < 2 ? 0 : 1) || matrix.columnIndex(k) != (k % 2))
                         return Fail("wrong pattern");
                 }
                 break;
@@ -303,14 +298,14 @@ private:
         const double g = inst.conductance;
         const double expected[4] = {g, -g, -g, g};
         for (size_t k = 0; k < 4; ++k) {
-            const double v = udm::loadAt<double>(after.matrix.data(), matrixValue_ + 8 * k);
+            const double v = udm::MatrixBlockView(after.matrix.view(), layout_).value(k);
             if (std::memcmp(&v, &expected[k], sizeof v) != 0) return Fail("stamp is not G, -G, -G, G");
         }
         const double resistance = inst.slots[inst.state == 1 ? vcswitch::kRon : vcswitch::kRoff].value;
         const double reciprocal = 1.0 / resistance;
         if (std::memcmp(&g, &reciprocal, sizeof g) != 0) return Fail("conductance is not 1/R");
         for (size_t k = 0; k < 2; ++k)
-            if (udm::loadAt<double>(after.vector.data(), rhs_ + 8 * k) != 0.0)
+            if (udm::VectorBlockView(after.vector.view(), layout_).rhs(k) != 0.0)
                 return Fail("right-hand side not zero");
     }
 
@@ -385,12 +380,7 @@ private:
         const udm::ComponentRecordView c(base);
         c.setVectorBlock(vectorField_);
         c.setMatrixBlock(matrixField_);
-        c.setNodeValueOffset(nodeValue_);
-        c.setNodeDerivOffset(nodeDeriv_);
-        c.setRhsOffset(rhs_);
-        c.setColIndexOffset(colIndex_);
-        c.setRowIndexOffset(rowIndex_);
-        c.setMatrixValueOffset(matrixValue_);
+        layout_.writeOffsets(c);
         ::GlobalUnlock(component_);
     }
 
@@ -413,8 +403,8 @@ private:
             return;
         }
         if (entry == nullptr) return Fail("catalogue entry missing");
-        if (std::memchr(entry, '\0', UDM_CAT_NAME_BYTES) == nullptr ||
-            std::memchr(entry + UDM_CAT_NAME_BYTES + 4, '\0', UDM_CAT_DESCRIPTION_BYTES) == nullptr)
+        const udm::CatalogueEntryView view(entry);
+        if (!view.terminated(udm::CatalogueText::Name) || !view.terminated(udm::CatalogueText::Description))
             Fail("catalogue text without its terminating zero");
     }
 
@@ -424,8 +414,7 @@ private:
     }
 
     ByteReader& in_;
-    size_t vectorBytes_ = 0, matrixBytes_ = 0;
-    uint16_t nodeValue_ = 0, nodeDeriv_ = 0, rhs_ = 0, colIndex_ = 0, rowIndex_ = 0, matrixValue_ = 0;
+    udm::InstanceBlockLayout layout_;
     HGLOBAL instance_ = nullptr, component_ = nullptr, vector_ = nullptr, matrix_ = nullptr;
     HGLOBAL discarded_ = nullptr, stale_ = nullptr;
     HGLOBAL vectorField_ = nullptr, matrixField_ = nullptr;  // what the component record holds

@@ -186,7 +186,7 @@ TEST(AllocationFailureInParse, YieldsItsResultOrNothing) {
         SCOPED_TRACE("text \"" + text.substr(0, 24) + "\"");
         vcswitch::ParsedValue clean{};
         auto parse = [&](vcswitch::ParsedValue& v) {
-            vcswitch::ParseValue(&v.hasText, &v.isNumber, &v.isQuit, &v.isHelp, &v.isYes, &v.isNo,
+            vcswitch::parseValue(&v.hasText, &v.isNumber, &v.isQuit, &v.isHelp, &v.isYes, &v.isNo,
                                  &v.intValue, &v.floatValue, &v.doubleValue, text.c_str());
         };
         ArmAllocationFailure(0);

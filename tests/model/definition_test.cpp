@@ -90,7 +90,7 @@ TEST_F(Definition, NullTextLeavesEverySlotClearedAndStillAnnouncesTheEntries) {
         EXPECT_EQ(slot.value, 0.0);
         EXPECT_EQ(slot.exprText, nullptr);
     }
-    EXPECT_EQ(t.bytes(t.component)[UDM_COMP_ENTRY_COUNT], 4);
+    EXPECT_EQ(udm::ComponentRecordView(t.bytes(t.component).data()).entryCount(), 4);
     EXPECT_TRUE(host.messages.empty());
     // A new definition does not free the texts of the earlier one; the host
     // sequence never does this, so give them back here.
