@@ -32,20 +32,20 @@ struct SwitchStep {
     double conductance;     // siemens
 };
 
-// One evaluation at `time`; before `startTime` (or with unordered times) the
-// initial state rules and also becomes the accepted state, as given.
-inline SwitchStep switchStep(const double (&values)[kSlotCount], double control, int32_t acceptedState, double time,
-                             double startTime) {
-    SwitchStep step{0, acceptedState, 0.0};
-    if (time >= startTime) {
-        step.state = decideState(values[kVthres], values[kVhyst], acceptedState, control);
-    } else {
-        const int32_t initial = truncateToInt32OrZero(values[kCtrl0]);
-        step.state = initial == 1 ? 1 : 0;
-        step.acceptedState = initial;
-    }
-    step.conductance = 1.0 / values[step.state == 1 ? kRon : kRoff];
-    return step;
+// Before the start time (or with unordered times) the initial state rules.
+inline bool hasStarted(double time, double startTime) { return time >= startTime; }
+
+// After the start: the law decides from the accepted state, which stays.
+inline SwitchStep decidedStep(const double (&values)[kSlotCount], double control, int32_t acceptedState) {
+    const int32_t state = decideState(values[kVthres], values[kVhyst], acceptedState, control);
+    return {state, acceptedState, 1.0 / values[state == 1 ? kRon : kRoff]};
+}
+
+// Before the start: CTRL0 gives the state and, as given, the accepted state.
+inline SwitchStep initialStep(const double (&values)[kSlotCount]) {
+    const int32_t initial = truncateToInt32OrZero(values[kCtrl0]);
+    const int32_t state = initial == 1 ? 1 : 0;
+    return {state, initial, 1.0 / values[state == 1 ? kRon : kRoff]};
 }
 
 }  // namespace vcswitch

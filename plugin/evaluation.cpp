@@ -58,8 +58,10 @@ int32_t evaluateInstance(InstanceData& inst, udm::ComponentRecordView comp, cons
     for (std::size_t i = 0; i < kSlotCount; ++i) values[i] = inst.slots[i].value;
     const udm::VectorBlockView vector(blocks.block(0), comp);
     const udm::SimulationRecordView sim(simulation);
-    const SwitchStep step =
-        switchStep(values, vector.node(kNC1) - vector.node(kNC2), inst.acceptedState, sim.time(), sim.startTime());
+    // The control voltage is read only when the law needs it.
+    const SwitchStep step = hasStarted(sim.time(), sim.startTime())
+                                ? decidedStep(values, vector.node(kNC1) - vector.node(kNC2), inst.acceptedState)
+                                : initialStep(values);
     const double g = step.conductance;
     inst.state = step.state;
     inst.acceptedState = step.acceptedState;
