@@ -19,12 +19,6 @@ Fn required(void* handle, const std::string& path, const char* name) {
     return reinterpret_cast<Fn>(address);
 }
 
-std::string fixedText(const unsigned char* field, size_t capacity) {
-    const void* end = std::memchr(field, 0, capacity);
-    const size_t length = end ? static_cast<size_t>(static_cast<const unsigned char*>(end) - field) : capacity;
-    return std::string(reinterpret_cast<const char*>(field), length);
-}
-
 }  // namespace
 
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
@@ -67,14 +61,14 @@ Registration PluginLibrary::registerWith(MessageCallback message, ExpressionCall
 std::vector<CatalogueItem> PluginLibrary::catalogue(uint32_t limit) const {
     std::vector<CatalogueItem> items;
     for (uint32_t index = 0; index < limit; ++index) {
-        const auto* entry = static_cast<const unsigned char*>(listNodeInfo(index));
-        if (entry == nullptr) break;
+        const void* record = listNodeInfo(index);
+        if (record == nullptr) break;
+        const udm::CatalogueEntryView entry(record);
         CatalogueItem item;
-        item.name = fixedText(entry + UDM_CAT_NAME, UDM_CAT_NAME_BYTES);
-        item.kind = udm::loadAt<int32_t>(entry, UDM_CAT_KIND);
-        item.description = fixedText(entry + UDM_CAT_DESCRIPTION, UDM_CAT_DESCRIPTION_BYTES);
-        if (item.kind == UDM_KIND_PARAMETER)
-            item.defaultText = fixedText(entry + UDM_CAT_DEFAULT, UDM_CAT_DEFAULT_BYTES);
+        item.name = entry.name();
+        item.kind = entry.kind();
+        item.description = entry.description();
+        if (item.kind == UDM_KIND_PARAMETER) item.defaultText = entry.defaultText();
         items.push_back(std::move(item));
     }
     return items;

@@ -1,7 +1,5 @@
 #include "sim/plugin_instance.h"
 
-#include <limits>
-
 #include "sim/simulator.h"
 
 namespace udmhost::sim {
@@ -17,15 +15,14 @@ std::vector<std::string> splitFields(const std::string& text) {
     return fields;
 }
 
-uint16_t offsetField(size_t offset, const std::string& name) {
-    if (offset > std::numeric_limits<uint16_t>::max())
-        throw SimulationError(name + ": too many terminals or matrix entries for the interface's 16-bit offsets");
-    return static_cast<uint16_t>(offset);
-}
-
-size_t roundUp8(size_t n) { return (n + 7) / 8 * 8; }
-
 }  // namespace
+
+udm::InstanceBlockLayout PluginInstance::layoutFor(size_t entries) const {
+    const auto layout = udm::instanceBlockLayout(terminals_.size(), entries, kSpacing);
+    if (!layout)
+        throw SimulationError(name_ + ": too many terminals or matrix entries for the interface's 16-bit offsets");
+    return *layout;
+}
 
 PluginInstance::PluginInstance(const PluginLibrary& library, size_t instanceBytes, CallbackRouter& router,
                                std::string name,
@@ -63,20 +60,15 @@ void PluginInstance::check(int32_t status, int32_t mode) {
 }
 
 void PluginInstance::define() {
-    const size_t terminals = terminals_.size();
+    layout_ = layoutFor(0);
     instance_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, instanceBytes_);
     component_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, UDM_COMPONENT_RECORD_BYTES);
-    derivOffset_ = kNodeValues + 8 * terminals;
-    rhsOffset_ = derivOffset_ + 8 * terminals;
-    const size_t vectorBytes = rhsOffset_ + 8 * terminals;
-    vectorBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, vectorBytes);
+    vectorBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, layout_.vectorBytes);
     if (instance_ == nullptr || component_ == nullptr || vectorBlock_ == nullptr) throw SimulationError(name_ + ": out of memory");
     void* record = lib_.globalLock(component_);
     const udm::ComponentRecordView comp(record);
     comp.setVectorBlock(vectorBlock_);
-    comp.setNodeValueOffset(offsetField(kNodeValues, name_));
-    comp.setNodeDerivOffset(offsetField(derivOffset_, name_));
-    comp.setRhsOffset(offsetField(rhsOffset_, name_));
+    layout_.writeOffsets(comp);
     lib_.globalUnlock(component_);
     vector_ = static_cast<unsigned char*>(lib_.globalLock(vectorBlock_));
 
@@ -92,17 +84,13 @@ void PluginInstance::define() {
 
 void PluginInstance::prepare() {
     const auto entries = static_cast<size_t>(entries_);
-    const size_t colOffset = 0, rowOffset = roundUp8(4 * entries);
-    valueOffset_ = rowOffset + roundUp8(4 * entries);
-    const size_t matrixBytes = valueOffset_ + 8 * entries;
-    matrixBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, matrixBytes > 0 ? matrixBytes : 8);
+    layout_ = layoutFor(entries);
+    matrixBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, layout_.matrixBytes > 0 ? layout_.matrixBytes : 8);
     if (matrixBlock_ == nullptr) throw SimulationError(name_ + ": out of memory");
     void* record = lib_.globalLock(component_);
     const udm::ComponentRecordView comp(record);
     comp.setMatrixBlock(matrixBlock_);
-    comp.setColIndexOffset(offsetField(colOffset, name_));
-    comp.setRowIndexOffset(offsetField(rowOffset, name_));
-    comp.setMatrixValueOffset(offsetField(valueOffset_, name_));
+    layout_.writeOffsets(comp);
     lib_.globalUnlock(component_);
     matrix_ = static_cast<unsigned char*>(lib_.globalLock(matrixBlock_));
 
@@ -111,9 +99,10 @@ void PluginInstance::prepare() {
     rows_.resize(entries);
     columns_.resize(entries);
     const auto local = static_cast<int32_t>(terminals_.size());
+    const udm::MatrixBlockView matrix(matrix_, layout_);
     for (size_t k = 0; k < entries; ++k) {
-        const auto row = udm::loadAt<int32_t>(matrix_, rowOffset + 4 * k);
-        const auto col = udm::loadAt<int32_t>(matrix_, colOffset + 4 * k);
+        const auto row = matrix.rowIndex(k);
+        const auto col = matrix.columnIndex(k);
         if (row < 0 || row >= local || col < 0 || col >= local)
             throw SimulationError(name_ + ": matrix entry " + std::to_string(k) + " (" + std::to_string(row) + ", " +
                                   std::to_string(col) + ") lies outside the instance's " + std::to_string(local) +

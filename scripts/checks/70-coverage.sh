@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the project with gcov instrumentation (preset coverage), runs the plug-in's and the
-# platform's tests and measures which lines and branches of plugin/, model/
+# platform's tests and measures which lines and branches of abi/, plugin/, model/
 # and platform/ they reach. Fails below 95% of lines or 90% of branches.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -29,7 +29,7 @@ done
 # unreachable ones are those gcov marks as never possible.
 status=0
 gcovr --root . --object-directory "$build" \
-  --filter 'plugin/' --filter 'model/' --filter 'platform/' \
+  --filter 'abi/' --filter 'plugin/' --filter 'model/' --filter 'platform/' \
   --exclude-throw-branches --exclude-unreachable-branches \
   --txt "$build/coverage.txt" --print-summary \
   --fail-under-line 95 --fail-under-branch 90 >"$build/summary.txt" || status=$?

@@ -1,41 +1,11 @@
-// Typed access to the records exchanged with a host, field by field at their
-// byte offsets. Every access is a memcpy, so no alignment or aliasing
-// assumption is made about memory the host owns.
+// The ComponentRecord behind the component handle of one instance: the
+// handles of its vector and matrix blocks and where the arrays lie in them.
 #pragma once
 
-#include <bit>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-
-#include "udm_interface.h"
+#include "record_fields.h"
 
 namespace udm {
 
-static_assert(std::endian::native == std::endian::little,
-              "the host records are little-endian byte layouts");
-
-template <class T>
-inline T loadAt(const void* base, std::size_t offset) {
-    T value;
-    std::memcpy(&value, static_cast<const unsigned char*>(base) + offset, sizeof value);
-    return value;
-}
-
-template <class T>
-inline void storeAt(void* base, std::size_t offset, T value) {
-    std::memcpy(static_cast<unsigned char*>(base) + offset, &value, sizeof value);
-}
-
-// Handles travel in 32-bit fields; a host stores (uint32_t)(uintptr_t)h.
-inline HGLOBAL handleFromField(uint32_t field) {
-    return reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(field));
-}
-inline uint32_t fieldFromHandle(HGLOBAL handle) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
-}
-
-// The ComponentRecord behind the component handle of one instance.
 class ComponentRecordView {
 public:
     explicit ComponentRecordView(void* base) : base_(base) {}
@@ -50,13 +20,14 @@ public:
     uint16_t matrixValueOffset() const { return loadAt<uint16_t>(base_, UDM_COMP_MATRIX_VALUE_OFF); }
     uint16_t entryCount() const { return loadAt<uint16_t>(base_, UDM_COMP_ENTRY_COUNT); }
 
+    // Plug-in side: what mode 1 writes.
     void setEntryCount(uint16_t count) const { storeAt<uint16_t>(base_, UDM_COMP_ENTRY_COUNT, count); }
     void clearReserved() const {
         storeAt<uint16_t>(base_, UDM_COMP_RESERVED_A, 0);
         storeAt<uint16_t>(base_, UDM_COMP_RESERVED_B, 0);
     }
 
-    // Host side: fill in the record.
+    // Host side: fill in the record (the offsets usually through InstanceBlockLayout).
     void setVectorBlock(HGLOBAL h) const { storeAt<uint32_t>(base_, UDM_COMP_VECTOR_BLOCK, fieldFromHandle(h)); }
     void setMatrixBlock(HGLOBAL h) const { storeAt<uint32_t>(base_, UDM_COMP_MATRIX_BLOCK, fieldFromHandle(h)); }
     void setNodeValueOffset(uint16_t v) const { storeAt<uint16_t>(base_, UDM_COMP_NODE_VALUE_OFF, v); }
@@ -65,30 +36,6 @@ public:
     void setColIndexOffset(uint16_t v) const { storeAt<uint16_t>(base_, UDM_COMP_COL_INDEX_OFF, v); }
     void setRowIndexOffset(uint16_t v) const { storeAt<uint16_t>(base_, UDM_COMP_ROW_INDEX_OFF, v); }
     void setMatrixValueOffset(uint16_t v) const { storeAt<uint16_t>(base_, UDM_COMP_MATRIX_VALUE_OFF, v); }
-
-private:
-    void* base_;
-};
-
-// The SimulationRecord handed to modes 3 and 6.
-class SimulationRecordView {
-public:
-    explicit SimulationRecordView(const void* base) : base_(base) {}
-    double selector() const { return loadAt<double>(base_, UDM_SIM_SELECTOR); }
-    double time() const { return loadAt<double>(base_, UDM_SIM_TIME); }
-    double startTime() const { return loadAt<double>(base_, UDM_SIM_START_TIME); }
-
-private:
-    const void* base_;
-};
-
-// Host side: a writable SimulationRecord.
-class SimulationRecordWriter {
-public:
-    explicit SimulationRecordWriter(void* base) : base_(base) {}
-    void setSelector(double v) const { storeAt<double>(base_, UDM_SIM_SELECTOR, v); }
-    void setTime(double v) const { storeAt<double>(base_, UDM_SIM_TIME, v); }
-    void setStartTime(double v) const { storeAt<double>(base_, UDM_SIM_START_TIME, v); }
 
 private:
     void* base_;

@@ -2,7 +2,7 @@
  * status codes, and the byte layouts of the records exchanged with a host.
  *
  * The records are little-endian byte layouts. Read and write their fields
- * through the offsets below (plugin/host_records.h has typed accessors for
+ * through the offsets below (host_records.h has typed accessors for
  * C++); only RegistrationRecord is a plain C struct, three 16-bit fields. */
 #ifndef UDM_INTERFACE_H
 #define UDM_INTERFACE_H

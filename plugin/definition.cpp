@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "parameters.h"
 #include "switch_instance.h"
 #include "value_parser.h"
 
@@ -10,6 +11,7 @@ namespace vcswitch {
 
 namespace {
 
+// Fixed texts: hosts and users match on them, so they stay word for word.
 constexpr const char* kNoMemoryMessage = "Cannot allocate memory !\n Please check the UDC !";
 constexpr const char* kNegativeHysteresisMessage =
     "The hysteresis value must be greater then 0. Modulo is used";
@@ -18,29 +20,28 @@ constexpr const char* kTooManyFieldsMessage = "Too much parameters in model defi
 // A sixth field passes silently; only a seventh is reported.
 constexpr size_t kMaxQuietFields = 6;
 
-char* CopyText(const char* text) {
+char* copyText(const char* text) {
     const size_t bytes = std::strlen(text) + 1;
     char* copy = new (std::nothrow) char[bytes];
     if (copy != nullptr) std::memcpy(copy, text, bytes);
     return copy;
 }
 
-void AssignField(ParamSlot& slot, size_t field, const char* text, MessageCallback message) {
-    if (ParseDefinitionToken(text) != 0) {
-        const ParsedValue& parsed = LastParsedValue();
-        // CTRL0 is a state: only a whole 32-bit number counts, anything else is 0.
-        slot.value = field == kCtrl0 ? static_cast<double>(parsed.intValue) : parsed.doubleValue;
+void assignField(ParamSlot& slot, size_t field, const char* text, MessageCallback message) {
+    if (parseDefinitionToken(text) != 0) {
+        const ParsedValue& parsed = lastParsedValue();
+        slot.value = kParameters[field].kind == ParameterKind::State ? static_cast<double>(parsed.intValue) : parsed.doubleValue;
         slot.isExpression = false;
         return;
     }
     slot.isExpression = true;
-    slot.exprText = CopyText(text);
+    slot.exprText = copyText(text);
     if (slot.exprText == nullptr) message(UDM_SEVERITY_FAILURE, kNoMemoryMessage);
 }
 
 }  // namespace
 
-void DefineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* text,
+void defineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* text,
                     MessageCallback message) {
     // Texts of an earlier definition are not released here: release owns that.
     for (ParamSlot& slot : inst.slots) {
@@ -58,7 +59,7 @@ void DefineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* tex
         char* comma = std::strchr(cursor, ',');
         if (comma != nullptr) *comma = '\0';
         if (*cursor != '\0' && fields < kSlotCount)
-            AssignField(inst.slots[fields], fields, cursor, message);
+            assignField(inst.slots[fields], fields, cursor, message);
         cursor = comma != nullptr ? comma + 1 : nullptr;
     }
 
@@ -74,7 +75,7 @@ void DefineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* tex
     if (fields > kMaxQuietFields) message(UDM_SEVERITY_WARNING, kTooManyFieldsMessage);
 }
 
-void ReleaseInstance(InstanceData& inst) {
+void releaseInstance(InstanceData& inst) {
     for (ParamSlot& slot : inst.slots) {
         delete[] slot.exprText;
         slot.exprText = nullptr;  // a repeated release finds nothing to free

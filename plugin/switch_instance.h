@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "host_records.h"
+#include "parameters.h"
 #include "udm_interface.h"
 
 namespace vcswitch {
@@ -17,8 +18,6 @@ struct ParamSlot {
     double value;
     char* exprText;  // owned heap copy of the expression, or null
 };
-
-enum SlotIndex { kRon = 0, kRoff = 1, kVthres = 2, kVhyst = 3, kCtrl0 = 4, kSlotCount = 5 };
 
 // Lives at the start of the host's instance block, which the host allocates
 // zero-filled with the size announced at registration.
@@ -34,16 +33,16 @@ static_assert(sizeof(InstanceData) <= UDM_INSTANCE_BYTES,
 
 // Phase handlers; the dispatcher has locked the instance block and the
 // component record. They return a UDMMain status code where they can fail.
-void DefineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* text,
+void defineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* text,
                     MessageCallback message);                                   // mode 1
-int32_t PrepareInstance(InstanceData& inst, udm::ComponentRecordView comp,
+int32_t prepareInstance(InstanceData& inst, udm::ComponentRecordView comp,
                         ExpressionCallback expression);                         // mode 2
-int32_t EvaluateInstance(InstanceData& inst, udm::ComponentRecordView comp, const void* simulation,
+int32_t evaluateInstance(InstanceData& inst, udm::ComponentRecordView comp, const void* simulation,
                          ExpressionCallback expression);                        // mode 3
-void AcceptStep(InstanceData& inst);                                            // mode 4
-void ResolveOutputIndex(const char* name, double* out);                         // mode 5
-int32_t ReadOutputValue(const InstanceData& inst, udm::ComponentRecordView comp,
+void acceptStep(InstanceData& inst);                                            // mode 4
+void resolveOutputIndex(const char* name, double* out);                         // mode 5
+int32_t readOutputValue(const InstanceData& inst, udm::ComponentRecordView comp,
                         const void* simulation, double* out);                   // mode 6
-void ReleaseInstance(InstanceData& inst);                                       // mode 7
+void releaseInstance(InstanceData& inst);                                       // mode 7
 
 }  // namespace vcswitch
