@@ -1,4 +1,4 @@
-#include "block_outputs.h"
+#include "sim/block_outputs.h"
 
 #include <algorithm>
 
@@ -41,7 +41,7 @@ SimulationOutput joinBlockOutputs(const Circuit& whole, const std::vector<Circui
                 // A plug-in's outputs (a state above all) hold between its
                 // rows; voltages and currents are interpolated.
                 const double held = before[k + 1];
-                joined.rows[r][column] = item.kind == PrintItem::Kind::PlugInOutput || !between
+                joined.rows[r][column] = item.kind == PrintItem::Kind::PluginOutput || !between
                                              ? held
                                              : held + w * (rows[at + 1][k + 1] - held);
             }

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "circuit_partition.h"
-#include "simulator.h"
+#include "sim/circuit_partition.h"
+#include "sim/simulator.h"
 
 namespace udmhost::sim {
 

@@ -1,4 +1,4 @@
-#include "circuit_partition.h"
+#include "sim/circuit_partition.h"
 
 #include <map>
 #include <numeric>

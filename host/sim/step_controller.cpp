@@ -1,4 +1,4 @@
-#include "step_controller.h"
+#include "sim/step_controller.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,12 +1,11 @@
-#include "transient_engine.h"
+#include "sim/transient_engine.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <stdexcept>
 
-#include "waveform_eval.h"
+#include "sim/time_text.h"
+#include "sim/waveform_eval.h"
 
 namespace udmhost::sim {
 
@@ -17,24 +16,8 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Of the interval an instant was located in: the error of the estimate is
 // well below this.
 constexpr double kLocateMargin = 1e-4;
-
-std::string timeText(double t) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9g", t);
-    return text;
-}
-
-int stateFromOutput(double value) {
-    if (!std::isfinite(value) || std::abs(value) > 1e9) return -1;
-    return static_cast<int>(std::lround(value));
-}
-
-// Stamps (conductances and currents) equal within the Newton tolerances.
-bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, double reltol, double abstol) {
-    for (size_t k = 0; k < a.size(); ++k)
-        if (std::abs(a[k] - b[k]) > reltol * std::max(std::abs(a[k]), std::abs(b[k])) + abstol) return false;
-    return true;
-}
+// Rows are held until the run ends: a grid finer than this would not fit.
+constexpr double kMaxRows = 1e7, kMaxSteps = 1e9;
 
 }  // namespace
 
@@ -44,125 +27,54 @@ TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages,
       progress_(progress),
       expressions_(circuit.params),
       router_(messages, expressions_),
-      equations_(circuit) {}
+      plugins_(circuit, router_),
+      equations_(circuit),
+      newton_(circuit, equations_, plugins_, expressions_, output_.stats),
+      switches_(plugins_, newton_, expressions_) {}
 
-TransientEngine::~TransientEngine() {
-    for (auto& instance : instances_) instance->release();
-}
-
-TransientEngine::LoadedPlugIn& TransientEngine::plugIn(int index) {
-    if (index < 0 || static_cast<size_t>(index) >= circuit_.plugins.size())
-        throw SimulationError("plug-in reference " + std::to_string(index) + " is not defined");
-    if (plugIns_.size() < circuit_.plugins.size()) plugIns_.resize(circuit_.plugins.size());
-    LoadedPlugIn& p = plugIns_[static_cast<size_t>(index)];
-    if (p.library) return p;
-    const PlugInRef& ref = circuit_.plugins[static_cast<size_t>(index)];
-    try {
-        p.library = std::make_unique<PlugInLibrary>(ref.path);
-    } catch (const std::runtime_error& e) {
-        throw SimulationError(ref.name + ": " + e.what());
-    }
-    p.registration = p.library->registerWith(CallbackRouter::messageCallback(), CallbackRouter::expressionCallback());
-    p.catalogue = p.library->catalogue();
-    for (const CatalogueItem& item : p.catalogue) {
-        if (item.kind == UDM_KIND_TERMINAL) ++p.terminalCount;
-        if (item.kind == UDM_KIND_PARAMETER) p.parameterNames.push_back(item.name);
-        if (item.kind == UDM_KIND_OUTPUT && item.name == "STATE") p.hasStateOutput = true;
-    }
-    return p;
-}
-
-void TransientEngine::setUpInstances() {
-    instanceOfElement_.assign(circuit_.elements.size(), -1);
-    for (size_t e = 0; e < circuit_.elements.size(); ++e) {
-        const Element& el = circuit_.elements[e];
-        if (el.kind != Element::Kind::PlugIn) continue;
-        LoadedPlugIn& p = plugIn(el.plugin);
-        if (el.nodes.size() != p.terminalCount)
-            throw SimulationError(el.name + ": plug-in has " + std::to_string(p.terminalCount) + " terminals, " +
-                                  std::to_string(el.nodes.size()) + " given");
-        std::vector<int> terminals;
-        for (int node : el.nodes) terminals.push_back(CircuitEquations::nodeUnknown(node));
-        const size_t bytes = std::max<size_t>(p.registration.record.instanceBytes, 1);
-        instances_.push_back(std::make_unique<PlugInInstance>(*p.library, bytes, router_, el.name,
-                                                              std::move(terminals), el.definitionText,
-                                                              p.parameterNames));
-        instanceOfElement_[e] = static_cast<int>(instances_.size() - 1);
-        PlugInInstance& instance = *instances_.back();
-        instance.define();
-        instance.prepare();
-        Tracked t;
-        if (p.hasStateOutput) t.stateOutput = instance.resolveOutput("STATE");
-        t.acceptedStamp.assign(static_cast<size_t>(instance.entryCount()), 0.0);
-        tracked_.push_back(std::move(t));
-    }
-}
-
-void TransientEngine::setUpMatrix() {
-    const int n = equations_.size();
-    if (n == 0) throw SimulationError("the circuit has no unknowns");
-    PatternBuilder builder(n);
-    equations_.requestEntries(builder);
-    std::vector<int> tickets;
-    size_t stampSize = 0;
-    for (const auto& instance : instances_) {
-        for (int k = 0; k < instance->entryCount(); ++k)
-            tickets.push_back(builder.request(instance->entryRow(k), instance->entryColumn(k)));
-        stampSize += static_cast<size_t>(instance->entryCount()) + instance->terminals().size();
-    }
-    pattern_ = builder.build();
-    equations_.bindSlots(builder, pattern_.nonZeros());
-    plugInSlots_.clear();
-    for (int t : tickets) plugInSlots_.push_back(builder.slotOf(t));
-
-    try {
-        solver_ = makeLinearSolver(circuit_.options.solver);
-    } catch (const std::invalid_argument& e) {
-        throw SimulationError(e.what());
-    }
-    solver_->analyse(pattern_);
-
-    const auto values = static_cast<size_t>(pattern_.nonZeros()) + 1;
-    const auto unknowns = static_cast<size_t>(n) + 1;
-    for (auto* v : {&baseValues_, &values_, &factoredValues_}) v->assign(values, 0.0);
-    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_, &xFirst_, &xOlder_}) v->assign(unknowns, 0.0);
-    stamp_.assign(stampSize, 0.0);
-    acceptedFullStamp_.assign(stampSize, 0.0);
-    previousStamp_.assign(stampSize, 0.0);
-    olderStamp_.assign(stampSize, 0.0);
+void TransientEngine::setUpLimits() {
+    const TranSpec& tran = circuit_.tran;
+    const double gridStep = tran.step > 0.0 ? tran.step : span_ / 50.0;
+    const double gridRows = RowSampler::gridRows(gridStep, tran.start, tran.stop);
+    if (!(gridRows <= kMaxRows))
+        throw SimulationError(".tran: TSTEP " + timeText(tran.step) + " s over " + timeText(tran.stop - tran.start) +
+                              " s gives " + timeText(gridRows) + " rows, more than " + timeText(kMaxRows) +
+                              "; choose a larger TSTEP");
+    const double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(gridStep, span_ / 50.0);
+    if (!(span_ / maxStep <= kMaxSteps))
+        throw SimulationError(".tran: the largest time step " + timeText(maxStep) + " s would take more than " +
+                              timeText(kMaxSteps) + " steps over " + timeText(span_) + " s; choose a larger TMAX");
+    steps_.emplace(span_, maxStep, circuit_.options.eventTolerance * span_);
+    rows_.emplace(gridStep, tran.start, tran.stop, circuit_.options.printAllPoints, output_.rows);
 }
 
 void TransientEngine::setUpColumns() {
-    output_.columns = {"time"};
-    for (const PrintItem& item : circuit_.prints) {
-        Column c{&item};
-        switch (item.kind) {
-            case PrintItem::Kind::NodeVoltage: c.unknown1 = CircuitEquations::nodeUnknown(item.node1); break;
-            case PrintItem::Kind::NodeDifference:
-                c.unknown1 = CircuitEquations::nodeUnknown(item.node1);
-                c.unknown2 = CircuitEquations::nodeUnknown(item.node2);
-                break;
-            case PrintItem::Kind::SourceCurrent: {
-                const auto& el = circuit_.elements.at(static_cast<size_t>(item.element));
-                if (el.kind != Element::Kind::CurrentSource) {
-                    c.unknown1 = equations_.branchUnknown(item.element);
-                    if (c.unknown1 < 0) throw SimulationError(item.label + ": " + el.name + " has no branch current");
-                }
-                break;
-            }
-            case PrintItem::Kind::PlugInOutput: {
-                const int index = instanceOfElement_.at(static_cast<size_t>(item.element));
-                if (index < 0) throw SimulationError(item.label + ": not a plug-in instance");
-                c.instance = instances_[static_cast<size_t>(index)].get();
-                c.outputIndex = c.instance->resolveOutput(item.output);
-                if (c.outputIndex == 0)
-                    throw SimulationError(c.instance->name() + ": the plug-in has no output named " + item.output);
-                break;
-            }
-        }
-        columns_.push_back(c);
-        output_.columns.push_back(item.label);
+    try {
+        columns_.emplace(circuit_, static_cast<ColumnProbe&>(*this));
+    } catch (const ColumnError& e) {
+        throw SimulationError(e.what());
     }
+    output_.columns = columns_->names();
+}
+
+int TransientEngine::nodeUnknown(int node) const { return CircuitEquations::nodeUnknown(node); }
+
+int TransientEngine::branchUnknown(int element) const { return equations_.branchUnknown(element); }
+
+double TransientEngine::unknownValue(int unknown) const {
+    return const_cast<NewtonSolver&>(newton_).x()[static_cast<size_t>(unknown)];
+}
+
+double TransientEngine::sourceValue(int element, double time) const { return equations_.sourceValue(element, time); }
+
+int TransientEngine::pluginInstance(int element) const { return plugins_.instanceOfElement(element); }
+
+int TransientEngine::resolveOutput(int instance, const std::string& output) {
+    return plugins_.instances()[static_cast<size_t>(instance)]->resolveOutput(output);
+}
+
+double TransientEngine::pluginOutput(int instance, int outputIndex) {
+    return plugins_.instances()[static_cast<size_t>(instance)]->output(outputIndex, newton_.simulationRecord());
 }
 
 void TransientEngine::setUpBreakpoints() {
@@ -181,245 +93,26 @@ void TransientEngine::setUpBreakpoints() {
     breakpoints_ = std::move(kept);
 }
 
-void TransientEngine::evaluateInstances(const double* x, double time, const Discretisation& d) {
-    udm::SimulationRecordWriter record(simulationRecord_.data());
-    record.setTime(time);
-    expressions_.setTime(time);  // parameter expressions may use `time`
-    record.setStartTime(startTime_);
-    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
-    const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
-    size_t at = 0;
-    for (auto& instance : instances_) {
-        const auto& terminals = instance->terminals();
-        for (size_t i = 0; i < terminals.size(); ++i) {
-            const int u = terminals[i];
-            if (u < 0) {
-                instance->setNode(i, 0.0, 0.0);
-                continue;
-            }
-            const double derivative = c * (x[u] - xPrev_[static_cast<size_t>(u)]) - (trap ? xDotPrev_[static_cast<size_t>(u)] : 0.0);
-            instance->setNode(i, x[u], derivative);
-        }
-        instance->evaluate(simulationRecord_.data());
-        for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
-        for (size_t i = 0; i < terminals.size(); ++i) stamp_[at++] = instance->rhs(i);
-    }
-}
-
-bool TransientEngine::newton(double time, const Discretisation& d, double gmin, double plugInTime) {
-    const size_t n = static_cast<size_t>(equations_.size());
-    equations_.assemble(baseValues_.data(), baseRhs_.data(), time, d, gmin);
-    std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
-    const Options& o = circuit_.options;
-    bool small = false;
-    // Between switchings the stamps at the last accepted point are usually
-    // those of the next one: the first iterate is solved with them, and the
-    // plug-ins are first evaluated at its solution.
-    const bool fromAccepted = haveAcceptedStamp_ && d.kind != Discretisation::Kind::OperatingPoint;
-    for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
-        if (iteration == 0 && fromAccepted) std::copy(acceptedFullStamp_.begin(), acceptedFullStamp_.end(), stamp_.begin());
-        else evaluateInstances(x_.data(), plugInTime, d);
-        // Converged only when the plug-ins' stamp at this iterate is the one
-        // it was solved with: a small update under a stamp that has just
-        // jumped (a switch flipping) solves the old equations, not these.
-        if (iteration > 0 && (instances_.empty() || stamp_ == previousStamp_ ||
-                              (small && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
-            return true;
-        // A switch controlled by what it switches (its own capacitor) may
-        // have no consistent state at this point: the iterates alternate
-        // between two stamps. Hand back the iterate at which the state
-        // changed, evaluated there, so that the event is located as usual.
-        if (iteration >= 2 && stamp_ != previousStamp_ && stamp_ == olderStamp_) return settleAlternation(plugInTime, d);
-        if (iteration == o.maxNewtonIterations) break;
-        std::swap(olderStamp_, previousStamp_);
-        std::copy(stamp_.begin(), stamp_.end(), previousStamp_.begin());
-
-        std::copy(baseValues_.begin(), baseValues_.end(), values_.begin());
-        std::copy(baseRhs_.begin(), baseRhs_.end(), rhs_.begin());
-        size_t at = 0, entry = 0;
-        for (auto& instance : instances_) {
-            for (int k = 0; k < instance->entryCount(); ++k) values_[static_cast<size_t>(plugInSlots_[entry++])] += stamp_[at++];
-            for (int u : instance->terminals()) rhs_[u >= 0 ? static_cast<size_t>(u) : n] += stamp_[at++];
-        }
-        values_.back() = 0.0;
-        if (!factored_ || values_ != factoredValues_) {
-            if (!solver_->factorise(values_.data()))
-                throw SimulationError("singular matrix at time " + timeText(time) +
-                                      " (a node without a path to ground, or a loop of voltage sources?)");
-            std::copy(values_.begin(), values_.end(), factoredValues_.begin());
-            factored_ = true;
-        }
-        solver_->solve(rhs_.data());
-        rhs_[n] = 0.0;
-        ++output_.stats.newtonIterations;
-
-        small = true;
-        for (size_t u = 0; u < n; ++u) {
-            const double next = rhs_[u], now = x_[u];
-            if (!std::isfinite(next)) return false;
-            const double tolerance = o.reltol * std::max(std::abs(next), std::abs(now)) + o.vntol;
-            if (std::abs(next - now) > tolerance) small = false;
-        }
-        std::swap(xBefore_, rhs_);
-        std::swap(x_, xBefore_);
-        if (iteration == 0) std::copy(x_.begin(), x_.end(), xFirst_.begin());
-    }
-    return false;
-}
-
-bool TransientEngine::settleAlternation(double plugInTime, const Discretisation& d) {
-    readStates();
-    if (stateChanged()) return true;
-    std::swap(x_, xBefore_);
-    evaluateInstances(x_.data(), plugInTime, d);
-    readStates();
-    return stateChanged();
-}
-
-int TransientEngine::stateOf(size_t i, const double* stamp) {
-    Tracked& t = tracked_[i];
-    PlugInInstance& instance = *instances_[i];
-    const auto entries = static_cast<size_t>(instance.entryCount());
-    // A stamp that has not moved at all is the accepted state's: only an
-    // instance whose stamp changed is asked for its state.
-    if (std::equal(stamp, stamp + entries, t.acceptedStamp.begin())) return t.acceptedState;
-    if (t.stateOutput > 0) return stateFromOutput(instance.output(t.stateOutput, simulationRecord_.data()));
-    // No state output: a jump of the stamp is a switching event.
-    for (size_t k = 0; k < entries; ++k) {
-        const double now = stamp[k], before = t.acceptedStamp[k];
-        if (std::abs(now - before) > 0.5 * std::max(std::abs(now), std::abs(before))) return t.acceptedState + 1;
-    }
-    return t.acceptedState;
-}
-
-void TransientEngine::readStates() {
-    size_t at = 0;
-    for (size_t i = 0; i < instances_.size(); ++i) {
-        tracked_[i].newState = stateOf(i, stamp_.data() + at);
-        at += static_cast<size_t>(instances_[i]->entryCount()) + instances_[i]->terminals().size();
-    }
-}
-
-std::optional<std::pair<double, double>> TransientEngine::locateSwitching(double t, double step, double eventTolerance,
-                                                                        bool throughOlder) {
-    std::vector<size_t> switching;
-    for (size_t i = 0; i < tracked_.size(); ++i)
-        if (tracked_[i].newState != tracked_[i].acceptedState) switching.push_back(i);
-    udm::SimulationRecordWriter record(simulationRecord_.data());
-    std::vector<double> stamp;
-    // Through the point before the last one too, when it lies on the same
-    // stamps: a parabola follows a curved trajectory where a chord would
-    // find each instant a little late, many times over.
-    const double a = tOlder_, b = t, c = t + step;
-    auto along = [&](size_t u, double time) {
-        if (!throughOlder) return xPrev_[u] + (time - b) / step * (xFirst_[u] - xPrev_[u]);
-        return xOlder_[u] * (time - b) * (time - c) / ((a - b) * (a - c)) +
-               xPrev_[u] * (time - a) * (time - c) / ((b - a) * (b - c)) +
-               xFirst_[u] * (time - a) * (time - b) / ((c - a) * (c - b));
-    };
-    auto changedAt = [&](double theta) {
-        const double time = theta >= 1.0 ? c : t + theta * step;
-        record.setTime(time);
-        expressions_.setTime(time);
-        for (size_t i : switching) {
-            PlugInInstance& instance = *instances_[i];
-            const auto& terminals = instance.terminals();
-            for (size_t k = 0; k < terminals.size(); ++k) {
-                if (terminals[k] < 0) {
-                    instance.setNode(k, 0.0, 0.0);
-                    continue;
-                }
-                const auto u = static_cast<size_t>(terminals[k]);
-                instance.setNode(k, along(u, time), (xFirst_[u] - xPrev_[u]) / step);
-            }
-            instance.evaluate(simulationRecord_.data());
-            stamp.resize(static_cast<size_t>(instance.entryCount()));
-            for (int k = 0; k < instance.entryCount(); ++k) stamp[static_cast<size_t>(k)] = instance.matrixValue(k);
-            if (stateOf(i, stamp.data()) != tracked_[i].acceptedState) return true;
-        }
-        return false;
-    };
-    if (switching.empty() || !changedAt(1.0)) return std::nullopt;
-    return bisectChange(changedAt, 0.5 * eventTolerance / step);
-}
-
-bool TransientEngine::stateChanged() const {
-    return std::any_of(tracked_.begin(), tracked_.end(), [](const Tracked& t) { return t.newState != t.acceptedState; });
+bool TransientEngine::solvePoint(double time, const Discretisation& d) {
+    const auto result = newton_.solve(time, d, 0.0, time);
+    switches_.readStates();
+    if (result != NewtonSolver::Result::Alternating || switches_.stateChanged())
+        return result == NewtonSolver::Result::Converged || switches_.stateChanged();
+    // A switch controlled by what it switches may have no consistent state
+    // here: the iterates alternate. The one at which its state changed is
+    // handed on, so that the switching is located as usual.
+    newton_.takeIterateBefore(time, d);
+    switches_.readStates();
+    return switches_.stateChanged();
 }
 
 void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smooth) {
-    const size_t n = static_cast<size_t>(equations_.size());
-    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
-    const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
-    const double before = tPrev_ - tOlder_;
-    if (smooth && d.kind == Discretisation::Kind::BackwardEuler && before > 0.0)
-        for (size_t u = 0; u < n; ++u)
-            xDotPrev_[u] = CircuitEquations::secondOrderDerivative(x_[u], xPrev_[u], xOlder_[u], d.step, before);
-    else
-        for (size_t u = 0; u < n; ++u) xDotPrev_[u] = c * (x_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
-    if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d, smooth);
-    std::swap(xOlder_, xPrev_);
-    std::copy(x_.begin(), x_.end(), xPrev_.begin());
-    tOlder_ = tPrev_;
-    tPrev_ = time;
-    std::copy(stamp_.begin(), stamp_.end(), acceptedFullStamp_.begin());
-    haveAcceptedStamp_ = true;
-    ++acceptedPoints_;
-
-    size_t at = 0;
-    bool switched = false;
-    for (size_t i = 0; i < instances_.size(); ++i) {
-        PlugInInstance& instance = *instances_[i];
-        instance.accept();
-        Tracked& t = tracked_[i];
-        if (t.newState != t.acceptedState && d.kind != Discretisation::Kind::OperatingPoint) {
-            output_.events.push_back({time, instance.name(), t.newState});
-            ++output_.stats.events;
-            watchChatter(t, instance, time);
-            switched = true;
-        }
-        t.acceptedState = t.newState;
-        std::copy_n(stamp_.begin() + static_cast<std::ptrdiff_t>(at), instance.entryCount(), t.acceptedStamp.begin());
-        at += static_cast<size_t>(instance.entryCount()) + instance.terminals().size();
-        // Outputs read the node values of the accepted solution.
-        const auto& terminals = instance.terminals();
-        for (size_t k = 0; k < terminals.size(); ++k) {
-            const int u = terminals[k];
-            instance.setNode(k, u >= 0 ? x_[static_cast<size_t>(u)] : 0.0, u >= 0 ? xDotPrev_[static_cast<size_t>(u)] : 0.0);
-        }
-    }
-    recordRow(time, switched);
-}
-
-void TransientEngine::watchChatter(Tracked& t, const PlugInInstance& instance, double time) {
-    // Thirty-two switchings in a row, each within a few points of the one before.
-    constexpr int kChatterStreak = 32;
-    if (t.pointsAtLastSwitching >= 0 && steps_->chattering(time - t.lastSwitching, acceptedPoints_ - t.pointsAtLastSwitching)) {
-        if (++t.streak >= kChatterStreak)
-            throw SimulationError(instance.name() + " changes state at nearly every time step from " +
-                                  timeText(t.streakStart) + " s to " + timeText(time) +
-                                  " s: it has no state it can hold (a control at its threshold without hysteresis, "
-                                  "or a switch driving its own control?)");
-    } else {
-        t.streak = 0;
-        t.streakStart = time;
-    }
-    t.lastSwitching = time;
-    t.pointsAtLastSwitching = acceptedPoints_;
-}
-
-void TransientEngine::recordRow(double time, bool switched) {
-    std::vector<double>& row = row_;
-    row.clear();
-    row.push_back(time);
-    auto value = [&](int u) { return u >= 0 ? x_[static_cast<size_t>(u)] : 0.0; };
-    for (const Column& c : columns_) {
-        if (c.instance != nullptr) row.push_back(c.instance->output(c.outputIndex, simulationRecord_.data()));
-        else if (c.item->kind == PrintItem::Kind::SourceCurrent && c.unknown1 < 0)
-            row.push_back(equations_.sourceValue(c.item->element, time));
-        else row.push_back(value(c.unknown1) - value(c.unknown2));
-    }
-    rows_->add(row, switched);
+    const bool operatingPoint = d.kind == Discretisation::Kind::OperatingPoint;
+    newton_.accept(time, d, smooth);
+    const size_t before = output_.events.size();
+    const bool switched = switches_.accept(time, operatingPoint, *steps_, output_.events);
+    output_.stats.events += static_cast<long>(output_.events.size() - before);
+    rows_->add(columns_->row(time), switched);
 }
 
 void TransientEngine::initialPoint() {
@@ -428,27 +121,29 @@ void TransientEngine::initialPoint() {
     // Every instance is evaluated and accepted once before the start time,
     // so that it starts in its initial state, then once at the start time.
     const double before = startTime_ - std::max(span_, 1e-9);
-    std::fill(xPrev_.begin(), xPrev_.end(), 0.0);
+    auto& x = newton_.x();
+    auto& xPrev = newton_.xPrev();
+    std::fill(xPrev.begin(), xPrev.end(), 0.0);
     if (uic) {
-        equations_.applyInitialConditions(xPrev_.data());
-        equations_.applySourceValues(xPrev_.data(), startTime_);
-        std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
-        evaluateInstances(x_.data(), before, dc);
-        for (auto& instance : instances_) instance->accept();
-        evaluateInstances(x_.data(), startTime_, dc);
+        equations_.applyInitialConditions(xPrev.data());
+        equations_.applySourceValues(xPrev.data(), startTime_);
+        std::copy(xPrev.begin(), xPrev.end(), x.begin());
+        newton_.evaluateInstances(x.data(), before, dc);
+        for (const auto& instance : plugins_.instances()) instance->accept();
+        newton_.evaluateInstances(x.data(), startTime_, dc);
     } else {
-        if (!newton(startTime_, dc, kGmin, before))
+        if (newton_.solve(startTime_, dc, kGmin, before) != NewtonSolver::Result::Converged)
             throw SimulationError("no DC operating point found; try UIC");
-        for (auto& instance : instances_) instance->accept();
-        std::copy(x_.begin(), x_.end(), xPrev_.begin());
-        if (!newton(startTime_, dc, kGmin, startTime_))
+        for (const auto& instance : plugins_.instances()) instance->accept();
+        std::copy(x.begin(), x.end(), xPrev.begin());
+        if (newton_.solve(startTime_, dc, kGmin, startTime_) != NewtonSolver::Result::Converged)
             throw SimulationError("no DC operating point found at the start time; try UIC");
     }
     // The state each instance has at the start time is where it starts, not an event.
-    readStates();
-    for (Tracked& t : tracked_) t.acceptedState = t.newState;
+    switches_.readStates();
+    switches_.adoptStates();
     acceptPoint(startTime_, dc);
-    equations_.startFrom(x_.data(), uic);
+    equations_.startFrom(x.data(), uic);
 }
 
 void TransientEngine::timeLoop() {
@@ -480,31 +175,27 @@ void TransientEngine::timeLoop() {
             if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(t));
             h = newStep;
         };
-        const bool converged = newton(next, d, 0.0, next);
-        readStates();
-        // A switch that flips back and forth between Newton iterations has
-        // its switching instant inside this step: locate it like any other.
-        if (!converged && !stateChanged()) {
+        const bool solved = solvePoint(next, d);
+        if (!solved) {
             reject(step / 8.0);
             continue;
         }
-        if (stateChanged()) {
+        if (switches_.stateChanged()) {
             if (step > eventTolerance) {
                 // Locate the instant on the trajectory of the accepted
-                // stamps, then step to just before it and across it.
-                // A parabola through points much closer together than the
-                // step only extrapolates their rounding.
-                const bool parabola = stepsSinceRestart >= 1 && t - tOlder_ >= 0.1 * step;
-                const auto found = locateSwitching(t, step, eventTolerance, parabola);
+                // stamps (a parabola through points much closer together
+                // than the step would only extrapolate their rounding), then
+                // step to just before it and across it.
+                const bool parabola = stepsSinceRestart >= 1 && t - newton_.tOlder() >= 0.1 * step;
+                const auto found = switches_.locate(t, step, eventTolerance, parabola);
                 ++output_.stats.rejected;
                 if (!found) {
                     bracket = next;
                     reject(step / 2.0);
                     continue;
                 }
-                // The next trials end just before the estimated instant and a
-                // little after it, by more than the estimate's own error, so
-                // that the second one brackets the instant tightly.
+                // The second trial ends a little past the estimate, by more
+                // than its own error, so that it brackets the instant tightly.
                 const double past = kLocateMargin * found->first * step;
                 bracket = t + found->second * step + (past > eventTolerance ? past : 0.0);
                 // An estimate that keeps falling short is bisected instead.
@@ -527,7 +218,7 @@ void TransientEngine::timeLoop() {
         // divided differences are rounding noise.
         const bool tiny = step <= 16.0 * eventTolerance;
         if (stepsSinceRestart >= 1 && !tiny) {
-            ratio = equations_.truncationRatio(x_.data(), d, o);
+            ratio = equations_.truncationRatio(newton_.x().data(), d, o);
             if (ratio < 0.9) {
                 reject(steps.afterRejected(step, ratio));
                 continue;
@@ -561,28 +252,16 @@ SimulationOutput TransientEngine::run() {
     if (!tran.given || !(tran.stop > 0.0)) throw SimulationError("no transient analysis (.tran) with a stop time");
     span_ = tran.stop;
     startTime_ = 0.0;
-    const Options& o = circuit_.options;
-    // Rows are held until the run ends: a grid finer than this would not fit.
-    constexpr double kMaxRows = 1e7, kMaxSteps = 1e9;
-    const double gridStep = tran.step > 0.0 ? tran.step : span_ / 50.0;
-    const double gridRows = RowSampler::gridRows(gridStep, tran.start, tran.stop);
-    if (!(gridRows <= kMaxRows))
-        throw SimulationError(".tran: TSTEP " + timeText(tran.step) + " s over " + timeText(tran.stop - tran.start) +
-                              " s gives " + timeText(gridRows) + " rows, more than " + timeText(kMaxRows) +
-                              "; choose a larger TSTEP");
-    const double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(gridStep, span_ / 50.0);
-    if (!(span_ / maxStep <= kMaxSteps))
-        throw SimulationError(".tran: the largest time step " + timeText(maxStep) + " s would take more than " +
-                              timeText(kMaxSteps) + " steps over " + timeText(span_) + " s; choose a larger TMAX");
-    steps_ = std::make_unique<StepController>(span_, maxStep, o.eventTolerance * span_);
-    rows_ = std::make_unique<RowSampler>(gridStep, tran.start, tran.stop, o.printAllPoints, output_.rows);
-    setUpInstances();
-    setUpMatrix();
+    setUpLimits();
+    plugins_.createInstances();
+    switches_.setUp();
+    newton_.setUp();
+    newton_.setStartTime(startTime_);
     setUpColumns();
     setUpBreakpoints();
     initialPoint();
     timeLoop();
-    for (auto& instance : instances_) instance->release();
+    plugins_.releaseAll();
     return std::move(output_);
 }
 

@@ -11,7 +11,7 @@
 #include <tuple>
 
 #include "oscillator.h"
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace {
 
@@ -169,7 +169,7 @@ TEST(Engine, UicFirstRowHasTheSourcesAndNoSpuriousSwitching) {
 // A plug-in reads node derivatives; under the trapezoidal rule they are
 // 2/h (x - x_prev) - x'_prev, and a wrong coefficient or a missing history
 // term shows at once against the exact derivative of an RC charge.
-TEST(Engine, APlugInIsHandedTheExactDerivativeUnderTheTrapezoidalRule) {
+TEST(Engine, APluginIsHandedTheExactDerivativeUnderTheTrapezoidalRule) {
     CircuitBuilder b;
     b.voltage("V1", "in", "0", simtest::dc(1.0));
     b.resistor("R1", "in", "cap", 1e3);
