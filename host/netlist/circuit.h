@@ -71,7 +71,7 @@ struct Options {
     // located to on the integrated trajectory, independent of the tolerances above.
     double eventTolerance = 1e-11;
     int maxNewtonIterations = 50;
-    enum class Method { Trapezoidal, BackwardEuler };
+    enum class Method { Trapezoidal, BackwardEuler, Gear };  // Gear: second-order backward difference
     Method method = Method::Trapezoidal;
     std::string solver = "klu";  // or "eigen"
     // Rows at every accepted time point instead of on the TSTEP grid plus the

@@ -186,12 +186,14 @@ void readOptions(Context& context, const LogicalLine& line) {
                 options.method = Options::Method::Trapezoidal;
             else if (key == "method" && (choice == "euler" || choice == "be"))
                 options.method = Options::Method::BackwardEuler;
+            else if (key == "method" && choice == "gear")
+                options.method = Options::Method::Gear;
             else if (key == "solver" && (choice == "klu" || choice == "eigen"))
                 options.solver = choice;
             else if (key == "points" && (choice == "grid" || choice == "all"))
                 options.printAllPoints = choice == "all";
             else
-                throw NetlistError(where, key == "method"   ? "method must be trap or euler"
+                throw NetlistError(where, key == "method"   ? "method must be trap, euler or gear"
                                           : key == "solver" ? "solver must be klu or eigen"
                                                             : "points must be grid or all");
             continue;

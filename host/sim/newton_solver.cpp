@@ -18,10 +18,6 @@ bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, doubl
     return true;
 }
 
-double derivativeCoefficient(const Discretisation& d) {
-    if (d.kind == Discretisation::Kind::OperatingPoint) return 0.0;
-    return (d.kind == Discretisation::Kind::Trapezoidal ? 2.0 : 1.0) / d.step;
-}
 
 }  // namespace
 
@@ -58,7 +54,7 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
     expressions_.setTime(time);  // parameter expressions may use `time`
     record.setStartTime(startTime_);
     const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
-    const double c = derivativeCoefficient(d);
+    const auto c = d.coefficients();
     size_t at = 0;
     for (const auto& instance : plugins_.instances()) {
         const auto& terminals = instance->terminals();
@@ -69,7 +65,8 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
                 continue;
             }
             const auto k = static_cast<size_t>(u);
-            instance->setNode(i, x[u], c * (x[u] - xPrev_[k]) - (trap ? xDotPrev_[k] : 0.0));
+            const double derivative = c[0] * (x[u] - xPrev_[k]) + c[2] * (xOlder_[k] - xPrev_[k]);
+            instance->setNode(i, x[u], derivative - (trap ? xDotPrev_[k] : 0.0));
         }
         instance->evaluate(simulationRecord_.data());
         for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
@@ -143,12 +140,14 @@ void NewtonSolver::takeIterateBefore(double pluginTime, const Discretisation& d)
 void NewtonSolver::accept(double time, const Discretisation& d, bool smooth) {
     const size_t n = static_cast<size_t>(equations_.size());
     const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
-    const double c = derivativeCoefficient(d), before = tPrev_ - tOlder_;
+    const auto c = d.coefficients();
+    const double before = tPrev_ - tOlder_;
     if (smooth && d.kind == Discretisation::Kind::BackwardEuler && before > 0.0)
         for (size_t u = 0; u < n; ++u)
             xDotPrev_[u] = CircuitEquations::secondOrderDerivative(x_[u], xPrev_[u], xOlder_[u], d.step, before);
     else
-        for (size_t u = 0; u < n; ++u) xDotPrev_[u] = c * (x_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
+        for (size_t u = 0; u < n; ++u)
+            xDotPrev_[u] = c[0] * (x_[u] - xPrev_[u]) + c[2] * (xOlder_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
     if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d, smooth);
     std::swap(xOlder_, xPrev_);
     std::copy(x_.begin(), x_.end(), xPrev_.begin());

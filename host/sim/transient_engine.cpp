@@ -151,7 +151,9 @@ void TransientEngine::timeLoop() {
     const double stop = circuit_.tran.stop;
     const StepController& steps = *steps_;
     const double minStep = steps.minStep(), eventTolerance = steps.eventTolerance();
-    const bool trapezoidal = o.method == Options::Method::Trapezoidal;
+    const auto secondOrder = o.method == Options::Method::Trapezoidal ? Discretisation::Kind::Trapezoidal
+                             : o.method == Options::Method::Gear      ? Discretisation::Kind::Gear
+                                                                      : Discretisation::Kind::BackwardEuler;
 
     double t = startTime_, bracket = kInfinity;
     double h = steps.afterSwitching(steps.maxStep());
@@ -167,9 +169,10 @@ void TransientEngine::timeLoop() {
         const double next = onLimit ? limit : t + step;
         step = next - t;
         if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(t));
-        const Discretisation d{stepsSinceRestart >= 2 && trapezoidal ? Discretisation::Kind::Trapezoidal
-                                                                       : Discretisation::Kind::BackwardEuler,
-                               step};
+        // Backward Euler for the first two steps after a restart, which
+        // leave the history the second-order methods need.
+        const Discretisation d{stepsSinceRestart >= 2 ? secondOrder : Discretisation::Kind::BackwardEuler, step,
+                               newton_.tPrev() - newton_.tOlder()};
         auto reject = [&](double newStep) {
             ++output_.stats.rejected;
             if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(t));

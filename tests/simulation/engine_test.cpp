@@ -221,6 +221,30 @@ TEST(Engine, AHystereticBuckSwitchesAsWithTightTolerances) {
     std::printf("[ figures  ] buck: %zu switchings, largest instant difference %.3g s\n", ours.size(), worst);
 }
 
+// The second-order backward difference (method gear): the RC charge and the
+// derivative a plug-in is handed follow the exact ones; a wrong coefficient
+// of the variable-step formula shows as soon as the step changes.
+TEST(Engine, GearFollowsAnRcChargeAndHandsItsDerivative) {
+    CircuitBuilder b;
+    b.voltage("V1", "in", "0", simtest::dc(1.0));
+    b.resistor("R1", "in", "cap", 1e3);
+    b.capacitor("C1", "cap", "0", 1e-6, 0.0);
+    const int y = b.plugIn("Yp", PROBE_PLUGIN_PATH, {"cap", "0", "cap", "0"}, "1,1e12,100,0,0,-1");
+    b.printVoltage("cap");
+    b.printOutput(y, "DN1");
+    b.tran(10e-6, 5e-3, true);
+    b.circuit().options.method = udmhost::Options::Method::Gear;
+    b.circuit().options.reltol = 1e-6;
+    b.circuit().options.printAllPoints = true;
+    const auto out = run(b.circuit());
+    ASSERT_GT(out.rows.size(), 20u);
+    for (size_t i = 3; i < out.rows.size(); ++i) {
+        const double t = out.rows[i][0], decay = std::exp(-t / 1e-3);
+        EXPECT_NEAR(out.rows[i][1], 1.0 - decay, 3e-5) << "t=" << t;  // second order at the 10 us largest step
+        EXPECT_NEAR(out.rows[i][2], decay / 1e-3, 1e-3 * 1e3) << "t=" << t;
+    }
+}
+
 // Steps the truncation error rejects leave nothing behind: a fast sine
 // through an RC forces rejections, and the accepted points still follow the
 // exact response as closely as the tolerance asks.
