@@ -43,6 +43,7 @@ public:
     void accept(double time, const Discretisation& d, bool smooth);
 
     std::vector<double>& x() { return x_; }
+    const std::vector<double>& x() const { return x_; }
     std::vector<double>& xPrev() { return xPrev_; }
     const std::vector<double>& xDotPrev() const { return xDotPrev_; }
     const std::vector<double>& xFirst() const { return xFirst_; }  // the first Newton solution of the step

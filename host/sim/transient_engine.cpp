@@ -62,7 +62,7 @@ int TransientEngine::nodeUnknown(int node) const { return CircuitEquations::node
 int TransientEngine::branchUnknown(int element) const { return equations_.branchUnknown(element); }
 
 double TransientEngine::unknownValue(int unknown) const {
-    return const_cast<NewtonSolver&>(newton_).x()[static_cast<size_t>(unknown)];
+    return newton_.x()[static_cast<size_t>(unknown)];
 }
 
 double TransientEngine::sourceValue(int element, double time) const { return equations_.sourceValue(element, time); }
