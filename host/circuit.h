@@ -15,10 +15,11 @@ struct SourceLocation {
 
 // Time function of an independent source.
 struct Waveform {
-    enum class Kind { Dc, Pulse, Sin, Pwl };
+    enum class Kind { Dc, Pulse, Sin, Pwl, Exp };
     Kind kind = Kind::Dc;
     double dc = 0.0;
-    // Pulse: v1 v2 td tr tf pw per; Sin: vo va freq td theta; Pwl: t1 v1 t2 v2 ...
+    // Pulse: v1 v2 td tr tf pw per; Sin: vo va freq td theta phase (degrees);
+    // Pwl: t1 v1 t2 v2 ...; Exp: v1 v2 td1 tau1 td2 tau2
     std::vector<double> args;
 };
 
@@ -89,6 +90,9 @@ struct Circuit {
     TranSpec tran;
     std::vector<PrintItem> prints;
     Options options;
+    // Warnings and notes about what was read but is not simulated as written,
+    // each "file:line:column: warning: ..." for the user.
+    std::vector<std::string> notes;
 };
 
 }  // namespace udmhost

@@ -92,6 +92,7 @@ int runCommand(const std::vector<std::string>& args) {
     const RunArguments& a = *parsed;
     try {
         const Circuit circuit = readNetlistFile(a.netlist, loadCatalogue, a.pluginPaths);
+        for (const std::string& note : circuit.notes) std::cerr << note << "\n";
         ProgressBar bar(std::cerr, isatty(STDERR_FILENO) != 0);
         SimulationOutput output;
         try {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,15 @@ struct PlugInInfo {
     SourceLocation where;
 };
 
+// A .model line: its type ("sw", "d") and its parameters by lower-case name.
+struct ModelCard {
+    std::string name;
+    std::string type;
+    std::map<std::string, double> values;
+    std::map<std::string, SourceLocation> places;
+    SourceLocation where;
+};
+
 struct Context {
     Circuit circuit;
     std::string folder;
@@ -47,6 +57,14 @@ struct Context {
     std::map<std::string, int> nodes;              // lower-case name -> number
     std::map<std::string, int> elementsByName;     // lower-case name -> index
     std::map<std::string, PlugInInfo> pluginsByName;  // lower-case name -> catalogue
+    std::map<std::string, ModelCard> models;       // lower-case name -> card
+    std::set<std::string> warned;                  // topics warned about once
+    std::vector<std::string> unknownOptions;
+    SourceLocation firstUnknownOption;
+
+    void warn(const SourceLocation& where, const std::string& text);
+    // Warns the first time `topic` comes up only.
+    void warnOnce(const std::string& topic, const SourceLocation& where, const std::string& text);
 
     int node(const Token& token);                  // adds unknown nodes
     // A value: a SPICE number, a {constant expression} or a .param name.
@@ -57,6 +75,13 @@ struct Context {
 std::string closestName(const std::string& name, const std::vector<std::string>& candidates);
 
 void readElement(Context& context, const LogicalLine& line);
+// Directives beyond .param/.plugin/.tran/.options/.print: false when unknown.
+bool readMoreDirective(Context& context, const LogicalLine& line, const std::string& keyword);
+void readModel(Context& context, const LogicalLine& line);
+// An S switch as an instance of the switch plug-in.
+void readSwitch(Context& context, const LogicalLine& line, Element& element);
+// V and I source values: DC, AC (ignored) and a time function.
+void readSourceValue(Context& context, LineCursor& cursor, Element& element);
 void readPrint(Context& context, const LogicalLine& line);
 Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name);
 

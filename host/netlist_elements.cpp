@@ -24,10 +24,6 @@ void twoNodes(Context& context, LineCursor& cursor, Element& element) {
     element.nodes.push_back(context.node(cursor.word("the second node of " + element.name)));
 }
 
-void endOfLine(const LineCursor& cursor) {
-    if (!cursor.atEnd()) cursor.expected("the end of the line");
-}
-
 void passive(Context& context, LineCursor& cursor, Element& element) {
     twoNodes(context, cursor, element);
     const SourceLocation where = cursor.here();
@@ -36,36 +32,30 @@ void passive(Context& context, LineCursor& cursor, Element& element) {
         throw NetlistError(where, "a resistance of zero; use a voltage source of 0 V for a short");
     if (element.kind != Element::Kind::Resistor && element.value < 0.0)
         throw NetlistError(where, "a negative " + std::string(element.kind == Element::Kind::Capacitor ? "capacitance" : "inductance"));
-    if (element.kind != Element::Kind::Resistor && !cursor.atEnd()) {
-        const Token& key = cursor.word("IC=value");
-        if (lowerCase(key.text) != "ic") throw NetlistError(key.where, "expected IC=value, found '" + key.text + "'");
-        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after IC");
-        element.initialCondition = context.value(cursor, "the initial condition of " + element.name);
-        element.hasInitialCondition = true;
+    // IC= (C and L) and the multiplier m= (parallel copies).
+    while (!cursor.atEnd()) {
+        const bool storage = element.kind != Element::Kind::Resistor;
+        const Token& key = cursor.word(storage ? "IC=value or m=value" : "m=value");
+        const std::string lower = lowerCase(key.text);
+        if (lower != "m" && (lower != "ic" || !storage))
+            throw NetlistError(key.where, "expected " + std::string(storage ? "IC=value or " : "") + "m=value, found '" +
+                                              key.text + "'");
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + key.text);
+        const SourceLocation at = cursor.here();
+        const double given = context.value(cursor, "a value for " + key.text);
+        if (lower == "ic") {
+            element.initialCondition = given;
+            element.hasInitialCondition = true;
+            continue;
+        }
+        if (!(given > 0.0)) throw NetlistError(at, "m must be positive");
+        element.value = element.kind == Element::Kind::Capacitor ? element.value * given : element.value / given;
     }
-    endOfLine(cursor);
 }
 
 void source(Context& context, LineCursor& cursor, Element& element) {
     twoNodes(context, cursor, element);
-    bool haveDc = false;
-    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "dc") {
-        cursor.take();
-        element.waveform.dc = context.value(cursor, "the DC value of " + element.name);
-        haveDc = true;
-    }
-    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word) {
-        const std::string word = lowerCase(cursor.peek().text);
-        if (word == "pulse" || word == "sin" || word == "pwl") {
-            const double dc = element.waveform.dc;
-            element.waveform = readWaveform(context, cursor, cursor.take());
-            element.waveform.dc = dc;
-            haveDc = true;
-        }
-    }
-    if (!haveDc) element.waveform.dc = context.value(cursor, "the value of " + element.name);
-    element.value = element.waveform.dc;
-    endOfLine(cursor);
+    readSourceValue(context, cursor, element);
 }
 
 // The plug-in whose catalogue the instance uses: the last word before the
@@ -165,9 +155,13 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'v': element.kind = Element::Kind::VoltageSource; break;
         case 'i': element.kind = Element::Kind::CurrentSource; break;
         case 'y': element.kind = Element::Kind::PlugIn; break;
+        case 's': element.kind = Element::Kind::PlugIn; break;
+        case 'w':
+            throw NetlistError(name.where, "current-controlled switches (W) are not supported; sense the current "
+                                           "with a resistor and control an S switch by its voltage");
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, V, I or Y (plug-in instance)");
+                                               ": expected R, C, L, V, I, S or Y (plug-in instance)");
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
@@ -179,7 +173,10 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::Inductor: passive(context, cursor, element); break;
         case Element::Kind::VoltageSource:
         case Element::Kind::CurrentSource: source(context, cursor, element); break;
-        case Element::Kind::PlugIn: plugInInstance(context, line, element); break;
+        case Element::Kind::PlugIn:
+            if (key[0] == 's') readSwitch(context, line, element);
+            else plugInInstance(context, line, element);
+            break;
     }
     context.elementsByName.emplace(key, static_cast<int>(context.circuit.elements.size()));
     context.circuit.elements.push_back(std::move(element));

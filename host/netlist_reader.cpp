@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "constant_expression.h"
+#include "netlist/param_order.h"
 #include "netlist_context.h"
 #include "spice_number.h"
 
@@ -51,6 +52,15 @@ int Context::node(const Token& token) {
     circuit.nodeNames.push_back(name);
     nodes.emplace(name, number);
     return number;
+}
+
+void Context::warn(const SourceLocation& where, const std::string& text) {
+    circuit.notes.push_back(where.file + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) +
+                            ": warning: " + text);
+}
+
+void Context::warnOnce(const std::string& topic, const SourceLocation& where, const std::string& text) {
+    if (warned.insert(topic).second) warn(where, text);
 }
 
 double Context::value(LineCursor& cursor, const std::string& what) {
@@ -115,7 +125,7 @@ std::string closestName(const std::string& name, const std::vector<std::string>&
 
 namespace {
 
-void readParam(Context& context, const LogicalLine& line) {
+void readParam(const LogicalLine& line, std::vector<ParamDefinition>& definitions) {
     LineCursor cursor(line);
     cursor.take();
     if (cursor.atEnd()) cursor.expected("NAME=VALUE");
@@ -123,21 +133,14 @@ void readParam(Context& context, const LogicalLine& line) {
         const Token& name = cursor.word("a parameter name");
         if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
         if (cursor.atEnd()) cursor.expected("a value for " + name.text);
-        double value = 0.0;
-        const Token& token = cursor.peek();
-        if (token.kind == Token::Kind::Word && !spiceNumber(token.text)) {
-            // An unbraced expression: the adjacent tokens as written.
-            std::string text = cursor.take().text;
-            while (!cursor.atEnd() && !cursor.peek().spaceBefore) text += cursor.take().text;
-            try {
-                value = evaluateConstant(text, context.circuit.params);
-            } catch (const std::runtime_error& error) {
-                throw NetlistError(token.where, "cannot evaluate " + text + ": " + error.what());
-            }
-        } else {
-            value = context.value(cursor, "a value for " + name.text);
-        }
-        context.circuit.params[lowerCase(name.text)] = value;
+        const Token& first = cursor.take();
+        if (first.kind == Token::Kind::Equals) cursor.expected("a value for " + name.text);
+        // Unbraced, the expression is the adjacent tokens as written.
+        std::string text = first.text;
+        if (first.kind != Token::Kind::Braced)
+            while (!cursor.atEnd() && !cursor.peek().spaceBefore && cursor.peek().kind != Token::Kind::Equals)
+                text += cursor.take().text;
+        definitions.push_back({lowerCase(name.text), text, name.where});
     }
 }
 
@@ -211,10 +214,12 @@ void readOptions(Context& context, const LogicalLine& line) {
         const Token& name = cursor.word("an option name");
         const std::string key = lowerCase(name.text);
         if (std::find(names.begin(), names.end(), key) == names.end()) {
+            // Options of other simulators: accepted, listed in one warning.
+            if (context.unknownOptions.empty()) context.firstUnknownOption = name.where;
             const std::string hint = closestName(key, names);
-            throw NetlistError(name.where, "unknown option " + name.text +
-                                               (hint.empty() ? ", known: reltol abstol vntol trtol eventtol itl4 method solver"
-                                                             : ", did you mean " + hint + "?"));
+            context.unknownOptions.push_back(name.text + (hint.empty() ? "" : " (did you mean " + hint + "?)"));
+            if (cursor.takeIf(Token::Kind::Equals) && !cursor.atEnd()) cursor.take();
+            continue;
         }
         if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
         const SourceLocation where = cursor.here();
@@ -224,10 +229,14 @@ void readOptions(Context& context, const LogicalLine& line) {
                 options.method = Options::Method::Trapezoidal;
             else if (key == "method" && (choice == "euler" || choice == "be"))
                 options.method = Options::Method::BackwardEuler;
+            else if (key == "method" && choice == "gear") {
+                options.method = Options::Method::Trapezoidal;
+                context.warn(where, "method=gear is run with the trapezoidal rule");
+            }
             else if (key == "solver" && (choice == "klu" || choice == "eigen"))
                 options.solver = choice;
             else
-                throw NetlistError(where, key == "method" ? "method must be trap or euler"
+                throw NetlistError(where, key == "method" ? "method must be trap, gear or euler"
                                                           : "solver must be klu or eigen");
             continue;
         }
@@ -282,29 +291,39 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     context.catalogues = &catalogues;
     context.pluginPaths = &pluginPaths;
 
-    // Directives first, so that elements may use .param values and plug-ins
-    // defined further down; elements next, so that .print may name them.
-    std::vector<const LogicalLine*> elements, prints;
+    // .param values first, so that every other line may use them; then the
+    // other directives, so that elements may use models and plug-ins defined
+    // further down; elements next, so that .print may name them.
+    std::vector<const LogicalLine*> directives, elements, prints;
+    std::vector<ParamDefinition> params;
     for (const LogicalLine& line : lexed.lines) {
         const Token& first = line.tokens.front();
         const std::string keyword = lowerCase(first.text);
         if (first.kind != Token::Kind::Word) throw NetlistError(first.where, "expected an element or a directive");
-        if (keyword[0] != '.') {
-            elements.push_back(&line);
-            continue;
-        }
         if (keyword == ".end") break;
-        if (keyword == ".param") readParam(context, line);
-        else if (keyword == ".plugin") readPlugIn(context, line);
-        else if (keyword == ".tran") readTran(context, line);
-        else if (keyword == ".options" || keyword == ".option") readOptions(context, line);
+        if (keyword[0] != '.') elements.push_back(&line);
+        else if (keyword == ".param") readParam(line, params);
         else if (keyword == ".print") prints.push_back(&line);
-        else {
-            const std::string hint =
-                closestName(keyword, {".param", ".plugin", ".tran", ".options", ".print", ".end"});
+        else directives.push_back(&line);
+    }
+    evaluateParams(params, context.circuit.params);
+    for (const LogicalLine* line : directives) {
+        const Token& first = line->tokens.front();
+        const std::string keyword = lowerCase(first.text);
+        if (keyword == ".plugin") readPlugIn(context, *line);
+        else if (keyword == ".tran") readTran(context, *line);
+        else if (keyword == ".options" || keyword == ".option") readOptions(context, *line);
+        else if (!readMoreDirective(context, *line, keyword)) {
+            const std::string hint = closestName(
+                keyword, {".param", ".plugin", ".tran", ".options", ".print", ".model", ".control", ".save", ".probe", ".end"});
             throw NetlistError(first.where, "unknown directive " + first.text +
                                                 (hint.empty() ? "" : ", did you mean " + hint + "?"));
         }
+    }
+    if (!context.unknownOptions.empty()) {
+        std::string list;
+        for (const std::string& name : context.unknownOptions) list += (list.empty() ? "" : ", ") + name;
+        context.warn(context.firstUnknownOption, "options not used by udmhost, ignored: " + list);
     }
     if (!context.circuit.tran.given) {
         const SourceLocation end{file, lexed.lines.empty() ? 1 : lexed.lines.back().where.line, 1};

@@ -1,0 +1,187 @@
+// .model lines, and S switches run as instances of the switch plug-in.
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+
+#include "netlist_context.h"
+
+namespace udmhost::netlist {
+
+namespace {
+
+// Parameters each model type knows; other types are kept unchecked and
+// refused where an element uses them.
+const std::map<std::string, std::vector<std::string>>& knownParameters() {
+    static const std::map<std::string, std::vector<std::string>> known = {
+        {"sw", {"vt", "vh", "ron", "roff"}},
+        {"d", {"is", "n", "rs", "cjo", "cj0", "vj", "m", "tt", "bv", "ibv", "area"}},
+    };
+    return known;
+}
+
+// The switch plug-in beside the running udmhost: in its folder, in the
+// build tree's plugin folder, or in the lib folder of an installation.
+std::string switchPluginBesideHost() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    const std::filesystem::path folder = self.parent_path();
+    for (const auto& candidate : {folder / "libvcswitch.so", folder / ".." / "plugin" / "libvcswitch.so",
+                                  folder / ".." / "lib" / "libvcswitch.so"})
+        if (std::filesystem::exists(candidate, error)) return std::filesystem::weakly_canonical(candidate).string();
+    return {};
+}
+
+// Index of the plug-in that runs S switches, loaded on first use.
+int switchPlugin(Context& context, const Token& at) {
+    const std::string key = "vcswitch";
+    if (!context.pluginsByName.contains(key)) {
+        std::string path;
+        if (const auto given = context.pluginPaths->find(key); given != context.pluginPaths->end())
+            path = std::filesystem::absolute(given->second).string();
+        else
+            path = switchPluginBesideHost();
+        if (path.empty())
+            throw NetlistError(at.where, "S switches need the switch plug-in, which is not beside udmhost; "
+                                         "give --plugin vcswitch=PATH or a line .plugin vcswitch PATH");
+        PlugInInfo info;
+        info.where = at.where;
+        try {
+            info.catalogue = (*context.catalogues)(path);
+        } catch (const std::runtime_error& error) {
+            throw NetlistError(at.where, std::string("cannot load the switch plug-in: ") + error.what());
+        }
+        context.circuit.plugins.push_back({key, path});
+        context.pluginsByName.emplace(key, std::move(info));
+    }
+    for (size_t i = 0; i < context.circuit.plugins.size(); ++i)
+        if (lowerCase(context.circuit.plugins[i].name) == key) return static_cast<int>(i);
+    throw NetlistError(at.where, "internal: the switch plug-in is not registered");
+}
+
+// Plain digits where they suffice, so that the plug-in reads the value as
+// a number rather than handing it back as an expression.
+std::string numberText(double value) {
+    char buffer[400];
+    auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    if (written.ec != std::errc() || written.ptr - buffer > 40)
+        written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, written.ptr);
+}
+
+}  // namespace
+
+void readModel(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    ModelCard card;
+    const Token& name = cursor.word("a model name");
+    card.name = name.text;
+    card.where = name.where;
+    const Token& type = cursor.word("a model type (SW, D)");
+    card.type = lowerCase(type.text);
+    const bool parenthesised = cursor.takeIf(Token::Kind::Open);
+    const auto known = knownParameters().find(card.type);
+    while (!cursor.atEnd() && cursor.peek().kind != Token::Kind::Close) {
+        const Token& parameter = cursor.word("PARAMETER=value");
+        const std::string key = lowerCase(parameter.text);
+        if (known != knownParameters().end() &&
+            std::find(known->second.begin(), known->second.end(), key) == known->second.end()) {
+            const std::string hint = closestName(key, known->second);
+            throw NetlistError(parameter.where, "a " + type.text + " model has no parameter " + parameter.text +
+                                                    (hint.empty() ? "" : ", did you mean " + hint + "?"));
+        }
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + parameter.text);
+        card.places[key] = cursor.here();
+        card.values[key] = context.value(cursor, "a value for " + parameter.text);
+    }
+    if (parenthesised && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
+    if (!cursor.atEnd()) cursor.expected("the end of the line");
+    const std::string key = lowerCase(card.name);
+    if (const auto earlier = context.models.find(key); earlier != context.models.end())
+        throw NetlistError(name.where, "model " + name.text + " is already defined at line " +
+                                           std::to_string(earlier->second.where.line));
+    context.models.emplace(key, std::move(card));
+}
+
+static const ModelCard& modelOf(Context& context, const Token& name, const std::string& type) {
+    const auto found = context.models.find(lowerCase(name.text));
+    if (found == context.models.end()) {
+        std::vector<std::string> names;
+        for (const auto& [key, card] : context.models)
+            if (card.type == type) names.push_back(card.name);
+        const std::string hint = closestName(name.text, names);
+        throw NetlistError(name.where, "unknown model " + name.text + " (no .model line defines it)" +
+                                           (hint.empty() ? "" : ", did you mean " + hint + "?"));
+    }
+    if (found->second.type != type)
+        throw NetlistError(name.where, "model " + name.text + " is of type " + found->second.type + ", expected " + type);
+    return found->second;
+}
+
+void readSwitch(Context& context, const LogicalLine& line, Element& element) {
+    LineCursor cursor(line);
+    const Token& name = cursor.take();
+    for (const char* terminal : {"n+", "n-", "nc+", "nc-"})
+        element.nodes.push_back(context.node(cursor.word(std::string("node ") + terminal + " of " + name.text)));
+    const ModelCard& model = modelOf(context, cursor.word("a switch model name"), "sw");
+    double initial = 0.0;
+    if (!cursor.atEnd()) {
+        const Token& state = cursor.word("ON, OFF or the end of the line");
+        const std::string word = lowerCase(state.text);
+        if (word != "on" && word != "off") throw NetlistError(state.where, "expected ON or OFF, found '" + state.text + "'");
+        initial = word == "on" ? 1.0 : 0.0;
+    }
+    if (!cursor.atEnd()) cursor.expected("the end of the line");
+
+    element.plugin = switchPlugin(context, name);
+    context.warnOnce("sw-law", name.where,
+                     "S switches run on the switch plug-in: it closes when the control voltage reaches VT+VH and "
+                     "opens when it reaches VT-VH, where SPICE waits for the voltage to pass them");
+    auto given = [&](const char* key, double fallback) {
+        const auto found = model.values.find(key);
+        return found == model.values.end() ? fallback : found->second;
+    };
+    double hysteresis = given("vh", 0.0);
+    if (hysteresis < 0.0) {
+        context.warnOnce("sw-negative-vh", model.places.at("vh"),
+                         "VH < 0 is taken as |VH|, a sharp hysteresis; SPICE simulators treat a negative VH "
+                         "differently");
+        hysteresis = -hysteresis;
+    }
+    // SPICE's defaults, not the plug-in's.
+    const std::map<std::string, double> values = {{"ron", given("ron", 1.0)},
+                                                  {"roff", given("roff", 1e12)},
+                                                  {"vthres", given("vt", 0.0)},
+                                                  {"vhyst", hysteresis},
+                                                  {"ctrl0", initial}};
+    const PlugInRef& ref = context.circuit.plugins[static_cast<size_t>(element.plugin)];
+    const auto& catalogue = context.pluginsByName.at(lowerCase(ref.name)).catalogue;
+    const auto terminals = std::count_if(catalogue.begin(), catalogue.end(),
+                                         [](const CatalogueItem& c) { return c.kind == UDM_KIND_TERMINAL; });
+    if (terminals != 4)
+        throw NetlistError(name.where, "plug-in " + ref.name + " has " + std::to_string(terminals) +
+                                           " terminals, an S switch needs 4 (n+ n- nc+ nc-)");
+    size_t found = 0;
+    bool first = true;
+    for (const CatalogueItem& item : catalogue) {
+        if (item.kind != UDM_KIND_PARAMETER) continue;
+        if (!first) element.definitionText += ',';
+        first = false;
+        const auto value = values.find(lowerCase(item.name));
+        if (value == values.end()) {
+            element.definitionText += item.defaultText;
+            continue;
+        }
+        ++found;
+        element.definitionText += numberText(value->second);
+    }
+    if (found != values.size())
+        throw NetlistError(name.where, "plug-in " + ref.name + " is not a switch: it lacks RON, ROFF, VTHRES, "
+                                       "VHYST or CTRL0");
+}
+
+}  // namespace udmhost::netlist
