@@ -18,7 +18,8 @@ bool isWordChar(char c) {
 std::string quoted(std::string_view line, size_t at, char quote, const SourceLocation& where, size_t& end) {
     end = line.find(quote, at + 1);
     if (end == std::string_view::npos)
-        throw NetlistError(where, std::string("'") + quote + "' without a closing '" + quote + "'");
+        throw NetlistError(where, std::string(quote == '"' ? "a quoted text" : "a quoted expression") +
+                                      " without its closing quote");
     std::string text(line.substr(at + 1, end - at - 1));
     ++end;
     return text;
