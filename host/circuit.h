@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace udmhost {
@@ -90,6 +91,10 @@ struct Circuit {
     TranSpec tran;
     std::vector<PrintItem> prints;
     Options options;
+    // .ic V(node)=value: held during the operating point (set directly with
+    // UIC); .nodeset: where the operating point's iteration starts.
+    std::vector<std::pair<int, double>> initialVoltages;
+    std::vector<std::pair<int, double>> nodesets;
     // Warnings and notes about what was read but is not simulated as written,
     // each "file:line:column: warning: ..." for the user.
     std::vector<std::string> notes;

@@ -59,6 +59,8 @@ struct Context {
     std::map<std::string, PlugInInfo> pluginsByName;  // lower-case name -> catalogue
     std::map<std::string, ModelCard> models;       // lower-case name -> card
     std::set<std::string> warned;                  // topics warned about once
+    std::vector<std::map<std::string, double>> scopes;  // parameters of subcircuit instances
+    int currentScope = -1;                         // -1: the netlist's .param values
     std::vector<std::string> unknownOptions;
     SourceLocation firstUnknownOption;
 
@@ -67,6 +69,10 @@ struct Context {
     void warnOnce(const std::string& topic, const SourceLocation& where, const std::string& text);
 
     int node(const Token& token);                  // adds unknown nodes
+    // The parameters the line being read sees.
+    const std::map<std::string, double>& scopeParams() const {
+        return currentScope < 0 ? circuit.params : scopes[static_cast<size_t>(currentScope)];
+    }
     // A value: a SPICE number, a {constant expression} or a .param name.
     double value(LineCursor& cursor, const std::string& what);
 };

@@ -84,11 +84,11 @@ std::string lowerCase(std::string_view text) {
     return result;
 }
 
-NetlistText lexNetlist(std::string_view text, const std::string& file) {
+NetlistText lexNetlist(std::string_view text, const std::string& file, bool withTitle) {
     NetlistText result;
     int lineNumber = 0;
     size_t start = 0;
-    bool haveTitle = false;
+    bool haveTitle = !withTitle;
     bool inControl = false;  // between .control and .endc: a script for another program
     while (start <= text.size()) {
         size_t end = text.find('\n', start);

@@ -33,7 +33,9 @@ struct NetlistText {
 // continues the previous one. Commas separate like blanks outside braces.
 // Throws NetlistError for an unclosed brace or a continuation with nothing
 // to continue.
-NetlistText lexNetlist(std::string_view text, const std::string& file);
+// An included file has no title line: `withTitle` false reads its first
+// line as netlist.
+NetlistText lexNetlist(std::string_view text, const std::string& file, bool withTitle = true);
 
 // Lower-case copy (netlists are case-insensitive).
 std::string lowerCase(std::string_view text);

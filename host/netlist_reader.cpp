@@ -7,7 +7,9 @@
 #include <stdexcept>
 
 #include "constant_expression.h"
+#include "netlist/include_loader.h"
 #include "netlist/param_order.h"
+#include "netlist/subcircuit_expander.h"
 #include "netlist_context.h"
 #include "spice_number.h"
 
@@ -69,7 +71,7 @@ double Context::value(LineCursor& cursor, const std::string& what) {
     if (token.kind == Token::Kind::Braced) {
         cursor.take();
         try {
-            return evaluateConstant(token.text, circuit.params);
+            return evaluateConstant(token.text, scopeParams());
         } catch (const std::runtime_error& error) {
             throw NetlistError(token.where, "cannot evaluate {" + token.text + "}: " + error.what());
         }
@@ -79,8 +81,8 @@ double Context::value(LineCursor& cursor, const std::string& what) {
         cursor.take();
         return *number;
     }
-    const auto param = circuit.params.find(lowerCase(token.text));
-    if (param != circuit.params.end()) {
+    const auto param = scopeParams().find(lowerCase(token.text));
+    if (param != scopeParams().end()) {
         cursor.take();
         return param->second;
     }
@@ -294,9 +296,12 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     // .param values first, so that every other line may use them; then the
     // other directives, so that elements may use models and plug-ins defined
     // further down; elements next, so that .print may name them.
+    const std::vector<LogicalLine> lines = expandIncludes(lexed.lines, file, folder);
+    SubcircuitExpander subcircuits;
     std::vector<const LogicalLine*> directives, elements, prints;
     std::vector<ParamDefinition> params;
-    for (const LogicalLine& line : lexed.lines) {
+    for (const LogicalLine* top : subcircuits.collect(lines)) {
+        const LogicalLine& line = *top;
         const Token& first = line.tokens.front();
         const std::string keyword = lowerCase(first.text);
         if (first.kind != Token::Kind::Word) throw NetlistError(first.where, "expected an element or a directive");
@@ -315,7 +320,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         else if (keyword == ".options" || keyword == ".option") readOptions(context, *line);
         else if (!readMoreDirective(context, *line, keyword)) {
             const std::string hint = closestName(
-                keyword, {".param", ".plugin", ".tran", ".options", ".print", ".model", ".control", ".save", ".probe", ".end"});
+                keyword, {".param", ".plugin", ".tran", ".options", ".print", ".model", ".control", ".save", ".probe", ".include", ".lib", ".subckt", ".end"});
             throw NetlistError(first.where, "unknown directive " + first.text +
                                                 (hint.empty() ? "" : ", did you mean " + hint + "?"));
         }
@@ -329,7 +334,13 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         const SourceLocation end{file, lexed.lines.empty() ? 1 : lexed.lines.back().where.line, 1};
         throw NetlistError(end, "no .tran line: a transient analysis needs .tran TSTEP TSTOP");
     }
-    for (const LogicalLine* line : elements) readElement(context, *line);
+    std::vector<ScopedLine> expanded;
+    for (const LogicalLine* line : elements) subcircuits.expand(context, *line, expanded);
+    for (const ScopedLine& line : expanded) {
+        context.currentScope = line.scope;
+        readElement(context, *line.line);
+    }
+    context.currentScope = -1;
     if (context.circuit.elements.empty())
         throw NetlistError({file, 1, 1}, "the netlist has no elements");
     for (const LogicalLine* line : prints) readPrint(context, *line);

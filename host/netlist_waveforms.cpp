@@ -10,7 +10,7 @@ namespace {
 bool isValueToken(const Context& context, const Token& token) {
     if (token.kind == Token::Kind::Braced) return true;
     if (token.kind != Token::Kind::Word) return false;
-    return spiceNumber(token.text).has_value() || context.circuit.params.contains(lowerCase(token.text));
+    return spiceNumber(token.text).has_value() || context.scopeParams().contains(lowerCase(token.text));
 }
 
 // PWL's r= (repeat from that time on) and td= (delay), applied by

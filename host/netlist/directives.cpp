@@ -4,10 +4,36 @@
 
 namespace udmhost::netlist {
 
+namespace {
+
+// .ic and .nodeset: V(node)=value pairs.
+void readNodeValues(Context& context, const LogicalLine& line, std::vector<std::pair<int, double>>& into) {
+    LineCursor cursor(line);
+    cursor.take();
+    if (cursor.atEnd()) cursor.expected("V(node)=value");
+    while (!cursor.atEnd()) {
+        const Token& v = cursor.word("V(node)=value");
+        if (lowerCase(v.text) != "v") throw NetlistError(v.where, "expected V(node)=value, found '" + v.text + "'");
+        if (!cursor.takeIf(Token::Kind::Open)) cursor.expected("'(' after V");
+        const Token& node = cursor.word("a node");
+        const int number = context.node(node);
+        if (number == 0) throw NetlistError(node.where, "ground is always at 0 V");
+        if (!cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after V(" + node.text + ")");
+        into.emplace_back(number, context.value(cursor, "a voltage"));
+    }
+}
+
+}  // namespace
+
 bool readMoreDirective(Context& context, const LogicalLine& line, const std::string& keyword) {
     const SourceLocation& where = line.where;
     if (keyword == ".model") {
         readModel(context, line);
+    } else if (keyword == ".ic") {
+        readNodeValues(context, line, context.circuit.initialVoltages);
+    } else if (keyword == ".nodeset") {
+        readNodeValues(context, line, context.circuit.nodesets);
     } else if (keyword == ".control") {
         context.warnOnce(keyword, where, ".control ... .endc skipped: udmhost runs the netlist's .tran and writes "
                                          "what .print names (-o, --raw, --plot choose the files)");

@@ -39,7 +39,7 @@ void readSourceValue(Context& context, LineCursor& cursor, Element& element) {
             element.waveform = readWaveform(context, cursor, cursor.take());
             element.waveform.dc = dc;
             haveWaveform = true;
-        } else if (!haveDc && (startsValue(cursor) || context.circuit.params.contains(word))) {
+        } else if (!haveDc && (startsValue(cursor) || context.scopeParams().contains(word))) {
             element.waveform.dc = context.value(cursor, "the value of " + element.name);
             haveDc = true;
         } else if (word == "sffm" || word == "am" || word == "trnoise" || word == "trrandom") {

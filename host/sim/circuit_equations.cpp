@@ -15,6 +15,7 @@ using Kind = Element::Kind;
 // Relative resolution of a stored charge or flux: the rounding of the
 // solution it comes from, a few units in the last place.
 constexpr double kChargeResolution = 16.0 * std::numeric_limits<double>::epsilon();
+constexpr double kHoldConductance = 1e9;  // siemens, of .ic during the operating point
 
 int ticketsOf(Kind kind) {
     switch (kind) {
@@ -161,11 +162,20 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
     }
     if (gmin > 0.0)
         for (int t0 : diagonalTickets_) values[slots_[static_cast<size_t>(t0)]] += gmin;
+    // .ic: the operating point holds each named node at its value through a
+    // conductance that outweighs the rest of the circuit.
+    if (d.kind == Discretisation::Kind::OperatingPoint)
+        for (const auto& [node, v] : circuit_.initialVoltages) {
+            const int u = nodeUnknown(node);
+            values[slots_[static_cast<size_t>(diagonalTickets_[static_cast<size_t>(u)])]] += kHoldConductance;
+            rhs[u] += kHoldConductance * v;
+        }
     values[valueCount_ - 1] = 0.0;
     rhs[size_] = 0.0;
 }
 
 void CircuitEquations::applyInitialConditions(double* x) const {
+    for (const auto& [node, v] : circuit_.initialVoltages) x[nodeUnknown(node)] = v;
     for (const Storage& s : storage_) {
         if (s.inductor) x[s.branch] = s.ic;
         else if (s.b < 0 && s.a >= 0) x[s.a] = s.ic;

@@ -341,6 +341,7 @@ void TransientEngine::initialPoint() {
     // so that it starts in its initial state, then once at the start time.
     const double before = startTime_ - std::max(span_, 1e-9);
     std::fill(xPrev_.begin(), xPrev_.end(), 0.0);
+    for (const auto& [node, v] : circuit_.nodesets) xPrev_[static_cast<size_t>(node - 1)] = v;  // first guess
     if (uic) {
         equations_.applyInitialConditions(xPrev_.data());
         std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
