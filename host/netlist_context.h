@@ -86,6 +86,15 @@ bool readMoreDirective(Context& context, const LogicalLine& line, const std::str
 void readModel(Context& context, const LogicalLine& line);
 // An S switch as an instance of the switch plug-in.
 void readSwitch(Context& context, const LogicalLine& line, Element& element);
+void readDiode(Context& context, const LogicalLine& line, Element& element);
+// The model `name` names, which must be of `type`.
+const ModelCard& modelOf(Context& context, const Token& name, const std::string& type);
+// Index of the plug-in `key` ("vcswitch", "diode") that runs built-in
+// element kinds: a .plugin line of that name, --plugin KEY=PATH, or the
+// library beside udmhost. Loaded on first use.
+int builtInPlugin(Context& context, const Token& at, const std::string& key, const std::string& purpose);
+// Shortest plain text of a number that reads back exactly.
+std::string numberText(double value);
 // V and I source values: DC, AC (ignored) and a time function.
 void readSourceValue(Context& context, LineCursor& cursor, Element& element);
 void readPrint(Context& context, const LogicalLine& line);

@@ -156,12 +156,13 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'i': element.kind = Element::Kind::CurrentSource; break;
         case 'y': element.kind = Element::Kind::PlugIn; break;
         case 's': element.kind = Element::Kind::PlugIn; break;
+        case 'd': element.kind = Element::Kind::PlugIn; break;
         case 'w':
             throw NetlistError(name.where, "current-controlled switches (W) are not supported; sense the current "
                                            "with a resistor and control an S switch by its voltage");
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, V, I, S or Y (plug-in instance)");
+                                               ": expected R, C, L, V, I, D, S or Y (plug-in instance)");
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
@@ -175,6 +176,7 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::CurrentSource: source(context, cursor, element); break;
         case Element::Kind::PlugIn:
             if (key[0] == 's') readSwitch(context, line, element);
+            else if (key[0] == 'd') readDiode(context, line, element);
             else plugInInstance(context, line, element);
             break;
     }

@@ -1,6 +1,4 @@
 // .model lines, and S switches run as instances of the switch plug-in.
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -22,45 +20,7 @@ const std::map<std::string, std::vector<std::string>>& knownParameters() {
     return known;
 }
 
-// The switch plug-in beside the running udmhost: in its folder, in the
-// build tree's plugin folder, or in the lib folder of an installation.
-std::string switchPluginBesideHost() {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return {};
-    const std::filesystem::path folder = self.parent_path();
-    for (const auto& candidate : {folder / "libvcswitch.so", folder / ".." / "plugin" / "libvcswitch.so",
-                                  folder / ".." / "lib" / "libvcswitch.so"})
-        if (std::filesystem::exists(candidate, error)) return std::filesystem::weakly_canonical(candidate).string();
-    return {};
-}
-
-// Index of the plug-in that runs S switches, loaded on first use.
-int switchPlugin(Context& context, const Token& at) {
-    const std::string key = "vcswitch";
-    if (!context.pluginsByName.contains(key)) {
-        std::string path;
-        if (const auto given = context.pluginPaths->find(key); given != context.pluginPaths->end())
-            path = std::filesystem::absolute(given->second).string();
-        else
-            path = switchPluginBesideHost();
-        if (path.empty())
-            throw NetlistError(at.where, "S switches need the switch plug-in, which is not beside udmhost; "
-                                         "give --plugin vcswitch=PATH or a line .plugin vcswitch PATH");
-        PlugInInfo info;
-        info.where = at.where;
-        try {
-            info.catalogue = (*context.catalogues)(path);
-        } catch (const std::runtime_error& error) {
-            throw NetlistError(at.where, std::string("cannot load the switch plug-in: ") + error.what());
-        }
-        context.circuit.plugins.push_back({key, path});
-        context.pluginsByName.emplace(key, std::move(info));
-    }
-    for (size_t i = 0; i < context.circuit.plugins.size(); ++i)
-        if (lowerCase(context.circuit.plugins[i].name) == key) return static_cast<int>(i);
-    throw NetlistError(at.where, "internal: the switch plug-in is not registered");
-}
+}  // namespace
 
 // Plain digits where they suffice, so that the plug-in reads the value as
 // a number rather than handing it back as an expression.
@@ -71,8 +31,6 @@ std::string numberText(double value) {
         written = std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, written.ptr);
 }
-
-}  // namespace
 
 void readModel(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
@@ -85,11 +43,23 @@ void readModel(Context& context, const LogicalLine& line) {
     card.type = lowerCase(type.text);
     const bool parenthesised = cursor.takeIf(Token::Kind::Open);
     const auto known = knownParameters().find(card.type);
+    std::string ignored;
     while (!cursor.atEnd() && cursor.peek().kind != Token::Kind::Close) {
         const Token& parameter = cursor.word("PARAMETER=value");
         const std::string key = lowerCase(parameter.text);
-        if (known != knownParameters().end() &&
-            std::find(known->second.begin(), known->second.end(), key) == known->second.end()) {
+        const bool unknown = known != knownParameters().end() &&
+                             std::find(known->second.begin(), known->second.end(), key) == known->second.end();
+        if (unknown && card.type == "d") {
+            // Published diode cards carry more (temperature, noise, vendor
+            // data): skipped, listed in one warning.
+            ignored += (ignored.empty() ? "" : ", ") + parameter.text;
+            if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + parameter.text);
+            if (!cursor.atEnd()) cursor.take();
+            while (!cursor.atEnd() && !cursor.peek().spaceBefore && cursor.peek().kind != Token::Kind::Close)
+                cursor.take();
+            continue;
+        }
+        if (unknown) {
             const std::string hint = closestName(key, known->second);
             throw NetlistError(parameter.where, "a " + type.text + " model has no parameter " + parameter.text +
                                                     (hint.empty() ? "" : ", did you mean " + hint + "?"));
@@ -100,6 +70,7 @@ void readModel(Context& context, const LogicalLine& line) {
     }
     if (parenthesised && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
     if (!cursor.atEnd()) cursor.expected("the end of the line");
+    if (!ignored.empty()) context.warn(name.where, "model " + card.name + ": parameters not used, ignored: " + ignored);
     const std::string key = lowerCase(card.name);
     if (const auto earlier = context.models.find(key); earlier != context.models.end())
         throw NetlistError(name.where, "model " + name.text + " is already defined at line " +
@@ -107,7 +78,7 @@ void readModel(Context& context, const LogicalLine& line) {
     context.models.emplace(key, std::move(card));
 }
 
-static const ModelCard& modelOf(Context& context, const Token& name, const std::string& type) {
+const ModelCard& modelOf(Context& context, const Token& name, const std::string& type) {
     const auto found = context.models.find(lowerCase(name.text));
     if (found == context.models.end()) {
         std::vector<std::string> names;
@@ -137,7 +108,7 @@ void readSwitch(Context& context, const LogicalLine& line, Element& element) {
     }
     if (!cursor.atEnd()) cursor.expected("the end of the line");
 
-    element.plugin = switchPlugin(context, name);
+    element.plugin = builtInPlugin(context, name, "vcswitch", "S switches");
     context.warnOnce("sw-law", name.where,
                      "S switches run on the switch plug-in: it closes when the control voltage reaches VT+VH and "
                      "opens when it reaches VT-VH, where SPICE waits for the voltage to pass them");
