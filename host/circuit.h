@@ -53,6 +53,29 @@ struct PrintItem {
     std::string output;      // PlugInOutput: output name as the plug-in knows it
 };
 
+// A .meas tran line: one number computed from the waveforms after the run.
+struct Measurement {
+    enum class Kind { TrigTarg, Avg, Max, Min, PeakToPeak, Rms, Integral, FindWhen, FindAt, When };
+    // The instant a signal reaches a value: the count-th rise, fall or
+    // crossing after `delay` (count -1: the last one).
+    struct Condition {
+        enum class Edge { Rise, Fall, Cross };
+        PrintItem signal;
+        double value = 0.0;
+        Edge edge = Edge::Cross;
+        int count = 1;
+        double delay = 0.0;
+    };
+    std::string name;
+    Kind kind = Kind::Avg;
+    PrintItem signal;           // what AVG ... RMS and FIND measure
+    double from = 0.0;          // window of AVG ... RMS
+    double to = -1.0;           // -1: the end of the run
+    double at = 0.0;            // FIND ... AT=
+    Condition trig, targ;       // TRIG/TARG; WHEN uses trig
+    SourceLocation where;
+};
+
 struct TranSpec {
     double step = 0.0;
     double stop = 0.0;
@@ -90,6 +113,8 @@ struct Circuit {
     std::map<std::string, double> params;  // .param values, names in lower case
     TranSpec tran;
     std::vector<PrintItem> prints;
+    std::vector<Measurement> measurements;
+    bool printOperatingPoint = false;  // .op
     Options options;
     // .ic V(node)=value: held during the operating point (set directly with
     // UIC); .nodeset: where the operating point's iteration starts.

@@ -98,6 +98,10 @@ std::string numberText(double value);
 // V and I source values: DC, AC (ignored) and a time function.
 void readSourceValue(Context& context, LineCursor& cursor, Element& element);
 void readPrint(Context& context, const LogicalLine& line);
+// One V(node), V(a,b), I(Vname) or Yname:OUTPUT.
+PrintItem readPrintItem(Context& context, LineCursor& cursor);
+// .meas tran lines, read once the elements are known.
+void readMeasurement(Context& context, const LogicalLine& line);
 Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name);
 
 }  // namespace udmhost::netlist

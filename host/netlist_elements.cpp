@@ -184,12 +184,7 @@ void readElement(Context& context, const LogicalLine& line) {
     context.circuit.elements.push_back(std::move(element));
 }
 
-void readPrint(Context& context, const LogicalLine& line) {
-    LineCursor cursor(line);
-    cursor.take();
-    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "tran")
-        cursor.take();
-    if (cursor.atEnd()) cursor.expected("V(node), I(Vname) or Yname:OUTPUT");
+PrintItem readPrintItem(Context& context, LineCursor& cursor) {
     auto knownNode = [&](const Token& token) {
         const std::string node = lowerCase(token.text);
         if (node == "0" || node == "gnd") return 0;
@@ -210,7 +205,7 @@ void readPrint(Context& context, const LogicalLine& line) {
         }
         return found->second;
     };
-    while (!cursor.atEnd()) {
+    {
         const Token& head = cursor.word("V(node), I(Vname) or Yname:OUTPUT");
         const std::string lower = lowerCase(head.text);
         PrintItem item;
@@ -268,8 +263,17 @@ void readPrint(Context& context, const LogicalLine& line) {
             item.output = *match;
             item.label = instance.name + ":" + *match;
         }
-        context.circuit.prints.push_back(std::move(item));
+        return item;
     }
+}
+
+void readPrint(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "tran")
+        cursor.take();
+    if (cursor.atEnd()) cursor.expected("V(node), I(Vname) or Yname:OUTPUT");
+    while (!cursor.atEnd()) context.circuit.prints.push_back(readPrintItem(context, cursor));
 }
 
 }  // namespace udmhost::netlist

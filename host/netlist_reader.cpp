@@ -308,7 +308,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         if (keyword == ".end") break;
         if (keyword[0] != '.') elements.push_back(&line);
         else if (keyword == ".param") readParam(line, params);
-        else if (keyword == ".print") prints.push_back(&line);
+        else if (keyword == ".print" || keyword == ".meas" || keyword == ".measure") prints.push_back(&line);
         else directives.push_back(&line);
     }
     evaluateParams(params, context.circuit.params);
@@ -320,7 +320,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         else if (keyword == ".options" || keyword == ".option") readOptions(context, *line);
         else if (!readMoreDirective(context, *line, keyword)) {
             const std::string hint = closestName(
-                keyword, {".param", ".plugin", ".tran", ".options", ".print", ".model", ".control", ".save", ".probe", ".include", ".lib", ".subckt", ".end"});
+                keyword, {".param", ".plugin", ".tran", ".options", ".print", ".model", ".control", ".save", ".probe", ".include", ".lib", ".subckt", ".meas", ".end"});
             throw NetlistError(first.where, "unknown directive " + first.text +
                                                 (hint.empty() ? "" : ", did you mean " + hint + "?"));
         }
@@ -343,8 +343,11 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     context.currentScope = -1;
     if (context.circuit.elements.empty())
         throw NetlistError({file, 1, 1}, "the netlist has no elements");
-    for (const LogicalLine* line : prints) readPrint(context, *line);
-    if (prints.empty()) defaultPrints(context.circuit);
+    for (const LogicalLine* line : prints) {
+        if (lowerCase(line->tokens.front().text) == ".print") readPrint(context, *line);
+        else readMeasurement(context, *line);
+    }
+    if (context.circuit.prints.empty()) defaultPrints(context.circuit);
     return std::move(context.circuit);
 }
 

@@ -30,6 +30,8 @@ bool readMoreDirective(Context& context, const LogicalLine& line, const std::str
     const SourceLocation& where = line.where;
     if (keyword == ".model") {
         readModel(context, line);
+    } else if (keyword == ".op") {
+        context.circuit.printOperatingPoint = true;
     } else if (keyword == ".ic") {
         readNodeValues(context, line, context.circuit.initialVoltages);
     } else if (keyword == ".nodeset") {
