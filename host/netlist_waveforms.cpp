@@ -79,8 +79,10 @@ Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name) {
                 if (a[i] < 0.0)
                     throw NetlistError(i < places.size() ? places[i] : name.where, "PULSE times must not be negative");
             // A zero edge would be a true jump; SPICE takes TSTEP instead.
+            // A zero width or period means "not given", as in ngspice.
             if (a[3] == 0.0) a[3] = tran.step;
             if (a[4] == 0.0) a[4] = tran.step;
+            if (a[5] == 0.0) a[5] = tran.stop;
             if (a[6] == 0.0) a[6] = tran.stop;
             break;
         }
