@@ -10,6 +10,7 @@
 #include "netlist_error.h"
 #include "netlist_lexer.h"
 #include "netlist_reader.h"
+#include "netlist/user_functions.h"
 
 namespace udmhost::netlist {
 
@@ -59,6 +60,7 @@ struct Context {
     std::map<std::string, PlugInInfo> pluginsByName;  // lower-case name -> catalogue
     std::map<std::string, ModelCard> models;       // lower-case name -> card
     std::set<std::string> warned;                  // topics warned about once
+    std::vector<UserFunction> functions;           // .func
     std::vector<std::map<std::string, double>> scopes;  // parameters of subcircuit instances
     int currentScope = -1;                         // -1: the netlist's .param values
     std::vector<std::string> unknownOptions;
@@ -73,6 +75,8 @@ struct Context {
     const std::map<std::string, double>& scopeParams() const {
         return currentScope < 0 ? circuit.params : scopes[static_cast<size_t>(currentScope)];
     }
+    // Evaluates an expression in the current scope, .func calls expanded.
+    double evaluate(const std::string& expression) const;
     // A value: a SPICE number, a {constant expression} or a .param name.
     double value(LineCursor& cursor, const std::string& what);
 };

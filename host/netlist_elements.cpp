@@ -157,6 +157,12 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'y': element.kind = Element::Kind::PlugIn; break;
         case 's': element.kind = Element::Kind::PlugIn; break;
         case 'd': element.kind = Element::Kind::PlugIn; break;
+        case 'e':
+        case 'f':
+        case 'g':
+        case 'h':
+            throw NetlistError(name.where, "controlled sources (E, F, G, H) are not supported; a comparator or "
+                                           "threshold can be an S switch with a .model SW");
         case 'w':
             throw NetlistError(name.where, "current-controlled switches (W) are not supported; sense the current "
                                            "with a resistor and control an S switch by its voltage");

@@ -65,13 +65,17 @@ void Context::warnOnce(const std::string& topic, const SourceLocation& where, co
     if (warned.insert(topic).second) warn(where, text);
 }
 
+double Context::evaluate(const std::string& expression) const {
+    return evaluateConstant(functions.empty() ? expression : expandFunctions(expression, functions), scopeParams());
+}
+
 double Context::value(LineCursor& cursor, const std::string& what) {
     if (cursor.atEnd()) cursor.expected(what);
     const Token& token = cursor.peek();
     if (token.kind == Token::Kind::Braced) {
         cursor.take();
         try {
-            return evaluateConstant(token.text, scopeParams());
+            return evaluate(token.text);
         } catch (const std::runtime_error& error) {
             throw NetlistError(token.where, "cannot evaluate {" + token.text + "}: " + error.what());
         }
@@ -308,8 +312,17 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         if (keyword == ".end") break;
         if (keyword[0] != '.') elements.push_back(&line);
         else if (keyword == ".param") readParam(line, params);
+        else if (keyword == ".func") context.functions.push_back(readFunction(line));
         else if (keyword == ".print" || keyword == ".meas" || keyword == ".measure") prints.push_back(&line);
         else directives.push_back(&line);
+    }
+    for (ParamDefinition& d : params) {
+        if (context.functions.empty()) break;
+        try {
+            d.expression = expandFunctions(d.expression, context.functions);
+        } catch (const std::runtime_error& error) {
+            throw NetlistError(d.where, "cannot evaluate " + d.name + ": " + error.what());
+        }
     }
     evaluateParams(params, context.circuit.params);
     for (const LogicalLine* line : directives) {
@@ -320,7 +333,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         else if (keyword == ".options" || keyword == ".option") readOptions(context, *line);
         else if (!readMoreDirective(context, *line, keyword)) {
             const std::string hint = closestName(
-                keyword, {".param", ".plugin", ".tran", ".options", ".print", ".model", ".control", ".save", ".probe", ".include", ".lib", ".subckt", ".meas", ".end"});
+                keyword, {".param", ".plugin", ".tran", ".options", ".print", ".model", ".control", ".save", ".probe", ".include", ".lib", ".subckt", ".meas", ".func", ".end"});
             throw NetlistError(first.where, "unknown directive " + first.text +
                                                 (hint.empty() ? "" : ", did you mean " + hint + "?"));
         }

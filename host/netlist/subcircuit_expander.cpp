@@ -133,7 +133,7 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
     // over the definition's defaults, evaluated inside.
     auto evaluate = [&](const std::string& text, const std::map<std::string, double>& scope, const SourceLocation& at) {
         try {
-            return evaluateConstant(text, scope);
+            return evaluateConstant(context.functions.empty() ? text : expandFunctions(text, context.functions), scope);
         } catch (const std::runtime_error& error) {
             throw NetlistError(at, "cannot evaluate " + text + ": " + error.what());
         }

@@ -170,6 +170,22 @@ R1 x 0 total
 
     EXPECT_EQ(failure("t\n.param x=1\n.param a={b+1}\n.param b={c*2} c={a}\nR1 x 0 1\n.tran 1u 1m\n"),
               "net.cir:3:8: parameter a depends on itself (a -> b -> c -> a); give one of them a value");
+    // .func, also inside other functions and in .param values.
+    const Circuit f = read(R"(t
+.func half(x) {x/2}
+.func par(a, b) = 'a*b/(a+b)'
+.param rp={par(r1, half(r1))} r1=3k
+R1 x 0 {half(par(2, 2))}
+R2 x 0 rp
+.tran 1u 1m
+)");
+    EXPECT_DOUBLE_EQ(element(f, "R1").value, 0.5);
+    EXPECT_DOUBLE_EQ(element(f, "R2").value, 1000.0);
+    EXPECT_EQ(failure("t\n.func half(x) {x/2}\nR1 x 0 {half(1, 2)}\n.tran 1u 1m\n"),
+              "net.cir:3:8: cannot evaluate {half(1, 2)}: half takes 1 arguments, 2 given");
+    EXPECT_EQ(failure("t\n.func f(x) {f(x)}\nR1 x 0 {f(1)}\n.tran 1u 1m\n"),
+              "net.cir:3:8: cannot evaluate {f(1)}: a function calls itself");
+    EXPECT_TRUE(failure("t\nE1 a 0 b 0 2\nR1 a 0 1\n.tran 1u 1m\n").starts_with("net.cir:2:1: controlled sources"));
     EXPECT_EQ(failure("t\n.param a={a}\nR1 x 0 1\n.tran 1u 1m\n"),
               "net.cir:2:8: parameter a depends on itself (a -> a); give one of them a value");
 }
