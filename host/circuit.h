@@ -25,10 +25,15 @@ struct Waveform {
 };
 
 struct Element {
-    enum class Kind { Resistor, Capacitor, Inductor, VoltageSource, CurrentSource, PlugIn };
+    enum class Kind {
+        Resistor, Capacitor, Inductor, VoltageSource, CurrentSource, PlugIn,
+        // Linear controlled sources, SPICE's E, F, G, H; `value` is the gain.
+        VoltageControlledVoltage, CurrentControlledCurrent, VoltageControlledCurrent, CurrentControlledVoltage
+    };
     Kind kind = Kind::Resistor;
     std::string name;         // as written, e.g. "R1", "Yswitch"
-    std::vector<int> nodes;   // node numbers; 0 is ground. Two for R, C, L, V, I
+    std::vector<int> nodes;   // node numbers; 0 is ground. Two for R, C, L, V, I; four for E, G (output, control)
+    int control = -1;         // F, H: index of the voltage source whose current controls
     double value = 0.0;       // ohms, farads, henries
     bool hasInitialCondition = false;
     double initialCondition = 0.0;  // IC= of C (volts) or L (amperes)

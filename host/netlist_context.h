@@ -61,6 +61,7 @@ struct Context {
     std::map<std::string, ModelCard> models;       // lower-case name -> card
     std::set<std::string> warned;                  // topics warned about once
     std::vector<UserFunction> functions;           // .func
+    std::vector<std::pair<size_t, Token>> pendingControls;  // F, H: element, controlling source
     std::vector<std::map<std::string, double>> scopes;  // parameters of subcircuit instances
     int currentScope = -1;                         // -1: the netlist's .param values
     std::vector<std::string> unknownOptions;
@@ -91,6 +92,10 @@ void readModel(Context& context, const LogicalLine& line);
 // An S switch as an instance of the switch plug-in.
 void readSwitch(Context& context, const LogicalLine& line, Element& element);
 void readDiode(Context& context, const LogicalLine& line, Element& element);
+void readControlledSource(Context& context, const LogicalLine& line, Element& element);
+// F and H name their controlling source anywhere in the netlist: resolved
+// once every element is read.
+void resolveControls(Context& context);
 // The model `name` names, which must be of `type`.
 const ModelCard& modelOf(Context& context, const Token& name, const std::string& type);
 // Index of the plug-in `key` ("vcswitch", "diode") that runs built-in

@@ -15,6 +15,10 @@ const char* kindName(Element::Kind kind) {
         case Element::Kind::VoltageSource: return "a voltage source";
         case Element::Kind::CurrentSource: return "a current source";
         case Element::Kind::PlugIn: return "a plug-in instance";
+        case Element::Kind::VoltageControlledVoltage:
+        case Element::Kind::CurrentControlledCurrent:
+        case Element::Kind::VoltageControlledCurrent:
+        case Element::Kind::CurrentControlledVoltage: return "a controlled source";
     }
     return "an element";
 }
@@ -160,15 +164,13 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'e':
         case 'f':
         case 'g':
-        case 'h':
-            throw NetlistError(name.where, "controlled sources (E, F, G, H) are not supported; a comparator or "
-                                           "threshold can be an S switch with a .model SW");
+        case 'h': element.kind = Element::Kind::VoltageControlledVoltage; break;
         case 'w':
             throw NetlistError(name.where, "current-controlled switches (W) are not supported; sense the current "
                                            "with a resistor and control an S switch by its voltage");
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, V, I, D, S or Y (plug-in instance)");
+                                               ": expected R, C, L, V, I, D, E, F, G, H, S, X or Y (plug-in instance)");
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
@@ -180,6 +182,10 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::Inductor: passive(context, cursor, element); break;
         case Element::Kind::VoltageSource:
         case Element::Kind::CurrentSource: source(context, cursor, element); break;
+        case Element::Kind::VoltageControlledVoltage:
+        case Element::Kind::CurrentControlledCurrent:
+        case Element::Kind::VoltageControlledCurrent:
+        case Element::Kind::CurrentControlledVoltage: readControlledSource(context, line, element); break;
         case Element::Kind::PlugIn:
             if (key[0] == 's') readSwitch(context, line, element);
             else if (key[0] == 'd') readDiode(context, line, element);

@@ -354,6 +354,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         readElement(context, *line.line);
     }
     context.currentScope = -1;
+    resolveControls(context);
     if (context.circuit.elements.empty())
         throw NetlistError({file, 1, 1}, "the netlist has no elements");
     for (const LogicalLine* line : prints) {

@@ -152,3 +152,32 @@ R2 other 0 1
     EXPECT_EQ(failure("t\nR1 a 0 1\n.ic V(0)=1\n.tran 1u 1m\n"), "net.cir:3:7: ground is always at 0 V");
     EXPECT_EQ(failure("t\nR1 a 0 1\n.ic a=1\n.tran 1u 1m\n"), "net.cir:3:5: expected V(node)=value, found 'a'");
 }
+
+// E, F, G, H against values worked out by hand: 2 V drives each; the sensed
+// current through Vs is 1 mA.
+TEST(ControlledSources, StampTheirLinearLaws) {
+    const Circuit c = read(R"(t
+V1 in 0 2
+Vs in s 0
+Rs s 0 2k
+E1 e 0 in 0 3
+Re e 0 1k
+G1 0 g in 0 1m
+Rg g 0 1k
+F1 0 f Vs 2
+Rf f 0 1k
+H1 h 0 Vs 500
+Rh h 0 1k
+.tran 1u 10u
+.print tran V(e) V(g) V(f) V(h)
+)");
+    std::ostringstream messages;
+    const SimulationOutput out = simulate(c, messages);
+    const std::vector<double> expected = {6.0, 2.0, 2.0, 0.5};
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(out.rows.back()[i + 1], expected[i], 1e-6) << i;
+    EXPECT_EQ(failure("t\nR1 a 0 1\nF1 a 0 R1 2\n.tran 1u 1m\n"),
+              "net.cir:3:8: R1 is not a voltage source; F and H sense the current of one (add a 0 V source in series "
+              "where the current flows)");
+    EXPECT_EQ(failure("t\nR1 a 0 1\nE1 a 0 b 0 value={v(b)}\n.tran 1u 1m\n"),
+              "net.cir:3:12: value sources are not supported; give a constant gain");
+}
