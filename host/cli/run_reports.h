@@ -4,8 +4,8 @@
 
 #include <ostream>
 
-#include "circuit.h"
-#include "simulator.h"
+#include "netlist/circuit.h"
+#include "sim/simulator.h"
 
 namespace udmhost {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "netlist_context.h"
+#include "netlist/netlist_context.h"
 
 namespace udmhost::netlist {
 
@@ -36,7 +36,7 @@ int builtInPlugin(Context& context, const Token& at, const std::string& key, con
         if (path.empty())
             throw NetlistError(at.where, purpose + " need the " + key + " plug-in, which is not beside udmhost; give "
                                          "--plugin " + key + "=PATH or a line .plugin " + key + " PATH");
-        PlugInInfo info;
+        PluginInfo info;
         info.where = at.where;
         try {
             info.catalogue = (*context.catalogues)(path);
@@ -97,7 +97,7 @@ void readDiode(Context& context, const LogicalLine& line, Element& element) {
                              "diode charge storage (CJO, TT) is not modelled: the diode switches without "
                              "reverse recovery or junction capacitance");
     element.plugin = builtInPlugin(context, name, "diode", "D elements");
-    const PlugInRef& ref = context.circuit.plugins[static_cast<size_t>(element.plugin)];
+    const PluginRef& ref = context.circuit.plugins[static_cast<size_t>(element.plugin)];
     const auto& catalogue = context.pluginsByName.at(lowerCase(ref.name)).catalogue;
     size_t found = 0;
     bool first = true;

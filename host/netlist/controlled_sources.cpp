@@ -1,7 +1,7 @@
 // Linear controlled sources: E and G (voltage-controlled) with four nodes
 // and a gain, F and H (current-controlled) naming the voltage source whose
 // current controls them.
-#include "netlist_context.h"
+#include "netlist/netlist_context.h"
 
 namespace udmhost::netlist {
 

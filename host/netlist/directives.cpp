@@ -1,6 +1,6 @@
 // Directives written for other simulators' analyses and scripts: read,
 // and skipped with one warning each where they change nothing here.
-#include "netlist_context.h"
+#include "netlist/netlist_context.h"
 
 namespace udmhost::netlist {
 

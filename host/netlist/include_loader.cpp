@@ -6,7 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "netlist_error.h"
+#include "netlist/netlist_error.h"
+#include "text/lower_case.h"
 
 namespace udmhost::netlist {
 

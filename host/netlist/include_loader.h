@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "netlist_lexer.h"
+#include "netlist/netlist_lexer.h"
 
 namespace udmhost::netlist {
 

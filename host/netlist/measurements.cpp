@@ -3,7 +3,7 @@
 //   NAME AVG|MAX|MIN|PP|RMS|INTEG sig [FROM=t] [TO=t]
 //   NAME FIND sig WHEN sig=v [RISE|FALL|CROSS=n] [TD=t]  |  NAME FIND sig AT=t
 //   NAME WHEN sig=v [RISE|FALL|CROSS=n] [TD=t]
-#include "netlist_context.h"
+#include "netlist/netlist_context.h"
 
 namespace udmhost::netlist {
 

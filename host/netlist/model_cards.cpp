@@ -4,7 +4,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "netlist_context.h"
+#include "netlist/netlist_context.h"
 
 namespace udmhost::netlist {
 
@@ -129,7 +129,7 @@ void readSwitch(Context& context, const LogicalLine& line, Element& element) {
                                                   {"vthres", given("vt", 0.0)},
                                                   {"vhyst", hysteresis},
                                                   {"ctrl0", initial}};
-    const PlugInRef& ref = context.circuit.plugins[static_cast<size_t>(element.plugin)];
+    const PluginRef& ref = context.circuit.plugins[static_cast<size_t>(element.plugin)];
     const auto& catalogue = context.pluginsByName.at(lowerCase(ref.name)).catalogue;
     const auto terminals = std::count_if(catalogue.begin(), catalogue.end(),
                                          [](const CatalogueItem& c) { return c.kind == UDM_KIND_TERMINAL; });

@@ -3,9 +3,10 @@
 #include <cctype>
 #include <stdexcept>
 
-#include "constant_expression.h"
-#include "netlist_error.h"
-#include "netlist_lexer.h"
+#include "netlist/constant_expression.h"
+#include "netlist/netlist_error.h"
+#include "netlist/netlist_lexer.h"
+#include "text/lower_case.h"
 
 namespace udmhost::netlist {
 

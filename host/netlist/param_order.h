@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "circuit.h"
+#include "netlist/circuit.h"
 
 namespace udmhost::netlist {
 

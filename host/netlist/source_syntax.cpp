@@ -1,8 +1,8 @@
 // The value part of V and I lines as SPICE writes it:
 //   [[DC] value] [AC mag [phase]] [PULSE|SIN|PWL|EXP (args) | args]
 // in any order. The AC field belongs to small-signal analyses and is ignored.
-#include "netlist_context.h"
-#include "spice_number.h"
+#include "netlist/netlist_context.h"
+#include "netlist/spice_number.h"
 
 namespace udmhost::netlist {
 

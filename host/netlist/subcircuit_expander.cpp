@@ -1,6 +1,6 @@
 #include "netlist/subcircuit_expander.h"
 
-#include "constant_expression.h"
+#include "netlist/constant_expression.h"
 
 namespace udmhost::netlist {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "netlist_context.h"
+#include "netlist/netlist_context.h"
 
 namespace udmhost::netlist {
 

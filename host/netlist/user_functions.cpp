@@ -3,8 +3,9 @@
 #include <cctype>
 #include <stdexcept>
 
-#include "netlist_error.h"
-#include "netlist_lexer.h"
+#include "netlist/netlist_error.h"
+#include "netlist/netlist_lexer.h"
+#include "text/lower_case.h"
 
 namespace udmhost::netlist {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "circuit.h"
+#include "netlist/circuit.h"
 
 namespace udmhost {
 struct LogicalLine;

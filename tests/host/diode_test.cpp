@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "junction.h"
-#include "netlist_reader.h"
-#include "simulator.h"
+#include "netlist/netlist_reader.h"
+#include "sim/simulator.h"
 
 using namespace udmhost;
 

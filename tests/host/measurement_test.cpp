@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "fake_catalogue.h"
-#include "netlist_error.h"
-#include "netlist_reader.h"
+#include "netlist/netlist_error.h"
+#include "netlist/netlist_reader.h"
 #include "output/measurement_results.h"
 
 using namespace udmhost;

@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include "fake_catalogue.h"
-#include "netlist_error.h"
-#include "netlist_reader.h"
-#include "simulator.h"
+#include "netlist/netlist_error.h"
+#include "netlist/netlist_reader.h"
+#include "sim/simulator.h"
 
 using namespace udmhost;
 

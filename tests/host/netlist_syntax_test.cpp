@@ -6,8 +6,8 @@
 #include <numbers>
 
 #include "fake_catalogue.h"
-#include "netlist_error.h"
-#include "netlist_reader.h"
+#include "netlist/netlist_error.h"
+#include "netlist/netlist_reader.h"
 #include "sim/waveform_eval.h"
 
 using namespace udmhost;
@@ -61,7 +61,7 @@ V1 c 0 1
     EXPECT_EQ(element(c, "s2").definitionText, "10,1000000,0.5,0.2,1");  // |VH|
     EXPECT_EQ(element(c, "S3").definitionText, "10,1000000,0.5,0.2,0");
     EXPECT_EQ(element(c, "s2").nodes, (std::vector<int>{1, 0, 0, 2}));
-    EXPECT_EQ(element(c, "S3").kind, Element::Kind::PlugIn);
+    EXPECT_EQ(element(c, "S3").kind, Element::Kind::Plugin);
     EXPECT_EQ(notesAbout(c, "reaches VT+VH"), 1u);
     EXPECT_EQ(notesAbout(c, "net.cir:6:26: warning: VH < 0"), 1u);
 

@@ -1,0 +1,129 @@
+#include "netlist/netlist_lexer.h"
+
+#include <cctype>
+
+#include "netlist/netlist_error.h"
+#include "text/lower_case.h"
+
+namespace udmhost {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v' || c == ','; }
+
+bool isWordChar(char c) {
+    return !isBlank(c) && c != '(' && c != ')' && c != '=' && c != '{' && c != '}' && c != '\'' && c != '"';
+}
+
+// The text between `quote` at `at` and its partner, or throws.
+std::string quoted(std::string_view line, size_t at, char quote, const SourceLocation& where, size_t& end) {
+    end = line.find(quote, at + 1);
+    if (end == std::string_view::npos)
+        throw NetlistError(where, std::string(quote == '"' ? "a quoted text" : "a quoted expression") +
+                                      " without its closing quote");
+    std::string text(line.substr(at + 1, end - at - 1));
+    ++end;
+    return text;
+}
+
+// Tokens of one physical line, appended to `out`.
+void lexPhysicalLine(std::string_view line, const std::string& file, int lineNumber, size_t from,
+                     std::vector<Token>& out) {
+    size_t at = from;
+    bool space = true;
+    while (at < line.size()) {
+        const char c = line[at];
+        if (c == ';' || (c == '$' && (at + 1 == line.size() || isBlank(line[at + 1]))) ||
+            (c == '/' && at + 1 < line.size() && line[at + 1] == '/' && space))
+            break;  // trailing comment
+        if (isBlank(c)) {
+            space = true;
+            ++at;
+            continue;
+        }
+        Token token;
+        token.where = {file, lineNumber, static_cast<int>(at) + 1};
+        token.spaceBefore = space;
+        space = false;
+        if (c == '{') {
+            size_t depth = 1, end = at + 1;
+            for (; end < line.size() && depth > 0; ++end) {
+                if (line[end] == '{') ++depth;
+                if (line[end] == '}') --depth;
+            }
+            if (depth != 0) throw NetlistError(token.where, "'{' without a closing '}'");
+            token.kind = Token::Kind::Braced;
+            token.text = std::string(line.substr(at + 1, end - at - 2));
+            at = end;
+        } else if (c == '\'' || c == '"') {
+            // 'expression' as {expression}; "text" (a path) as one word.
+            size_t end = at;
+            token.text = quoted(line, at, c, token.where, end);
+            token.kind = c == '\'' ? Token::Kind::Braced : Token::Kind::Word;
+            at = end;
+        } else if (c == '}') {
+            throw NetlistError(token.where, "'}' without an opening '{'");
+        } else if (c == '(' || c == ')' || c == '=') {
+            token.kind = c == '(' ? Token::Kind::Open : c == ')' ? Token::Kind::Close : Token::Kind::Equals;
+            token.text = std::string(1, c);
+            ++at;
+        } else {
+            size_t end = at;
+            while (end < line.size() && isWordChar(line[end])) ++end;
+            token.text = std::string(line.substr(at, end - at));
+            at = end;
+        }
+        out.push_back(std::move(token));
+    }
+}
+
+}  // namespace
+
+NetlistText lexNetlist(std::string_view text, const std::string& file, bool withTitle) {
+    NetlistText result;
+    int lineNumber = 0;
+    size_t start = 0;
+    bool haveTitle = !withTitle;
+    bool inControl = false;  // between .control and .endc: a script for another program
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ++lineNumber;
+        const bool last = end == text.size();
+        start = end + 1;
+
+        if (!haveTitle) {
+            result.title = std::string(line);
+            haveTitle = true;
+        } else {
+            size_t first = 0;
+            while (first < line.size() && isBlank(line[first])) ++first;
+            const std::string head = lowerCase(line.substr(first, 6));
+            const bool endc = head.starts_with(".endc") && (head.size() == 5 || isBlank(head[5]));
+            if (inControl) {
+                if (endc) inControl = false;
+            } else if (first < line.size() && line[first] != '*') {
+                if (head == ".contr" && lowerCase(line.substr(first, 8)) == ".control") inControl = true;
+                if (line[first] == '+') {
+                    if (result.lines.empty())
+                        throw NetlistError({file, lineNumber, static_cast<int>(first) + 1},
+                                           "continuation line '+' with no line to continue");
+                    lexPhysicalLine(line, file, lineNumber, first + 1, result.lines.back().tokens);
+                } else {
+                    LogicalLine logical;
+                    lexPhysicalLine(line, file, lineNumber, first, logical.tokens);
+                    if (!logical.tokens.empty()) {
+                        logical.where = logical.tokens.front().where;
+                        result.lines.push_back(std::move(logical));
+                    }
+                }
+            }
+        }
+        if (last) break;
+    }
+    return result;
+}
+
+}  // namespace udmhost
