@@ -85,6 +85,9 @@ private:
                 for (size_t j = i; j < stack_.size(); ++j) chain += fs::path(stack_[j]).filename().string() + " -> ";
                 throw NetlistError(at, "include cycle: " + chain + fs::path(key).filename().string());
             }
+        // Only files: a device (/dev/zero) or a folder would never end or not read.
+        if (fs::exists(path, error) && !fs::is_regular_file(path, error))
+            throw NetlistError(at, path.string() + " is not a regular file");
         std::ifstream in(path, std::ios::binary);
         if (!in) throw NetlistError(at, "cannot read " + path.string() + ": " + std::strerror(errno));
         std::ostringstream text;
