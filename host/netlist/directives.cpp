@@ -16,8 +16,12 @@ void readNodeValues(Context& context, const LogicalLine& line, std::vector<std::
         if (lowerCase(v.text) != "v") throw NetlistError(v.where, "expected V(node)=value, found '" + v.text + "'");
         if (!cursor.takeIf(Token::Kind::Open)) cursor.expected("'(' after V");
         const Token& node = cursor.word("a node");
-        const int number = context.node(node);
-        if (number == 0) throw NetlistError(node.where, "ground is always at 0 V");
+        const std::string name = lowerCase(node.text);
+        if (name == "0" || name == "gnd") throw NetlistError(node.where, "ground is always at 0 V");
+        const auto found = context.nodes.find(name);
+        if (found == context.nodes.end())
+            throw NetlistError(node.where, "unknown node " + node.text + didYouMean(name, context.circuit.nodeNames));
+        const int number = found->second;
         if (!cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
         if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after V(" + node.text + ")");
         into.emplace_back(number, context.value(cursor, "a voltage"));

@@ -278,7 +278,9 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         if (keyword[0] != '.') elements.push_back(&line);
         else if (keyword == ".param") readParam(line, params);
         else if (keyword == ".func") context.functions.push_back(readFunction(line));
-        else if (keyword == ".print" || keyword == ".meas" || keyword == ".measure") prints.push_back(&line);
+        else if (keyword == ".print" || keyword == ".meas" || keyword == ".measure" || keyword == ".ic" ||
+                 keyword == ".nodeset")
+            prints.push_back(&line);  // these name nodes and elements
         else directives.push_back(&line);
     }
     for (ParamDefinition& d : params) {
@@ -323,7 +325,9 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     if (context.circuit.elements.empty())
         throw NetlistError({file, 1, 1}, "the netlist has no elements");
     for (const LogicalLine* line : prints) {
-        if (lowerCase(line->tokens.front().text) == ".print") readPrint(context, *line);
+        const std::string keyword = lowerCase(line->tokens.front().text);
+        if (keyword == ".print") readPrint(context, *line);
+        else if (keyword == ".ic" || keyword == ".nodeset") readMoreDirective(context, *line, keyword);
         else readMeasurement(context, *line);
     }
     if (context.circuit.prints.empty()) defaultPrints(context.circuit);

@@ -126,6 +126,8 @@ TEST(Includes, ReadRelativeToTheIncludingFileAndRefuseCycles) {
     EXPECT_EQ(failureOf(cyclic), b + ":2:6: include cycle: a.inc -> b.inc -> a.inc");
     const std::string missing = files.write("missing.cir", "t\n.include nowhere.inc\n.tran 1u 1m\n");
     EXPECT_TRUE(failureOf(missing).starts_with(missing + ":2:10: cannot read ")) << failureOf(missing);
+    EXPECT_EQ(failureOf(files.write("device.cir", "t\n.include /dev/zero\n.tran 1u 1m\n")),
+              std::filesystem::path(cyclic).parent_path().string() + "/device.cir:2:10: /dev/zero is not a regular file");
     const std::string section = files.write("section.cir", "t\n.lib parts/models.lib typical\n.tran 1u 1m\n");
     EXPECT_EQ(failureOf(section), section + ":2:23: no section typical (.lib typical ... .endl)");
 }
@@ -151,6 +153,7 @@ R2 other 0 1
     for (const auto& row : out.rows) EXPECT_NEAR(row[1], 2.0 * std::exp(-row[0] / 1e-3), 2e-3) << row[0];
     EXPECT_EQ(failure("t\nR1 a 0 1\n.ic V(0)=1\n.tran 1u 1m\n"), "net.cir:3:7: ground is always at 0 V");
     EXPECT_EQ(failure("t\nR1 a 0 1\n.ic a=1\n.tran 1u 1m\n"), "net.cir:3:5: expected V(node)=value, found 'a'");
+    EXPECT_EQ(failure("t\n.ic V(outt)=1\nR1 out 0 1\n.tran 1u 1m\n"), "net.cir:2:7: unknown node outt, did you mean out?");
 }
 
 // E, F, G, H against values worked out by hand: 2 V drives each; the sensed
