@@ -45,6 +45,12 @@ bool readMoreDirective(Context& context, const LogicalLine& line, const std::str
                                          "what .print names (-o, --raw, --plot choose the files)");
     } else if (keyword == ".save" || keyword == ".probe") {
         context.warnOnce(keyword, where, keyword + " ignored: udmhost writes what .print names, else every node");
+    } else if (keyword == ".ac" || keyword == ".dc" || keyword == ".noise" || keyword == ".tf" ||
+               keyword == ".four" || keyword == ".disto" || keyword == ".sens" || keyword == ".pz") {
+        context.warnOnce(keyword, where, keyword + " ignored: udmhost runs the transient analysis only");
+    } else if (keyword == ".width" || keyword == ".global") {
+        // .global: handled where subcircuits are expanded; .width: of a
+        // printout udmhost does not make.
     } else if (keyword == ".temp") {
         context.warnOnce(keyword, where, ".temp ignored: no element here depends on temperature");
     } else if (keyword == ".title") {

@@ -278,7 +278,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         if (keyword[0] != '.') elements.push_back(&line);
         else if (keyword == ".param") readParam(line, params);
         else if (keyword == ".func") context.functions.push_back(readFunction(line));
-        else if (keyword == ".print" || keyword == ".meas" || keyword == ".measure" || keyword == ".ic" ||
+        else if (keyword == ".print" || keyword == ".plot" || keyword == ".meas" || keyword == ".measure" || keyword == ".ic" ||
                  keyword == ".nodeset")
             prints.push_back(&line);  // these name nodes and elements
         else directives.push_back(&line);
@@ -326,7 +326,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         throw NetlistError({file, 1, 1}, "the netlist has no elements");
     for (const LogicalLine* line : prints) {
         const std::string keyword = lowerCase(line->tokens.front().text);
-        if (keyword == ".print") readPrint(context, *line);
+        if (keyword == ".print" || keyword == ".plot") readPrint(context, *line);
         else if (keyword == ".ic" || keyword == ".nodeset") readMoreDirective(context, *line, keyword);
         else readMeasurement(context, *line);
     }

@@ -91,6 +91,9 @@ std::vector<const LogicalLine*> SubcircuitExpander::collect(const std::vector<Lo
                 throw NetlistError(d.where, "subcircuit " + d.name + " is already defined at line " +
                                                 std::to_string(earlier->second.where.line));
             definitions_.emplace(name, std::move(d));
+        } else if (key == ".global") {
+            for (size_t i = 1; i < line.tokens.size(); ++i) globals_.insert(lowerCase(line.tokens[i].text));
+            rest.push_back(&line);
         } else if (open.empty() || key == ".model") {
             rest.push_back(&line);
         } else {
@@ -168,7 +171,7 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
         for (size_t i = 1; i <= count; ++i) {
             std::string& node = renamed.tokens[i].text;
             const std::string lower = lowerCase(node);
-            if (lower == "0" || lower == "gnd") continue;
+            if (lower == "0" || lower == "gnd" || globals_.contains(lower)) continue;
             const auto port = nodes.find(lower);
             node = port != nodes.end() ? port->second : path + "." + node;
         }

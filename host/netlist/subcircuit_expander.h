@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ public:
 private:
     std::map<std::string, SubcircuitDefinition> definitions_;  // lower-case name
     std::deque<LogicalLine> made_;                             // the renamed lines
+    std::set<std::string> globals_;                            // .global nodes, never renamed
 
     void instantiate(Context& context, const LogicalLine& line, int parentScope, const std::string& parentPath,
                      int depth, std::vector<ScopedLine>& out);

@@ -87,6 +87,12 @@ X9 top 0 stage load=5
     EXPECT_EQ(element(c, "C.X9.Cx").nodes[1], 0);                              // ground stays global
     EXPECT_EQ(c.elements.size(), 9u);
 
+    // A .global node is the same node in every instance.
+    const Circuit g = read("t\n.global vcc\n.subckt pull out\nR1 vcc out 1k\n.ends\nX1 a pull\nX2 b pull\n"
+                           "V1 vcc 0 5\n.tran 1u 1m\n");
+    EXPECT_EQ(element(g, "R.X1.R1").nodes[0], element(g, "R.X2.R1").nodes[0]);
+    EXPECT_EQ(nodeName(g, element(g, "R.X1.R1").nodes[0]), "vcc");
+
     const std::string body = ".subckt inv in out\nR1 in out 1k\n.ends\n.tran 1u 1m\n";  // lines 2-5
     EXPECT_EQ(failure("t\n" + body + "X1 a b inw\n"),
               "net.cir:6:8: unknown subcircuit inw (no .subckt defines it), did you mean inv?");

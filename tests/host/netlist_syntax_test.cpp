@@ -133,8 +133,12 @@ plot v(a)
 .probe v(a)
 .options noacct post=2 reltol=1e-4
 .temp 50
+.ac dec 10 1 1meg
+.plot tran V(a)
 .tran 1u 1m
 )");
+    EXPECT_EQ(c.prints.size(), 1u);  // .plot as .print
+    EXPECT_EQ(notesAbout(c, ".ac ignored"), 1u);
     EXPECT_DOUBLE_EQ(element(c, "R1").value, 250.0);
     EXPECT_DOUBLE_EQ(element(c, "R2").value, 6.0);
     EXPECT_DOUBLE_EQ(element(c, "C1").value, 2e-6);
