@@ -15,6 +15,7 @@ namespace {
 const std::map<std::string, std::vector<std::string>>& knownParameters() {
     static const std::map<std::string, std::vector<std::string>> known = {
         {"sw", {"vt", "vh", "ron", "roff"}},
+        {"csw", {"it", "ih", "ron", "roff"}},
         {"d", {"is", "n", "rs", "cjo", "cj0", "vj", "m", "tt", "bv", "ibv", "area"}},
     };
     return known;
@@ -94,11 +95,34 @@ const ModelCard& modelOf(Context& context, const Token& name, const std::string&
 }
 
 void readSwitch(Context& context, const LogicalLine& line, Element& element) {
+    // Sname n+ n- nc+ nc- model [ON|OFF], or Wname n+ n- Vsense model [ON|OFF]:
+    // W is an S switch whose control voltage is its sensed current (1 V per
+    // ampere) on a node of its own, made by a current-controlled source.
     LineCursor cursor(line);
     const Token& name = cursor.take();
-    for (const char* terminal : {"n+", "n-", "nc+", "nc-"})
-        element.nodes.push_back(context.node(cursor.word(std::string("node ") + terminal + " of " + name.text)));
-    const ModelCard& model = modelOf(context, cursor.word("a switch model name"), "sw");
+    const bool byCurrent = lowerCase(name.text)[0] == 'w';
+    element.nodes.push_back(context.node(cursor.word("node n+ of " + name.text)));
+    element.nodes.push_back(context.node(cursor.word("node n- of " + name.text)));
+    if (byCurrent) {
+        const Token& sense = cursor.word("the voltage source whose current controls " + name.text);
+        Token controlNode = name;
+        controlNode.text = name.text + "#current";
+        Element sensor;
+        sensor.kind = Element::Kind::CurrentControlledVoltage;
+        sensor.name = "H#" + name.text;
+        sensor.where = name.where;
+        const int control = context.node(controlNode);
+        sensor.nodes = {control, 0};
+        sensor.value = 1.0;
+        context.pendingControls.emplace_back(context.circuit.elements.size(), sense);
+        context.circuit.elements.push_back(std::move(sensor));
+        element.nodes.push_back(control);
+        element.nodes.push_back(0);
+    } else {
+        element.nodes.push_back(context.node(cursor.word("node nc+ of " + name.text)));
+        element.nodes.push_back(context.node(cursor.word("node nc- of " + name.text)));
+    }
+    const ModelCard& model = modelOf(context, cursor.word("a switch model name"), byCurrent ? "csw" : "sw");
     double initial = 0.0;
     if (!cursor.atEnd()) {
         const Token& state = cursor.word("ON, OFF or the end of the line");
@@ -108,25 +132,26 @@ void readSwitch(Context& context, const LogicalLine& line, Element& element) {
     }
     if (!cursor.atEnd()) cursor.expected("the end of the line");
 
-    element.plugin = builtInPlugin(context, name, "vcswitch", "S switches");
+    element.plugin = builtInPlugin(context, name, "vcswitch", "S and W switches");
     context.warnOnce("sw-law", name.where,
-                     "S switches run on the switch plug-in: it closes when the control voltage reaches VT+VH and "
-                     "opens when it reaches VT-VH, where SPICE waits for the voltage to pass them");
+                     "S and W switches run on the switch plug-in: it closes when the control reaches VT+VH and "
+                     "opens when it reaches VT-VH, where SPICE waits for the control to pass them");
     auto given = [&](const char* key, double fallback) {
         const auto found = model.values.find(key);
         return found == model.values.end() ? fallback : found->second;
     };
-    double hysteresis = given("vh", 0.0);
+    const char* hysteresisKey = byCurrent ? "ih" : "vh";
+    double hysteresis = given(hysteresisKey, 0.0);
     if (hysteresis < 0.0) {
-        context.warnOnce("sw-negative-vh", model.places.at("vh"),
-                         "VH < 0 is taken as |VH|, a sharp hysteresis; SPICE simulators treat a negative VH "
-                         "differently");
+        context.warnOnce("sw-negative-vh", model.places.at(hysteresisKey),
+                         "a negative hysteresis is taken as its magnitude, a sharp hysteresis; SPICE simulators "
+                         "treat it differently");
         hysteresis = -hysteresis;
     }
     // SPICE's defaults, not the plug-in's.
     const std::map<std::string, double> values = {{"ron", given("ron", 1.0)},
                                                   {"roff", given("roff", 1e12)},
-                                                  {"vthres", given("vt", 0.0)},
+                                                  {"vthres", given(byCurrent ? "it" : "vt", 0.0)},
                                                   {"vhyst", hysteresis},
                                                   {"ctrl0", initial}};
     const PluginRef& ref = context.circuit.plugins[static_cast<size_t>(element.plugin)];

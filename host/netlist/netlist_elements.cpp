@@ -163,9 +163,7 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'f':
         case 'g':
         case 'h': element.kind = Element::Kind::VoltageControlledVoltage; break;
-        case 'w':
-            throw NetlistError(name.where, "current-controlled switches (W) are not supported; sense the current "
-                                           "with a resistor and control an S switch by its voltage");
+        case 'w': element.kind = Element::Kind::Plugin; break;
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
                                                ": expected R, C, L, V, I, D, E, F, G, H, S, X or Y (plug-in instance)");
@@ -185,7 +183,7 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::VoltageControlledCurrent:
         case Element::Kind::CurrentControlledVoltage: readControlledSource(context, line, element); break;
         case Element::Kind::Plugin:
-            if (key[0] == 's') readSwitch(context, line, element);
+            if (key[0] == 's' || key[0] == 'w') readSwitch(context, line, element);
             else if (key[0] == 'd') readDiode(context, line, element);
             else pluginInstance(context, line, element);
             break;

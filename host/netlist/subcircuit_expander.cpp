@@ -46,8 +46,8 @@ std::vector<std::pair<std::string, std::string>> assignments(const LogicalLine& 
 // How many node tokens follow the name of an element line.
 size_t nodeCount(const LogicalLine& line) {
     switch (keyword(line)[0]) {
-        case 'r': case 'c': case 'l': case 'v': case 'i': case 'd': case 'f': case 'h': case 'b': return 2;
-        case 's': case 'e': case 'g': case 'w': return 4;
+        case 'r': case 'c': case 'l': case 'v': case 'i': case 'd': case 'f': case 'h': case 'w': case 'b': return 2;
+        case 's': case 'e': case 'g': return 4;
         case 'x': case 'y': {
             // The nodes come before the subcircuit or plug-in name, which is
             // the last word before the parameters.
@@ -182,8 +182,8 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
         }
         std::string& name = renamed.tokens[0].text;
         name = name.substr(0, 1) + "." + path + "." + name;
-        // F and H name the voltage source they sense: the instance's own.
-        if ((key[0] == 'f' || key[0] == 'h') && renamed.tokens.size() > 3 && renamed.tokens[3].kind == Token::Kind::Word)
+        // F, H and W name the voltage source they sense: the instance's own.
+        if ((key[0] == 'f' || key[0] == 'h' || key[0] == 'w') && renamed.tokens.size() > 3 && renamed.tokens[3].kind == Token::Kind::Word)
             renamed.tokens[3].text = renamed.tokens[3].text.substr(0, 1) + "." + path + "." + renamed.tokens[3].text;
         made_.push_back(std::move(renamed));
         out.push_back({&made_.back(), scopeIndex});

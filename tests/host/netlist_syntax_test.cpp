@@ -62,15 +62,27 @@ V1 c 0 1
     EXPECT_EQ(element(c, "S3").definitionText, "10,1000000,0.5,0.2,0");
     EXPECT_EQ(element(c, "s2").nodes, (std::vector<int>{1, 0, 0, 2}));
     EXPECT_EQ(element(c, "S3").kind, Element::Kind::Plugin);
-    EXPECT_EQ(notesAbout(c, "reaches VT+VH"), 1u);
-    EXPECT_EQ(notesAbout(c, "net.cir:6:26: warning: VH < 0"), 1u);
+    EXPECT_EQ(notesAbout(c, "reaches VT+VH"), 1u);  // once, not per switch
+    EXPECT_EQ(notesAbout(c, "net.cir:6:26: warning: a negative hysteresis"), 1u);
 
     const std::string header = "t\nR1 a 0 1\n.tran 1u 1m\n";  // lines 1-3
     EXPECT_EQ(failure(header + "S1 a 0 c 0 nosuch\n"), "net.cir:4:12: unknown model nosuch (no .model line defines it)");
     EXPECT_EQ(failure(header + "S1 a 0 c 0 dm\n.model dm D(is=1f)\n"), "net.cir:4:12: model dm is of type d, expected sw");
     EXPECT_EQ(failure(header + "S1 a 0 c 0 m1 on2\n.model m1 sw\n"), "net.cir:4:15: expected ON or OFF, found 'on2'");
     EXPECT_EQ(failure(header + ".model m1 sw(vth=1)\n"), "net.cir:4:14: a sw model has no parameter vth, did you mean vt?");
-    EXPECT_TRUE(failure(header + "W1 a 0 V1 wm\n").starts_with("net.cir:4:1: current-controlled switches (W) are not"));
+    EXPECT_EQ(failure(header + "W1 a 0 V1 plain\nV1 a 0 1\n.model plain sw\n"),
+              "net.cir:4:11: model plain is of type sw, expected csw");
+
+    // W: an S switch whose control is the sensed current, 1 V per ampere,
+    // on a node of its own made by a current-controlled source.
+    const Circuit w = read("t\nW1 out 0 Vsense wm ON\nVsense a 0 0\nR1 out 0 1\n.model wm csw(it=1m ih=0.2m)\n"
+                           ".tran 1u 1m\n");
+    const Element& sensor = element(w, "H#W1");
+    EXPECT_EQ(sensor.kind, Element::Kind::CurrentControlledVoltage);
+    EXPECT_EQ(w.elements.at(static_cast<size_t>(sensor.control)).name, "Vsense");
+    EXPECT_DOUBLE_EQ(sensor.value, 1.0);
+    EXPECT_EQ(element(w, "W1").nodes, (std::vector<int>{1, 0, sensor.nodes[0], 0}));
+    EXPECT_EQ(element(w, "W1").definitionText, "1,1000000000000,0.001,0.0002,1");
     EXPECT_EQ(failure(header + "S1 a 0 c\n"), "net.cir:4:9: expected node nc- of S1 at the end of the line");
 }
 
