@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "host_records.h"
 #include "junction.h"
@@ -11,6 +12,7 @@
 namespace {
 
 MessageCallback message = nullptr;
+ExpressionCallback expression = nullptr;
 unsigned char entry[UDM_CATALOGUE_ENTRY_BYTES];
 
 struct Item {
@@ -34,51 +36,69 @@ constexpr Item kCatalogue[] = {
 };
 constexpr size_t kParameters = 7;
 
-// Instance block: the parameters, then what the last evaluation found.
-constexpr size_t kJunctionVoltage = 8 * kParameters, kCurrent = kJunctionVoltage + 8, kVoltage = kCurrent + 8;
-constexpr size_t kInstanceBytes = kVoltage + 8;
+// Instance block: the parameter values, which of them are expressions the
+// host evaluates (with their identifiers and texts), then what the last
+// evaluation found.
+constexpr size_t kTextBytes = 64;
+constexpr size_t kIsExpression = 8 * kParameters;                   // int32 each
+constexpr size_t kIds = kIsExpression + 4 * kParameters;            // two int32 each
+constexpr size_t kJunctionVoltage = (kIds + 8 * kParameters + 7) / 8 * 8;
+constexpr size_t kCurrent = kJunctionVoltage + 8, kVoltage = kCurrent + 8;
+constexpr size_t kTexts = kVoltage + 8;
+constexpr size_t kInstanceBytes = kTexts + kTextBytes * kParameters;
 
+double defaultOf(size_t i) { return std::strtod(kCatalogue[2 + i].defaultText, nullptr); }
+
+// RS and BV (fields 2 and 3) may be zero; the others must be positive.
+bool inRange(size_t i, double v) { return std::isfinite(v) && (v > 0.0 || ((i == 2 || i == 3) && v == 0.0)); }
+
+// The parameters in use: a value out of its range (possible only through
+// an expression) gives way to the default, so that every stamp is finite.
 udmdiode::DiodeParameters parametersOf(const unsigned char* data) {
     udmdiode::DiodeParameters p;
     double* fields[kParameters] = {&p.saturationCurrent, &p.emission, &p.seriesResistance, &p.breakdownVoltage,
                                    &p.breakdownCurrent,  &p.area,     &p.multiplier};
-    for (size_t i = 0; i < kParameters; ++i) *fields[i] = udm::loadAt<double>(data, 8 * i);
+    for (size_t i = 0; i < kParameters; ++i) {
+        const double v = udm::loadAt<double>(data, 8 * i);
+        *fields[i] = inRange(i, v) ? v : defaultOf(i);
+    }
     return p;
 }
 
-// Reads the comma-separated numbers; false (with a message) when one is
-// not a number or out of its range.
-bool define(unsigned char* data, const char* text) {
+// Reads the comma-separated fields: a number, or else an expression for
+// the host. Reports a number out of its range or an expression too long to keep.
+void define(unsigned char* data, const char* text) {
     const char* at = text == nullptr ? "" : text;
     for (size_t i = 0; i < kParameters; ++i) {
-        char* end = nullptr;
-        double value = std::strtod(at, &end);
-        const bool empty = end == at && (*at == ',' || *at == '\0');
-        if (empty) value = std::strtod(kCatalogue[2 + i].defaultText, nullptr);
-        else if (end == at || (*end != ',' && *end != '\0') || !std::isfinite(value)) {
-            if (message != nullptr) message(UDM_SEVERITY_FAILURE, "DIODE: every parameter must be a plain number");
-            return false;
+        const char* end = std::strchr(at, ',');
+        if (end == nullptr) end = at + std::strlen(at);
+        const std::string field(at, static_cast<size_t>(end - at));
+        char* parsed = nullptr;
+        double value = std::strtod(field.c_str(), &parsed);
+        const bool empty = field.find_first_not_of(' ') == std::string::npos;
+        const bool number = !empty && parsed != nullptr && *parsed == '\0' && std::isfinite(value);
+        if (empty) value = defaultOf(i);
+        udm::storeAt<int32_t>(data, kIsExpression + 4 * i, !empty && !number ? 1 : 0);
+        if (!empty && !number) {
+            value = defaultOf(i);
+            if (field.size() >= kTextBytes && message != nullptr)
+                message(UDM_SEVERITY_FAILURE, "DIODE: a parameter expression is longer than 63 characters");
+            std::strncpy(reinterpret_cast<char*>(data + kTexts + kTextBytes * i), field.c_str(), kTextBytes - 1);
+        } else if (number && !inRange(i, value) && message != nullptr) {
+            message(UDM_SEVERITY_FAILURE, "DIODE: IS, N, IBV, AREA and M must be positive, RS and BV not negative");
         }
         udm::storeAt<double>(data, 8 * i, value);
-        at = end;
-        if (*at == ',') ++at;
+        at = *end == ',' ? end + 1 : end;
     }
-    const udmdiode::DiodeParameters p = parametersOf(data);
-    if (!(p.saturationCurrent > 0.0 && p.emission > 0.0 && p.seriesResistance >= 0.0 && p.breakdownVoltage >= 0.0 &&
-          p.breakdownCurrent > 0.0 && p.area > 0.0 && p.multiplier > 0.0)) {
-        if (message != nullptr)
-            message(UDM_SEVERITY_FAILURE, "DIODE: IS, N, IBV, AREA and M must be positive, RS and BV not negative");
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
 
 extern "C" {
 
-UDM_EXPORT int UDM_CALL UDMInit(MessageCallback m, ExpressionCallback, RegistrationRecord* record) {
+UDM_EXPORT int UDM_CALL UDMInit(MessageCallback m, ExpressionCallback e, RegistrationRecord* record) {
     message = m;
+    expression = e;
     record->interfaceCode = UDM_REG_INTERFACE;
     record->instanceBytes = kInstanceBytes;
     record->reserved = 0;
@@ -90,7 +110,7 @@ UDM_EXPORT int UDM_CALL GetPlugIn(UDMInitFn* slot) {
     return 2;
 }
 
-UDM_EXPORT int UDM_CALL GetVersionNumber(void) { return 1; }
+UDM_EXPORT int UDM_CALL GetVersionNumber(void) { return 2; }  // the interface version
 
 UDM_EXPORT void* UDM_CALL ListNodeInfo(uint32_t index) {
     if (index >= sizeof kCatalogue / sizeof kCatalogue[0]) return nullptr;
@@ -132,9 +152,25 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
                 udm::storeAt<int32_t>(matrix, c.colIndexOffset() + 4 * k, cols[k]);
             }
             GlobalUnlock(c.matrixBlock());
+            for (size_t i = 0; i < kParameters && expression != nullptr; ++i) {
+                if (udm::loadAt<int32_t>(data, kIsExpression + 4 * i) == 0) continue;
+                double ids[2] = {0.0, 0.0};
+                expression(UDM_EXPR_REGISTER, reinterpret_cast<const char*>(data + kTexts + kTextBytes * i), nullptr, ids);
+                for (size_t k = 0; k < 2; ++k)
+                    udm::storeAt<int32_t>(data, kIds + 8 * i + 4 * k,
+                                          std::isfinite(ids[k]) && std::abs(ids[k]) < 2e9 ? static_cast<int32_t>(ids[k]) : -1);
+            }
             break;
         }
         case UDM_MODE_EVALUATE: {
+            for (size_t i = 0; i < kParameters && expression != nullptr; ++i) {
+                if (udm::loadAt<int32_t>(data, kIsExpression + 4 * i) == 0) continue;
+                double ids[2] = {static_cast<double>(udm::loadAt<int32_t>(data, kIds + 8 * i)),
+                                 static_cast<double>(udm::loadAt<int32_t>(data, kIds + 8 * i + 4))};
+                double value[2] = {0.0, 0.0};
+                expression(UDM_EXPR_EVALUATE, nullptr, ids, value);
+                udm::storeAt<double>(data, 8 * i, value[0]);
+            }
             void* vector = GlobalLock(c.vectorBlock());
             void* matrix = vector == nullptr ? nullptr : GlobalLock(c.matrixBlock());
             if (matrix == nullptr) {
