@@ -6,6 +6,8 @@ namespace udmhost::netlist {
 
 namespace {
 
+constexpr size_t kMaxExpandedElements = 2'000'000;
+
 std::string keyword(const LogicalLine& line) { return lowerCase(line.tokens.front().text); }
 
 bool isParamsWord(const Token& token) { return token.kind == Token::Kind::Word && lowerCase(token.text) == "params:"; }
@@ -185,6 +187,11 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
         // F, H and W name the voltage source they sense: the instance's own.
         if ((key[0] == 'f' || key[0] == 'h' || key[0] == 'w') && renamed.tokens.size() > 3 && renamed.tokens[3].kind == Token::Kind::Word)
             renamed.tokens[3].text = renamed.tokens[3].text.substr(0, 1) + "." + path + "." + renamed.tokens[3].text;
+        // Instances of instances multiply: a netlist of a few lines may ask
+        // for more elements than memory holds.
+        if (out.size() >= kMaxExpandedElements)
+            throw NetlistError(line.tokens[0].where, "the subcircuits expand to more than " +
+                                                         std::to_string(kMaxExpandedElements) + " elements");
         made_.push_back(std::move(renamed));
         out.push_back({&made_.back(), scopeIndex});
     }
