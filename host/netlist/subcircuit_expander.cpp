@@ -6,7 +6,7 @@ namespace udmhost::netlist {
 
 namespace {
 
-constexpr size_t kMaxExpandedElements = 2'000'000;
+constexpr size_t kMaxExpandedElements = 200'000;
 
 std::string keyword(const LogicalLine& line) { return lowerCase(line.tokens.front().text); }
 
