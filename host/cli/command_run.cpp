@@ -6,6 +6,7 @@
 #include <iostream>
 #include <optional>
 
+#include "cli/run_reports.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
 #include "netlist/netlist_error.h"
@@ -92,15 +93,20 @@ int runCommand(const std::vector<std::string>& args) {
     const RunArguments& a = *parsed;
     try {
         const Circuit circuit = readNetlistFile(a.netlist, loadCatalogue, a.pluginPaths);
+        for (const std::string& note : circuit.notes) std::cerr << note << "\n";
+        // Reports go where the summary goes: beside the CSV, not into it.
+        std::ostream& report = a.csv.empty() ? std::cerr : std::cout;
+        if (circuit.printOperatingPoint) reportOperatingPoint(report, circuit, std::cerr);
         ProgressBar bar(std::cerr, isatty(STDERR_FILENO) != 0);
         SimulationOutput output;
         try {
-            output = simulate(circuit, std::cerr, [&](double fraction) { bar.update(fraction); });
+            output = simulate(withMeasuredSignals(circuit), std::cerr, [&](double fraction) { bar.update(fraction); });
         } catch (...) {
             bar.finish();
             throw;
         }
         bar.finish();
+        reportMeasurements(report, circuit, output);
 
         const std::vector<ColumnInfo> columns = describeColumns(circuit);
         if (!a.csv.empty())

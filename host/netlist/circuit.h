@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace udmhost {
@@ -15,18 +16,24 @@ struct SourceLocation {
 
 // Time function of an independent source.
 struct Waveform {
-    enum class Kind { Dc, Pulse, Sin, Pwl };
+    enum class Kind { Dc, Pulse, Sin, Pwl, Exp };
     Kind kind = Kind::Dc;
     double dc = 0.0;
-    // Pulse: v1 v2 td tr tf pw per; Sin: vo va freq td theta; Pwl: t1 v1 t2 v2 ...
+    // Pulse: v1 v2 td tr tf pw per; Sin: vo va freq td theta phase (degrees);
+    // Pwl: t1 v1 t2 v2 ...; Exp: v1 v2 td1 tau1 td2 tau2
     std::vector<double> args;
 };
 
 struct Element {
-    enum class Kind { Resistor, Capacitor, Inductor, VoltageSource, CurrentSource, Plugin };
+    enum class Kind {
+        Resistor, Capacitor, Inductor, VoltageSource, CurrentSource, Plugin,
+        // Linear controlled sources, SPICE's E, F, G, H; `value` is the gain.
+        VoltageControlledVoltage, CurrentControlledCurrent, VoltageControlledCurrent, CurrentControlledVoltage
+    };
     Kind kind = Kind::Resistor;
     std::string name;         // as written, e.g. "R1", "Yswitch"
-    std::vector<int> nodes;   // node numbers; 0 is ground. Two for R, C, L, V, I
+    std::vector<int> nodes;   // node numbers; 0 is ground. Two for R, C, L, V, I; four for E, G (output, control)
+    int control = -1;         // F, H: index of the voltage source whose current controls
     double value = 0.0;       // ohms, farads, henries
     bool hasInitialCondition = false;
     double initialCondition = 0.0;  // IC= of C (volts) or L (amperes)
@@ -49,6 +56,29 @@ struct PrintItem {
     int node1 = 0, node2 = 0;
     int element = -1;        // SourceCurrent and PluginOutput: index into Circuit::elements
     std::string output;      // PluginOutput: output name as the plug-in knows it
+};
+
+// A .meas tran line: one number computed from the waveforms after the run.
+struct Measurement {
+    enum class Kind { TrigTarg, Avg, Max, Min, PeakToPeak, Rms, Integral, FindWhen, FindAt, When };
+    // The instant a signal reaches a value: the count-th rise, fall or
+    // crossing after `delay` (count -1: the last one).
+    struct Condition {
+        enum class Edge { Rise, Fall, Cross };
+        PrintItem signal;
+        double value = 0.0;
+        Edge edge = Edge::Cross;
+        int count = 1;
+        double delay = 0.0;
+    };
+    std::string name;
+    Kind kind = Kind::Avg;
+    PrintItem signal;           // what AVG ... RMS and FIND measure
+    double from = 0.0;          // window of AVG ... RMS
+    double to = -1.0;           // -1: the end of the run
+    double at = 0.0;            // FIND ... AT=
+    Condition trig, targ;       // TRIG/TARG; WHEN uses trig
+    SourceLocation where;
 };
 
 struct TranSpec {
@@ -88,7 +118,16 @@ struct Circuit {
     std::map<std::string, double> params;  // .param values, names in lower case
     TranSpec tran;
     std::vector<PrintItem> prints;
+    std::vector<Measurement> measurements;
+    bool printOperatingPoint = false;  // .op
     Options options;
+    // .ic V(node)=value: held during the operating point (set directly with
+    // UIC); .nodeset: where the operating point's iteration starts.
+    std::vector<std::pair<int, double>> initialVoltages;
+    std::vector<std::pair<int, double>> nodesets;
+    // Warnings and notes about what was read but is not simulated as written,
+    // each "file:line:column: warning: ..." for the user.
+    std::vector<std::string> notes;
 };
 
 }  // namespace udmhost

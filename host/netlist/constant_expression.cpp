@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <stdexcept>
 
 #include "netlist/spice_number.h"
@@ -44,12 +45,30 @@ std::string rewriteSpiceNumbers(std::string_view expression) {
     return result;
 }
 
+namespace {
+
+// Defines the names an expression uses as it is parsed, so that one
+// evaluation costs what the expression names, not what the netlist defines.
+struct NameSource {
+    const std::map<std::string, double>* params;
+    std::deque<double> values;  // addresses stay valid as it grows
+};
+
+double* defineOnUse(const char* name, void* data) {
+    auto* source = static_cast<NameSource*>(data);
+    const auto found = source->params->find(name);
+    if (found == source->params->end()) throw mu::ParserError(std::string("unknown name ") + name);
+    source->values.push_back(found->second);
+    return &source->values.back();
+}
+
+}  // namespace
+
 double evaluateConstant(std::string_view expression, const std::map<std::string, double>& params) {
     mu::Parser parser;
-    // DefineVar wants addresses that live as long as the parser.
-    std::map<std::string, double> values = params;
+    NameSource names{&params, {}};
     try {
-        for (auto& [name, value] : values) parser.DefineVar(name, &value);
+        parser.SetVarFactory(defineOnUse, &names);
         parser.SetExpr(rewriteSpiceNumbers(lowerCase(expression)));
         const double result = parser.Eval();
         if (!std::isfinite(result)) throw std::runtime_error("the value is not finite");

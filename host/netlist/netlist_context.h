@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "netlist/netlist_reader.h"
 #include "text/lower_case.h"
 #include "text/name_hint.h"
+#include "netlist/user_functions.h"
 
 namespace udmhost::netlist {
 
@@ -41,6 +43,15 @@ struct PluginInfo {
     SourceLocation where;
 };
 
+// A .model line: its type ("sw", "d") and its parameters by lower-case name.
+struct ModelCard {
+    std::string name;
+    std::string type;
+    std::map<std::string, double> values;
+    std::map<std::string, SourceLocation> places;
+    SourceLocation where;
+};
+
 struct Context {
     Circuit circuit;
     std::string folder;
@@ -49,14 +60,56 @@ struct Context {
     std::map<std::string, int> nodes;              // lower-case name -> number
     std::map<std::string, int> elementsByName;     // lower-case name -> index
     std::map<std::string, PluginInfo> pluginsByName;  // lower-case name -> catalogue
+    std::map<std::string, ModelCard> models;       // lower-case name -> card
+    std::set<std::string> warned;                  // topics warned about once
+    std::vector<UserFunction> functions;           // .func
+    std::vector<std::pair<size_t, Token>> pendingControls;  // F, H: element, controlling source
+    std::vector<std::map<std::string, double>> scopes;  // parameters of subcircuit instances
+    int currentScope = -1;                         // -1: the netlist's .param values
+    std::vector<std::string> unknownOptions;
+    SourceLocation firstUnknownOption;
+
+    void warn(const SourceLocation& where, const std::string& text);
+    // Warns the first time `topic` comes up only.
+    void warnOnce(const std::string& topic, const SourceLocation& where, const std::string& text);
 
     int node(const Token& token);                  // adds unknown nodes
+    // The parameters the line being read sees.
+    const std::map<std::string, double>& scopeParams() const {
+        return currentScope < 0 ? circuit.params : scopes[static_cast<size_t>(currentScope)];
+    }
+    // Evaluates an expression in the current scope, .func calls expanded.
+    double evaluate(const std::string& expression) const;
     // A value: a SPICE number, a {constant expression} or a .param name.
     double value(LineCursor& cursor, const std::string& what);
 };
 
 void readElement(Context& context, const LogicalLine& line);
+// Directives beyond .param/.plugin/.tran/.options/.print: false when unknown.
+bool readMoreDirective(Context& context, const LogicalLine& line, const std::string& keyword);
+void readModel(Context& context, const LogicalLine& line);
+// An S switch as an instance of the switch plug-in.
+void readSwitch(Context& context, const LogicalLine& line, Element& element);
+void readDiode(Context& context, const LogicalLine& line, Element& element);
+void readControlledSource(Context& context, const LogicalLine& line, Element& element);
+// F and H name their controlling source anywhere in the netlist: resolved
+// once every element is read.
+void resolveControls(Context& context);
+// The model `name` names, which must be of `type`.
+const ModelCard& modelOf(Context& context, const Token& name, const std::string& type);
+// Index of the plug-in `key` ("vcswitch", "diode") that runs built-in
+// element kinds: a .plugin line of that name, --plugin KEY=PATH, or the
+// library beside udmhost. Loaded on first use.
+int builtInPlugin(Context& context, const Token& at, const std::string& key, const std::string& purpose);
+// Shortest plain text of a number that reads back exactly.
+std::string numberText(double value);
+// V and I source values: DC, AC (ignored) and a time function.
+void readSourceValue(Context& context, LineCursor& cursor, Element& element);
 void readPrint(Context& context, const LogicalLine& line);
+// One V(node), V(a,b), I(Vname) or Yname:OUTPUT.
+PrintItem readPrintItem(Context& context, LineCursor& cursor);
+// .meas tran lines, read once the elements are known.
+void readMeasurement(Context& context, const LogicalLine& line);
 Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name);
 
 }  // namespace udmhost::netlist

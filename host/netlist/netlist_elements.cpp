@@ -15,6 +15,10 @@ const char* kindName(Element::Kind kind) {
         case Element::Kind::VoltageSource: return "a voltage source";
         case Element::Kind::CurrentSource: return "a current source";
         case Element::Kind::Plugin: return "a plug-in instance";
+        case Element::Kind::VoltageControlledVoltage:
+        case Element::Kind::CurrentControlledCurrent:
+        case Element::Kind::VoltageControlledCurrent:
+        case Element::Kind::CurrentControlledVoltage: return "a controlled source";
     }
     return "an element";
 }
@@ -22,10 +26,6 @@ const char* kindName(Element::Kind kind) {
 void twoNodes(Context& context, LineCursor& cursor, Element& element) {
     element.nodes.push_back(context.node(cursor.word("the first node of " + element.name)));
     element.nodes.push_back(context.node(cursor.word("the second node of " + element.name)));
-}
-
-void endOfLine(const LineCursor& cursor) {
-    if (!cursor.atEnd()) cursor.expected("the end of the line");
 }
 
 void passive(Context& context, LineCursor& cursor, Element& element) {
@@ -36,36 +36,30 @@ void passive(Context& context, LineCursor& cursor, Element& element) {
         throw NetlistError(where, "a resistance of zero; use a voltage source of 0 V for a short");
     if (element.kind != Element::Kind::Resistor && element.value < 0.0)
         throw NetlistError(where, "a negative " + std::string(element.kind == Element::Kind::Capacitor ? "capacitance" : "inductance"));
-    if (element.kind != Element::Kind::Resistor && !cursor.atEnd()) {
-        const Token& key = cursor.word("IC=value");
-        if (lowerCase(key.text) != "ic") throw NetlistError(key.where, "expected IC=value, found '" + key.text + "'");
-        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after IC");
-        element.initialCondition = context.value(cursor, "the initial condition of " + element.name);
-        element.hasInitialCondition = true;
+    // IC= (C and L) and the multiplier m= (parallel copies).
+    while (!cursor.atEnd()) {
+        const bool storage = element.kind != Element::Kind::Resistor;
+        const Token& key = cursor.word(storage ? "IC=value or m=value" : "m=value");
+        const std::string lower = lowerCase(key.text);
+        if (lower != "m" && (lower != "ic" || !storage))
+            throw NetlistError(key.where, "expected " + std::string(storage ? "IC=value or " : "") + "m=value, found '" +
+                                              key.text + "'");
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + key.text);
+        const SourceLocation at = cursor.here();
+        const double given = context.value(cursor, "a value for " + key.text);
+        if (lower == "ic") {
+            element.initialCondition = given;
+            element.hasInitialCondition = true;
+            continue;
+        }
+        if (!(given > 0.0)) throw NetlistError(at, "m must be positive");
+        element.value = element.kind == Element::Kind::Capacitor ? element.value * given : element.value / given;
     }
-    endOfLine(cursor);
 }
 
 void source(Context& context, LineCursor& cursor, Element& element) {
     twoNodes(context, cursor, element);
-    bool haveDc = false;
-    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "dc") {
-        cursor.take();
-        element.waveform.dc = context.value(cursor, "the DC value of " + element.name);
-        haveDc = true;
-    }
-    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word) {
-        const std::string word = lowerCase(cursor.peek().text);
-        if (word == "pulse" || word == "sin" || word == "pwl") {
-            const double dc = element.waveform.dc;
-            element.waveform = readWaveform(context, cursor, cursor.take());
-            element.waveform.dc = dc;
-            haveDc = true;
-        }
-    }
-    if (!haveDc) element.waveform.dc = context.value(cursor, "the value of " + element.name);
-    element.value = element.waveform.dc;
-    endOfLine(cursor);
+    readSourceValue(context, cursor, element);
 }
 
 // The plug-in whose catalogue the instance uses: the last word before the
@@ -163,9 +157,16 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'v': element.kind = Element::Kind::VoltageSource; break;
         case 'i': element.kind = Element::Kind::CurrentSource; break;
         case 'y': element.kind = Element::Kind::Plugin; break;
+        case 's': element.kind = Element::Kind::Plugin; break;
+        case 'd': element.kind = Element::Kind::Plugin; break;
+        case 'e':
+        case 'f':
+        case 'g':
+        case 'h': element.kind = Element::Kind::VoltageControlledVoltage; break;
+        case 'w': element.kind = Element::Kind::Plugin; break;
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, V, I or Y (plug-in instance)");
+                                               ": expected R, C, L, V, I, D, E, F, G, H, S, X or Y (plug-in instance)");
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
@@ -177,18 +178,21 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::Inductor: passive(context, cursor, element); break;
         case Element::Kind::VoltageSource:
         case Element::Kind::CurrentSource: source(context, cursor, element); break;
-        case Element::Kind::Plugin: pluginInstance(context, line, element); break;
+        case Element::Kind::VoltageControlledVoltage:
+        case Element::Kind::CurrentControlledCurrent:
+        case Element::Kind::VoltageControlledCurrent:
+        case Element::Kind::CurrentControlledVoltage: readControlledSource(context, line, element); break;
+        case Element::Kind::Plugin:
+            if (key[0] == 's' || key[0] == 'w') readSwitch(context, line, element);
+            else if (key[0] == 'd') readDiode(context, line, element);
+            else pluginInstance(context, line, element);
+            break;
     }
     context.elementsByName.emplace(key, static_cast<int>(context.circuit.elements.size()));
     context.circuit.elements.push_back(std::move(element));
 }
 
-void readPrint(Context& context, const LogicalLine& line) {
-    LineCursor cursor(line);
-    cursor.take();
-    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "tran")
-        cursor.take();
-    if (cursor.atEnd()) cursor.expected("V(node), I(Vname) or Yname:OUTPUT");
+PrintItem readPrintItem(Context& context, LineCursor& cursor) {
     auto knownNode = [&](const Token& token) {
         const std::string node = lowerCase(token.text);
         if (node == "0" || node == "gnd") return 0;
@@ -207,7 +211,7 @@ void readPrint(Context& context, const LogicalLine& line) {
         }
         return found->second;
     };
-    while (!cursor.atEnd()) {
+    {
         const Token& head = cursor.word("V(node), I(Vname) or Yname:OUTPUT");
         const std::string lower = lowerCase(head.text);
         PrintItem item;
@@ -263,8 +267,17 @@ void readPrint(Context& context, const LogicalLine& line) {
             item.output = *match;
             item.label = instance.name + ":" + *match;
         }
-        context.circuit.prints.push_back(std::move(item));
+        return item;
     }
+}
+
+void readPrint(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "tran")
+        cursor.take();
+    if (cursor.atEnd()) cursor.expected("V(node), I(Vname) or Yname:OUTPUT");
+    while (!cursor.atEnd()) context.circuit.prints.push_back(readPrintItem(context, cursor));
 }
 
 }  // namespace udmhost::netlist

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "netlist/netlist_error.h"
+#include "text/lower_case.h"
 
 namespace udmhost {
 
@@ -10,7 +11,20 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v' || c == ','; }
 
-bool isWordChar(char c) { return !isBlank(c) && c != '(' && c != ')' && c != '=' && c != '{' && c != '}'; }
+bool isWordChar(char c) {
+    return !isBlank(c) && c != '(' && c != ')' && c != '=' && c != '{' && c != '}' && c != '\'' && c != '"';
+}
+
+// The text between `quote` at `at` and its partner, or throws.
+std::string quoted(std::string_view line, size_t at, char quote, const SourceLocation& where, size_t& end) {
+    end = line.find(quote, at + 1);
+    if (end == std::string_view::npos)
+        throw NetlistError(where, std::string(quote == '"' ? "a quoted text" : "a quoted expression") +
+                                      " without its closing quote");
+    std::string text(line.substr(at + 1, end - at - 1));
+    ++end;
+    return text;
+}
 
 // Tokens of one physical line, appended to `out`.
 void lexPhysicalLine(std::string_view line, const std::string& file, int lineNumber, size_t from,
@@ -19,7 +33,8 @@ void lexPhysicalLine(std::string_view line, const std::string& file, int lineNum
     bool space = true;
     while (at < line.size()) {
         const char c = line[at];
-        if (c == ';' || (c == '$' && (at + 1 == line.size() || isBlank(line[at + 1]))))
+        if (c == ';' || (c == '$' && (at + 1 == line.size() || isBlank(line[at + 1]))) ||
+            (c == '/' && at + 1 < line.size() && line[at + 1] == '/' && space))
             break;  // trailing comment
         if (isBlank(c)) {
             space = true;
@@ -40,6 +55,12 @@ void lexPhysicalLine(std::string_view line, const std::string& file, int lineNum
             token.kind = Token::Kind::Braced;
             token.text = std::string(line.substr(at + 1, end - at - 2));
             at = end;
+        } else if (c == '\'' || c == '"') {
+            // 'expression' as {expression}; "text" (a path) as one word.
+            size_t end = at;
+            token.text = quoted(line, at, c, token.where, end);
+            token.kind = c == '\'' ? Token::Kind::Braced : Token::Kind::Word;
+            at = end;
         } else if (c == '}') {
             throw NetlistError(token.where, "'}' without an opening '{'");
         } else if (c == '(' || c == ')' || c == '=') {
@@ -58,11 +79,12 @@ void lexPhysicalLine(std::string_view line, const std::string& file, int lineNum
 
 }  // namespace
 
-NetlistText lexNetlist(std::string_view text, const std::string& file) {
+NetlistText lexNetlist(std::string_view text, const std::string& file, bool withTitle) {
     NetlistText result;
     int lineNumber = 0;
     size_t start = 0;
-    bool haveTitle = false;
+    bool haveTitle = !withTitle;
+    bool inControl = false;  // between .control and .endc: a script for another program
     while (start <= text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
@@ -78,7 +100,12 @@ NetlistText lexNetlist(std::string_view text, const std::string& file) {
         } else {
             size_t first = 0;
             while (first < line.size() && isBlank(line[first])) ++first;
-            if (first < line.size() && line[first] != '*') {
+            const std::string head = lowerCase(line.substr(first, 6));
+            const bool endc = head.starts_with(".endc") && (head.size() == 5 || isBlank(head[5]));
+            if (inControl) {
+                if (endc) inControl = false;
+            } else if (first < line.size() && line[first] != '*') {
+                if (head == ".contr" && lowerCase(line.substr(first, 8)) == ".control") inControl = true;
                 if (line[first] == '+') {
                     if (result.lines.empty())
                         throw NetlistError({file, lineNumber, static_cast<int>(first) + 1},

@@ -33,6 +33,8 @@ struct NetlistText {
 // continues the previous one. Commas separate like blanks outside braces.
 // Throws NetlistError for an unclosed brace or a continuation with nothing
 // to continue.
-NetlistText lexNetlist(std::string_view text, const std::string& file);
+// An included file has no title line: `withTitle` false reads its first
+// line as netlist.
+NetlistText lexNetlist(std::string_view text, const std::string& file, bool withTitle = true);
 
 }  // namespace udmhost

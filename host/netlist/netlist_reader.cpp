@@ -9,6 +9,9 @@
 #include "netlist/constant_expression.h"
 #include "netlist/netlist_context.h"
 #include "netlist/spice_number.h"
+#include "netlist/include_loader.h"
+#include "netlist/param_order.h"
+#include "netlist/subcircuit_expander.h"
 
 namespace udmhost {
 
@@ -53,13 +56,26 @@ int Context::node(const Token& token) {
     return number;
 }
 
+void Context::warn(const SourceLocation& where, const std::string& text) {
+    circuit.notes.push_back(where.file + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) +
+                            ": warning: " + text);
+}
+
+void Context::warnOnce(const std::string& topic, const SourceLocation& where, const std::string& text) {
+    if (warned.insert(topic).second) warn(where, text);
+}
+
+double Context::evaluate(const std::string& expression) const {
+    return evaluateConstant(functions.empty() ? expression : expandFunctions(expression, functions), scopeParams());
+}
+
 double Context::value(LineCursor& cursor, const std::string& what) {
     if (cursor.atEnd()) cursor.expected(what);
     const Token& token = cursor.peek();
     if (token.kind == Token::Kind::Braced) {
         cursor.take();
         try {
-            return evaluateConstant(token.text, circuit.params);
+            return evaluate(token.text);
         } catch (const std::runtime_error& error) {
             throw NetlistError(token.where, "cannot evaluate {" + token.text + "}: " + error.what());
         }
@@ -69,8 +85,8 @@ double Context::value(LineCursor& cursor, const std::string& what) {
         cursor.take();
         return *number;
     }
-    const auto param = circuit.params.find(lowerCase(token.text));
-    if (param != circuit.params.end()) {
+    const auto param = scopeParams().find(lowerCase(token.text));
+    if (param != scopeParams().end()) {
         cursor.take();
         return param->second;
     }
@@ -79,7 +95,7 @@ double Context::value(LineCursor& cursor, const std::string& what) {
 
 namespace {
 
-void readParam(Context& context, const LogicalLine& line) {
+void readParam(const LogicalLine& line, std::vector<ParamDefinition>& definitions) {
     LineCursor cursor(line);
     cursor.take();
     if (cursor.atEnd()) cursor.expected("NAME=VALUE");
@@ -87,21 +103,14 @@ void readParam(Context& context, const LogicalLine& line) {
         const Token& name = cursor.word("a parameter name");
         if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
         if (cursor.atEnd()) cursor.expected("a value for " + name.text);
-        double value = 0.0;
-        const Token& token = cursor.peek();
-        if (token.kind == Token::Kind::Word && !spiceNumber(token.text)) {
-            // An unbraced expression: the adjacent tokens as written.
-            std::string text = cursor.take().text;
-            while (!cursor.atEnd() && !cursor.peek().spaceBefore) text += cursor.take().text;
-            try {
-                value = evaluateConstant(text, context.circuit.params);
-            } catch (const std::runtime_error& error) {
-                throw NetlistError(token.where, "cannot evaluate " + text + ": " + error.what());
-            }
-        } else {
-            value = context.value(cursor, "a value for " + name.text);
-        }
-        context.circuit.params[lowerCase(name.text)] = value;
+        const Token& first = cursor.take();
+        if (first.kind == Token::Kind::Equals) cursor.expected("a value for " + name.text);
+        // Unbraced, the expression is the adjacent tokens as written.
+        std::string text = first.text;
+        if (first.kind != Token::Kind::Braced)
+            while (!cursor.atEnd() && !cursor.peek().spaceBefore && cursor.peek().kind != Token::Kind::Equals)
+                text += cursor.take().text;
+        definitions.push_back({lowerCase(name.text), text, name.where});
     }
 }
 
@@ -175,8 +184,12 @@ void readOptions(Context& context, const LogicalLine& line) {
         const Token& name = cursor.word("an option name");
         const std::string key = lowerCase(name.text);
         if (std::find(names.begin(), names.end(), key) == names.end()) {
-            throw NetlistError(name.where, "unknown option " + name.text +
-                                               didYouMean(key, names, ", known: reltol abstol vntol chgtol trtol eventtol itl4 method solver points"));
+            // Options of other simulators: accepted, listed in one warning.
+            if (context.unknownOptions.empty()) context.firstUnknownOption = name.where;
+            const std::string hint = closestName(key, names);
+            context.unknownOptions.push_back(name.text + (hint.empty() ? "" : " (did you mean " + hint + "?)"));
+            if (cursor.takeIf(Token::Kind::Equals) && !cursor.atEnd()) cursor.take();
+            continue;
         }
         if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
         const SourceLocation where = cursor.here();
@@ -250,37 +263,75 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     context.catalogues = &catalogues;
     context.pluginPaths = &pluginPaths;
 
-    // Directives first, so that elements may use .param values and plug-ins
-    // defined further down; elements next, so that .print may name them.
-    std::vector<const LogicalLine*> elements, prints;
-    for (const LogicalLine& line : lexed.lines) {
+    // .param values first, so that every other line may use them; then the
+    // other directives, so that elements may use models and plug-ins defined
+    // further down; elements next, so that .print may name them.
+    const std::vector<LogicalLine> lines = expandIncludes(lexed.lines, file, folder);
+    SubcircuitExpander subcircuits;
+    std::vector<const LogicalLine*> directives, elements, prints;
+    std::vector<ParamDefinition> params;
+    for (const LogicalLine* top : subcircuits.collect(lines)) {
+        const LogicalLine& line = *top;
         const Token& first = line.tokens.front();
         const std::string keyword = lowerCase(first.text);
         if (first.kind != Token::Kind::Word) throw NetlistError(first.where, "expected an element or a directive");
-        if (keyword[0] != '.') {
-            elements.push_back(&line);
-            continue;
-        }
         if (keyword == ".end") break;
-        if (keyword == ".param") readParam(context, line);
-        else if (keyword == ".plugin") readPlugin(context, line);
-        else if (keyword == ".tran") readTran(context, line);
-        else if (keyword == ".options" || keyword == ".option") readOptions(context, line);
-        else if (keyword == ".print") prints.push_back(&line);
-        else {
-            throw NetlistError(first.where, "unknown directive " + first.text +
-                                                didYouMean(keyword, {".param", ".plugin", ".tran", ".options", ".print", ".end"}));
+        if (keyword[0] != '.') elements.push_back(&line);
+        else if (keyword == ".param") readParam(line, params);
+        else if (keyword == ".func") context.functions.push_back(readFunction(line));
+        else if (keyword == ".print" || keyword == ".plot" || keyword == ".meas" || keyword == ".measure" || keyword == ".ic" ||
+                 keyword == ".nodeset")
+            prints.push_back(&line);  // these name nodes and elements
+        else directives.push_back(&line);
+    }
+    for (ParamDefinition& d : params) {
+        if (context.functions.empty()) break;
+        try {
+            d.expression = expandFunctions(d.expression, context.functions);
+        } catch (const std::runtime_error& error) {
+            throw NetlistError(d.where, "cannot evaluate " + d.name + ": " + error.what());
         }
+    }
+    evaluateParams(params, context.circuit.params);
+    for (const LogicalLine* line : directives) {
+        const Token& first = line->tokens.front();
+        const std::string keyword = lowerCase(first.text);
+        if (keyword == ".plugin") readPlugin(context, *line);
+        else if (keyword == ".tran") readTran(context, *line);
+        else if (keyword == ".options" || keyword == ".option") readOptions(context, *line);
+        else if (!readMoreDirective(context, *line, keyword)) {
+            throw NetlistError(first.where, "unknown directive " + first.text +
+                                                didYouMean(keyword, {".param", ".plugin", ".tran", ".options", ".print",
+                                                                     ".model", ".control", ".save", ".probe", ".include",
+                                                                     ".lib", ".subckt", ".meas", ".func", ".end"}));
+        }
+    }
+    if (!context.unknownOptions.empty()) {
+        std::string list;
+        for (const std::string& name : context.unknownOptions) list += (list.empty() ? "" : ", ") + name;
+        context.warn(context.firstUnknownOption, "options not used by udmhost, ignored: " + list);
     }
     if (!context.circuit.tran.given) {
         const SourceLocation end{file, lexed.lines.empty() ? 1 : lexed.lines.back().where.line, 1};
         throw NetlistError(end, "no .tran line: a transient analysis needs .tran TSTEP TSTOP");
     }
-    for (const LogicalLine* line : elements) readElement(context, *line);
+    std::vector<ScopedLine> expanded;
+    for (const LogicalLine* line : elements) subcircuits.expand(context, *line, expanded);
+    for (const ScopedLine& line : expanded) {
+        context.currentScope = line.scope;
+        readElement(context, *line.line);
+    }
+    context.currentScope = -1;
+    resolveControls(context);
     if (context.circuit.elements.empty())
         throw NetlistError({file, 1, 1}, "the netlist has no elements");
-    for (const LogicalLine* line : prints) readPrint(context, *line);
-    if (prints.empty()) defaultPrints(context.circuit);
+    for (const LogicalLine* line : prints) {
+        const std::string keyword = lowerCase(line->tokens.front().text);
+        if (keyword == ".print" || keyword == ".plot") readPrint(context, *line);
+        else if (keyword == ".ic" || keyword == ".nodeset") readMoreDirective(context, *line, keyword);
+        else readMeasurement(context, *line);
+    }
+    if (context.circuit.prints.empty()) defaultPrints(context.circuit);
     return std::move(context.circuit);
 }
 

@@ -15,17 +15,64 @@ using Kind = Element::Kind;
 // Relative resolution of a stored charge or flux: the rounding of the
 // solution it comes from, a few units in the last place.
 constexpr double kChargeResolution = 16.0 * std::numeric_limits<double>::epsilon();
+constexpr double kHoldConductance = 1e9;  // siemens, of .ic during the operating point
 
 int ticketsOf(Kind kind) {
     switch (kind) {
         case Kind::Resistor:
         case Kind::Capacitor:
-        case Kind::VoltageSource: return 4;
-        case Kind::Inductor: return 5;
+        case Kind::VoltageSource:
+        case Kind::VoltageControlledCurrent: return 4;
+        case Kind::Inductor:
+        case Kind::CurrentControlledVoltage: return 5;
+        case Kind::VoltageControlledVoltage: return 6;
+        case Kind::CurrentControlledCurrent: return 2;
         default: return 0;
     }
 }
 
+// E, F, G, H: the entries they need (false for other kinds), in the order
+// stampControlledSource fills them. k is the element's own branch, kx the
+// branch of the source whose current controls F and H.
+template <class Ask>
+bool controlledSourcePattern(const Element& el, int k, int kx, Ask&& ask) {
+    const int a = el.nodes.at(0) - 1, b = el.nodes.at(1) - 1;
+    switch (el.kind) {
+        case Kind::VoltageControlledCurrent: {
+            const int c = el.nodes.at(2) - 1, d = el.nodes.at(3) - 1;
+            ask(a, c), ask(a, d), ask(b, c), ask(b, d);
+            return true;
+        }
+        case Kind::VoltageControlledVoltage: {
+            const int c = el.nodes.at(2) - 1, d = el.nodes.at(3) - 1;
+            ask(a, k), ask(b, k), ask(k, a), ask(k, b), ask(k, c), ask(k, d);
+            return true;
+        }
+        case Kind::CurrentControlledCurrent: ask(a, kx), ask(b, kx); return true;
+        case Kind::CurrentControlledVoltage: ask(a, k), ask(b, k), ask(k, a), ask(k, b), ask(k, kx); return true;
+        default: return false;
+    }
+}
+
+// The values of those entries: G drives gain * v(c,d) from a to b; E holds
+// v(a,b) = gain * v(c,d) through its branch.
+template <class Slot>
+void stampControlledSource(const Element& el, Slot&& slot) {
+    const double gain = el.value;
+    switch (el.kind) {
+        case Kind::VoltageControlledCurrent:
+            slot(0) += gain, slot(1) -= gain, slot(2) -= gain, slot(3) += gain;
+            break;
+        case Kind::VoltageControlledVoltage:
+            slot(0) += 1.0, slot(1) -= 1.0, slot(2) += 1.0, slot(3) -= 1.0, slot(4) -= gain, slot(5) += gain;
+            break;
+        case Kind::CurrentControlledCurrent: slot(0) += gain, slot(1) -= gain; break;
+        case Kind::CurrentControlledVoltage:
+            slot(0) += 1.0, slot(1) -= 1.0, slot(2) += 1.0, slot(3) -= 1.0, slot(4) -= gain;
+            break;
+        default: break;
+    }
+}
 
 }  // namespace
 
@@ -35,7 +82,9 @@ CircuitEquations::CircuitEquations(const Circuit& circuit) : circuit_(circuit) {
     branch_.assign(circuit.elements.size(), -1);
     for (size_t e = 0; e < circuit.elements.size(); ++e) {
         const Element& el = circuit.elements[e];
-        if (el.kind == Kind::VoltageSource || el.kind == Kind::Inductor) branch_[e] = size_++;
+        if (el.kind == Kind::VoltageSource || el.kind == Kind::Inductor || el.kind == Kind::VoltageControlledVoltage ||
+            el.kind == Kind::CurrentControlledVoltage)
+            branch_[e] = size_++;
         if (el.kind == Kind::Capacitor || el.kind == Kind::Inductor) {
             Storage s{};
             s.element = static_cast<int>(e);
@@ -63,7 +112,7 @@ void CircuitEquations::requestEntries(PatternBuilder& builder) {
         };
         if (el.kind == Kind::Resistor || el.kind == Kind::Capacitor) {
             ask(a, a), ask(a, b), ask(b, a), ask(b, b);
-        } else {
+        } else if (!controlledSourcePattern(el, k, el.control >= 0 ? branch_[static_cast<size_t>(el.control)] : -1, ask)) {
             ask(a, k), ask(b, k), ask(k, a), ask(k, b);
             if (el.kind == Kind::Inductor) ask(k, k);
         }
@@ -153,15 +202,25 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 break;
             }
             case Kind::Plugin: break;
+            default: stampControlledSource(el, [&](int i) -> double& { return slot(ticket, i); }); break;
         }
     }
     if (gmin > 0.0)
         for (int t0 : diagonalTickets_) values[slots_[static_cast<size_t>(t0)]] += gmin;
+    // .ic: the operating point holds each named node at its value through a
+    // conductance that outweighs the rest of the circuit.
+    if (d.kind == Discretisation::Kind::OperatingPoint)
+        for (const auto& [node, v] : circuit_.initialVoltages) {
+            const int u = nodeUnknown(node);
+            values[slots_[static_cast<size_t>(diagonalTickets_[static_cast<size_t>(u)])]] += kHoldConductance;
+            rhs[u] += kHoldConductance * v;
+        }
     values[valueCount_ - 1] = 0.0;
     rhs[size_] = 0.0;
 }
 
 void CircuitEquations::applyInitialConditions(double* x) const {
+    for (const auto& [node, v] : circuit_.initialVoltages) x[nodeUnknown(node)] = v;
     for (const Storage& s : storage_) {
         if (s.inductor) x[s.branch] = s.ic;
         else if (s.b < 0 && s.a >= 0) x[s.a] = s.ic;

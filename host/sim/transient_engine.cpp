@@ -124,6 +124,7 @@ void TransientEngine::initialPoint() {
     auto& x = newton_.x();
     auto& xPrev = newton_.xPrev();
     std::fill(xPrev.begin(), xPrev.end(), 0.0);
+    for (const auto& [node, v] : circuit_.nodesets) xPrev[static_cast<size_t>(node - 1)] = v;  // first guess
     if (uic) {
         equations_.applyInitialConditions(xPrev.data());
         equations_.applySourceValues(xPrev.data(), startTime_);

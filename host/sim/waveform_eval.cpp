@@ -37,9 +37,20 @@ double pulseValue(const Pulse& p, double t) {
 
 double sinValue(const Waveform& w, double t) {
     const double vo = arg(w, 0), va = arg(w, 1), freq = arg(w, 2), td = arg(w, 3), theta = arg(w, 4);
-    if (t <= td) return vo;
+    const double phase = arg(w, 5) * std::numbers::pi / 180.0;
+    if (t <= td) return vo + va * std::sin(phase);
     const double local = t - td;
-    return vo + va * std::exp(-local * theta) * std::sin(2.0 * std::numbers::pi * freq * local);
+    return vo + va * std::exp(-local * theta) * std::sin(2.0 * std::numbers::pi * freq * local + phase);
+}
+
+// v1 until td1, then an exponential towards v2 (tau1), from td2 on back
+// towards v1 (tau2).
+double expValue(const Waveform& w, double t) {
+    const double v1 = arg(w, 0), v2 = arg(w, 1), td1 = arg(w, 2), tau1 = arg(w, 3), td2 = arg(w, 4), tau2 = arg(w, 5);
+    double v = v1;
+    if (t > td1 && tau1 > 0.0) v += (v2 - v1) * (1.0 - std::exp(-(t - td1) / tau1));
+    if (t > td2 && tau2 > 0.0) v += (v1 - v2) * (1.0 - std::exp(-(t - td2) / tau2));
+    return v;
 }
 
 double pwlValue(const Waveform& w, double t) {
@@ -65,6 +76,7 @@ double waveformValue(const Waveform& w, double t) {
         case Waveform::Kind::Pulse: return pulseValue(pulseOf(w), t);
         case Waveform::Kind::Sin: return sinValue(w, t);
         case Waveform::Kind::Pwl: return pwlValue(w, t);
+        case Waveform::Kind::Exp: return expValue(w, t);
     }
     return 0.0;
 }
@@ -77,6 +89,10 @@ void appendBreakpoints(const Waveform& w, double stop, std::vector<double>& out)
             if (td > 0.0 && td <= stop) out.push_back(td);
             return;
         }
+        case Waveform::Kind::Exp:
+            for (size_t i : {size_t{2}, size_t{4}})
+                if (arg(w, i) > 0.0 && arg(w, i) <= stop) out.push_back(arg(w, i));
+            return;
         case Waveform::Kind::Pwl:
             for (size_t i = 0; i + 1 < w.args.size(); i += 2)
                 if (w.args[i] >= 0.0 && w.args[i] <= stop) out.push_back(w.args[i]);

@@ -1,0 +1,216 @@
+// A junction diode as a plug-in of the model interface: terminals A and K,
+// the SPICE diode's DC parameters, a linearised stamp per evaluation.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "host_records.h"
+#include "junction.h"
+#include "udm_interface.h"
+
+namespace {
+
+MessageCallback message = nullptr;
+ExpressionCallback expression = nullptr;
+unsigned char entry[UDM_CATALOGUE_ENTRY_BYTES];
+
+struct Item {
+    const char* name;
+    int32_t kind;
+    const char* description;
+    const char* defaultText;
+};
+constexpr Item kCatalogue[] = {
+    {"I", UDM_KIND_OUTPUT, "current from anode to cathode", nullptr},
+    {"V", UDM_KIND_OUTPUT, "voltage from anode to cathode", nullptr},
+    {"IS", UDM_KIND_PARAMETER, "saturation current", "1e-14"},
+    {"N", UDM_KIND_PARAMETER, "emission coefficient", "1"},
+    {"RS", UDM_KIND_PARAMETER, "series resistance", "0"},
+    {"BV", UDM_KIND_PARAMETER, "reverse breakdown voltage (0: none)", "0"},
+    {"IBV", UDM_KIND_PARAMETER, "current at the breakdown voltage", "0.001"},
+    {"AREA", UDM_KIND_PARAMETER, "area factor", "1"},
+    {"M", UDM_KIND_PARAMETER, "parallel copies", "1"},
+    {"A", UDM_KIND_TERMINAL, "anode", nullptr},
+    {"K", UDM_KIND_TERMINAL, "cathode", nullptr},
+};
+constexpr size_t kParameters = 7;
+
+// Instance block: the parameter values, which of them are expressions the
+// host evaluates (with their identifiers and texts), then what the last
+// evaluation found.
+constexpr size_t kTextBytes = 64;
+constexpr size_t kIsExpression = 8 * kParameters;                   // int32 each
+constexpr size_t kIds = kIsExpression + 4 * kParameters;            // two int32 each
+constexpr size_t kJunctionVoltage = (kIds + 8 * kParameters + 7) / 8 * 8;
+constexpr size_t kCurrent = kJunctionVoltage + 8, kVoltage = kCurrent + 8;
+constexpr size_t kTexts = kVoltage + 8;
+constexpr size_t kInstanceBytes = kTexts + kTextBytes * kParameters;
+
+double defaultOf(size_t i) { return std::strtod(kCatalogue[2 + i].defaultText, nullptr); }
+
+// RS and BV (fields 2 and 3) may be zero; the others must be positive.
+bool inRange(size_t i, double v) { return std::isfinite(v) && (v > 0.0 || ((i == 2 || i == 3) && v == 0.0)); }
+
+// The parameters in use: a value out of its range (possible only through
+// an expression) gives way to the default, so that every stamp is finite.
+udmdiode::DiodeParameters parametersOf(const unsigned char* data) {
+    udmdiode::DiodeParameters p;
+    double* fields[kParameters] = {&p.saturationCurrent, &p.emission, &p.seriesResistance, &p.breakdownVoltage,
+                                   &p.breakdownCurrent,  &p.area,     &p.multiplier};
+    for (size_t i = 0; i < kParameters; ++i) {
+        const double v = udm::loadAt<double>(data, 8 * i);
+        *fields[i] = inRange(i, v) ? v : defaultOf(i);
+    }
+    return p;
+}
+
+// Reads the comma-separated fields: a number, or else an expression for
+// the host. Reports a number out of its range or an expression too long to keep.
+void define(unsigned char* data, const char* text) {
+    const char* at = text == nullptr ? "" : text;
+    for (size_t i = 0; i < kParameters; ++i) {
+        const char* end = std::strchr(at, ',');
+        if (end == nullptr) end = at + std::strlen(at);
+        const std::string field(at, static_cast<size_t>(end - at));
+        char* parsed = nullptr;
+        double value = std::strtod(field.c_str(), &parsed);
+        const bool empty = field.find_first_not_of(' ') == std::string::npos;
+        const bool number = !empty && parsed != nullptr && *parsed == '\0' && std::isfinite(value);
+        if (empty) value = defaultOf(i);
+        udm::storeAt<int32_t>(data, kIsExpression + 4 * i, !empty && !number ? 1 : 0);
+        if (!empty && !number) {
+            value = defaultOf(i);
+            if (field.size() >= kTextBytes && message != nullptr)
+                message(UDM_SEVERITY_FAILURE, "DIODE: a parameter expression is longer than 63 characters");
+            std::strncpy(reinterpret_cast<char*>(data + kTexts + kTextBytes * i), field.c_str(), kTextBytes - 1);
+        } else if (number && !inRange(i, value) && message != nullptr) {
+            message(UDM_SEVERITY_FAILURE, "DIODE: IS, N, IBV, AREA and M must be positive, RS and BV not negative");
+        }
+        udm::storeAt<double>(data, 8 * i, value);
+        at = *end == ',' ? end + 1 : end;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+UDM_EXPORT int UDM_CALL UDMInit(MessageCallback m, ExpressionCallback e, RegistrationRecord* record) {
+    message = m;
+    expression = e;
+    record->interfaceCode = UDM_REG_INTERFACE;
+    record->instanceBytes = kInstanceBytes;
+    record->reserved = 0;
+    return 0;
+}
+
+UDM_EXPORT int UDM_CALL GetPlugIn(UDMInitFn* slot) {
+    *slot = UDMInit;
+    return 2;
+}
+
+UDM_EXPORT int UDM_CALL GetVersionNumber(void) { return 2; }  // the interface version
+
+UDM_EXPORT void* UDM_CALL ListNodeInfo(uint32_t index) {
+    if (index >= sizeof kCatalogue / sizeof kCatalogue[0]) return nullptr;
+    const Item& item = kCatalogue[index];
+    std::memset(entry, 0, sizeof entry);
+    std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_NAME), item.name);
+    udm::storeAt<int32_t>(entry, UDM_CAT_KIND, item.kind);
+    std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_DESCRIPTION), item.description);
+    if (item.defaultText != nullptr) std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_DEFAULT), item.defaultText);
+    return entry;
+}
+
+UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
+                                    HGLOBAL component) {
+    if (instance == nullptr || component == nullptr) return UDM_ERR_NULL_HANDLE;
+    auto* data = static_cast<unsigned char*>(GlobalLock(instance));
+    void* record = GlobalLock(component);
+    if (data == nullptr || record == nullptr) {
+        if (record != nullptr) GlobalUnlock(component);
+        if (data != nullptr) GlobalUnlock(instance);
+        return UDM_ERR_LOCK_FAILED;
+    }
+    const udm::ComponentRecordView c(record);
+    int32_t status = 0;
+    switch (mode) {
+        case UDM_MODE_INIT:
+            define(data, text);
+            c.setEntryCount(4);
+            break;
+        case UDM_MODE_PREPARE: {
+            void* matrix = GlobalLock(c.matrixBlock());
+            if (matrix == nullptr) {
+                status = UDM_ERR_LOCK_FAILED;
+                break;
+            }
+            const int32_t rows[4] = {0, 0, 1, 1}, cols[4] = {0, 1, 0, 1};
+            for (size_t k = 0; k < 4; ++k) {
+                udm::storeAt<int32_t>(matrix, c.rowIndexOffset() + 4 * k, rows[k]);
+                udm::storeAt<int32_t>(matrix, c.colIndexOffset() + 4 * k, cols[k]);
+            }
+            GlobalUnlock(c.matrixBlock());
+            for (size_t i = 0; i < kParameters && expression != nullptr; ++i) {
+                if (udm::loadAt<int32_t>(data, kIsExpression + 4 * i) == 0) continue;
+                double ids[2] = {0.0, 0.0};
+                expression(UDM_EXPR_REGISTER, reinterpret_cast<const char*>(data + kTexts + kTextBytes * i), nullptr, ids);
+                for (size_t k = 0; k < 2; ++k)
+                    udm::storeAt<int32_t>(data, kIds + 8 * i + 4 * k,
+                                          std::isfinite(ids[k]) && std::abs(ids[k]) < 2e9 ? static_cast<int32_t>(ids[k]) : -1);
+            }
+            break;
+        }
+        case UDM_MODE_EVALUATE: {
+            for (size_t i = 0; i < kParameters && expression != nullptr; ++i) {
+                if (udm::loadAt<int32_t>(data, kIsExpression + 4 * i) == 0) continue;
+                double ids[2] = {static_cast<double>(udm::loadAt<int32_t>(data, kIds + 8 * i)),
+                                 static_cast<double>(udm::loadAt<int32_t>(data, kIds + 8 * i + 4))};
+                double value[2] = {0.0, 0.0};
+                expression(UDM_EXPR_EVALUATE, nullptr, ids, value);
+                udm::storeAt<double>(data, 8 * i, value[0]);
+            }
+            void* vector = GlobalLock(c.vectorBlock());
+            void* matrix = vector == nullptr ? nullptr : GlobalLock(c.matrixBlock());
+            if (matrix == nullptr) {
+                if (vector != nullptr) GlobalUnlock(c.vectorBlock());
+                status = UDM_ERR_LOCK_FAILED;
+                break;
+            }
+            const double v = udm::loadAt<double>(vector, c.nodeValueOffset()) -
+                             udm::loadAt<double>(vector, c.nodeValueOffset() + 8);
+            const udmdiode::Linearised l =
+                udmdiode::linearise(parametersOf(data), v, udm::loadAt<double>(data, kJunctionVoltage));
+            udm::storeAt<double>(data, kJunctionVoltage, l.junctionVoltage);
+            udm::storeAt<double>(data, kCurrent, l.offset + l.conductance * v);
+            udm::storeAt<double>(data, kVoltage, v);
+            const double stamp[4] = {l.conductance, -l.conductance, -l.conductance, l.conductance};
+            for (size_t k = 0; k < 4; ++k) udm::storeAt<double>(matrix, c.matrixValueOffset() + 8 * k, stamp[k]);
+            // The offset current leaves the anode and enters the cathode.
+            udm::storeAt<double>(vector, c.rhsOffset(), -l.offset);
+            udm::storeAt<double>(vector, c.rhsOffset() + 8, l.offset);
+            GlobalUnlock(c.matrixBlock());
+            GlobalUnlock(c.vectorBlock());
+            break;
+        }
+        case UDM_MODE_OUTPUT_INDEX:
+            if (out != nullptr)
+                *out = text == nullptr ? 0.0 : std::strcmp(text, "I") == 0 ? 1.0 : std::strcmp(text, "V") == 0 ? 2.0 : 0.0;
+            break;
+        case UDM_MODE_OUTPUT_VALUE: {
+            const double selector = simulation == nullptr ? 0.0 : udm::loadAt<double>(simulation, UDM_SIM_SELECTOR);
+            if (out != nullptr)
+                *out = selector == 1.0 ? udm::loadAt<double>(data, kCurrent)
+                       : selector == 2.0 ? udm::loadAt<double>(data, kVoltage)
+                                         : 0.0;
+            break;
+        }
+        default: break;
+    }
+    GlobalUnlock(component);
+    GlobalUnlock(instance);
+    return status;
+}
+
+}  // extern "C"

@@ -1,0 +1,87 @@
+#include "junction.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace udmdiode {
+
+namespace {
+
+// exp() continued as a straight line beyond an argument of 80, so that no
+// iterate overflows.
+double safeExp(double x, double* slope) {
+    constexpr double kMax = 80.0;
+    if (x <= kMax) {
+        const double e = std::exp(x);
+        *slope = e;
+        return e;
+    }
+    const double e = std::exp(kMax);
+    *slope = e;
+    return e * (1.0 + x - kMax);
+}
+
+struct Junction {
+    double current, conductance;
+};
+
+Junction junction(const DiodeParameters& p, double vd) {
+    const double is = p.saturationCurrent * p.area, nvt = p.emission * kThermalVoltage;
+    double slope = 0.0;
+    const double e = safeExp(vd / nvt, &slope);
+    Junction j{is * (e - 1.0), is * slope / nvt};
+    if (p.breakdownVoltage > 0.0 && vd < -p.breakdownVoltage + 50.0 * nvt) {
+        const double ibv = p.breakdownCurrent * p.area;
+        const double eb = safeExp(-(vd + p.breakdownVoltage) / nvt, &slope);
+        j.current -= ibv * eb;
+        j.conductance += ibv * slope / nvt;
+    }
+    return j;
+}
+
+}  // namespace
+
+double limitJunctionVoltage(double proposed, double previous, double thermal, double critical) {
+    if (proposed > critical && std::abs(proposed - previous) > 2.0 * thermal) {
+        if (previous > 0.0) {
+            const double arg = 1.0 + (proposed - previous) / thermal;
+            return arg > 0.0 ? previous + thermal * std::log(arg) : critical;
+        }
+        return thermal * std::log(proposed / thermal);
+    }
+    return proposed;
+}
+
+Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage) {
+    const double nvt = p.emission * kThermalVoltage;
+    const double is = p.saturationCurrent * p.area;
+    const double critical = nvt * std::log(nvt / (std::sqrt(2.0) * is));
+    const double rs = p.seriesResistance / p.area;
+    double vd = 0.0;
+    if (rs <= 0.0) {
+        vd = limitJunctionVoltage(v, previousJunctionVoltage, nvt, critical);
+    } else {
+        // The junction voltage at which junction and resistor carry the same
+        // current: vd + rs * i(vd) = v, increasing in vd, solved by limited
+        // Newton steps from the previous junction voltage.
+        vd = std::min(previousJunctionVoltage, v);
+        for (int step = 0; step < 200; ++step) {
+            const Junction j = junction(p, vd);
+            const double residual = vd + rs * j.current - v;
+            const double next = limitJunctionVoltage(vd - residual / (1.0 + rs * j.conductance), vd, nvt, critical);
+            const bool done = std::abs(next - vd) < 1e-12 * (1.0 + std::abs(vd));
+            vd = next;
+            if (done) break;
+        }
+    }
+    const Junction j = junction(p, vd);
+    const double m = p.multiplier;
+    const double g = (rs > 0.0 ? j.conductance / (1.0 + rs * j.conductance) : j.conductance) + kGmin;
+    // The terminal voltage this junction voltage belongs to: with limiting
+    // it differs from v, and the linear model passes through that point.
+    const double terminal = vd + rs * j.current;
+    const double current = m * (j.current + kGmin * terminal);
+    return {vd, current, m * g, current - m * g * terminal};
+}
+
+}  // namespace udmdiode

@@ -1,0 +1,36 @@
+// The DC law of a junction diode with series resistance and breakdown, and
+// the voltage limiting that keeps Newton's method on its exponential.
+#pragma once
+
+namespace udmdiode {
+
+struct DiodeParameters {
+    double saturationCurrent = 1e-14;  // IS, amperes, before AREA
+    double emission = 1.0;             // N
+    double seriesResistance = 0.0;     // RS, ohms, before AREA
+    double breakdownVoltage = 0.0;     // BV, volts; 0: no breakdown
+    double breakdownCurrent = 1e-3;    // IBV, amperes, before AREA
+    double area = 1.0;
+    double multiplier = 1.0;           // parallel copies
+};
+
+// The diode's linear model at one terminal voltage: i = conductance * v + offset.
+struct Linearised {
+    double junctionVoltage;  // across the junction, after limiting
+    double current;          // anode to cathode, at the terminal voltage the junction voltage gives
+    double conductance;      // d current / d terminal voltage, GMIN included
+    double offset;           // current - conductance * terminal voltage
+};
+
+constexpr double kThermalVoltage = 0.025852;  // kT/q at 300.15 K
+constexpr double kGmin = 1e-12;               // siemens, in parallel with every junction
+
+// SPICE's junction limiting: a step of the junction voltage beyond twice the
+// thermal voltage above the critical voltage is taken logarithmically.
+double limitJunctionVoltage(double proposed, double previous, double thermal, double critical);
+
+// The linear model at terminal voltage `v`, starting from the junction
+// voltage of the previous evaluation.
+Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage);
+
+}  // namespace udmdiode

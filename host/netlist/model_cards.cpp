@@ -1,0 +1,183 @@
+// .model lines, and S switches run as instances of the switch plug-in.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+
+#include "netlist/netlist_context.h"
+
+namespace udmhost::netlist {
+
+namespace {
+
+// Parameters each model type knows; other types are kept unchecked and
+// refused where an element uses them.
+const std::map<std::string, std::vector<std::string>>& knownParameters() {
+    static const std::map<std::string, std::vector<std::string>> known = {
+        {"sw", {"vt", "vh", "ron", "roff"}},
+        {"csw", {"it", "ih", "ron", "roff"}},
+        {"d", {"is", "n", "rs", "cjo", "cj0", "vj", "m", "tt", "bv", "ibv", "area"}},
+    };
+    return known;
+}
+
+}  // namespace
+
+// Plain digits where they suffice, so that the plug-in reads the value as
+// a number rather than handing it back as an expression.
+std::string numberText(double value) {
+    char buffer[400];
+    auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    if (written.ec != std::errc() || written.ptr - buffer > 40)
+        written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, written.ptr);
+}
+
+void readModel(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    ModelCard card;
+    const Token& name = cursor.word("a model name");
+    card.name = name.text;
+    card.where = name.where;
+    const Token& type = cursor.word("a model type (SW, D)");
+    card.type = lowerCase(type.text);
+    const bool parenthesised = cursor.takeIf(Token::Kind::Open);
+    const auto known = knownParameters().find(card.type);
+    std::string ignored;
+    while (!cursor.atEnd() && cursor.peek().kind != Token::Kind::Close) {
+        const Token& parameter = cursor.word("PARAMETER=value");
+        const std::string key = lowerCase(parameter.text);
+        const bool unknown = known != knownParameters().end() &&
+                             std::find(known->second.begin(), known->second.end(), key) == known->second.end();
+        if (unknown && card.type == "d") {
+            // Published diode cards carry more (temperature, noise, vendor
+            // data): skipped, listed in one warning.
+            ignored += (ignored.empty() ? "" : ", ") + parameter.text;
+            if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + parameter.text);
+            if (!cursor.atEnd()) cursor.take();
+            while (!cursor.atEnd() && !cursor.peek().spaceBefore && cursor.peek().kind != Token::Kind::Close)
+                cursor.take();
+            continue;
+        }
+        if (unknown) {
+            const std::string hint = closestName(key, known->second);
+            throw NetlistError(parameter.where, "a " + type.text + " model has no parameter " + parameter.text +
+                                                    (hint.empty() ? "" : ", did you mean " + hint + "?"));
+        }
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + parameter.text);
+        card.places[key] = cursor.here();
+        card.values[key] = context.value(cursor, "a value for " + parameter.text);
+    }
+    if (parenthesised && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
+    if (!cursor.atEnd()) cursor.expected("the end of the line");
+    if (!ignored.empty()) context.warn(name.where, "model " + card.name + ": parameters not used, ignored: " + ignored);
+    const std::string key = lowerCase(card.name);
+    if (const auto earlier = context.models.find(key); earlier != context.models.end())
+        throw NetlistError(name.where, "model " + name.text + " is already defined at line " +
+                                           std::to_string(earlier->second.where.line));
+    context.models.emplace(key, std::move(card));
+}
+
+const ModelCard& modelOf(Context& context, const Token& name, const std::string& type) {
+    const auto found = context.models.find(lowerCase(name.text));
+    if (found == context.models.end()) {
+        std::vector<std::string> names;
+        for (const auto& [key, card] : context.models)
+            if (card.type == type) names.push_back(card.name);
+        const std::string hint = closestName(name.text, names);
+        throw NetlistError(name.where, "unknown model " + name.text + " (no .model line defines it)" +
+                                           (hint.empty() ? "" : ", did you mean " + hint + "?"));
+    }
+    if (found->second.type != type)
+        throw NetlistError(name.where, "model " + name.text + " is of type " + found->second.type + ", expected " + type);
+    return found->second;
+}
+
+void readSwitch(Context& context, const LogicalLine& line, Element& element) {
+    // Sname n+ n- nc+ nc- model [ON|OFF], or Wname n+ n- Vsense model [ON|OFF]:
+    // W is an S switch whose control voltage is its sensed current (1 V per
+    // ampere) on a node of its own, made by a current-controlled source.
+    LineCursor cursor(line);
+    const Token& name = cursor.take();
+    const bool byCurrent = lowerCase(name.text)[0] == 'w';
+    element.nodes.push_back(context.node(cursor.word("node n+ of " + name.text)));
+    element.nodes.push_back(context.node(cursor.word("node n- of " + name.text)));
+    if (byCurrent) {
+        const Token& sense = cursor.word("the voltage source whose current controls " + name.text);
+        Token controlNode = name;
+        controlNode.text = name.text + "#current";
+        Element sensor;
+        sensor.kind = Element::Kind::CurrentControlledVoltage;
+        sensor.name = "H#" + name.text;
+        sensor.where = name.where;
+        const int control = context.node(controlNode);
+        sensor.nodes = {control, 0};
+        sensor.value = 1.0;
+        context.pendingControls.emplace_back(context.circuit.elements.size(), sense);
+        context.circuit.elements.push_back(std::move(sensor));
+        element.nodes.push_back(control);
+        element.nodes.push_back(0);
+    } else {
+        element.nodes.push_back(context.node(cursor.word("node nc+ of " + name.text)));
+        element.nodes.push_back(context.node(cursor.word("node nc- of " + name.text)));
+    }
+    const ModelCard& model = modelOf(context, cursor.word("a switch model name"), byCurrent ? "csw" : "sw");
+    double initial = 0.0;
+    if (!cursor.atEnd()) {
+        const Token& state = cursor.word("ON, OFF or the end of the line");
+        const std::string word = lowerCase(state.text);
+        if (word != "on" && word != "off") throw NetlistError(state.where, "expected ON or OFF, found '" + state.text + "'");
+        initial = word == "on" ? 1.0 : 0.0;
+    }
+    if (!cursor.atEnd()) cursor.expected("the end of the line");
+
+    element.plugin = builtInPlugin(context, name, "vcswitch", "S and W switches");
+    context.warnOnce("sw-law", name.where,
+                     "S and W switches run on the switch plug-in: it closes when the control reaches VT+VH and "
+                     "opens when it reaches VT-VH, where SPICE waits for the control to pass them");
+    auto given = [&](const char* key, double fallback) {
+        const auto found = model.values.find(key);
+        return found == model.values.end() ? fallback : found->second;
+    };
+    const char* hysteresisKey = byCurrent ? "ih" : "vh";
+    double hysteresis = given(hysteresisKey, 0.0);
+    if (hysteresis < 0.0) {
+        context.warnOnce("sw-negative-vh", model.places.at(hysteresisKey),
+                         "a negative hysteresis is taken as its magnitude, a sharp hysteresis; SPICE simulators "
+                         "treat it differently");
+        hysteresis = -hysteresis;
+    }
+    // SPICE's defaults, not the plug-in's.
+    const std::map<std::string, double> values = {{"ron", given("ron", 1.0)},
+                                                  {"roff", given("roff", 1e12)},
+                                                  {"vthres", given(byCurrent ? "it" : "vt", 0.0)},
+                                                  {"vhyst", hysteresis},
+                                                  {"ctrl0", initial}};
+    const PluginRef& ref = context.circuit.plugins[static_cast<size_t>(element.plugin)];
+    const auto& catalogue = context.pluginsByName.at(lowerCase(ref.name)).catalogue;
+    const auto terminals = std::count_if(catalogue.begin(), catalogue.end(),
+                                         [](const CatalogueItem& c) { return c.kind == UDM_KIND_TERMINAL; });
+    if (terminals != 4)
+        throw NetlistError(name.where, "plug-in " + ref.name + " has " + std::to_string(terminals) +
+                                           " terminals, an S switch needs 4 (n+ n- nc+ nc-)");
+    size_t found = 0;
+    bool first = true;
+    for (const CatalogueItem& item : catalogue) {
+        if (item.kind != UDM_KIND_PARAMETER) continue;
+        if (!first) element.definitionText += ',';
+        first = false;
+        const auto value = values.find(lowerCase(item.name));
+        if (value == values.end()) {
+            element.definitionText += item.defaultText;
+            continue;
+        }
+        ++found;
+        element.definitionText += numberText(value->second);
+    }
+    if (found != values.size())
+        throw NetlistError(name.where, "plug-in " + ref.name + " is not a switch: it lacks RON, ROFF, VTHRES, "
+                                       "VHYST or CTRL0");
+}
+
+}  // namespace udmhost::netlist

@@ -1,0 +1,55 @@
+// The value part of V and I lines as SPICE writes it:
+//   [[DC] value] [AC mag [phase]] [PULSE|SIN|PWL|EXP (args) | args]
+// in any order. The AC field belongs to small-signal analyses and is ignored.
+#include "netlist/netlist_context.h"
+#include "netlist/spice_number.h"
+
+namespace udmhost::netlist {
+
+namespace {
+
+bool isWaveformName(const std::string& word) {
+    return word == "pulse" || word == "sin" || word == "pwl" || word == "exp";
+}
+
+bool startsValue(const LineCursor& cursor) {
+    if (cursor.atEnd()) return false;
+    const Token& token = cursor.peek();
+    return token.kind == Token::Kind::Braced || (token.kind == Token::Kind::Word && spiceNumber(token.text).has_value());
+}
+
+}  // namespace
+
+void readSourceValue(Context& context, LineCursor& cursor, Element& element) {
+    bool haveDc = false, haveWaveform = false;
+    while (!cursor.atEnd()) {
+        const Token& token = cursor.peek();
+        const std::string word = token.kind == Token::Kind::Word ? lowerCase(token.text) : std::string();
+        if (word == "dc") {
+            cursor.take();
+            element.waveform.dc = context.value(cursor, "the DC value of " + element.name);
+            haveDc = true;
+        } else if (word == "ac") {
+            cursor.take();
+            context.warnOnce("ac", token.where, "AC values are for small-signal analyses; ignored");
+            for (int field = 0; field < 2 && startsValue(cursor); ++field) context.value(cursor, "an AC value");
+        } else if (isWaveformName(word)) {
+            if (haveWaveform) throw NetlistError(token.where, element.name + " has a second time function");
+            const double dc = element.waveform.dc;
+            element.waveform = readWaveform(context, cursor, cursor.take());
+            element.waveform.dc = dc;
+            haveWaveform = true;
+        } else if (!haveDc && (startsValue(cursor) || context.scopeParams().contains(word))) {
+            element.waveform.dc = context.value(cursor, "the value of " + element.name);
+            haveDc = true;
+        } else if (word == "sffm" || word == "am" || word == "trnoise" || word == "trrandom") {
+            throw NetlistError(token.where, token.text + " sources are not supported; use PULSE, SIN, PWL or EXP");
+        } else {
+            cursor.expected(haveDc ? "AC or PULSE, SIN, PWL, EXP" : "a value, DC, AC or PULSE, SIN, PWL, EXP");
+        }
+    }
+    if (!haveDc && !haveWaveform) cursor.expected("the value of " + element.name);
+    element.value = element.waveform.dc;
+}
+
+}  // namespace udmhost::netlist

@@ -1,0 +1,200 @@
+#include "netlist/subcircuit_expander.h"
+
+#include "netlist/constant_expression.h"
+
+namespace udmhost::netlist {
+
+namespace {
+
+constexpr size_t kMaxExpandedElements = 200'000;
+
+std::string keyword(const LogicalLine& line) { return lowerCase(line.tokens.front().text); }
+
+bool isParamsWord(const Token& token) { return token.kind == Token::Kind::Word && lowerCase(token.text) == "params:"; }
+
+// Index of the first NAME of NAME=VALUE pairs (or of "params:"), else the
+// token count.
+size_t firstAssignment(const LogicalLine& line) {
+    for (size_t i = 1; i < line.tokens.size(); ++i)
+        if (isParamsWord(line.tokens[i]) ||
+            (i + 1 < line.tokens.size() && line.tokens[i + 1].kind == Token::Kind::Equals))
+            return i;
+    return line.tokens.size();
+}
+
+// NAME=VALUE pairs from `from` on, values as expression texts.
+std::vector<std::pair<std::string, std::string>> assignments(const LogicalLine& line, size_t from) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    LineCursor cursor(line);
+    cursor.rewind(from);
+    while (!cursor.atEnd()) {
+        if (isParamsWord(cursor.peek())) {
+            cursor.take();
+            continue;
+        }
+        const Token& name = cursor.word("NAME=VALUE");
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
+        if (cursor.atEnd()) cursor.expected("a value for " + name.text);
+        const Token& first = cursor.take();
+        std::string text = first.text;
+        if (first.kind != Token::Kind::Braced)
+            while (!cursor.atEnd() && !cursor.peek().spaceBefore && cursor.peek().kind != Token::Kind::Equals)
+                text += cursor.take().text;
+        pairs.emplace_back(lowerCase(name.text), text);
+    }
+    return pairs;
+}
+
+// How many node tokens follow the name of an element line.
+size_t nodeCount(const LogicalLine& line) {
+    switch (keyword(line)[0]) {
+        case 'r': case 'c': case 'l': case 'v': case 'i': case 'd': case 'f': case 'h': case 'w': case 'b': return 2;
+        case 's': case 'e': case 'g': return 4;
+        case 'x': case 'y': {
+            // The nodes come before the subcircuit or plug-in name, which is
+            // the last word before the parameters.
+            const size_t end = firstAssignment(line);
+            return end >= 2 ? end - 2 : 0;
+        }
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+std::vector<const LogicalLine*> SubcircuitExpander::collect(const std::vector<LogicalLine>& lines) {
+    std::vector<const LogicalLine*> rest;
+    std::vector<SubcircuitDefinition> open;  // innermost last
+    for (const LogicalLine& line : lines) {
+        const std::string key = keyword(line);
+        if (key == ".subckt") {
+            LineCursor cursor(line);
+            cursor.take();
+            SubcircuitDefinition d;
+            const Token& name = cursor.word("a subcircuit name");
+            d.name = name.text;
+            d.where = name.where;
+            const size_t end = firstAssignment(line);
+            for (size_t i = 2; i < end; ++i) {
+                if (line.tokens[i].kind != Token::Kind::Word) {
+                    cursor.rewind(i);
+                    cursor.expected("a port node");
+                }
+                d.ports.push_back(lowerCase(line.tokens[i].text));
+            }
+            d.defaults = assignments(line, end);
+            open.push_back(std::move(d));
+        } else if (key == ".ends") {
+            if (open.empty()) throw NetlistError(line.where, ".ends without .subckt");
+            SubcircuitDefinition d = std::move(open.back());
+            open.pop_back();
+            const std::string name = lowerCase(d.name);
+            if (const auto earlier = definitions_.find(name); earlier != definitions_.end())
+                throw NetlistError(d.where, "subcircuit " + d.name + " is already defined at line " +
+                                                std::to_string(earlier->second.where.line));
+            definitions_.emplace(name, std::move(d));
+        } else if (key == ".global") {
+            for (size_t i = 1; i < line.tokens.size(); ++i) globals_.insert(lowerCase(line.tokens[i].text));
+            rest.push_back(&line);
+        } else if (open.empty() || key == ".model") {
+            rest.push_back(&line);
+        } else {
+            open.back().body.push_back(&line);
+        }
+    }
+    if (!open.empty()) throw NetlistError(open.back().where, ".subckt " + open.back().name + " has no .ends");
+    return rest;
+}
+
+void SubcircuitExpander::expand(Context& context, const LogicalLine& line, std::vector<ScopedLine>& out) {
+    if (keyword(line)[0] == 'x') instantiate(context, line, -1, "", 0, out);
+    else out.push_back({&line, -1});
+}
+
+void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, int parentScope,
+                                     const std::string& parentPath, int depth, std::vector<ScopedLine>& out) {
+    const size_t end = firstAssignment(line);
+    if (end < 3) {
+        LineCursor cursor(line);
+        cursor.rewind(end);
+        cursor.expected("nodes and a subcircuit name");
+    }
+    const Token& subName = line.tokens[end - 1];
+    const auto found = definitions_.find(lowerCase(subName.text));
+    if (found == definitions_.end()) {
+        std::vector<std::string> names;
+        for (const auto& [key, d] : definitions_) names.push_back(d.name);
+        const std::string hint = closestName(subName.text, names);
+        throw NetlistError(subName.where, "unknown subcircuit " + subName.text + " (no .subckt defines it)" +
+                                              (hint.empty() ? "" : ", did you mean " + hint + "?"));
+    }
+    const SubcircuitDefinition& d = found->second;
+    if (end - 2 != d.ports.size())
+        throw NetlistError(line.tokens[0].where, "subcircuit " + d.name + " has " + std::to_string(d.ports.size()) +
+                                                     " ports, " + std::to_string(end - 2) + " given");
+    if (depth > 64) throw NetlistError(line.tokens[0].where, "subcircuit " + d.name + " contains itself");
+
+    // Parameters: the instance's values, evaluated where the instance is,
+    // over the definition's defaults, evaluated inside.
+    auto evaluate = [&](const std::string& text, const std::map<std::string, double>& scope, const SourceLocation& at) {
+        try {
+            return evaluateConstant(context.functions.empty() ? text : expandFunctions(text, context.functions), scope);
+        } catch (const std::runtime_error& error) {
+            throw NetlistError(at, "cannot evaluate " + text + ": " + error.what());
+        }
+    };
+    const std::map<std::string, double> parent = parentScope < 0 ? context.circuit.params
+                                                                  : context.scopes[static_cast<size_t>(parentScope)];
+    std::map<std::string, double> scope = parent;
+    const auto given = assignments(line, end);
+    for (const auto& [name, text] : given) scope[name] = evaluate(text, parent, line.tokens[0].where);
+    for (const auto& [name, text] : d.defaults) {
+        bool overridden = false;
+        for (const auto& g : given) overridden = overridden || g.first == name;
+        if (!overridden) scope[name] = evaluate(text, scope, d.where);
+    }
+    const std::string path = parentPath.empty() ? line.tokens[0].text : parentPath + "." + line.tokens[0].text;
+    std::map<std::string, std::string> nodes;  // inner name -> outer name
+    for (size_t i = 0; i < d.ports.size(); ++i) nodes[d.ports[i]] = line.tokens[i + 1].text;
+    context.scopes.push_back(std::move(scope));
+    const int scopeIndex = static_cast<int>(context.scopes.size()) - 1;
+
+    for (const LogicalLine* inner : d.body) {
+        const std::string key = keyword(*inner);
+        if (key == ".param") {
+            auto& local = context.scopes[static_cast<size_t>(scopeIndex)];
+            for (const auto& [name, text] : assignments(*inner, 1)) local[name] = evaluate(text, local, inner->where);
+            continue;
+        }
+        if (key[0] == '.')
+            throw NetlistError(inner->where, key + " inside .subckt " + d.name + " is not supported; move it out");
+        LogicalLine renamed = *inner;
+        const size_t count = std::min(nodeCount(renamed), renamed.tokens.size() - 1);
+        for (size_t i = 1; i <= count; ++i) {
+            std::string& node = renamed.tokens[i].text;
+            const std::string lower = lowerCase(node);
+            if (lower == "0" || lower == "gnd" || globals_.contains(lower)) continue;
+            const auto port = nodes.find(lower);
+            node = port != nodes.end() ? port->second : path + "." + node;
+        }
+        if (key[0] == 'x') {
+            made_.push_back(std::move(renamed));
+            instantiate(context, made_.back(), scopeIndex, path, depth + 1, out);
+            continue;
+        }
+        std::string& name = renamed.tokens[0].text;
+        name = name.substr(0, 1) + "." + path + "." + name;
+        // F, H and W name the voltage source they sense: the instance's own.
+        if ((key[0] == 'f' || key[0] == 'h' || key[0] == 'w') && renamed.tokens.size() > 3 && renamed.tokens[3].kind == Token::Kind::Word)
+            renamed.tokens[3].text = renamed.tokens[3].text.substr(0, 1) + "." + path + "." + renamed.tokens[3].text;
+        // Instances of instances multiply: a netlist of a few lines may ask
+        // for more elements than memory holds.
+        if (out.size() >= kMaxExpandedElements)
+            throw NetlistError(line.tokens[0].where, "the subcircuits expand to more than " +
+                                                         std::to_string(kMaxExpandedElements) + " elements");
+        made_.push_back(std::move(renamed));
+        out.push_back({&made_.back(), scopeIndex});
+    }
+}
+
+}  // namespace udmhost::netlist

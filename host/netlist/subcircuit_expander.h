@@ -1,0 +1,49 @@
+// .subckt definitions and X instances: every instance becomes the lines of
+// its definition with names made unique (element R1 of instance X1 is
+// R.X1.R1, its inner node n is X1.n), each line read in the scope of its
+// instance's parameters.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "netlist/netlist_context.h"
+
+namespace udmhost::netlist {
+
+struct SubcircuitDefinition {
+    std::string name;
+    std::vector<std::string> ports;                               // lower case
+    std::vector<std::pair<std::string, std::string>> defaults;    // name, expression
+    std::vector<const LogicalLine*> body;
+    SourceLocation where;
+};
+
+// An element line and the parameter scope to read it in (-1: the netlist's).
+struct ScopedLine {
+    const LogicalLine* line;
+    int scope;
+};
+
+class SubcircuitExpander {
+public:
+    // Takes the definitions out of `lines` (nested ones too) and returns
+    // the rest; .model lines inside definitions are kept, as global models.
+    std::vector<const LogicalLine*> collect(const std::vector<LogicalLine>& lines);
+
+    // `line` itself, or for an X line the lines of its instance, recursively.
+    void expand(Context& context, const LogicalLine& line, std::vector<ScopedLine>& out);
+
+private:
+    std::map<std::string, SubcircuitDefinition> definitions_;  // lower-case name
+    std::deque<LogicalLine> made_;                             // the renamed lines
+    std::set<std::string> globals_;                            // .global nodes, never renamed
+
+    void instantiate(Context& context, const LogicalLine& line, int parentScope, const std::string& parentPath,
+                     int depth, std::vector<ScopedLine>& out);
+};
+
+}  // namespace udmhost::netlist
