@@ -38,6 +38,9 @@ struct UnionFind {
 }  // namespace
 
 std::vector<CircuitBlock> partitionCircuit(const Circuit& c) {
+    // F and H read another element's branch current: kept whole.
+    for (const Element& el : c.elements)
+        if (el.control >= 0) return {};
     const std::vector<bool> fixed = fixedNodes(c);
     auto isDriver = [&](const Element& el) {
         return el.kind == Kind::VoltageSource && fixed[static_cast<size_t>(el.nodes.at(0))] &&
@@ -102,6 +105,20 @@ std::vector<CircuitBlock> partitionCircuit(const Circuit& c) {
             for (size_t b = 0; b < out.size(); ++b) place(b, e);
         else place(static_cast<size_t>(blockOf[e]), e);
     }
+    // .ic and .nodeset go with their node's block; on a fixed node they
+    // would have to go to every block, so such a circuit is kept whole.
+    auto placeNodeValues = [&](const std::vector<std::pair<int, double>>& values,
+                               std::vector<std::pair<int, double>> Circuit::*field) {
+        for (const auto& [node, v] : values) {
+            const int b = blockOfNode(node);
+            if (b < 0) return false;
+            (out[static_cast<size_t>(b)].circuit.*field).emplace_back(mapNode(static_cast<size_t>(b), node), v);
+        }
+        return true;
+    };
+    if (!placeNodeValues(c.initialVoltages, &Circuit::initialVoltages) ||
+        !placeNodeValues(c.nodesets, &Circuit::nodesets))
+        return {};
     for (size_t p = 0; p < c.prints.size(); ++p) {
         PrintItem item = c.prints[p];
         int block = -1;
