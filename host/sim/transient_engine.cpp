@@ -6,6 +6,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "finite_values.h"
 #include "waveform_eval.h"
 
 namespace udmhost::sim {
@@ -60,6 +61,8 @@ TransientEngine::LoadedPlugIn& TransientEngine::plugIn(int index) {
         throw SimulationError(ref.name + ": " + e.what());
     }
     p.registration = p.library->registerWith(CallbackRouter::messageCallback(), CallbackRouter::expressionCallback());
+    const std::string problem = registrationProblem(p.registration);
+    if (!problem.empty()) throw SimulationError(ref.name + ": " + ref.path + ": not a usable model plug-in: " + problem);
     p.catalogue = p.library->catalogue();
     for (const CatalogueItem& item : p.catalogue) {
         if (item.kind == UDM_KIND_TERMINAL) ++p.terminalCount;
@@ -80,7 +83,7 @@ void TransientEngine::setUpInstances() {
                                   std::to_string(el.nodes.size()) + " given");
         std::vector<int> terminals;
         for (int node : el.nodes) terminals.push_back(CircuitEquations::nodeUnknown(node));
-        const size_t bytes = std::max<size_t>(p.registration.record.instanceBytes, 1);
+        const size_t bytes = p.registration.record.instanceBytes;
         instances_.push_back(std::make_unique<PlugInInstance>(*p.library, bytes, router_, el.name,
                                                               std::move(terminals), el.definitionText,
                                                               p.parameterNames));
@@ -197,6 +200,7 @@ void TransientEngine::evaluateInstances(const double* x, double time, const Disc
             instance->setNode(i, x[u], derivative);
         }
         instance->evaluate(simulationRecord_.data());
+        requireFiniteStamp(*instance, time);
         for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
         for (size_t i = 0; i < terminals.size(); ++i) stamp_[at++] = instance->rhs(i);
     }
@@ -235,8 +239,9 @@ bool TransientEngine::newton(double time, const Discretisation& d, double gmin, 
         values_.back() = 0.0;
         if (!factored_ || values_ != factoredValues_) {
             if (!solver_->factorise(values_.data()))
-                throw SimulationError("singular matrix at time " + timeText(time) +
-                                      " (a node without a path to ground, or a loop of voltage sources?)");
+                throw SimulationError("at time " + timeText(time) + ": " +
+                                      singularMatrixReason(circuit_, equations_, pattern_, values_.data(),
+                                                           solver_->singularColumn()));
             std::copy(values_.begin(), values_.end(), factoredValues_.begin());
             factored_ = true;
         }
@@ -326,7 +331,10 @@ void TransientEngine::recordRow(double time) {
     row.push_back(time);
     auto value = [&](int u) { return u >= 0 ? x_[static_cast<size_t>(u)] : 0.0; };
     for (const Column& c : columns_) {
-        if (c.instance != nullptr) row.push_back(c.instance->output(c.outputIndex, simulationRecord_.data()));
+        if (c.instance != nullptr) {
+            row.push_back(c.instance->output(c.outputIndex, simulationRecord_.data()));
+            requireFiniteOutput(*c.instance, c.item->output, row.back(), time);
+        }
         else if (c.item->kind == PrintItem::Kind::SourceCurrent && c.unknown1 < 0)
             row.push_back(equations_.sourceValue(c.item->element, time));
         else row.push_back(value(c.unknown1) - value(c.unknown2));
