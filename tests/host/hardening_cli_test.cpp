@@ -82,6 +82,9 @@ TEST_F(HardeningCli, OutputsAreCompleteOrAbsentAndFailuresSayWhy) {
     const Result full = shell(in("($U run rc.cir > /dev/full)"));
     EXPECT_EQ(full.exitCode, 1);
     EXPECT_TRUE(contains(full.output, "cannot write standard output: No space left on device")) << full.output;
+    const Result fullInfo = shell("($U info " + std::string(SAMPLE_GOOD) + " > /dev/full)");
+    EXPECT_EQ(fullInfo.exitCode, 1);
+    EXPECT_TRUE(contains(fullInfo.output, "cannot write standard output: No space left on device")) << fullInfo.output;
 
     // A file size limit stands in for a full disk: writes fail part-way.
     const Result limited = shell(in("ulimit -f 8; trap '' XFSZ; $U run rc.cir -o out.csv"));
