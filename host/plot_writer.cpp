@@ -101,7 +101,7 @@ void writePlot(const std::string& title, const std::vector<ColumnInfo>& columns,
                const std::vector<std::vector<double>>& rows, const std::string& png) {
     AtomicFile image(png);
     runPlotter(gnuplotScript(title, columns, rows), image.descriptor(), png);
-    if (!isCompletePng(image.temporaryPath()))
+    if (!image.direct() && !isCompletePng(image.temporaryPath()))
         throw std::runtime_error("cannot draw " + png + ": gnuplot left an incomplete image (disk full?)");
     image.commit();
 }

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 #include "output/interrupt_cleanup.h"
 
@@ -23,8 +25,24 @@ std::string temporaryTemplate(const std::string& path) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path) : path_(std::move(path)), temporary_(temporaryTemplate(path_)) {
+AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     if (path_.empty() || path_.back() == '/') throw std::runtime_error("cannot write '" + path_ + "': not a file name");
+    struct stat status = {};
+    const bool exists = ::stat(path_.c_str(), &status) == 0;  // follows links
+    if (exists && !S_ISREG(status.st_mode)) {
+        // A device or a pipe (/dev/stdout, a FIFO) cannot be replaced: written directly.
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd_ < 0) throw std::runtime_error(writeFailure(path_, errno));
+        direct_ = true;
+        stream_ = std::make_unique<CheckedStream>(fd_);
+        return;
+    }
+    // A link is followed, so that the file it names is replaced, not the link.
+    std::error_code error;
+    const std::filesystem::path target = exists ? std::filesystem::canonical(path_, error) : std::filesystem::path();
+    const std::string final = exists && !error ? target.string() : path_;
+    renameTo_ = final;
+    temporary_ = temporaryTemplate(final);
     fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
     if (fd_ < 0) throw std::runtime_error(writeFailure(path_, errno));
     if (!rememberPartialFile(temporary_.c_str())) {
@@ -46,6 +64,7 @@ AtomicFile::~AtomicFile() {
 void AtomicFile::discard() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    if (direct_) return;
     ::unlink(temporary_.c_str());
     forgetPartialFile(temporary_.c_str());
 }
@@ -58,15 +77,15 @@ void AtomicFile::commit() {
         throw;
     }
     int error = 0;
-    if (::fsync(fd_) != 0 && errno != EINVAL) error = errno;
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) error = errno;
     if (::close(fd_) != 0 && error == 0) error = errno;
     fd_ = -1;
-    if (error == 0 && ::rename(temporary_.c_str(), path_.c_str()) != 0) error = errno;
+    if (error == 0 && !direct_ && ::rename(temporary_.c_str(), renameTo_.c_str()) != 0) error = errno;
     if (error != 0) {
         discard();
         throw std::runtime_error(writeFailure(path_, error));
     }
-    forgetPartialFile(temporary_.c_str());
+    if (!direct_) forgetPartialFile(temporary_.c_str());
     committed_ = true;
 }
 

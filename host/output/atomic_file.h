@@ -1,7 +1,8 @@
 // An output file that appears complete or not at all: it is written under a
 // temporary name in its own folder (so that the rename stays within one file
 // system) and renamed over the final name only by commit(). Until then an
-// interruption or a failure removes the temporary.
+// interruption or a failure removes the temporary. A path naming a device or
+// a pipe (/dev/stdout) is written directly, with the same checks.
 #pragma once
 
 #include <memory>
@@ -21,7 +22,9 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     const std::string& path() const { return path_; }
-    const std::string& temporaryPath() const { return temporary_; }
+    bool direct() const { return direct_; }
+    // Where the content is being written (the path itself when direct).
+    const std::string& temporaryPath() const { return direct_ ? path_ : temporary_; }
     std::ostream& stream() { return stream_->stream(); }
     // The temporary's descriptor, for content written by another process.
     int descriptor() const { return fd_; }
@@ -34,10 +37,11 @@ public:
 private:
     void discard() noexcept;
 
-    std::string path_, temporary_;
+    std::string path_, renameTo_, temporary_;
     int fd_ = -1;
     std::unique_ptr<CheckedStream> stream_;
     bool committed_ = false;
+    bool direct_ = false;
 };
 
 }  // namespace udmhost

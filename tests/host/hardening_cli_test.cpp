@@ -92,6 +92,20 @@ TEST_F(HardeningCli, OutputsAreCompleteOrAbsentAndFailuresSayWhy) {
     EXPECT_TRUE(contains(limited.output, "cannot write out.csv: File too large")) << limited.output;
     EXPECT_EQ(leftOver(kept), Names{});
 
+    // A pipe is written directly, not replaced; a link keeps pointing at the file it names.
+    ASSERT_EQ(shell(in("mkfifo pipe")).exitCode, 0);
+    const Result device = shell(in("{ timeout 60 $U run rc.cir -o pipe & timeout 60 cat pipe; wait; }"));
+    EXPECT_TRUE(contains(device.output, "time,V(in),V(out)")) << device.output;
+    EXPECT_EQ(fs::status(dir_ / "pipe").type(), fs::file_type::fifo);
+    fs::remove(dir_ / "pipe");
+    write("real.csv", "old");
+    fs::create_symlink("real.csv", dir_ / "link.csv");
+    EXPECT_EQ(shell(in("$U run rc.cir -o link.csv")).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.csv"));
+    EXPECT_GT(fs::file_size(dir_ / "real.csv"), 1000u);
+    fs::remove(dir_ / "link.csv");
+    fs::remove(dir_ / "real.csv");
+
     // A plotter that stops half-way through the image and still reports success.
     write("bin/gnuplot", "#!/bin/sh\nprintf '\\211PNG\\r\\n\\032\\n\\0\\0\\0\\rIHDR'\nexit 0\n");
     fs::permissions(dir_ / "bin/gnuplot", fs::perms::owner_all);
