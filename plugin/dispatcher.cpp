@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "block_locks.h"
 #include "registration.h"
 #include "switch_instance.h"
 
@@ -9,7 +10,7 @@ namespace vcswitch {
 
 namespace {
 
-int32_t RunPhase(int32_t mode, char* text, void* simulation, double* out, void* instanceBlock,
+int32_t runPhase(int32_t mode, char* text, void* simulation, double* out, void* instanceBlock,
                  void* componentBlock) {
     // The host's block is zero-filled memory of at least UDM_INSTANCE_BYTES,
     // aligned as GlobalLock aligns every block; InstanceData is an
@@ -19,22 +20,22 @@ int32_t RunPhase(int32_t mode, char* text, void* simulation, double* out, void* 
     const HostCallbacks& host = hostCallbacks();
     switch (mode) {
         case UDM_MODE_INIT:
-            DefineInstance(inst, comp, text, host.message);
+            defineInstance(inst, comp, text, host.message);
             return UDM_OK;
         case UDM_MODE_PREPARE:
-            return PrepareInstance(inst, comp, host.expression);
+            return prepareInstance(inst, comp, host.expression);
         case UDM_MODE_EVALUATE:
-            return EvaluateInstance(inst, comp, simulation, host.expression);
+            return evaluateInstance(inst, comp, simulation, host.expression);
         case UDM_MODE_ACCEPT:
-            AcceptStep(inst);
+            acceptStep(inst);
             return UDM_OK;
         case UDM_MODE_OUTPUT_INDEX:
-            ResolveOutputIndex(text, out);
+            resolveOutputIndex(text, out);
             return UDM_OK;
         case UDM_MODE_OUTPUT_VALUE:
-            return ReadOutputValue(inst, comp, simulation, out);
+            return readOutputValue(inst, comp, simulation, out);
         case UDM_MODE_RELEASE:
-            ReleaseInstance(inst);
+            releaseInstance(inst);
             return UDM_OK;
         default:  // not a phase of this interface: nothing to do
             return UDM_OK;
@@ -43,20 +44,11 @@ int32_t RunPhase(int32_t mode, char* text, void* simulation, double* out, void* 
 
 }  // namespace
 
-int32_t Dispatch(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
+int32_t dispatch(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
                  HGLOBAL component) {
-    if (instance == nullptr || component == nullptr) return UDM_ERR_NULL_HANDLE;
-    void* instanceBlock = GlobalLock(instance);
-    if (instanceBlock == nullptr) return UDM_ERR_LOCK_FAILED;
-    void* componentBlock = GlobalLock(component);
-    if (componentBlock == nullptr) {
-        GlobalUnlock(instance);
-        return UDM_ERR_LOCK_FAILED;
-    }
-    const int32_t status = RunPhase(mode, text, simulation, out, instanceBlock, componentBlock);
-    GlobalUnlock(component);
-    GlobalUnlock(instance);
-    return status;
+    const BlockLocks<2> blocks({instance, component});
+    if (blocks.status() != UDM_OK) return blocks.status();
+    return runPhase(mode, text, simulation, out, blocks.block(0), blocks.block(1));
 }
 
 }  // namespace vcswitch

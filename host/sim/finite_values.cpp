@@ -1,10 +1,10 @@
-#include "finite_values.h"
+#include "sim/finite_values.h"
 
 #include <cmath>
 #include <cstdio>
 #include <set>
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace udmhost::sim {
 
@@ -30,7 +30,7 @@ std::string nameList(const Circuit& circuit, const CircuitEquations& equations, 
 
 }  // namespace
 
-void requireFiniteStamp(const PlugInInstance& instance, double time) {
+void requireFiniteStamp(const PluginInstance& instance, double time) {
     for (int k = 0; k < instance.entryCount(); ++k) {
         const double value = instance.matrixValue(k);
         if (!std::isfinite(value))
@@ -44,12 +44,6 @@ void requireFiniteStamp(const PlugInInstance& instance, double time) {
                                   " as the current of terminal " + std::to_string(i + 1) + " at time " +
                                   numberText(time));
     }
-}
-
-void requireFiniteOutput(const PlugInInstance& instance, const std::string& output, double value, double time) {
-    if (!std::isfinite(value))
-        throw SimulationError(instance.name() + ": output " + output + " is " + numberText(value) + " at time " +
-                              numberText(time));
 }
 
 std::string unknownName(const Circuit& circuit, const CircuitEquations& equations, int u) {

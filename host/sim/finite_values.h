@@ -5,19 +5,16 @@
 
 #include <string>
 
-#include "circuit.h"
-#include "circuit_equations.h"
-#include "linear_solver.h"
-#include "plugin_instance.h"
+#include "netlist/circuit.h"
+#include "sim/circuit_equations.h"
+#include "sim/linear_solver.h"
+#include "sim/plugin_instance.h"
 
 namespace udmhost::sim {
 
 // Throws SimulationError when a matrix value or right-hand side the
 // instance has just written is not finite.
-void requireFiniteStamp(const PlugInInstance& instance, double time);
-
-// Throws SimulationError when an output value is not finite.
-void requireFiniteOutput(const PlugInInstance& instance, const std::string& output, double value, double time);
+void requireFiniteStamp(const PluginInstance& instance, double time);
 
 // "V(out)", "I(V1)": the name of unknown `u` as a user knows it.
 std::string unknownName(const Circuit& circuit, const CircuitEquations& equations, int u);

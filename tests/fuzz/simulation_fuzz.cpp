@@ -13,12 +13,12 @@
 #include <string>
 #include <string_view>
 
-#include "netlist_error.h"
-#include "netlist_reader.h"
-#include "output_columns.h"
-#include "output_writers.h"
-#include "plugin_library.h"
-#include "simulator.h"
+#include "netlist/netlist_error.h"
+#include "netlist/netlist_reader.h"
+#include "output/output_columns.h"
+#include "output/output_writers.h"
+#include "pluginhost/plugin_library.h"
+#include "sim/simulator.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ namespace {
 
 // Kept loaded for the whole session, so that each run's own load is cheap.
 const std::vector<udmhost::CatalogueItem>& switchCatalogue() {
-    static udmhost::PlugInLibrary* library = new udmhost::PlugInLibrary(VCSWITCH_PLUGIN_PATH);
+    static udmhost::PluginLibrary* library = new udmhost::PluginLibrary(VCSWITCH_PLUGIN_PATH);
     static const std::vector<udmhost::CatalogueItem> catalogue = udmhost::loadCatalogue(library->path());
     return catalogue;
 }
@@ -41,7 +41,7 @@ bool bound(udmhost::Circuit& circuit) {
     const double shortest = circuit.tran.stop / 2000.0;
     circuit.tran.step = std::max(circuit.tran.step, shortest);
     if (circuit.tran.maxStep > 0.0) circuit.tran.maxStep = std::max(circuit.tran.maxStep, shortest);
-    for (udmhost::PlugInRef& ref : circuit.plugins) ref.path = VCSWITCH_PLUGIN_PATH;
+    for (udmhost::PluginRef& ref : circuit.plugins) ref.path = VCSWITCH_PLUGIN_PATH;
     return true;
 }
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "compliance_check.h"
+#include "check/compliance_check.h"
 
 using namespace udmhost;
 

@@ -65,10 +65,11 @@ UDM_EXPORT void* UDM_CALL ListNodeInfo(uint32_t index) {
     if (index >= sizeof kCatalogue / sizeof kCatalogue[0]) return nullptr;
     const Item& item = kCatalogue[index];
     std::memset(entry, 0, sizeof entry);
-    std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_NAME), item.name);
-    udm::storeAt<int32_t>(entry, UDM_CAT_KIND, item.kind);
-    std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_DESCRIPTION), item.description);
-    if (item.defaultText != nullptr) std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_DEFAULT), item.defaultText);
+    const udm::CatalogueEntryWriter writer(entry);
+    writer.setName(item.name);
+    writer.setKind(item.kind);
+    writer.setDescription(item.description);
+    if (item.defaultText != nullptr) writer.setDefaultText(item.defaultText);
     return entry;
 }
 
@@ -91,11 +92,11 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             break;
         }
         case UDM_MODE_PREPARE: {
-            void* matrix = GlobalLock(c.matrixBlock());
+            const udm::MatrixBlockView matrix(GlobalLock(c.matrixBlock()), c);
             const int32_t rows[4] = {0, 0, 1, 1}, cols[4] = {0, 1, 0, 1};
             for (size_t k = 0; k < 4; ++k) {
-                udm::storeAt<int32_t>(matrix, c.rowIndexOffset() + 4 * k, rows[k]);
-                udm::storeAt<int32_t>(matrix, c.colIndexOffset() + 4 * k, cols[k]);
+                matrix.setRowIndex(k, rows[k]);
+                matrix.setColumnIndex(k, cols[k]);
             }
             if (udm::loadAt<int32_t>(data, kIsExpression) != 0) {
                 double ids[2] = {0.0, 0.0};
@@ -116,13 +117,13 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             }
             const double g = 1.0 / udm::loadAt<double>(data, kResistance);
             udm::storeAt<double>(data, kConductance, g);
-            void* vector = GlobalLock(c.vectorBlock());
-            void* matrix = GlobalLock(c.matrixBlock());
+            const udm::VectorBlockView vector(GlobalLock(c.vectorBlock()), c);
+            const udm::MatrixBlockView matrix(GlobalLock(c.matrixBlock()), c);
             const double stamp[4] = {g, -g, -g, g};
             const size_t entries = SAMPLE_DEFECT == DEFECT_WRITES_OUTSIDE ? 5 : 4;
-            for (size_t k = 0; k < entries; ++k) udm::storeAt<double>(matrix, c.matrixValueOffset() + 8 * k, stamp[k % 4]);
-            udm::storeAt<double>(vector, c.rhsOffset(), 0.0);
-            udm::storeAt<double>(vector, c.rhsOffset() + 8, 0.0);
+            for (size_t k = 0; k < entries; ++k) matrix.setValue(k, stamp[k % 4]);
+            vector.setRhs(0, 0.0);
+            vector.setRhs(1, 0.0);
             GlobalUnlock(c.matrixBlock());
             GlobalUnlock(c.vectorBlock());
             if (SAMPLE_DEFECT == DEFECT_LEAVES_LOCKED) GlobalLock(instance);
@@ -133,10 +134,9 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             break;
         case UDM_MODE_OUTPUT_INDEX: *out = std::strcmp(text, "I") == 0 ? 1.0 : 0.0; break;
         case UDM_MODE_OUTPUT_VALUE: {
-            void* vector = GlobalLock(c.vectorBlock());
-            const double v = udm::loadAt<double>(vector, c.nodeValueOffset()) -
-                             udm::loadAt<double>(vector, c.nodeValueOffset() + 8);
-            const double selector = udm::loadAt<double>(simulation, UDM_SIM_SELECTOR);
+            const udm::VectorBlockView vector(GlobalLock(c.vectorBlock()), c);
+            const double v = vector.node(0) - vector.node(1);
+            const double selector = udm::SimulationRecordView(simulation).selector();
             *out = selector == 1.0 ? v * udm::loadAt<double>(data, kConductance) : 0.0;
             if (SAMPLE_DEFECT == DEFECT_NAN_OUTPUT) *out = std::nan("");
             GlobalUnlock(c.vectorBlock());
