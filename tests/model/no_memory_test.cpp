@@ -19,7 +19,7 @@ bool g_refuseAll = false;
 int g_refused = 0;
 long g_outstanding = 0;  // the plug-in's allocations not yet released
 
-bool refuse() {
+[[maybe_unused]] bool refuse() {  // unused where allocations cannot be watched
     if (g_refuseAll || (g_refuseAfter >= 0 && g_refuseAfter-- == 0)) {
         ++g_refused;
         return true;
