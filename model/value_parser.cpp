@@ -3,13 +3,14 @@
 // so a parameter text means the same double on every build.
 #include "value_parser.h"
 
+#include "text_memory.h"
+
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <new>
 
 #ifndef _WIN32
 #include <locale.h>
@@ -247,11 +248,12 @@ void parseValue(int32_t* hasText, int32_t* isNumber, int32_t* isQuit, int32_t* i
     deliver(out.doubleValue, 0.0);
     if (doubleValue == nullptr || text == nullptr) return;
 
-    // The text itself is never written; trimming works on a zero-filled copy.
+    // The text itself is never written; trimming works on a copy.
     const size_t length = std::strlen(text);
-    std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]());
+    const std::unique_ptr<char, TextReleaser> copy(allocateText(length + 1));
     if (!copy) return;
     std::memcpy(copy.get(), text, length);
+    copy.get()[length] = '\0';
 
     parseWorkingCopy(out, copy.get());
 }

@@ -1,9 +1,9 @@
 // Modes 1 and 7: reading an instance's parameter list, releasing its texts.
 #include <cstddef>
 #include <cstring>
-#include <new>
 
 #include "parameters.h"
+#include "text_memory.h"
 #include "switch_instance.h"
 #include "value_parser.h"
 
@@ -22,7 +22,7 @@ constexpr size_t kMaxQuietFields = 6;
 
 char* copyText(const char* text) {
     const size_t bytes = std::strlen(text) + 1;
-    char* copy = new (std::nothrow) char[bytes];
+    char* copy = allocateText(bytes);
     if (copy != nullptr) std::memcpy(copy, text, bytes);
     return copy;
 }
@@ -77,7 +77,7 @@ void defineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* tex
 
 void releaseInstance(InstanceData& inst) {
     for (ParamSlot& slot : inst.slots) {
-        delete[] slot.exprText;
+        releaseText(slot.exprText);
         slot.exprText = nullptr;  // a repeated release finds nothing to free
     }
 }

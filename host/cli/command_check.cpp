@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "check/compliance_check.h"
+#include "pluginhost/plugin_library.h"
 
 namespace udmhost {
 
@@ -11,7 +12,7 @@ int checkCommand(const std::vector<std::string>& args) {
         std::cerr << "usage: udmhost check PLUGIN\n";
         return kExitUsage;
     }
-    const ComplianceReport report = checkCompliance(args[0]);
+    const ComplianceReport report = checkCompliance(loadablePath(args[0]));
     size_t failed = 0;
     for (const CheckLine& line : report.lines) {
         std::cout << (line.passed ? "PASS  " : "FAIL  ") << line.name;

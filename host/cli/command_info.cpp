@@ -46,6 +46,7 @@ int infoCommand(const std::vector<std::string>& args) {
                   << "interface     GetPlugIn " << reg.version << ", GetVersionNumber " << reg.interfaceVersion << "\n"
                   << "registration  " << reg.record.interfaceCode << ", " << reg.record.instanceBytes << ", "
                   << reg.record.reserved << "  (instance block of " << reg.record.instanceBytes << " bytes)\n";
+        requireUsableRegistration(reg, library.path());
         if (const auto version = readVersionRecord(library)) {
             std::cout << "version       file " << versionText(version->fileVersion) << ", product "
                       << versionText(version->productVersion) << "\n"

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <optional>
 
@@ -11,6 +10,9 @@
 #include "cli/progress.h"
 #include "netlist/netlist_error.h"
 #include "netlist/netlist_reader.h"
+#include "output/atomic_file.h"
+#include "output/checked_stream.h"
+#include "output/interrupt_cleanup.h"
 #include "output/output_writers.h"
 #include "sim/simulator.h"
 #include "text/lower_case.h"
@@ -73,15 +75,6 @@ std::string today() {
     return text;
 }
 
-template <class Write>
-void toFile(const std::string& path, std::ios::openmode mode, Write&& write) {
-    std::ofstream out(path, mode);
-    if (!out) throw std::runtime_error("cannot write " + path);
-    write(out);
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
 }  // namespace
 
 int runCommand(const std::vector<std::string>& args) {
@@ -91,12 +84,20 @@ int runCommand(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     const RunArguments& a = *parsed;
+    installInterruptCleanup();
     try {
         const Circuit circuit = readNetlistFile(a.netlist, loadCatalogue, a.pluginPaths);
         for (const std::string& note : circuit.notes) std::cerr << note << "\n";
         // Reports go where the summary goes: beside the CSV, not into it.
         std::ostream& report = a.csv.empty() ? std::cerr : std::cout;
         if (circuit.printOperatingPoint) reportOperatingPoint(report, circuit, std::cerr);
+        // Output files are created before the run, so that a folder that
+        // does not exist fails now rather than after a long simulation.
+        std::optional<AtomicFile> csvFile, rawFile, eventsFile;
+        if (!a.csv.empty()) csvFile.emplace(a.csv);
+        if (!a.raw.empty()) rawFile.emplace(a.raw);
+        if (!a.events.empty()) eventsFile.emplace(a.events);
+
         ProgressBar bar(std::cerr, isatty(STDERR_FILENO) != 0);
         SimulationOutput output;
         try {
@@ -109,20 +110,31 @@ int runCommand(const std::vector<std::string>& args) {
         reportMeasurements(report, circuit, output);
 
         const std::vector<ColumnInfo> columns = describeColumns(circuit);
-        if (!a.csv.empty())
-            toFile(a.csv, std::ios::binary, [&](std::ostream& out) { writeCsv(out, output.columns, output.rows); });
-        else
-            writeCsv(std::cout, output.columns, output.rows);
-        if (!a.raw.empty())
-            toFile(a.raw, std::ios::binary, [&](std::ostream& out) {
-                writeRaw(out, columns, output.rows, {circuit.title, today(), a.ascii});
-            });
-        if (!a.events.empty())
-            toFile(a.events, std::ios::binary, [&](std::ostream& out) { writeEventsCsv(out, output.events); });
+        CheckedStream& standardOutput = checkedStandardOutput();
+        if (csvFile) {
+            writeCsv(csvFile->stream(), output.columns, output.rows);
+            csvFile->commit();
+        } else {
+            writeCsv(standardOutput.stream(), output.columns, output.rows);
+            standardOutput.finish("standard output");
+        }
+        if (rawFile) {
+            writeRaw(rawFile->stream(), columns, output.rows, {circuit.title, today(), a.ascii});
+            rawFile->commit();
+        }
+        if (eventsFile) {
+            writeEventsCsv(eventsFile->stream(), output.events);
+            eventsFile->commit();
+        }
         if (!a.plot.empty()) writePlot(circuit.title, columns, output.rows, a.plot);
 
         // With the CSV on standard output the summary goes to standard error.
-        printSummary(a.csv.empty() ? std::cerr : std::cout, output.stats, output.rows.size());
+        if (csvFile) {
+            printSummary(standardOutput.stream(), output.stats, output.rows.size());
+            standardOutput.finish("standard output");
+        } else {
+            printSummary(std::cerr, output.stats, output.rows.size());
+        }
         return kExitOk;
     } catch (const NetlistError& error) {
         std::cerr << error.what() << "\n";

@@ -1,4 +1,7 @@
 // udmhost: a command-line host for model plug-ins of the UDM interface.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -17,10 +20,17 @@ const char* kHelp =
     "                          transient simulation; CSV to standard output without -o;\n"
     "                          --plugin replaces the library path of a .plugin line\n";
 
-}  // namespace
+// What a command printed must have reached standard output (a full disk,
+// a closed pipe): otherwise the command failed, whatever it concluded.
+int checkedExit(int code) {
+    errno = 0;
+    std::cout.flush();
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout) return code;
+    std::cerr << "udmhost: cannot write standard output: " << (errno != 0 ? std::strerror(errno) : "write error") << "\n";
+    return udmhost::kExitFailure;
+}
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+int dispatch(std::vector<std::string> args) {
     if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
         std::cout << kHelp;
         return args.empty() ? udmhost::kExitUsage : udmhost::kExitOk;
@@ -33,3 +43,7 @@ int main(int argc, char** argv) {
     std::cerr << "udmhost: unknown command '" << command << "'\n" << kHelp;
     return udmhost::kExitUsage;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return checkedExit(dispatch(std::vector<std::string>(argv + 1, argv + argc))); }

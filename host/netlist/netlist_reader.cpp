@@ -243,11 +243,12 @@ void defaultPrints(Circuit& circuit) {
 
 std::vector<CatalogueItem> loadCatalogue(const std::string& path) {
     PluginLibrary library(path);
-    library.registerWith([](int, const char*) { return 0; },
-                         [](int, const char*, double*, double* out) {
-                             if (out != nullptr) out[0] = out[1] = 0.0;
-                             return 0;
-                         });
+    const Registration registration = library.registerWith([](int, const char*) { return 0; },
+                                                           [](int, const char*, double*, double* out) {
+                                                               if (out != nullptr) out[0] = out[1] = 0.0;
+                                                               return 0;
+                                                           });
+    requireUsableRegistration(registration, path);
     return library.catalogue();
 }
 

@@ -1,5 +1,8 @@
 #include "output/column_reader.h"
 
+#include <cmath>
+#include <cstdio>
+
 namespace udmhost {
 
 ColumnReader::ColumnReader(const Circuit& circuit, ColumnProbe& probe) : probe_(probe) {
@@ -23,6 +26,7 @@ ColumnReader::ColumnReader(const Circuit& circuit, ColumnProbe& probe) : probe_(
                 c.instance = probe.pluginInstance(item.element);
                 if (c.instance < 0) throw ColumnError(item.label + ": not a plug-in instance");
                 c.outputIndex = probe.resolveOutput(c.instance, item.output);
+                c.instanceName = circuit.elements.at(static_cast<size_t>(item.element)).name;
                 if (c.outputIndex == 0)
                     throw ColumnError(circuit.elements.at(static_cast<size_t>(item.element)).name +
                                       ": the plug-in has no output named " + item.output);
@@ -45,7 +49,16 @@ std::vector<double> ColumnReader::row(double time) const {
     row.push_back(time);
     auto value = [&](int u) { return u >= 0 ? probe_.unknownValue(u) : 0.0; };
     for (const Column& c : columns_) {
-        if (c.instance >= 0) row.push_back(probe_.pluginOutput(c.instance, c.outputIndex));
+        if (c.instance >= 0) {
+            const double output = probe_.pluginOutput(c.instance, c.outputIndex);
+            if (!std::isfinite(output)) {
+                char at[32];
+                std::snprintf(at, sizeof at, "%.9g", time);
+                throw ColumnError(c.instanceName + ": output " + c.item->output + " is " +
+                                  (std::isnan(output) ? "NaN" : output > 0 ? "infinity" : "-infinity") + " at time " + at);
+            }
+            row.push_back(output);
+        }
         else if (c.item->kind == PrintItem::Kind::SourceCurrent && c.unknown1 < 0)
             row.push_back(probe_.sourceValue(c.item->element, time));
         else row.push_back(value(c.unknown1) - value(c.unknown2));

@@ -38,7 +38,9 @@ public:
 
     // "time" and then the label of each item.
     std::vector<std::string> names() const;
-    // The values at `time`: time first, then one per item.
+    // The values at `time`: time first, then one per item. Throws
+    // ColumnError naming the instance and output when a plug-in output is
+    // NaN or infinite: such a value is a fault, not a result.
     std::vector<double> row(double time) const;
 
 private:
@@ -47,6 +49,7 @@ private:
         int unknown1 = -1, unknown2 = -1;  // voltages and branch currents
         int instance = -1;                 // plug-in outputs
         int outputIndex = 0;
+        std::string instanceName{};        // plug-in outputs, for errors
     };
     ColumnProbe& probe_;
     std::vector<Column> columns_;

@@ -33,13 +33,15 @@ void writeRaw(std::ostream& out, const std::vector<ColumnInfo>& columns,
 // The name a column gets in a raw file.
 std::string rawName(const ColumnInfo& column);
 
-// The gnuplot script that draws the columns over time into `png`: node
-// voltages on top, source currents below, plug-in outputs at the bottom
-// as steps. The data follow inline.
+// The gnuplot script that draws the columns over time as a PNG on its
+// standard output: node voltages on top, source currents below, plug-in
+// outputs at the bottom as steps. The data follow inline; names from the
+// input appear only as literal strings.
 std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo>& columns,
-                          const std::vector<std::vector<double>>& rows, const std::string& png);
+                          const std::vector<std::vector<double>>& rows);
 
-// Runs gnuplot on that script; throws std::runtime_error when it fails.
+// Runs gnuplot on that script into `png` (complete or not at all); throws
+// std::runtime_error with the reason when it fails.
 void writePlot(const std::string& title, const std::vector<ColumnInfo>& columns,
                const std::vector<std::vector<double>>& rows, const std::string& png);
 

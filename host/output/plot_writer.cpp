@@ -1,27 +1,26 @@
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include "output/atomic_file.h"
 #include "output/output_writers.h"
+#include "output/plotter_process.h"
 
 namespace udmhost {
 
 namespace {
 
+// gnuplot expands backquotes (a shell command) and escapes inside double
+// quotes; a single-quoted string is taken literally, with '' for a quote.
+// A line break would end the command, so it becomes a space.
 std::string quoted(const std::string& text) {
-    std::string out = "\"";
+    std::string out = "'";
     for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
+        if (c == '\'') out += '\'';
+        out += c == '\n' || c == '\r' ? ' ' : c;
     }
-    return out + "\"";
+    return out + "'";
 }
 
 struct Panel {
@@ -33,7 +32,7 @@ struct Panel {
 }  // namespace
 
 std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo>& columns,
-                          const std::vector<std::vector<double>>& rows, const std::string& png) {
+                          const std::vector<std::vector<double>>& rows) {
     // Voltages, currents, then one panel per plug-in output name, so that a
     // state of 0 or 1 is not flattened by a current of hundreds of amperes.
     Panel voltages{"voltage (V)", {}, false}, currents{"current (A)", {}, false};
@@ -76,15 +75,14 @@ std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo
     }
     s << "EOD\n";
     const size_t height = panels.size() <= 1 ? 600 : 300 * panels.size() + 60;
-    s << "set terminal pngcairo size 1200," << height << " noenhanced font \"sans,11\"\n";
-    s << "set output " << quoted(png) << "\n";
+    s << "set terminal pngcairo size 1200," << height << " noenhanced font 'sans,11'\n";
     s << "set grid\nset key outside right top\nset lmargin 12\nset rmargin 22\n";
     s << "set offsets 0, 0, graph 0.08, graph 0.08\n";
     s << "set multiplot layout " << std::max<size_t>(1, panels.size()) << ",1 title " << quoted(title) << "\n";
     for (size_t p = 0; p < panels.size(); ++p) {
         const Panel& panel = *panels[p];
         s << "set ylabel " << quoted(panel.ylabel) << "\n";
-        s << "set xlabel " << (p + 1 == panels.size() ? quoted(std::string("time (") + unit + ")") : "\"\"") << "\n";
+        s << "set xlabel " << (p + 1 == panels.size() ? quoted(std::string("time (") + unit + ")") : "''") << "\n";
         s << "plot ";
         for (size_t k = 0; k < panel.columns.size(); ++k) {
             const size_t column = panel.columns[k];
@@ -101,24 +99,11 @@ std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo
 
 void writePlot(const std::string& title, const std::vector<ColumnInfo>& columns,
                const std::vector<std::vector<double>>& rows, const std::string& png) {
-    // gnuplot reads a script file far faster than a pipe, which it treats
-    // as a terminal and reads line by line.
-    std::string scriptPath = (std::filesystem::temp_directory_path() / "udmhost_plot_XXXXXX").string();
-    const int fd = mkstemp(scriptPath.data());
-    if (fd < 0) throw std::runtime_error("cannot create a temporary file for gnuplot");
-    const std::string script = gnuplotScript(title, columns, rows, png);
-    size_t written = 0;
-    while (written < script.size()) {
-        const ssize_t n = ::write(fd, script.data() + written, script.size() - written);
-        if (n <= 0) break;
-        written += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    const std::string command = "gnuplot " + scriptPath + " 1>&2";
-    const int status = written == script.size() ? std::system(command.c_str()) : -1;
-    std::filesystem::remove(scriptPath);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("gnuplot could not draw " + png + " (is gnuplot installed?)");
+    AtomicFile image(png);
+    runPlotter(gnuplotScript(title, columns, rows), image.descriptor(), png);
+    if (!image.direct() && !isCompletePng(image.temporaryPath()))
+        throw std::runtime_error("cannot draw " + png + ": gnuplot left an incomplete image (disk full?)");
+    image.commit();
 }
 
 }  // namespace udmhost

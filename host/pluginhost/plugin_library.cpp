@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 #include "host_records.h"
 
@@ -21,8 +23,34 @@ Fn required(void* handle, const std::string& path, const char* name) {
 
 }  // namespace
 
+std::string registrationProblem(const Registration& reg) {
+    const RegistrationRecord& r = reg.record;
+    if (reg.initResult != 0) return "UDMInit returned " + std::to_string(reg.initResult);
+    if (r.interfaceCode == 0xFFFF && r.instanceBytes == 0xFFFF && r.reserved == 0xFFFF)
+        return "UDMInit left the registration record unfilled";
+    if (r.interfaceCode != UDM_REG_INTERFACE)
+        return "registration record has interface code " + std::to_string(r.interfaceCode) + ", expected " +
+               std::to_string(UDM_REG_INTERFACE);
+    if (r.instanceBytes == 0 || r.instanceBytes == 0xFFFF)
+        return "registration record announces an instance block of " + std::to_string(r.instanceBytes) + " bytes";
+    if (r.reserved != UDM_REG_RESERVED)
+        return "registration record has " + std::to_string(r.reserved) + " in its reserved field, expected 0";
+    return {};
+}
+
+void requireUsableRegistration(const Registration& registration, const std::string& path) {
+    const std::string problem = registrationProblem(registration);
+    if (!problem.empty()) throw std::runtime_error(path + ": not a usable model plug-in: " + problem);
+}
+
+std::string loadablePath(const std::string& path) {
+    std::error_code error;
+    if (path.find('/') == std::string::npos && std::filesystem::is_regular_file(path, error)) return "./" + path;
+    return path;
+}
+
 PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_ = dlopen(loadablePath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load plug-in: ") + dlerror());
     try {
         getPlugin = required<GetPlugInFn>(handle_, path, "GetPlugIn");
@@ -53,7 +81,7 @@ Registration PluginLibrary::registerWith(MessageCallback message, ExpressionCall
     UDMInitFn slot = nullptr;
     reg.version = getPlugin(&slot);
     UDMInitFn entry = slot != nullptr ? slot : init;
-    entry(message, expression, &reg.record);
+    reg.initResult = entry(message, expression, &reg.record);
     reg.interfaceVersion = getVersionNumber();
     return reg;
 }

@@ -20,9 +20,23 @@ struct CatalogueItem {
 
 struct Registration {
     int version = 0;           // GetPlugIn's result
+    int initResult = 0;        // UDMInit's result
     int interfaceVersion = 0;  // GetVersionNumber's result
-    RegistrationRecord record{};
+    RegistrationRecord record{0xFFFF, 0xFFFF, 0xFFFF};  // a field UDMInit leaves unset stays 0xFFFF
 };
+
+// What makes a registration unusable (an instance block of 0 bytes, a
+// record left unfilled, an interface this host does not speak), or empty
+// when it is usable. Every command that goes on to use the plug-in checks it.
+std::string registrationProblem(const Registration& registration);
+
+// Throws std::runtime_error naming the library and the problem.
+void requireUsableRegistration(const Registration& registration, const std::string& path);
+
+// The file the dynamic loader is given for a plug-in path: a bare name that
+// exists in the working folder is that file (the loader would search its
+// library path instead); anything else is left as it is.
+std::string loadablePath(const std::string& path);
 
 class PluginLibrary {
 public:

@@ -57,7 +57,11 @@ int UDM_CALL CallbackRouter::onExpression(int op, const char* text, double* in, 
             return 1;
         }
         try {
-            engine.identifiers(engine.compile(text), out);
+            const int index = engine.compile(text);
+            engine.identifiers(index, out);
+            self->expressionOwners_.resize(engine.size());
+            self->expressionOwners_[static_cast<size_t>(index)] =
+                self->instanceName() + ": parameter " + self->parameterOf(text) + ": expression '" + text + "'";
             return 0;
         } catch (const std::invalid_argument& e) {
             self->fail(self->instanceName() + ": parameter " + self->parameterOf(text) + ": expression '" + text +
@@ -74,7 +78,13 @@ int UDM_CALL CallbackRouter::onExpression(int op, const char* text, double* in, 
         }
         try {
             out[0] = engine.evaluate(index);
-            return 0;
+            if (std::isfinite(out[0])) return 0;
+            // NaN or infinity would reach the plug-in as a parameter value.
+            const auto owner = static_cast<size_t>(index);
+            self->fail((owner < self->expressionOwners_.size() ? self->expressionOwners_[owner]
+                                                                 : self->instanceName() + ": an expression") +
+                       " evaluates to " + (std::isnan(out[0]) ? "NaN" : out[0] > 0 ? "infinity" : "-infinity"));
+            return 1;
         } catch (const std::runtime_error& e) {
             self->fail(self->instanceName() + ": expression evaluation failed: " + e.what());
             return 1;

@@ -53,6 +53,8 @@ private:
     const std::vector<std::string>* fields_ = nullptr;
     const std::vector<std::string>* fieldNames_ = nullptr;
     std::string failure_;
+    // Per registered expression: the instance and parameter it belongs to.
+    std::vector<std::string> expressionOwners_;
     CallbackRouter* previous_ = nullptr;
 };
 

@@ -19,6 +19,9 @@ public:
     bool factorise(const double* values) override;
     void solve(double* rhsInSolutionOut) override;
     long fullFactorisations() const override { return fullFactorisations_; }
+    int singularColumn() const override {
+        return common_.status == KLU_SINGULAR ? static_cast<int>(common_.singular_col) : -1;
+    }
 
 private:
     bool freshFactorisation(const double* values);

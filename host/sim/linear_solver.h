@@ -27,6 +27,9 @@ public:
     virtual bool factorise(const double* values) = 0;
     // Solves A x = b in place with the latest factorisation.
     virtual void solve(double* rhsInSolutionOut) = 0;
+    // After a failed factorisation: the column (unknown) found singular,
+    // or -1 when the solver does not tell.
+    virtual int singularColumn() const { return -1; }
     // Fresh factorisations (with pivot search) since analyse().
     virtual long fullFactorisations() const = 0;
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "sim/finite_values.h"
 #include "sim/simulator.h"
 #include "sim/time_text.h"
 
@@ -69,6 +70,7 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
             instance->setNode(i, x[u], derivative - (trap ? xDotPrev_[k] : 0.0));
         }
         instance->evaluate(simulationRecord_.data());
+        requireFiniteStamp(*instance, time);
         for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
         for (size_t i = 0; i < terminals.size(); ++i) stamp_[at++] = instance->rhs(i);
     }
@@ -109,8 +111,9 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         values_.back() = 0.0;
         if (!factored_ || values_ != factoredValues_) {
             if (!solver_->factorise(values_.data()))
-                throw SimulationError("singular matrix at time " + timeText(time) +
-                                      " (a node without a path to ground, or a loop of voltage sources?)");
+                throw SimulationError("at time " + timeText(time) + ": " +
+                                      singularMatrixReason(circuit_, equations_, pattern_, values_.data(),
+                                                           solver_->singularColumn()));
             std::copy(values_.begin(), values_.end(), factoredValues_.begin());
             factored_ = true;
         }

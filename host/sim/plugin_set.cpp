@@ -25,6 +25,8 @@ PluginSet::LoadedPlugin& PluginSet::plugin(int index) {
         throw SimulationError(ref.name + ": " + e.what());
     }
     p.registration = p.library->registerWith(CallbackRouter::messageCallback(), CallbackRouter::expressionCallback());
+    const std::string problem = registrationProblem(p.registration);
+    if (!problem.empty()) throw SimulationError(ref.name + ": " + ref.path + ": not a usable model plug-in: " + problem);
     p.catalogue = p.library->catalogue();
     for (const CatalogueItem& item : p.catalogue) {
         if (item.kind == UDM_KIND_TERMINAL) ++p.terminalCount;
@@ -45,7 +47,7 @@ void PluginSet::createInstances() {
                                   std::to_string(el.nodes.size()) + " given");
         std::vector<int> terminals;
         for (int node : el.nodes) terminals.push_back(CircuitEquations::nodeUnknown(node));
-        const size_t bytes = std::max<size_t>(p.registration.record.instanceBytes, 1);
+        const size_t bytes = p.registration.record.instanceBytes;
         instances_.push_back(std::make_unique<PluginInstance>(*p.library, bytes, router_, el.name,
                                                               std::move(terminals), el.definitionText,
                                                               p.parameterNames));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sim/finite_values.h"
 #include "sim/simulator.h"
 #include "sim/time_text.h"
 
@@ -102,6 +103,7 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
                 instance.setNode(k, along(u, time), (xFirst[u] - xPrev[u]) / step);
             }
             instance.evaluate(newton_.simulationRecord());
+            requireFiniteStamp(instance, time);
             stamp.resize(static_cast<size_t>(instance.entryCount()));
             for (int k = 0; k < instance.entryCount(); ++k) stamp[static_cast<size_t>(k)] = instance.matrixValue(k);
             if (stateOf(i, stamp.data()) != tracked_[i].acceptedState) return true;

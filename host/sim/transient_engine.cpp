@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "sim/time_text.h"
+#include "sim/finite_values.h"
 #include "sim/waveform_eval.h"
 
 namespace udmhost::sim {
@@ -112,7 +113,11 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smo
     const size_t before = output_.events.size();
     const bool switched = switches_.accept(time, operatingPoint, *steps_, output_.events);
     output_.stats.events += static_cast<long>(output_.events.size() - before);
-    rows_->add(columns_->row(time), switched);
+    try {
+        rows_->add(columns_->row(time), switched);
+    } catch (const ColumnError& e) {  // a plug-in output that is not a number
+        throw SimulationError(e.what());
+    }
 }
 
 void TransientEngine::initialPoint() {

@@ -15,6 +15,8 @@
 #define DEFECT_LEAVES_LOCKED 1   // mode 3 leaves the instance block locked
 #define DEFECT_WRITES_OUTSIDE 2  // mode 3 writes one value past its entries
 #define DEFECT_CHATTY 3          // mode 4 reports a message
+#define DEFECT_NAN_OUTPUT 10     // mode 6 returns NaN
+#define DEFECT_NO_INSTANCE 11    // registers an instance block of 0 bytes
 
 namespace {
 
@@ -47,7 +49,7 @@ UDM_EXPORT int UDM_CALL UDMInit(MessageCallback m, ExpressionCallback e, Registr
     message = m;
     expression = e;
     record->interfaceCode = UDM_REG_INTERFACE;
-    record->instanceBytes = kInstanceBytes;
+    record->instanceBytes = SAMPLE_DEFECT == DEFECT_NO_INSTANCE ? 0 : kInstanceBytes;
     record->reserved = 0;
     return 0;
 }
@@ -136,6 +138,7 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             const double v = vector.node(0) - vector.node(1);
             const double selector = udm::SimulationRecordView(simulation).selector();
             *out = selector == 1.0 ? v * udm::loadAt<double>(data, kConductance) : 0.0;
+            if (SAMPLE_DEFECT == DEFECT_NAN_OUTPUT) *out = std::nan("");
             GlobalUnlock(c.vectorBlock());
             break;
         }

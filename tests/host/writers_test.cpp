@@ -121,14 +121,27 @@ TEST(RawWriter, AsciiFileListsPointsWithTheirIndex) {
 }
 
 TEST(PlotWriter, ScriptPutsEachQuantityInItsPanel) {
-    const std::string script = gnuplotScript("osc", kColumns, sampleRows(), "/tmp/x.png");
+    const std::string script = gnuplotScript("osc", kColumns, sampleRows());
     EXPECT_NE(script.find("set multiplot layout 3,1"), std::string::npos);
-    EXPECT_NE(script.find("using ($1*1e+06):2 with lines linewidth 1.5 linecolor 1 title \"V(cap)\""), std::string::npos);
-    EXPECT_NE(script.find("using ($1*1e+06):4 with steps linewidth 1.5 linecolor 3 title \"Ysw:STATE\""), std::string::npos);
+    EXPECT_NE(script.find("using ($1*1e+06):2 with lines linewidth 1.5 linecolor 1 title 'V(cap)'"), std::string::npos);
+    EXPECT_NE(script.find("using ($1*1e+06):4 with steps linewidth 1.5 linecolor 3 title 'Ysw:STATE'"), std::string::npos);
     // Seven data lines between the datablock markers.
     const size_t begin = script.find("$data << EOD\n") + 13, end = script.find("EOD\n", begin);
     const std::string data = script.substr(begin, end - begin);
     EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 7);
+}
+
+TEST(PlotWriter, NamesStayLiteralStringsOnTheirLine) {
+    // A line break would start a new gnuplot command; a double-quoted or
+    // unbalanced string would let backquotes run.
+    std::vector<ColumnInfo> columns = kColumns;
+    columns[1].name = "V(a`id`\nset output 'x')";
+    const std::string plain = gnuplotScript("osc", kColumns, sampleRows());
+    const std::string hostile = gnuplotScript("t'`id`\\\r\n\"", columns, sampleRows());
+    EXPECT_EQ(std::count(hostile.begin(), hostile.end(), '\n'), std::count(plain.begin(), plain.end(), '\n'));
+    EXPECT_NE(hostile.find("title 't''`id`\\  \"'\n"), std::string::npos) << hostile;
+    EXPECT_NE(hostile.find("title 'V(a`id` set output ''x'')'"), std::string::npos) << hostile;
+    EXPECT_EQ(hostile.find('"'), hostile.find("\"'\n"));  // the only double quote is the title's own
 }
 
 TEST(PlotWriter, GnuplotDrawsAPng) {

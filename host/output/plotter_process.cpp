@@ -1,0 +1,89 @@
+#include "output/plotter_process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "output/atomic_file.h"
+#include "output/interrupt_cleanup.h"
+
+extern char** environ;
+
+namespace udmhost {
+
+namespace {
+
+// The script file: private, removed on every path out (and on SIGINT).
+class ScriptFile {
+public:
+    ScriptFile()
+        : path_((std::filesystem::temp_directory_path() / "udmhost_plot_XXXXXX").string()) {
+        fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
+        if (fd_ < 0) throw std::runtime_error(writeFailure("a temporary gnuplot script", errno));
+        remembered_ = rememberPartialFile(path_.c_str());
+    }
+    void write(const std::string& script) {
+        CheckedStream out(fd_);
+        out.stream().write(script.data(), static_cast<std::streamsize>(script.size()));
+        out.finish("the gnuplot script " + path_);
+    }
+    ~ScriptFile() {
+        ::close(fd_);
+        ::unlink(path_.c_str());
+        if (remembered_) forgetPartialFile(path_.c_str());
+    }
+    ScriptFile(const ScriptFile&) = delete;
+    ScriptFile& operator=(const ScriptFile&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool remembered_ = false;
+};
+
+}  // namespace
+
+void runPlotter(const std::string& script, int imageFd, const std::string& what) {
+    ScriptFile file;
+    file.write(script);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, imageFd, STDOUT_FILENO);
+    std::string program = "gnuplot", scriptPath = file.path();
+    char* argv[] = {program.data(), scriptPath.data(), nullptr};
+    pid_t child = -1;
+    const int started = posix_spawnp(&child, "gnuplot", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (started == ENOENT) throw std::runtime_error("cannot draw " + what + ": gnuplot not found (is gnuplot installed?)");
+    if (started != 0) throw std::runtime_error("cannot draw " + what + ": cannot start gnuplot: " + std::strerror(started));
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) throw std::runtime_error("cannot draw " + what + ": " + std::strerror(errno));
+    if (WIFSIGNALED(status))
+        throw std::runtime_error("cannot draw " + what + ": gnuplot was killed by signal " + std::to_string(WTERMSIG(status)));
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("cannot draw " + what + ": gnuplot failed (exit status " +
+                                 std::to_string(WEXITSTATUS(status)) + ")");
+}
+
+bool isCompletePng(const std::string& path) {
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    // Length 0, "IEND", and the CRC of that empty chunk.
+    static const unsigned char kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
+    std::ifstream in(path, std::ios::binary);
+    unsigned char head[8] = {}, tail[12] = {};
+    if (!in.read(reinterpret_cast<char*>(head), sizeof head) || std::memcmp(head, kSignature, sizeof head) != 0)
+        return false;
+    in.seekg(-static_cast<std::streamoff>(sizeof tail), std::ios::end);
+    return in.read(reinterpret_cast<char*>(tail), sizeof tail) && std::memcmp(tail, kEnd, sizeof tail) == 0;
+}
+
+}  // namespace udmhost

@@ -1,0 +1,18 @@
+// gnuplot as a child process: started without a shell, its script in a
+// private temporary file, its image written to a descriptor the host owns.
+#pragma once
+
+#include <string>
+
+namespace udmhost {
+
+// Runs `gnuplot SCRIPT` (found through PATH) with standard output on
+// `imageFd`; throws std::runtime_error when it cannot be started, fails or
+// is killed. `what` names the result in messages.
+void runPlotter(const std::string& script, int imageFd, const std::string& what);
+
+// True when the file holds a PNG up to its final (IEND) chunk: a plotter
+// that ran out of space may still exit with success.
+bool isCompletePng(const std::string& path);
+
+}  // namespace udmhost
