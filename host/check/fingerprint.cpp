@@ -1,0 +1,107 @@
+#include "check/fingerprint.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "check/sweep.h"
+
+namespace udmhost {
+
+namespace {
+
+// Thresholds and the values around them are hit exactly by the 0.25 V ramp.
+const std::vector<std::string> kGrid = {"0", "-0.5", "0.5", "1", "1.5", "2", "1e-3", "1k", "1e9", "(1)"};
+
+void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<std::string>& lines) {
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    setenv("LANG", language, 1);
+    size_t index = 0;
+    for (const CatalogueItem& item : plugin.lib.catalogue())
+        lines.push_back("catalogue " + std::string(language) + " " + std::to_string(index++) + " \"" + item.name +
+                        "\" kind " + std::to_string(item.kind) + " default \"" + item.defaultText +
+                        "\" description \"" + item.description + "\"");
+    unsetenv("LANG");
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+std::string fingerprintOf(PlugInUnderTest& plugin) {
+    std::vector<std::string> lines = {"# behavioural fingerprint of a model plug-in; written by udmhost check --record",
+                                      "# one line per observation; compare with udmhost check --against FILE PLUGIN"};
+    const Registration& reg = plugin.registration;
+    lines.push_back("registration GetPlugIn " + std::to_string(reg.version) + " record " +
+                    std::to_string(reg.record.interfaceCode) + " " + std::to_string(reg.record.instanceBytes) + " " +
+                    std::to_string(reg.record.reserved) + " GetVersionNumber " + std::to_string(reg.interfaceVersion));
+    catalogueLines(plugin, "en_US.UTF-8", lines);
+    catalogueLines(plugin, "de_DE.UTF-8", lines);
+    size_t index = 0;
+    for (const std::string& definition : sweepDefinitions(plugin, kGrid)) {
+        lines.push_back("case " + std::to_string(++index));
+        for (std::string& line : sweepCase(plugin, definition, {}, {})) lines.push_back(std::move(line));
+    }
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+std::vector<std::string> fingerprintDifferences(const std::string& recorded, const std::string& fresh, size_t limit,
+                                                size_t* total) {
+    const std::vector<std::string> want = splitLines(recorded), got = splitLines(fresh);
+    std::vector<std::string> differences;
+    std::string currentCase = "header";
+    size_t count = 0;
+    for (size_t i = 0; i < std::max(want.size(), got.size()); ++i) {
+        const std::string w = i < want.size() ? want[i] : "(end of file)";
+        const std::string g = i < got.size() ? got[i] : "(end of output)";
+        if (w.rfind("case ", 0) == 0) currentCase = w;
+        if (w == g) continue;
+        if (++count > limit) continue;
+        differences.push_back("line " + std::to_string(i + 1) + " (" + currentCase + "): recorded \"" + w.substr(0, 300) +
+                              "\", now \"" + g.substr(0, 300) + "\"");
+    }
+    if (total != nullptr) *total = count;
+    return differences;
+}
+
+std::string writeFileAtomically(const std::string& path, const std::string& text) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    std::string temp = folder + "/.fingerprint.XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) return "cannot create a temporary file in " + folder + ": " + std::strerror(errno);
+    fchmod(fd, 0644);  // a file to keep and share, not a secret
+    const char* data = text.data();
+    size_t left = text.size();
+    std::string error;
+    while (left > 0 && error.empty()) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) error = "cannot write " + temp + ": " + std::strerror(errno);
+        else {
+            data += written;
+            left -= static_cast<size_t>(written);
+        }
+    }
+    if (error.empty() && fsync(fd) != 0) error = "cannot write " + temp + ": " + std::strerror(errno);
+    if (close(fd) != 0 && error.empty()) error = "cannot write " + temp + ": " + std::strerror(errno);
+    if (error.empty() && std::rename(temp.c_str(), path.c_str()) != 0)
+        error = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
+    if (!error.empty()) std::remove(temp.c_str());
+    return error;
+}
+
+}  // namespace udmhost

@@ -1,0 +1,298 @@
+#include "check/harness.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+
+#include "check/isolation.h"
+#include "host_records.h"
+#include "spice_number.h"
+
+namespace udmhost {
+
+namespace {
+
+constexpr uint16_t kGap = 16;  // guard bytes between and around the regions
+
+Recorder theRecorder;
+
+int UDM_CALL recordMessage(int severity, const char* text) {
+    Recorder& r = theRecorder;
+    const std::string message = std::to_string(severity) + ": " + (text != nullptr ? text : "(null)");
+    r.messages.push_back(message);
+    if (!r.messagesAllowed) r.violations.push_back("message (severity " + message + ") during " + r.activity);
+    return 0;
+}
+
+int UDM_CALL recordExpression(int op, const char* text, double* in, double* out) {
+    Recorder& r = theRecorder;
+    if (out == nullptr) {
+        r.violations.push_back("expression call without an output pair during " + r.activity);
+        return 0;
+    }
+    out[0] = out[1] = 0.0;
+    if (op == UDM_EXPR_REGISTER) {
+        ++r.registrations;
+        if (!r.registrationDue) r.violations.push_back("expression registered during " + r.activity);
+        if (text == nullptr) {
+            r.violations.push_back("expression registered with a null text during " + r.activity);
+            r.registeredTexts.emplace_back("(null)");
+        } else {
+            r.registeredTexts.emplace_back(text);
+        }
+        const int id = r.nextId++;
+        r.registered[{id, -7}] = text != nullptr ? expressionValue(text) : 0.0;
+        out[0] = id + r.idFraction;
+        out[1] = -7.0 - r.idFraction;
+        return 0;
+    }
+    if (op != UDM_EXPR_EVALUATE) {
+        r.violations.push_back("expression call with unknown operation " + std::to_string(op) + " during " + r.activity);
+        return 0;
+    }
+    ++r.evaluations;
+    if (!r.evaluationDue) r.violations.push_back("expression evaluated during " + r.activity);
+    if (in == nullptr) {
+        r.violations.push_back("expression evaluated without identifiers during " + r.activity);
+        return 0;
+    }
+    const bool whole = std::isfinite(in[0]) && std::isfinite(in[1]) && std::fabs(in[0]) < 1e9 &&
+                       std::fabs(in[1]) < 1e9 && std::trunc(in[0]) == in[0] && std::trunc(in[1]) == in[1];
+    const auto found = whole ? r.registered.find({static_cast<int>(in[0]), static_cast<int>(in[1])}) : r.registered.end();
+    if (found == r.registered.end()) {
+        r.violations.push_back("expression evaluated by identifiers (" + number(in[0]) + ", " + number(in[1]) +
+                               ") never handed out (identifiers are truncated toward zero)");
+        return 0;
+    }
+    out[0] = found->second;
+    return 0;
+}
+
+}  // namespace
+
+Recorder& recorder() { return theRecorder; }
+MessageCallback recordingMessageCallback() { return recordMessage; }
+ExpressionCallback recordingExpressionCallback() { return recordExpression; }
+
+double expressionValue(const std::string& text) {
+    if (text.size() < 3 || text.front() != '(' || text.back() != ')') return 0.0;
+    const auto value = spiceNumber(text.substr(1, text.size() - 2));
+    return value ? *value : 0.0;
+}
+
+std::string describe(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
+    return text;
+}
+
+std::string number(double value) {
+    char text[64];  // shortest text that reads back exactly, whatever the locale
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+PlugInUnderTest::PlugInUnderTest(const std::string& path) : lib(path) {
+    recorder().activity = "registration";
+    registration = lib.registerWith(recordMessage, recordExpression);
+    recorder().activity = "catalogue enumeration";
+    catalogue = lib.catalogue();
+    for (const CatalogueItem& item : catalogue) {
+        if (item.kind == UDM_KIND_TERMINAL) ++terminals;
+        if (item.kind == UDM_KIND_PARAMETER) parameters.push_back(item);
+        if (item.kind == UDM_KIND_OUTPUT) outputs.push_back(item.name);
+    }
+    if (registration.record.instanceBytes == 0 || terminals == 0 || terminals > 512)
+        throw std::runtime_error("the registration or the catalogue is unusable");
+}
+
+std::string PlugInUnderTest::defaultDefinition() const {
+    std::string text;
+    for (size_t p = 0; p < parameters.size(); ++p) text += (p > 0 ? "," : "") + parameters[p].defaultText;
+    return text;
+}
+
+void SimulationBlock::set(double selector, double time, double startTime) {
+    udm::SimulationRecordWriter w(bytes);
+    w.setSelector(selector);
+    w.setTime(time);
+    w.setStartTime(startTime);
+}
+
+TestInstance::TestInstance(PlugInUnderTest& p, size_t number, uint16_t regionStart)
+    : plugin(p), who("instance " + std::to_string(number)), regionStart_(regionStart) {
+    PlugInLibrary& lib = plugin.lib;
+    instance = lib.globalAlloc(GHND, plugin.registration.record.instanceBytes);
+    component = lib.globalAlloc(GHND, 64);
+    const auto doubles = static_cast<uint16_t>(8 * plugin.terminals);
+    layout.nodeValue = regionStart;
+    layout.nodeDeriv = static_cast<uint16_t>(layout.nodeValue + doubles + kGap);
+    layout.rhs = static_cast<uint16_t>(layout.nodeDeriv + doubles + kGap);
+    layout.vectorBytes = static_cast<uint16_t>(layout.rhs + doubles + kGap);
+    vector = lib.globalAlloc(GMEM_MOVEABLE, layout.vectorBytes);
+    std::memset(lib.globalLock(vector), kGuard, layout.vectorBytes);
+    lib.globalUnlock(vector);
+    udm::ComponentRecordView c(lib.globalLock(component));
+    c.setVectorBlock(vector);
+    c.setNodeValueOffset(layout.nodeValue);
+    c.setNodeDerivOffset(layout.nodeDeriv);
+    c.setRhsOffset(layout.rhs);
+    lib.globalUnlock(component);
+}
+
+TestInstance::~TestInstance() {
+    PlugInLibrary& lib = plugin.lib;
+    for (HGLOBAL h : {instance, component, vector, matrix})
+        if (h != nullptr) {
+            while ((lib.globalFlags(h) & GMEM_LOCKCOUNT) != 0) lib.globalUnlock(h);
+            lib.globalFree(h);
+        }
+}
+
+int32_t TestInstance::define(const std::string& text, std::string* sizeFault) {
+    definitionText_ = text;
+    definition_.assign(text.begin(), text.end());
+    definition_.push_back('\0');
+    definition_.insert(definition_.end(), kGap, static_cast<char>(kGuard));
+    const int32_t status = call(UDM_MODE_INIT, definition_.data(), nullptr, nullptr);
+    PlugInLibrary& lib = plugin.lib;
+    entries = udm::ComponentRecordView(lib.globalLock(component)).entryCount();
+    lib.globalUnlock(component);
+    const size_t n = plugin.terminals;
+    std::string fault;
+    if (entries == 0)
+        fault = who + " announces no matrix entries for its " + std::to_string(n) + " terminals";
+    else if (entries > n * n)
+        fault = who + " announces " + std::to_string(entries) + " matrix entries; " + std::to_string(n) +
+                " terminals allow at most " + std::to_string(n * n);
+    else if (regionStart_ + 16 * entries + 4 * kGap > 0xFFFF)
+        fault = who + " announces " + std::to_string(entries) + " matrix entries, more than 16-bit offsets reach";
+    if (!fault.empty()) entries = 0;
+    if (sizeFault != nullptr) *sizeFault = fault;
+    allocateMatrix();
+    return status;
+}
+
+void TestInstance::allocateMatrix() {
+    PlugInLibrary& lib = plugin.lib;
+    const auto n = static_cast<uint16_t>(entries);
+    layout.colIndex = regionStart_;
+    layout.rowIndex = static_cast<uint16_t>(layout.colIndex + 4 * n + kGap);
+    layout.matrixValue = static_cast<uint16_t>(layout.rowIndex + 4 * n + kGap);
+    layout.matrixBytes = static_cast<uint16_t>(layout.matrixValue + 8 * n + kGap);
+    if (matrix != nullptr) lib.globalFree(matrix);
+    matrix = lib.globalAlloc(GMEM_MOVEABLE, layout.matrixBytes);
+    std::memset(lib.globalLock(matrix), kGuard, layout.matrixBytes);
+    lib.globalUnlock(matrix);
+    udm::ComponentRecordView c(lib.globalLock(component));
+    c.setMatrixBlock(matrix);
+    c.setColIndexOffset(layout.colIndex);
+    c.setRowIndexOffset(layout.rowIndex);
+    c.setMatrixValueOffset(layout.matrixValue);
+    lib.globalUnlock(component);
+}
+
+int32_t TestInstance::call(int32_t mode, char* text, void* simulation, double* out) {
+    return callWith(mode, text, simulation, out, instance, component);
+}
+
+int32_t TestInstance::callWith(int32_t mode, char* text, void* simulation, double* out, HGLOBAL inst, HGLOBAL comp) {
+    const std::string what = "mode " + std::to_string(mode) + " on " + who;
+    noteActivity(what);
+    recorder().activity = what;
+    const int32_t status = plugin.lib.call(mode, text, simulation, out, inst, comp);
+    checkLocks(what);
+    noteActivity("");
+    return status;
+}
+
+void TestInstance::checkLocks(const std::string& what) {
+    const char* names[] = {"instance block", "component record", "vector block", "matrix block"};
+    const HGLOBAL handles[] = {instance, component, vector, matrix};
+    PlugInLibrary& lib = plugin.lib;
+    for (int h = 0; h < 4; ++h) {
+        if (handles[h] == nullptr) continue;
+        const UINT count = lib.globalFlags(handles[h]) & GMEM_LOCKCOUNT;
+        if (count == 0) continue;
+        if (locks_ != nullptr)
+            locks_->fault(what + " left the " + names[h] + " locked (count " + std::to_string(count) + ")");
+        while ((lib.globalFlags(handles[h]) & GMEM_LOCKCOUNT) != 0) lib.globalUnlock(handles[h]);
+    }
+}
+
+void TestInstance::setNodes(const std::vector<double>& values, const std::vector<double>& derivatives) {
+    void* base = plugin.lib.globalLock(vector);
+    for (size_t t = 0; t < plugin.terminals; ++t) {
+        udm::storeAt<double>(base, layout.nodeValue + 8 * t, t < values.size() ? values[t] : 0.0);
+        udm::storeAt<double>(base, layout.nodeDeriv + 8 * t, t < derivatives.size() ? derivatives[t] : 0.0);
+    }
+    plugin.lib.globalUnlock(vector);
+}
+
+void TestInstance::fillMatrixValues(unsigned char byte) {
+    auto* base = static_cast<unsigned char*>(plugin.lib.globalLock(matrix));
+    std::memset(base + layout.matrixValue, byte, 8 * entries);
+    plugin.lib.globalUnlock(matrix);
+}
+
+void TestInstance::fillRhs(unsigned char byte) {
+    auto* base = static_cast<unsigned char*>(plugin.lib.globalLock(vector));
+    std::memset(base + layout.rhs, byte, 8 * plugin.terminals);
+    plugin.lib.globalUnlock(vector);
+}
+
+std::vector<unsigned char> TestInstance::bytes(HGLOBAL h) const {
+    PlugInLibrary& lib = plugin.lib;
+    std::vector<unsigned char> copy(lib.globalSize(h));
+    const void* base = lib.globalLock(h);
+    if (base != nullptr) std::memcpy(copy.data(), base, copy.size());
+    lib.globalUnlock(h);
+    return copy;
+}
+
+std::vector<unsigned char> TestInstance::bytesOf(const std::string& which) const {
+    if (which == "instance") return bytes(instance);
+    if (which == "component") return bytes(component);
+    if (which == "vector") return bytes(vector);
+    return bytes(matrix);
+}
+
+void TestInstance::setComponentHandles(HGLOBAL vectorHandle, HGLOBAL matrixHandle) {
+    udm::ComponentRecordView c(plugin.lib.globalLock(component));
+    c.setVectorBlock(vectorHandle);
+    c.setMatrixBlock(matrixHandle);
+    plugin.lib.globalUnlock(component);
+}
+
+std::vector<double> TestInstance::stamp() const {
+    const std::vector<unsigned char> block = bytes(matrix);
+    std::vector<double> values;
+    for (size_t k = 0; k < entries; ++k) values.push_back(udm::loadAt<double>(block.data(), layout.matrixValue + 8 * k));
+    return values;
+}
+
+std::vector<double> TestInstance::rhs() const {
+    // One double per equation; the pattern's rows name the instance's equations.
+    size_t equations = 0;
+    for (const auto& [row, col] : pattern())
+        if (row >= 0 && static_cast<size_t>(row) < plugin.terminals) equations = std::max(equations, static_cast<size_t>(row) + 1);
+    const std::vector<unsigned char> block = bytes(vector);
+    std::vector<double> values;
+    for (size_t t = 0; t < equations; ++t) values.push_back(udm::loadAt<double>(block.data(), layout.rhs + 8 * t));
+    return values;
+}
+
+std::vector<std::pair<int32_t, int32_t>> TestInstance::pattern() const {
+    const std::vector<unsigned char> block = bytes(matrix);
+    std::vector<std::pair<int32_t, int32_t>> cells;
+    for (size_t k = 0; k < entries; ++k)
+        cells.emplace_back(udm::loadAt<int32_t>(block.data(), layout.rowIndex + 4 * k),
+                           udm::loadAt<int32_t>(block.data(), layout.colIndex + 4 * k));
+    return cells;
+}
+
+}  // namespace udmhost
