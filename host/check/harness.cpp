@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "check/isolation.h"
+#include "check/lock_watch.h"
 #include "host_records.h"
 #include "spice_number.h"
 
@@ -204,10 +205,54 @@ int32_t TestInstance::callWith(int32_t mode, char* text, void* simulation, doubl
     const std::string what = "mode " + std::to_string(mode) + " on " + who;
     noteActivity(what);
     recorder().activity = what;
+    startLockLog();
     const int32_t status = plugin.lib.call(mode, text, simulation, out, inst, comp);
+    checkLockOrder(what, stopLockLog());
     checkLocks(what);
     noteActivity("");
     return status;
+}
+
+std::string TestInstance::handleName(HGLOBAL h) const {
+    if (h == nullptr) return "a null handle";
+    if (h == instance) return "the instance block";
+    if (h == component) return "the component record";
+    if (h == vector) return "the vector block";
+    if (h == matrix) return "the matrix block";
+    return "a handle the host never gave it";
+}
+
+// Locks nest: the frame's instance before its component record, the vector
+// block before the matrix block, and every unlock undoes the latest lock.
+void TestInstance::checkLockOrder(const std::string& what, const std::vector<LockEvent>& events) {
+    if (locks_ == nullptr) return;
+    std::vector<HGLOBAL> held;
+    std::vector<HGLOBAL> firstLocks;
+    for (const LockEvent& e : events) {
+        if (e.lock) {
+            if (!e.succeeded) continue;
+            held.push_back(e.handle);
+            if (std::find(firstLocks.begin(), firstLocks.end(), e.handle) == firstLocks.end()) firstLocks.push_back(e.handle);
+            continue;
+        }
+        const auto at = std::find(held.rbegin(), held.rend(), e.handle);
+        if (at == held.rend()) {
+            locks_->fault(what + " unlocked " + handleName(e.handle) + ", which it had not locked");
+            continue;
+        }
+        if (at != held.rbegin())
+            locks_->fault(what + " unlocked " + handleName(e.handle) + " before " + handleName(held.back()) +
+                          ", which it locked later");
+        held.erase(std::next(at).base());
+    }
+    auto before = [&](HGLOBAL first, HGLOBAL second) {
+        const auto a = std::find(firstLocks.begin(), firstLocks.end(), first);
+        const auto b = std::find(firstLocks.begin(), firstLocks.end(), second);
+        if (a != firstLocks.end() && b != firstLocks.end() && b < a)
+            locks_->fault(what + " locked " + handleName(second) + " before " + handleName(first));
+    };
+    before(instance, component);
+    before(vector, matrix);
 }
 
 void TestInstance::checkLocks(const std::string& what) {

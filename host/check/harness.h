@@ -97,6 +97,8 @@ public:
 private:
     void allocateMatrix();
     void checkLocks(const std::string& what);
+    void checkLockOrder(const std::string& what, const std::vector<struct LockEvent>& events);
+    std::string handleName(HGLOBAL h) const;
     uint16_t regionStart_;
     std::vector<char> definition_;
     std::string definitionText_;

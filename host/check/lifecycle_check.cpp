@@ -70,7 +70,7 @@ std::vector<std::string> LifeCycle::checkNames() {
             "mode 3 writes the stamp inside the announced entries",
             "modes 5 and 6 resolve and read every output",
             "every call of the life cycle returns 0",
-            "lock counts back at zero after every call",
+            "every call unlocks what it locked, in reverse order",
             "callbacks called only where due"};
 }
 

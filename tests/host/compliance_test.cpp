@@ -60,12 +60,15 @@ TEST(Compliance, EachDefectFailsItsOwnCheckWithEveryFaultCounted) {
         size_t faults;
     };
     const Case cases[] = {
-        {SAMPLE_LEAVES_LOCKED, "lock counts back at zero after every call",
-         "mode 3 on instance 1 left the instance block locked (count 1)", 15},
+        // Each of the 15 evaluations leaves a lock behind and unlocks out of order.
+        {SAMPLE_LEAVES_LOCKED, "every call unlocks what it locked, in reverse order",
+         "mode 3 on instance 1 unlocked the component record before the instance block, which it locked later", 30},
         {SAMPLE_WRITES_OUTSIDE, "mode 3 writes the stamp inside the announced entries",
          "instance 1 wrote matrix byte 112 outside its values in mode 3", 3},
         {SAMPLE_CHATTY, "callbacks called only where due", "message (severity 2: step accepted) during mode 4 on instance 1",
          15},
+        {SAMPLE_UNLOCK_ORDER, "every call unlocks what it locked, in reverse order",
+         "mode 1 on instance 1 unlocked the instance block before the component record, which it locked later", 45},
     };
     for (const Case& c : cases) {
         const ComplianceReport report = checkCompliance(c.plugin);

@@ -19,6 +19,7 @@
 #define DEFECT_CHATTY 3          // mode 4 reports a message
 #define DEFECT_CRASHES 4         // mode 3 dereferences null
 #define DEFECT_HANGS 5           // mode 2 never returns
+#define DEFECT_UNLOCK_ORDER 6    // unlocks the instance block before the component record
 #ifndef SAMPLE_ENTRIES           // matrix entries announced in mode 1
 #define SAMPLE_ENTRIES 4
 #endif
@@ -215,8 +216,9 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             break;
         default: break;
     }
+    if (SAMPLE_DEFECT == DEFECT_UNLOCK_ORDER) GlobalUnlock(instance);
     GlobalUnlock(component);
-    GlobalUnlock(instance);
+    if (SAMPLE_DEFECT != DEFECT_UNLOCK_ORDER) GlobalUnlock(instance);
     return status;
 }
 
