@@ -127,8 +127,15 @@ void SimulationBlock::set(double selector, double time, double startTime) {
 TestInstance::TestInstance(PlugInUnderTest& p, size_t number, uint16_t regionStart)
     : plugin(p), who("instance " + std::to_string(number)), regionStart_(regionStart) {
     PlugInLibrary& lib = plugin.lib;
-    instance = lib.globalAlloc(GHND, plugin.registration.record.instanceBytes);
-    component = lib.globalAlloc(GHND, 64);
+    // Both blocks get a guarded tail: the plug-in owns only the bytes it registered
+    // and the record's fields.
+    const size_t instanceBytes = plugin.registration.record.instanceBytes;
+    instance = lib.globalAlloc(GHND, instanceBytes + kTail);
+    std::memset(static_cast<unsigned char*>(lib.globalLock(instance)) + instanceBytes, kGuard, kTail);
+    lib.globalUnlock(instance);
+    component = lib.globalAlloc(GHND, UDM_COMPONENT_RECORD_BYTES + kTail);
+    std::memset(static_cast<unsigned char*>(lib.globalLock(component)) + UDM_COMPONENT_RECORD_BYTES, kGuard, kTail);
+    lib.globalUnlock(component);
     const auto doubles = static_cast<uint16_t>(8 * plugin.terminals);
     layout.nodeValue = regionStart;
     layout.nodeDeriv = static_cast<uint16_t>(layout.nodeValue + doubles + kGap);
@@ -159,10 +166,19 @@ int32_t TestInstance::define(const std::string& text, std::string* sizeFault) {
     definition_.assign(text.begin(), text.end());
     definition_.push_back('\0');
     definition_.insert(definition_.end(), kGap, static_cast<char>(kGuard));
-    const int32_t status = call(UDM_MODE_INIT, definition_.data(), nullptr, nullptr);
     PlugInLibrary& lib = plugin.lib;
-    entries = udm::ComponentRecordView(lib.globalLock(component)).entryCount();
+    udm::storeAt<uint16_t>(lib.globalLock(component), UDM_COMP_RESERVED_A, 0xA5A5);
+    udm::storeAt<uint16_t>(lib.globalLock(component), UDM_COMP_RESERVED_B, 0xA5A5);
     lib.globalUnlock(component);
+    lib.globalUnlock(component);
+    const int32_t status = call(UDM_MODE_INIT, definition_.data(), nullptr, nullptr);
+    const void* record = lib.globalLock(component);
+    entries = udm::ComponentRecordView(const_cast<void*>(record)).entryCount();
+    const bool cleared = udm::loadAt<uint16_t>(record, UDM_COMP_RESERVED_A) == 0 &&
+                         udm::loadAt<uint16_t>(record, UDM_COMP_RESERVED_B) == 0;
+    lib.globalUnlock(component);
+    if (!cleared && stray_ != nullptr)
+        stray_->fault("mode 1 on " + who + " left the component record's two cleared fields (beside the entry count) set");
     const size_t n = plugin.terminals;
     std::string fault;
     if (entries == 0)
@@ -205,10 +221,12 @@ int32_t TestInstance::callWith(int32_t mode, char* text, void* simulation, doubl
     const std::string what = "mode " + std::to_string(mode) + " on " + who;
     noteActivity(what);
     recorder().activity = what;
+    const std::vector<unsigned char> instanceBefore = bytes(instance), componentBefore = bytes(component);
     startLockLog();
     const int32_t status = plugin.lib.call(mode, text, simulation, out, inst, comp);
     checkLockOrder(what, stopLockLog());
     checkLocks(what);
+    checkStray(what, mode, instanceBefore, componentBefore);
     noteActivity("");
     return status;
 }
@@ -253,6 +271,28 @@ void TestInstance::checkLockOrder(const std::string& what, const std::vector<Loc
     };
     before(instance, component);
     before(vector, matrix);
+}
+
+// Past its registered size the instance block is the host's; the component
+// record's fields are the host's except those mode 1 sets.
+void TestInstance::checkStray(const std::string& what, int32_t mode, const std::vector<unsigned char>& instanceBefore,
+                              const std::vector<unsigned char>& componentBefore) {
+    if (stray_ == nullptr) return;
+    const std::vector<unsigned char> instanceNow = bytes(instance), componentNow = bytes(component);
+    const size_t own = plugin.registration.record.instanceBytes;
+    for (size_t at = own; at < instanceNow.size() && at < instanceBefore.size(); ++at)
+        if (instanceNow[at] != instanceBefore[at]) {
+            stray_->fault(what + " wrote byte " + std::to_string(at) + " of the instance block, beyond the " +
+                          std::to_string(own) + " bytes it registered");
+            break;
+        }
+    for (size_t at = 0; at < componentNow.size() && at < componentBefore.size(); ++at) {
+        const bool definitionField = at >= UDM_COMP_RESERVED_A && at < UDM_COMP_RESERVED_B + 2;
+        if (componentNow[at] != componentBefore[at] && !(mode == UDM_MODE_INIT && definitionField)) {
+            stray_->fault(what + " wrote byte " + std::to_string(at) + " of the component record");
+            break;
+        }
+    }
 }
 
 void TestInstance::checkLocks(const std::string& what) {
@@ -304,6 +344,23 @@ std::vector<unsigned char> TestInstance::bytesOf(const std::string& which) const
     if (which == "component") return bytes(component);
     if (which == "vector") return bytes(vector);
     return bytes(matrix);
+}
+
+void TestInstance::relocate() {
+    PlugInLibrary& lib = plugin.lib;
+    auto move = [&](HGLOBAL& h) {
+        const size_t size = lib.globalSize(h);
+        HGLOBAL fresh = lib.globalAlloc(GMEM_MOVEABLE, size);
+        std::memcpy(lib.globalLock(fresh), lib.globalLock(h), size);
+        std::memset(lib.globalLock(h), 0xDD, size);  // what a stale address would now read
+        lib.globalUnlock(h);
+        lib.globalUnlock(h);
+        lib.globalUnlock(fresh);
+        lib.globalFree(h);
+        h = fresh;
+    };
+    for (HGLOBAL* h : {&instance, &component, &vector, &matrix}) move(*h);
+    setComponentHandles(vector, matrix);
 }
 
 void TestInstance::setComponentHandles(HGLOBAL vectorHandle, HGLOBAL matrixHandle) {

@@ -57,6 +57,7 @@ struct RegionLayout {
 };
 
 constexpr unsigned char kGuard = 0xA5;
+constexpr size_t kTail = 64;  // guard bytes behind the instance block and the component record
 
 class TestInstance {
 public:
@@ -74,6 +75,10 @@ public:
 
     // Lock leaks of every call go here (unlocked again so the check goes on).
     void watchLocks(Finding* finding) { locks_ = finding; }
+    // Writes past the registered instance size or into the component record go here.
+    void watchStray(Finding* finding) { stray_ = finding; }
+    // Moves all four blocks to fresh memory, as a host compacting its heap may.
+    void relocate();
 
     void setNodes(const std::vector<double>& values, const std::vector<double>& derivatives);
     void fillMatrixValues(unsigned char byte);
@@ -97,12 +102,15 @@ public:
 private:
     void allocateMatrix();
     void checkLocks(const std::string& what);
+    void checkStray(const std::string& what, int32_t mode, const std::vector<unsigned char>& instanceBefore,
+                    const std::vector<unsigned char>& componentBefore);
     void checkLockOrder(const std::string& what, const std::vector<struct LockEvent>& events);
     std::string handleName(HGLOBAL h) const;
     uint16_t regionStart_;
     std::vector<char> definition_;
     std::string definitionText_;
     Finding* locks_ = nullptr;
+    Finding* stray_ = nullptr;
 };
 
 // A SimulationRecord with room to spare.

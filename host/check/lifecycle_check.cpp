@@ -51,21 +51,24 @@ LifeCycle::LifeCycle(PlugInUnderTest& plugin, CheckChannel& channel)
       channel_(channel),
       define_(checkNames()[0]),
       text_(checkNames()[1]),
-      pattern_(checkNames()[2]),
-      stamp_(checkNames()[3]),
-      outputs_(checkNames()[4]),
-      status_(checkNames()[5]),
-      locks_(checkNames()[6]),
-      callbacks_(checkNames()[7]) {
+      stray_(checkNames()[2]),
+      pattern_(checkNames()[3]),
+      stamp_(checkNames()[4]),
+      outputs_(checkNames()[5]),
+      status_(checkNames()[6]),
+      locks_(checkNames()[7]),
+      callbacks_(checkNames()[8]) {
     for (int i = 0; i < kInstances; ++i) {
         instances_.push_back(std::make_unique<TestInstance>(plugin_, static_cast<size_t>(i + 1)));
         instances_.back()->watchLocks(&locks_);
+        instances_.back()->watchStray(&stray_);
     }
 }
 
 std::vector<std::string> LifeCycle::checkNames() {
     return {"mode 1 defines 3 instances with the catalogue defaults and announces usable sizes",
             "mode 1 changes the definition text only by splitting it at commas",
+            "calls write the instance block only within its registered size and the component record only in mode 1",
             "mode 2 writes the matrix pattern inside the announced entries",
             "mode 3 writes the stamp inside the announced entries",
             "modes 5 and 6 resolve and read every output",
@@ -114,6 +117,9 @@ void LifeCycle::run() {
     for (const std::string& v : recorder().violations) callbacks_.fault(v);
     callbacks_.see(std::to_string(recorder().registrations) + " expression registrations in mode 2, " +
                    std::to_string(recorder().evaluations) + " evaluations in mode 3, no messages");
+    stray_.see("guard bytes behind " + std::to_string(plugin_.registration.record.instanceBytes) +
+                " bytes and around the record's fields untouched; mode 1 cleared the two fields beside the entry count");
+    emit(stray_);
     emit(status_);
     emit(locks_);
     emit(callbacks_);

@@ -38,6 +38,7 @@ private:
     int calls_ = 0;
     Finding define_;
     Finding text_;
+    Finding stray_;
     Finding pattern_;
     Finding stamp_;
     Finding outputs_;

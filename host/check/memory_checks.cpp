@@ -48,8 +48,10 @@ std::string noLeak(PlugInUnderTest& plugin, Finding& f) {
         const std::string& value = plugin.parameters[p].defaultText;
         definition += (p > 0 ? "," : "") + (spiceNumber(value) ? "(" + std::string(1000, '0') + value + ")" : value);
     }
+    SweepOptions coarse;
+    coarse.rampStep = 1.0;
     auto lifeCycle = [&] {
-        sweepCase(plugin, definition, {.rampStep = 1.0}, {});
+        sweepCase(plugin, definition, coarse, {});
         Recorder& r = recorder();
         r.registered.clear();
         r.registeredTexts.clear();
@@ -120,6 +122,22 @@ std::string fractionalIdentifiers(PlugInUnderTest& plugin, Finding& f) {
     return "";
 }
 
+std::string movedBlocks(PlugInUnderTest& plugin, Finding& f) {
+    SweepOptions variant;
+    variant.moveBlocks = true;
+    compareVariant(plugin, f, variant, variationDefinitions(plugin));
+    f.see("same behaviour with all four blocks moved to fresh memory before every call");
+    return "";
+}
+
+std::string independentInstances(PlugInUnderTest& plugin, Finding& f) {
+    SweepOptions variant;
+    variant.neighbour = allExpressionDefinition(plugin);
+    compareVariant(plugin, f, variant, variationDefinitions(plugin));
+    f.see("same behaviour with a second instance evaluated and accepted between every two calls");
+    return "";
+}
+
 std::string registrationOrder(PlugInUnderTest& plugin, Finding& f) {
     std::vector<std::string> expected;
     for (const CatalogueItem& p : plugin.parameters)
@@ -163,6 +181,8 @@ std::vector<IsolatedCheck> memoryChecks() {
         {"the definition text is copied, not kept", copiedNotKept},
         {"no allocation outlives a life cycle", noLeak},
         {"offsets of 32768 and more work like small ones", highOffsets},
+        {"the plug-in keeps no address of a block from one call to the next", movedBlocks},
+        {"instances are independent: nothing of one lives in library-wide state", independentInstances},
         {"output selectors NaN, infinite, 2^31 and more, 2^32 and more are harmless", selectors},
         {"non-integer expression identifiers are truncated toward zero", fractionalIdentifiers},
         {"expressions are registered in parameter order", registrationOrder},

@@ -51,6 +51,13 @@ public:
             lines_.push_back("unusable sizes");
             return finish();
         }
+        if (!options_.neighbour.empty()) {
+            neighbour_ = std::make_unique<TestInstance>(plugin_, 2, options_.regionStart);
+            neighbour_->define(options_.neighbour);
+            r.registrationDue = true;
+            neighbour_->call(UDM_MODE_PREPARE, nullptr, nullptr, &scratch_);
+            r.registrationDue = false;
+        }
         if (options_.scrubDefinition) {
             std::vector<char>& buffer = inst_.definitionBuffer();
             std::memset(buffer.data(), '#', definition.size());
@@ -105,6 +112,7 @@ private:
     }
 
     std::vector<std::string> finish() {
+        if (neighbour_ != nullptr) neighbour_->call(UDM_MODE_RELEASE, nullptr, nullptr, &scratch_);
         note(inst_.call(UDM_MODE_RELEASE, nullptr, nullptr, &scratch_), "mode 7");
         lines_.push_back("release" + drainMessages());
         recorder().messagesAllowed = false;
@@ -121,7 +129,24 @@ private:
         inst_.setNodes(values, derivatives);
     }
 
+    // Whatever the host does between two calls of this instance.
+    void between(double time, double v) {
+        if (options_.moveBlocks) inst_.relocate();
+        if (neighbour_ == nullptr) return;
+        std::vector<double> values(plugin_.terminals, -v);
+        neighbour_->setNodes(values, values);
+        SimulationBlock simulation;
+        simulation.set(0.0, time, 0.0);
+        const bool due = recorder().evaluationDue;
+        recorder().evaluationDue = true;
+        neighbour_->call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &scratch_);
+        neighbour_->call(UDM_MODE_ACCEPT, nullptr, nullptr, &scratch_);
+        recorder().evaluationDue = due;
+        recorder().messages.clear();
+    }
+
     std::string evaluate(double time, double v, int parity, const char* label) {
+        between(time, v);
         setControls(v, parity);
         const unsigned char fill = options_.garbagePrefill ? 0x41 : kGuard;
         inst_.fillMatrixValues(fill);
@@ -135,6 +160,7 @@ private:
     }
 
     std::string accept() {
+        between(0.0, 1.0);
         if (options_.acceptWithoutBlocks) inst_.setComponentHandles(nullptr, nullptr);
         note(inst_.call(UDM_MODE_ACCEPT, nullptr, nullptr, &scratch_), "mode 4");
         if (options_.acceptWithoutBlocks) inst_.setComponentHandles(inst_.vector, inst_.matrix);
@@ -158,6 +184,7 @@ private:
     std::string outputs() {
         std::string text = " out";
         for (double index : indices_) {
+            between(0.0, -1.0);
             SimulationBlock simulation;
             simulation.set(index, 0.0, 0.0);
             double value = -12345.0;
@@ -171,6 +198,7 @@ private:
     const SweepOptions& options_;
     const SweepFindings& findings_;
     TestInstance inst_;
+    std::unique_ptr<TestInstance> neighbour_;
     std::vector<std::string> lines_;
     std::vector<double> indices_;
     double scratch_ = 0.0;

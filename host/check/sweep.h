@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct SweepOptions {
     bool scrubDefinition = false;   // the host overwrites its definition text after mode 1
     bool acceptWithoutBlocks = false;  // mode 4 sees null vector and matrix handles
     double idFraction = 0.0;        // fraction added to the expression identifiers handed out
+    bool moveBlocks = false;        // all four blocks move to fresh memory before each call
+    std::string neighbour;          // a second instance so defined is driven between the first's calls
     double rampStep = 0.25;
 };
 

@@ -192,6 +192,7 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
     switch (mode) {
         case UDM_MODE_INIT:
             define(data, text);
+            c.clearReserved();
             c.setEntryCount(SAMPLE_ENTRIES);
             break;
         case UDM_MODE_PREPARE:
