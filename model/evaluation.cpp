@@ -1,4 +1,6 @@
 // Modes 2, 3 and 4: preparation, evaluation of the stamp, acceptance.
+#include <cmath>
+
 #include "block_locks.h"
 #include "host_numbers.h"
 #include "switch_instance.h"
@@ -36,13 +38,23 @@ int32_t PrepareInstance(InstanceData& inst, udm::ComponentRecordView comp,
     const VectorMatrixLock blocks(comp);
     if (blocks.status() != UDM_OK) return blocks.status();
 
-    for (ParamSlot& slot : inst.slots) {
+    for (size_t s = 0; s < kSlotCount; ++s) {
+#ifdef UDM_BREAK_REGISTRATION_ORDER  // fault: registers the last parameter first
+        ParamSlot& slot = inst.slots[kSlotCount - 1 - s];
+#else
+        ParamSlot& slot = inst.slots[s];
+#endif
         // A slot whose text could not be copied has nothing to register.
         if (!slot.isExpression || slot.exprText == nullptr) continue;
         double ids[2] = {0.0, 0.0};
         expression(UDM_EXPR_REGISTER, slot.exprText, nullptr, ids);
+#ifdef UDM_BREAK_ID_ROUNDED  // fault: rounds the identifiers instead of truncating
+        slot.exprId1 = TruncateToInt32OrZero(std::round(ids[0]));
+        slot.exprId2 = TruncateToInt32OrZero(std::round(ids[1]));
+#else
         slot.exprId1 = TruncateToInt32OrZero(ids[0]);
         slot.exprId2 = TruncateToInt32OrZero(ids[1]);
+#endif
     }
 
     void* matrix = blocks.matrix();
@@ -75,24 +87,61 @@ int32_t EvaluateInstance(InstanceData& inst, udm::ComponentRecordView comp, cons
     const udm::SimulationRecordView sim(simulation);
     int32_t state;
     if (sim.time() >= sim.startTime()) {
+#ifdef UDM_BREAK_KEEPS_ADDRESS  // fault: keeps the first vector block address it saw
+        static void* kept = nullptr;
+        if (kept == nullptr) kept = vector;
+        vector = kept;
+#endif
         const uint16_t nodes = comp.nodeValueOffset();
         const double control = udm::loadAt<double>(vector, nodes + 16u) - udm::loadAt<double>(vector, nodes + 24u);
+#ifdef UDM_BREAK_GLOBAL_STATE  // fault: one accepted state for all instances
+        static int32_t shared = 0;
+        inst.acceptedState = shared;
         state = DecideState(inst, control);
+        shared = state;
+#else
+        state = DecideState(inst, control);
+#endif
+#ifdef UDM_BREAK_REJECTED_STEP  // fault: an evaluation moves the starting state
+        inst.acceptedState = state;
+#endif
     } else {  // before the start (or unordered times): the initial state rules
         const int32_t initial = TruncateToInt32OrZero(inst.slots[kCtrl0].value);
         state = initial == 1 ? 1 : 0;
         inst.acceptedState = initial;
     }
     const double g = 1.0 / inst.slots[state == 1 ? kRon : kRoff].value;
+#ifndef UDM_BREAK_STAMP_SKIPPED
     inst.state = state;
+#endif
 
     void* matrix = blocks.matrix();
+#ifdef UDM_BREAK_SIGNED_OFFSETS  // fault: reads the offset as a signed 16-bit number
+    const auto values = static_cast<int16_t>(comp.matrixValueOffset());
+#else
     const uint16_t values = comp.matrixValueOffset();
-    udm::storeAt<double>(matrix, values, g);
-    udm::storeAt<double>(matrix, values + 8u, -g);
-    udm::storeAt<double>(matrix, values + 16u, -g);
-    udm::storeAt<double>(matrix, values + 24u, g);
+#endif
+#ifdef UDM_BREAK_STAMP_ADDED  // fault: adds to what the entries held
+    double held[4];
+    for (unsigned k = 0; k < 4; ++k) held[k] = udm::loadAt<double>(matrix, values + 8u * k);
+#endif
+#ifdef UDM_BREAK_STAMP_SKIPPED  // fault: writes the stamp only when it changed
+    if (!(inst.conductance == g && inst.state == state))
+#endif
+    {
+        udm::storeAt<double>(matrix, values, g);
+        udm::storeAt<double>(matrix, values + 8u, -g);
+        udm::storeAt<double>(matrix, values + 16u, -g);
+        udm::storeAt<double>(matrix, values + 24u, g);
+    }
+#ifdef UDM_BREAK_STAMP_ADDED
+    for (unsigned k = 0; k < 4; ++k)
+        udm::storeAt<double>(matrix, values + 8u * k, held[k] + udm::loadAt<double>(matrix, values + 8u * k));
+#endif
     inst.conductance = g;
+#ifdef UDM_BREAK_STAMP_SKIPPED
+    inst.state = state;
+#endif
 
     const uint16_t rhs = comp.rhsOffset();
     udm::storeAt<double>(vector, rhs, 0.0);

@@ -32,6 +32,9 @@ double OutputValue(const InstanceData& inst, udm::ComponentRecordView comp, cons
             return PairDifference(vector, comp.nodeDerivOffset()) * inst.conductance;
         default:
             if (index >= kFirstParameter && index <= kOutputCount) return inst.slots[index - kFirstParameter].value;
+#ifdef UDM_BREAK_SELECTOR  // fault: an unknown output reads as NaN
+            return __builtin_nan("");
+#endif
             return 0.0;
     }
 }

@@ -48,6 +48,9 @@ double strtodC(char* text, char** end) {
 }
 #else
 double strtodC(char* text, char** end) {
+#ifdef UDM_BREAK_LOCALE  // fault: converts in the process's locale
+    return std::strtod(text, end);
+#endif
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     if (cLocale == static_cast<locale_t>(nullptr)) return std::strtod(text, end);
     return strtod_l(text, end, cLocale);

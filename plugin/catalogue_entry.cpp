@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#ifdef UDM_BREAK_DESCRIPTION_UTF8
+#include <cstdio>
+#include <string>
+#endif
 #include <string_view>
 
 #include "host_records.h"
@@ -62,6 +66,15 @@ bool writeCatalogueEntry(unsigned char* record, uint32_t index, HINSTANCE module
     udm::storeAt<int32_t>(record, UDM_CAT_KIND, item.kind);
     if (item.kind == UDM_KIND_PARAMETER) writeField(record, UDM_CAT_DEFAULT, UDM_CAT_DEFAULT_BYTES, item.defaultText);
     LoadStringA(module, item.textId, description.data(), kTextBufferBytes - 1);
+#ifdef UDM_BREAK_DESCRIPTION_UTF8  // fault: hands out UTF-8 instead of the code page
+    std::string utf8;
+    for (const char c : std::string(description.data())) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) utf8 += c;
+        else utf8 += {static_cast<char>(0xC0 | (byte >> 6)), static_cast<char>(0x80 | (byte & 0x3F))};
+    }
+    std::snprintf(description.data(), description.size(), "%s", utf8.c_str());
+#endif
     writeField(record, UDM_CAT_DESCRIPTION, UDM_CAT_DESCRIPTION_BYTES, description.data());
     return true;
 }

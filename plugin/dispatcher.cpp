@@ -3,6 +3,9 @@
 #include <new>
 
 #include "registration.h"
+#ifdef UDM_BREAK_ACCEPT_NEEDS_BLOCKS
+#include "block_locks.h"
+#endif
 #include "switch_instance.h"
 
 namespace vcswitch {
@@ -25,9 +28,14 @@ int32_t RunPhase(int32_t mode, char* text, void* simulation, double* out, void* 
             return PrepareInstance(inst, comp, host.expression);
         case UDM_MODE_EVALUATE:
             return EvaluateInstance(inst, comp, simulation, host.expression);
-        case UDM_MODE_ACCEPT:
+        case UDM_MODE_ACCEPT: {
+#ifdef UDM_BREAK_ACCEPT_NEEDS_BLOCKS  // fault: acceptance insists on the inner blocks
+            const VectorMatrixLock blocks(comp);
+            if (blocks.status() != UDM_OK) return blocks.status();
+#endif
             AcceptStep(inst);
             return UDM_OK;
+        }
         case UDM_MODE_OUTPUT_INDEX:
             ResolveOutputIndex(text, out);
             return UDM_OK;
@@ -37,6 +45,10 @@ int32_t RunPhase(int32_t mode, char* text, void* simulation, double* out, void* 
             ReleaseInstance(inst);
             return UDM_OK;
         default:  // not a phase of this interface: nothing to do
+#ifdef UDM_BREAK_UNKNOWN_MODE  // fault: an unknown mode resets the state
+            inst.state = 0;
+            inst.acceptedState = 1;
+#endif
             return UDM_OK;
     }
 }
@@ -50,12 +62,19 @@ int32_t Dispatch(int32_t mode, char* text, void* simulation, double* out, HGLOBA
     if (instanceBlock == nullptr) return UDM_ERR_LOCK_FAILED;
     void* componentBlock = GlobalLock(component);
     if (componentBlock == nullptr) {
+#ifndef UDM_BREAK_ERROR_PATH_LOCK  // fault: the instance block stays locked
         GlobalUnlock(instance);
+#endif
         return UDM_ERR_LOCK_FAILED;
     }
     const int32_t status = RunPhase(mode, text, simulation, out, instanceBlock, componentBlock);
+#ifdef UDM_BREAK_UNLOCK_ORDER  // fault: unlocks in the order it locked
+    GlobalUnlock(instance);
+    GlobalUnlock(component);
+#else
     GlobalUnlock(component);
     GlobalUnlock(instance);
+#endif
     return status;
 }
 
