@@ -240,37 +240,11 @@ std::string TestInstance::handleName(HGLOBAL h) const {
     return "a handle the host never gave it";
 }
 
-// Locks nest: the frame's instance before its component record, the vector
-// block before the matrix block, and every unlock undoes the latest lock.
 void TestInstance::checkLockOrder(const std::string& what, const std::vector<LockEvent>& events) {
     if (locks_ == nullptr) return;
-    std::vector<HGLOBAL> held;
-    std::vector<HGLOBAL> firstLocks;
-    for (const LockEvent& e : events) {
-        if (e.lock) {
-            if (!e.succeeded) continue;
-            held.push_back(e.handle);
-            if (std::find(firstLocks.begin(), firstLocks.end(), e.handle) == firstLocks.end()) firstLocks.push_back(e.handle);
-            continue;
-        }
-        const auto at = std::find(held.rbegin(), held.rend(), e.handle);
-        if (at == held.rend()) {
-            locks_->fault(what + " unlocked " + handleName(e.handle) + ", which it had not locked");
-            continue;
-        }
-        if (at != held.rbegin())
-            locks_->fault(what + " unlocked " + handleName(e.handle) + " before " + handleName(held.back()) +
-                          ", which it locked later");
-        held.erase(std::next(at).base());
-    }
-    auto before = [&](HGLOBAL first, HGLOBAL second) {
-        const auto a = std::find(firstLocks.begin(), firstLocks.end(), first);
-        const auto b = std::find(firstLocks.begin(), firstLocks.end(), second);
-        if (a != firstLocks.end() && b != firstLocks.end() && b < a)
-            locks_->fault(what + " locked " + handleName(second) + " before " + handleName(first));
-    };
-    before(instance, component);
-    before(vector, matrix);
+    for (const std::string& fault : lockOrderFaults(events, {instance, component}, {vector, matrix},
+                                                    [&](HGLOBAL h) { return handleName(h); }))
+        locks_->fault(what + " " + fault);
 }
 
 // Past its registered size the instance block is the host's; the component

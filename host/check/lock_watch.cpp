@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <algorithm>
+
 namespace udmhost {
 
 namespace {
@@ -64,6 +66,36 @@ bool lockLogWorks() {
     void* found = self != nullptr ? dlsym(self, "GlobalLock") : nullptr;
     if (self != nullptr) dlclose(self);
     return found == reinterpret_cast<void*>(&::GlobalLock);
+}
+
+std::vector<std::string> lockOrderFaults(const std::vector<LockEvent>& events, std::pair<HGLOBAL, HGLOBAL> outer,
+                                         std::pair<HGLOBAL, HGLOBAL> inner,
+                                         const std::function<std::string(HGLOBAL)>& name) {
+    std::vector<std::string> faults;
+    std::vector<HGLOBAL> held, firstLocks;
+    for (const LockEvent& e : events) {
+        if (e.lock) {
+            if (!e.succeeded) continue;
+            held.push_back(e.handle);
+            if (std::find(firstLocks.begin(), firstLocks.end(), e.handle) == firstLocks.end()) firstLocks.push_back(e.handle);
+            continue;
+        }
+        const auto at = std::find(held.rbegin(), held.rend(), e.handle);
+        if (at == held.rend()) {
+            faults.push_back("unlocked " + name(e.handle) + ", which it had not locked");
+            continue;
+        }
+        if (at != held.rbegin())
+            faults.push_back("unlocked " + name(e.handle) + " before " + name(held.back()) + ", which it locked later");
+        held.erase(std::next(at).base());
+    }
+    for (const auto& [first, second] : {outer, inner}) {
+        const auto a = std::find(firstLocks.begin(), firstLocks.end(), first);
+        const auto b = std::find(firstLocks.begin(), firstLocks.end(), second);
+        if (a != firstLocks.end() && b != firstLocks.end() && b < a)
+            faults.push_back("locked " + name(second) + " before " + name(first));
+    }
+    return faults;
 }
 
 }  // namespace udmhost

@@ -3,6 +3,9 @@
 // to these, which log and pass the call on to the platform library.
 #pragma once
 
+#include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "udm_interface.h"
@@ -22,5 +25,11 @@ std::vector<LockEvent> stopLockLog();
 // Whether the plug-in's calls reach the log at all (false when the
 // executable does not export the functions).
 bool lockLogWorks();
+
+// Faults of one call's locks: every unlock undoes the latest lock still
+// held, and of each pair the first is locked first.
+std::vector<std::string> lockOrderFaults(const std::vector<LockEvent>& events, std::pair<HGLOBAL, HGLOBAL> outer,
+                                         std::pair<HGLOBAL, HGLOBAL> inner,
+                                         const std::function<std::string(HGLOBAL)>& name);
 
 }  // namespace udmhost
