@@ -16,7 +16,21 @@ namespace udmhost {
 namespace {
 
 // Thresholds and the values around them are hit exactly by the 0.25 V ramp.
-const std::vector<std::string> kGrid = {"0", "-0.5", "0.5", "1", "1.5", "2", "1e-3", "1k", "1e9", "(1)"};
+const std::vector<std::string> kGrid = {"0", "-0.5", "0.5", "1", "1.5", "2", "1e-3", "1k", "1e9", "(1)", "(-0.5)"};
+
+// Parameter texts a plug-in reads on its own: each is defined, evaluated once
+// and its outputs read, in every parameter's place.
+const std::vector<std::string> kTexts = {
+    "", " ", "  10", "4.7k", "4.7K  ", "1M", "1m", "1meg", "5kOhm", "5 k", "1f", "1p", "100n", "1u", "1g", "1T",
+    "1e3k", "-3", "-0", "2.5", "0.99", "1.7", "2147483647", "-2147483648", "2147483648", "1e12", "1e40", "1e-40",
+    "2e-308", "1e-308", "8.98e307", "8.99e307", "1e308", "1e999", "1e305k", "2e305k", "1e-290f", "1e-300f", "0x10",
+    "inf", "nan", "on", "ON", "off", "ja", "J", "nein", "n", "5n", "quit", "Q", "help", "H", "?", "k", "abc", "+",
+    ".", "-", "1.5.5", "1e", "1e+", " on", "on "};
+
+// Whole definition texts: field counts, empty fields, messages.
+const std::vector<std::string> kDefinitions = {"",          ",,,,",          "1,2,,,",          "1,2,3,4,1,9",
+                                               "1,2,3,4,1,9,9", "1,2,3,-0.5,0", "1m,1meg,0,0.1,1", "1,2,3,4,1,,,,,,,,",
+                                               "(2),(3),(0.5),(0.25),(1)"};
 
 void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<std::string>& lines) {
     unsetenv("LC_ALL");
@@ -49,10 +63,16 @@ std::string fingerprintOf(PlugInUnderTest& plugin) {
     catalogueLines(plugin, "en_US.UTF-8", lines);
     catalogueLines(plugin, "de_DE.UTF-8", lines);
     size_t index = 0;
-    for (const std::string& definition : sweepDefinitions(plugin, kGrid)) {
+    auto sweep = [&](const std::string& definition, const SweepOptions& options) {
         lines.push_back("case " + std::to_string(++index));
-        for (std::string& line : sweepCase(plugin, definition, {}, {})) lines.push_back(std::move(line));
-    }
+        for (std::string& line : sweepCase(plugin, definition, options, {})) lines.push_back(std::move(line));
+    };
+    for (const std::string& definition : sweepDefinitions(plugin, kGrid)) sweep(definition, {});
+    for (const std::string& definition : kDefinitions) sweep(definition, {});
+    SweepOptions once;
+    once.controls = {0.5};
+    for (const std::string& definition : sweepDefinitions(plugin, kTexts))
+        if (definition != plugin.defaultDefinition()) sweep(definition, once);
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     return text;

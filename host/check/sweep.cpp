@@ -1,6 +1,7 @@
 #include "check/sweep.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "spice_number.h"
@@ -82,8 +83,9 @@ public:
         lines_.push_back(before + accept());
         double time = 0.0;
         int step = 0;
-        for (int parity = 0; parity < 2; ++parity)
-            for (double v : ramp(options_.rampStep)) {
+        const std::vector<double> controls = options_.controls.empty() ? ramp(options_.rampStep) : options_.controls;
+        for (int parity = 0; parity < (options_.controls.empty() ? 2 : 1); ++parity)
+            for (double v : controls) {
                 const std::string first = evaluate(time, v, parity, "step");
                 if (step % 3 == 2) {
                     evaluate(time + 1e-6, v > 0 ? -2.5 : 2.5, parity, "rejected");
@@ -101,7 +103,14 @@ public:
                 time += 1e-6;
                 ++step;
             }
+        // Controls that compare with nothing, then odd selectors.
+        for (double v : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+            const std::string probe = evaluate(time, v, 0, "probe");
+            lines_.push_back(probe + accept() + outputs());
+            time += 1e-6;
+        }
         r.evaluationDue = false;
+        lines_.push_back(selectors());
         return finish();
     }
 
@@ -168,15 +177,41 @@ private:
         return messages.empty() ? "" : " accept" + messages;
     }
 
+    std::string selectors() {
+        std::string text = "selectors";
+        for (double selector : {0.0, 2.9, -1.0, 11.0, 65539.0, 4294967299.0, -2147483647.0, std::nan("")}) {
+            between(0.0, 0.0);
+            SimulationBlock simulation;
+            simulation.set(selector, 0.0, 0.0);
+            double value = -12345.0;
+            note(inst_.call(UDM_MODE_OUTPUT_VALUE, nullptr, simulation.bytes, &value), "mode 6");
+            text += " " + number(selector) + ":" + number(value);
+        }
+        return text + drainMessages();
+    }
+
     void resolveOutputs() {
         std::string line = "outputs";
-        for (const std::string& name : plugin_.outputs) {
-            std::vector<char> text(name.begin(), name.end());
+        for (std::string name : plugin_.outputs) {  // names the plug-in must not know
+            for (char& c : name) c = static_cast<char>(c ^ 0x20);
+            for (const std::string& other : {name, name + " ", std::string()}) {
+                std::vector<char> text(other.begin(), other.end());
+                text.push_back('\0');
+                double index = -1.0;
+                note(inst_.call(UDM_MODE_OUTPUT_INDEX, text.data(), nullptr, &index), "mode 5");
+                line += " [" + other + "]=" + number(index);
+            }
+        }
+        // Outputs, then parameters a plug-in may also deliver as outputs.
+        std::vector<std::string> names = plugin_.outputs;
+        for (const CatalogueItem& p : plugin_.parameters) names.push_back(p.name);
+        for (size_t n = 0; n < names.size(); ++n) {
+            std::vector<char> text(names[n].begin(), names[n].end());
             text.push_back('\0');
             double index = 0.0;
             note(inst_.call(UDM_MODE_OUTPUT_INDEX, text.data(), nullptr, &index), "mode 5");
-            indices_.push_back(index);
-            line += " " + name + "=" + number(index);
+            if (n < plugin_.outputs.size() || (index >= 1.0 && index < 65536.0)) indices_.push_back(index);
+            line += " " + names[n] + "=" + number(index);
         }
         lines_.push_back(line + drainMessages());
     }

@@ -22,6 +22,7 @@ struct SweepOptions {
     bool moveBlocks = false;        // all four blocks move to fresh memory before each call
     std::string neighbour;          // a second instance so defined is driven between the first's calls
     double rampStep = 0.25;
+    std::vector<double> controls;   // instead of the ramps, these control values once each
 };
 
 // What the sweep noticed on its own.
