@@ -23,11 +23,21 @@ std::string resolvedPath(const std::string& path) {
     return path;
 }
 
-std::string firstFailure(const std::vector<CheckLine>& lines) {
+// The first failed check among those the rest builds on: a library that
+// loads, registers and enumerates a catalogue with terminals.
+std::string firstEssentialFailure(const std::vector<CheckLine>& lines) {
+    const std::vector<std::string> names = interfaceCheckNames();
+    const std::vector<size_t> essential = {0, 1, 3, 5, 7};  // exports, memory, UDMInit, enumeration, kinds
     for (const CheckLine& line : lines)
-        if (line.verdict == Verdict::Fail) return line.name;
+        for (size_t i : essential)
+            if (line.name == names[i] && line.verdict != Verdict::Pass) return line.name;
     return "";
 }
+
+void runAll(const std::string& path, const CheckOptions& options, const std::vector<IsolatedCheck>& isolated,
+            ComplianceReport& report, const std::function<void(const CheckLine&)>& onLine);
+void compareFingerprint(const std::string& path, const CheckOptions& options, ComplianceReport& report,
+                        const std::function<void(const CheckLine&)>& onLine);
 
 void runIsolatedCheck(const std::string& path, const IsolatedCheck& check, CheckChannel& channel) {
     channel.begin(check.name);
@@ -57,17 +67,35 @@ ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions&
     for (auto group : {memoryChecks(), environmentChecks()}) isolated.insert(isolated.end(), group.begin(), group.end());
     std::vector<std::string> later = LifeCycle::checkNames();
     for (const IsolatedCheck& check : isolated) later.push_back(check.name);
-    if (!options.againstFile.empty()) later.emplace_back(kFingerprint);
 
     const IsolatedRun surface = runIsolated(
         interfaceCheckNames(), [&](CheckChannel& channel) { runInterfaceChecks(path, channel); }, options.timeoutSeconds,
         onLine);
     collect(surface);
-    if (const std::string failed = firstFailure(surface.lines); !failed.empty() || !surface.completed) {
-        skipAll(later, "needs: " + (failed.empty() ? surface.failedCheck : failed));
-        return report;
+    const std::string essential = firstEssentialFailure(surface.lines);
+    if (!essential.empty() || !surface.completed) {
+        skipAll(later, "needs: " + (essential.empty() ? surface.failedCheck : essential));
+        later.clear();
     }
 
+    if (!later.empty()) runAll(path, options, isolated, report, onLine);
+    if (!options.againstFile.empty()) compareFingerprint(path, options, report, onLine);
+    return report;
+}
+
+namespace {
+
+void runAll(const std::string& path, const CheckOptions& options, const std::vector<IsolatedCheck>& isolated,
+            ComplianceReport& report, const std::function<void(const CheckLine&)>& onLine) {
+    auto collect = [&](const IsolatedRun& run) {
+        report.lines.insert(report.lines.end(), run.lines.begin(), run.lines.end());
+    };
+    auto skipAll = [&](const std::vector<std::string>& names, const std::string& reason) {
+        for (const std::string& name : names) {
+            report.lines.push_back(skippedLine(name, reason));
+            if (onLine) onLine(report.lines.back());
+        }
+    };
     const IsolatedRun life = runIsolated(
         LifeCycle::checkNames(),
         [&](CheckChannel& channel) {
@@ -97,8 +125,11 @@ ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions&
         collect(run);
         if (run.hung) hungIn = run.failedCheck;
     }
+}
 
-    if (!options.againstFile.empty()) {
+void compareFingerprint(const std::string& path, const CheckOptions& options, ComplianceReport& report,
+                        const std::function<void(const CheckLine&)>& onLine) {
+    {
         Finding matches(kFingerprint);
         std::ifstream in(options.againstFile, std::ios::binary);
         std::stringstream recorded;
@@ -120,8 +151,9 @@ ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions&
         report.lines.push_back(matches.line());
         if (onLine) onLine(report.lines.back());
     }
-    return report;
 }
+
+}  // namespace
 
 std::string recordFingerprint(const std::string& rawPath, int timeoutSeconds, std::string* error) {
     const std::string path = resolvedPath(rawPath);

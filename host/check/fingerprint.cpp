@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "check/sweep.h"
+#include "host_records.h"
 
 namespace udmhost {
 
@@ -36,11 +37,23 @@ void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<s
     unsetenv("LC_ALL");
     unsetenv("LC_MESSAGES");
     setenv("LANG", language, 1);
-    size_t index = 0;
-    for (const CatalogueItem& item : plugin.lib.catalogue())
-        lines.push_back("catalogue " + std::string(language) + " " + std::to_string(index++) + " \"" + item.name +
-                        "\" kind " + std::to_string(item.kind) + " default \"" + item.defaultText +
-                        "\" description \"" + item.description + "\"");
+    // The raw record: a default field is shown for every entry, whatever it holds.
+    auto field = [](const unsigned char* entry, size_t offset, size_t bytes) {
+        const auto* text = reinterpret_cast<const char*>(entry + offset);
+        return "\"" + std::string(text, strnlen(text, bytes)) + "\"";
+    };
+    for (uint32_t index = 0; index <= plugin.catalogue.size(); ++index) {
+        const auto* entry = static_cast<const unsigned char*>(plugin.lib.listNodeInfo(index));
+        if (entry == nullptr) {
+            lines.push_back("catalogue " + std::string(language) + " " + std::to_string(index) + " null");
+            break;
+        }
+        lines.push_back("catalogue " + std::string(language) + " " + std::to_string(index) + " " +
+                        field(entry, UDM_CAT_NAME, UDM_CAT_NAME_BYTES) + " kind " +
+                        std::to_string(udm::loadAt<int32_t>(entry, UDM_CAT_KIND)) + " default " +
+                        field(entry, UDM_CAT_DEFAULT, UDM_CAT_DEFAULT_BYTES) + " description " +
+                        field(entry, UDM_CAT_DESCRIPTION, UDM_CAT_DESCRIPTION_BYTES));
+    }
     unsetenv("LANG");
 }
 

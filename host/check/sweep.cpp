@@ -79,8 +79,7 @@ public:
         r.evaluationDue = true;
         // Before the start time, once without acceptance, then accepted.
         lines_.push_back(evaluate(-2e-6, 0.0, 0, "before"));
-        const std::string before = evaluate(-1e-6, 0.0, 0, "before");
-        lines_.push_back(before + accept());
+        lines_.push_back(evaluate(-1e-6, 0.0, 0, "before"));  // not accepted: the first step starts from it
         double time = 0.0;
         int step = 0;
         const std::vector<double> controls = options_.controls.empty() ? ramp(options_.rampStep) : options_.controls;
@@ -162,10 +161,13 @@ private:
         inst_.fillRhs(fill);
         SimulationBlock simulation;
         simulation.set(0.0, time, 0.0);
+        const int evaluationsBefore = recorder().evaluations;
         const int32_t status = inst_.call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &scratch_);
         note(status, "mode 3");
+        const int refreshed = recorder().evaluations - evaluationsBefore;
         return std::string(label) + " t " + number(time) + " v " + number(v) + " status " + std::to_string(status) +
-               " stamp " + numbers(inst_.stamp()) + " rhs " + numbers(inst_.rhs()) + drainMessages();
+               " stamp " + numbers(inst_.stamp()) + " rhs " + numbers(inst_.rhs()) +
+               (refreshed > 0 ? " expressions " + std::to_string(refreshed) : "") + drainMessages();
     }
 
     std::string accept() {
