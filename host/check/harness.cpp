@@ -73,6 +73,18 @@ int UDM_CALL recordExpression(int op, const char* text, double* in, double* out)
     return 0;
 }
 
+// Registered first and replaced at once: a plug-in must call only the latest pair.
+int UDM_CALL staleMessage(int, const char*) {
+    theRecorder.violations.push_back("message sent to the callback of an earlier UDMInit during " + theRecorder.activity);
+    return 0;
+}
+
+int UDM_CALL staleExpression(int, const char*, double*, double* out) {
+    theRecorder.violations.push_back("expression callback of an earlier UDMInit called during " + theRecorder.activity);
+    if (out != nullptr) out[0] = out[1] = 0.0;
+    return 0;
+}
+
 }  // namespace
 
 Recorder& recorder() { return theRecorder; }
@@ -99,6 +111,8 @@ std::string number(double value) {
 
 PlugInUnderTest::PlugInUnderTest(const std::string& path) : lib(path) {
     recorder().activity = "registration";
+    RegistrationRecord first{};
+    lib.init(staleMessage, staleExpression, &first);
     registration = lib.registerWith(recordMessage, recordExpression);
     recorder().activity = "catalogue enumeration";
     catalogue = lib.catalogue();
