@@ -181,6 +181,7 @@ private:
 
     std::string selectors() {
         std::string text = "selectors";
+        setControls(0.75, 0);
         for (double selector : {0.0, 2.9, -1.0, 11.0, 65539.0, 4294967299.0, -2147483647.0, std::nan("")}) {
             between(0.0, 0.0);
             SimulationBlock simulation;
