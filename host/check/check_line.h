@@ -22,11 +22,9 @@ struct CheckLine {
 struct ComplianceReport {
     std::vector<CheckLine> lines;
     std::string fingerprint;  // the sweep's text, when one was asked for
-    bool passed() const {
-        for (const CheckLine& line : lines)
-            if (!line.passed()) return false;
-        return !lines.empty();
-    }
+    // No check failed and some passed; a check skipped for want of something in
+    // this environment (a locale, allocator statistics) fails nothing.
+    bool passed() const { return count(Verdict::Fail) == 0 && count(Verdict::Pass) > 0; }
     size_t count(Verdict verdict) const {
         size_t n = 0;
         for (const CheckLine& line : lines) n += line.verdict == verdict ? 1 : 0;

@@ -157,6 +157,9 @@ IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::func
         close(fds[0]);
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);  // a crash is a finding, not a core file
+        // The plug-in's crash ends the child by its signal, also where a
+        // sanitizer runtime would catch it and exit instead.
+        for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) std::signal(signal, SIG_DFL);
         shared = state;
         CheckChannel channel(fds[1]);
         try {

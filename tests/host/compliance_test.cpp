@@ -27,6 +27,16 @@ std::vector<std::string> failed(const ComplianceReport& report) {
     return names;
 }
 
+// A skip for want of something in this build (allocator statistics under a
+// sanitizer) is fine; one because another check failed or crashed is not.
+void expectNoSkipForAFault(const ComplianceReport& report) {
+    for (const CheckLine& line : report.lines) {
+        if (line.verdict != Verdict::Skip) continue;
+        EXPECT_TRUE(line.detail.rfind("needs: ", 0) != 0 && line.detail.rfind("not run", 0) != 0)
+            << line.name << ": " << line.detail;
+    }
+}
+
 std::vector<std::string> failedNames(const ComplianceReport& report) {
     std::vector<std::string> names;
     for (const CheckLine& line : report.lines)
@@ -42,7 +52,7 @@ TEST(Compliance, AWellBehavedPlugInPassesEveryCheckAndEachResultArrivesOnce) {
         checkCompliance(SAMPLE_GOOD, {}, [&](const CheckLine& line) { streamed.push_back(line.name); });
     EXPECT_TRUE(report.passed());
     EXPECT_EQ(failed(report), std::vector<std::string>{});
-    EXPECT_EQ(report.count(Verdict::Skip), 0u);
+    expectNoSkipForAFault(report);
     EXPECT_GE(report.lines.size(), 30u);  // registration, catalogue, life cycle and the demanding host all ran
     ASSERT_EQ(streamed.size(), report.lines.size());
     for (size_t i = 0; i < streamed.size(); ++i) EXPECT_EQ(streamed[i], report.lines[i].name);
@@ -145,7 +155,7 @@ TEST(Compliance, ACrashOrAHangIsAFailNamingTheCallAndTheRestIsStillChecked) {
 TEST(Compliance, TheSwitchPlugInPasses) {
     const ComplianceReport report = checkCompliance(VCSWITCH_PLUGIN_PATH);
     EXPECT_EQ(failed(report), std::vector<std::string>{});
-    EXPECT_EQ(report.count(Verdict::Skip), 0u);
+    expectNoSkipForAFault(report);
     EXPECT_TRUE(report.passed());
 }
 
@@ -160,7 +170,8 @@ TEST(Fingerprint, ARecordingMatchesItsOwnBuildAndShowsAnotherBehaviourLineByLine
     ASSERT_EQ(writeFileAtomically(path, good), "");
     CheckOptions against;
     against.againstFile = path;
-    const CheckLine* same = find(checkCompliance(SAMPLE_GOOD, against), "behaviour matches the recorded fingerprint");
+    const ComplianceReport itself = checkCompliance(SAMPLE_GOOD, against);
+    const CheckLine* same = find(itself, "behaviour matches the recorded fingerprint");
     ASSERT_NE(same, nullptr);
     EXPECT_EQ(same->verdict, Verdict::Pass);
 

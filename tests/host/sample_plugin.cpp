@@ -2,6 +2,7 @@
 // times: once well-behaved, and once for each defect that the compliance
 // check must catch (SAMPLE_DEFECT).
 #include <charconv>
+#include <csignal>
 #include <cmath>
 #include <new>
 #include <cstdlib>
@@ -17,7 +18,7 @@
 #define DEFECT_LEAVES_LOCKED 1   // mode 3 leaves the instance block locked
 #define DEFECT_WRITES_OUTSIDE 2  // mode 3 writes one value past its entries
 #define DEFECT_CHATTY 3          // mode 4 reports a message
-#define DEFECT_CRASHES 4         // mode 3 dereferences null
+#define DEFECT_CRASHES 4         // mode 3 crashes
 #define DEFECT_HANGS 5           // mode 2 never returns
 #define DEFECT_UNLOCK_ORDER 6    // unlocks the instance block before the component record
 #ifndef SAMPLE_ENTRIES           // matrix entries announced in mode 1
@@ -202,7 +203,7 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             status = prepare(data, c);
             break;
         case UDM_MODE_EVALUATE:
-            if (SAMPLE_DEFECT == DEFECT_CRASHES) *static_cast<volatile double*>(nullptr) = 1.0;
+            if (SAMPLE_DEFECT == DEFECT_CRASHES) std::raise(SIGSEGV);  // as a stray pointer would, in every build
             status = evaluate(data, c);
             if (SAMPLE_DEFECT == DEFECT_LEAVES_LOCKED) GlobalLock(instance);
             break;
