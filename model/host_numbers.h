@@ -9,14 +9,14 @@ namespace vcswitch {
 
 // Truncation toward zero to a signed 32-bit integer; NaN and values whose
 // truncation does not fit give 0.
-inline int32_t TruncateToInt32OrZero(double v) {
+inline int32_t truncateToInt32OrZero(double v) {
     if (!(v > -2147483649.0 && v < 2147483648.0)) return 0;
     return static_cast<int32_t>(v);
 }
 
 // An output selector: truncated toward zero to 64 bits, of which the low 16
 // count. NaN and magnitudes of 2^63 or more select nothing (0).
-inline uint16_t OutputIndexFromSelector(double selector) {
+inline uint16_t outputIndexFromSelector(double selector) {
     constexpr double kTwoPow63 = 9223372036854775808.0;
     if (!(selector > -kTwoPow63 && selector < kTwoPow63)) return 0;
     const auto whole = static_cast<int64_t>(selector);

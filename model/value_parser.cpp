@@ -234,7 +234,7 @@ void parseWorkingCopy(const OutputPlaces& out, char* copy) {
 
 }  // namespace
 
-void ParseValue(int32_t* hasText, int32_t* isNumber, int32_t* isQuit, int32_t* isHelp,
+void parseValue(int32_t* hasText, int32_t* isNumber, int32_t* isQuit, int32_t* isHelp,
                 int32_t* isYes, int32_t* isNo, int32_t* intValue, float* floatValue,
                 double* doubleValue, const char* text) {
     const OutputPlaces out{hasText, isNumber, isQuit, isHelp, isYes,
@@ -259,13 +259,13 @@ void ParseValue(int32_t* hasText, int32_t* isNumber, int32_t* isQuit, int32_t* i
     parseWorkingCopy(out, copy.get());
 }
 
-int32_t ParseDefinitionToken(const char* text) {
+int32_t parseDefinitionToken(const char* text) {
     ParsedValue& r = g_lastParsed;
-    ParseValue(&r.hasText, &r.isNumber, &r.isQuit, &r.isHelp, &r.isYes, &r.isNo, &r.intValue,
+    parseValue(&r.hasText, &r.isNumber, &r.isQuit, &r.isHelp, &r.isYes, &r.isNo, &r.intValue,
                &r.floatValue, &r.doubleValue, text);
     return r.isNumber != 0 ? 1 : 0;
 }
 
-const ParsedValue& LastParsedValue() { return g_lastParsed; }
+const ParsedValue& lastParsedValue() { return g_lastParsed; }
 
 }  // namespace vcswitch

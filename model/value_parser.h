@@ -6,7 +6,7 @@
 
 namespace vcswitch {
 
-// The nine results of one parse, in the order of ParseValue's outputs.
+// The nine results of one parse, in the order of parseValue's outputs.
 struct ParsedValue {
     int32_t hasText;
     int32_t isNumber;
@@ -21,15 +21,15 @@ struct ParsedValue {
 
 // Parses text into the places given; any of the first eight may be null.
 // A null doubleValue or text only resets the places that are present.
-void ParseValue(int32_t* hasText, int32_t* isNumber, int32_t* isQuit, int32_t* isHelp,
+void parseValue(int32_t* hasText, int32_t* isNumber, int32_t* isQuit, int32_t* isHelp,
                 int32_t* isYes, int32_t* isNo, int32_t* intValue, float* floatValue,
                 double* doubleValue, const char* text);
 
 // Parses one parameter entry into the library's single ParsedValue record;
 // returns 1 when the entry is a number, else 0.
-int32_t ParseDefinitionToken(const char* text);
+int32_t parseDefinitionToken(const char* text);
 
-// The record ParseDefinitionToken fills; valid until its next call.
-const ParsedValue& LastParsedValue();
+// The record parseDefinitionToken fills; valid until its next call.
+const ParsedValue& lastParsedValue();
 
 }  // namespace vcswitch

@@ -7,7 +7,7 @@
 
 namespace vcswitch {
 
-int32_t Dispatch(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
+int32_t dispatch(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
                  HGLOBAL component);
 
 }  // namespace vcswitch

@@ -40,7 +40,7 @@ UDM_EXPORT int UDM_CALL GetVersionNumber(void) { return UDM_PLUGIN_VERSION; }
 
 UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, double* out,
                                     HGLOBAL instance, HGLOBAL component) {
-    return vcswitch::Dispatch(mode, text, simulation, out, instance, component);
+    return vcswitch::dispatch(mode, text, simulation, out, instance, component);
 }
 
 }  // extern "C"

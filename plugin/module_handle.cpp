@@ -22,9 +22,9 @@ namespace {
 HINSTANCE gModule = nullptr;
 
 // The module handle is the load address of the library, as on Windows.
-__attribute__((constructor)) void OnLibraryLoad() {
+__attribute__((constructor)) void onLibraryLoad() {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&OnLibraryLoad), &info) != 0) gModule = info.dli_fbase;
+    if (dladdr(reinterpret_cast<void*>(&onLibraryLoad), &info) != 0) gModule = info.dli_fbase;
 }
 
 }  // namespace

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Builds vcswitch.dll for 64-bit (build-win64/bin/) and 32-bit Windows
-# (build-win32/bin/) with the MinGW-w64 cross compilers, checks both images,
+# Builds vcswitch.dll for 64-bit (preset mingw64, build-win64/bin/) and 32-bit
+# Windows (preset mingw32, build-win32/bin/) with the MinGW-w64 cross
+# compilers, installs them and Wine first if missing, checks both images,
 # and runs the test programs against the 64-bit DLL under Wine, once with an
 # English and once with a German user language.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${UDM_JOBS:-2}
+# The cross compilers, Wine and the GoogleTest sources, as scripts/test.sh
+# installs what the Linux build needs.
+scripts/deps.sh scripts/packages-windows.txt
 
 wine=$(command -v wine64 || true)
 [[ -n "$wine" ]] || wine=/usr/lib/wine/wine64
 wineserver=$(command -v wineserver || true)
 [[ -n "$wineserver" ]] || wineserver=/usr/lib/wine/wineserver
-[[ -x "$wine" ]] || { echo "windows.sh: wine64 not found (apt-get install --no-install-recommends wine64)" >&2; exit 1; }
+[[ -x "$wine" ]] || { echo "windows.sh: $wine missing although package wine64 is installed" >&2; exit 1; }
 
 # Wine's own prefix inside the build directory. Its first start takes a
 # while, so it is created while the compilers run.
@@ -30,17 +34,15 @@ finish() {
 }
 trap finish EXIT
 
-common=(-DUDM_WERROR=ON -DUDM_BUILD_HOST=OFF -DUDM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Release)
-
+# Presets mingw64 and mingw32; the 64-bit toolchain file finds Wine and
+# makes it the emulator ctest starts the test programs with.
 echo "--- 64-bit DLL and test programs"
-cmake --no-warn-unused-cli -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" "${common[@]}" >/dev/null
-cmake --build build-win64 -j "$jobs"
+cmake --preset mingw64 >/dev/null
+cmake --build --preset mingw64 -j "$jobs"
 
 echo "--- 32-bit DLL (built and inspected; it cannot run here)"
-cmake --no-warn-unused-cli -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
-  -DUDM_BUILD_TESTS=OFF "${common[@]}" >/dev/null
-cmake --build build-win32 -j "$jobs"
+cmake --preset mingw32 >/dev/null
+cmake --build --preset mingw32 -j "$jobs"
 
 scripts/check-windows-dll.sh build-win64/bin/vcswitch.dll
 scripts/check-windows-dll.sh build-win32/bin/vcswitch.dll
@@ -50,5 +52,4 @@ if [[ -n "$boot_pid" ]]; then
   wait "$boot_pid" || { echo "windows.sh: creating the Wine prefix failed" >&2; exit 1; }
   boot_pid=
 fi
-cd build-win64
-ctest --output-on-failure -j "$jobs"
+ctest --preset mingw64 -j "$jobs"

@@ -11,7 +11,7 @@
 #include "check/isolation.h"
 #include "check/lock_watch.h"
 #include "host_records.h"
-#include "spice_number.h"
+#include "netlist/spice_number.h"
 
 namespace udmhost {
 
@@ -140,7 +140,7 @@ void SimulationBlock::set(double selector, double time, double startTime) {
 
 TestInstance::TestInstance(PlugInUnderTest& p, size_t number, uint16_t regionStart)
     : plugin(p), who("instance " + std::to_string(number)), regionStart_(regionStart) {
-    PlugInLibrary& lib = plugin.lib;
+    PluginLibrary& lib = plugin.lib;
     // Both blocks get a guarded tail: the plug-in owns only the bytes it registered
     // and the record's fields.
     const size_t instanceBytes = plugin.registration.record.instanceBytes;
@@ -167,7 +167,7 @@ TestInstance::TestInstance(PlugInUnderTest& p, size_t number, uint16_t regionSta
 }
 
 TestInstance::~TestInstance() {
-    PlugInLibrary& lib = plugin.lib;
+    PluginLibrary& lib = plugin.lib;
     for (HGLOBAL h : {instance, component, vector, matrix})
         if (h != nullptr) {
             while ((lib.globalFlags(h) & GMEM_LOCKCOUNT) != 0) lib.globalUnlock(h);
@@ -180,7 +180,7 @@ int32_t TestInstance::define(const std::string& text, std::string* sizeFault) {
     definition_.assign(text.begin(), text.end());
     definition_.push_back('\0');
     definition_.insert(definition_.end(), kGap, static_cast<char>(kGuard));
-    PlugInLibrary& lib = plugin.lib;
+    PluginLibrary& lib = plugin.lib;
     udm::storeAt<uint16_t>(lib.globalLock(component), UDM_COMP_RESERVED_A, 0xA5A5);
     udm::storeAt<uint16_t>(lib.globalLock(component), UDM_COMP_RESERVED_B, 0xA5A5);
     lib.globalUnlock(component);
@@ -209,7 +209,7 @@ int32_t TestInstance::define(const std::string& text, std::string* sizeFault) {
 }
 
 void TestInstance::allocateMatrix() {
-    PlugInLibrary& lib = plugin.lib;
+    PluginLibrary& lib = plugin.lib;
     const auto n = static_cast<uint16_t>(entries);
     layout.colIndex = regionStart_;
     layout.rowIndex = static_cast<uint16_t>(layout.colIndex + 4 * n + kGap);
@@ -286,7 +286,7 @@ void TestInstance::checkStray(const std::string& what, int32_t mode, const std::
 void TestInstance::checkLocks(const std::string& what) {
     const char* names[] = {"instance block", "component record", "vector block", "matrix block"};
     const HGLOBAL handles[] = {instance, component, vector, matrix};
-    PlugInLibrary& lib = plugin.lib;
+    PluginLibrary& lib = plugin.lib;
     for (int h = 0; h < 4; ++h) {
         if (handles[h] == nullptr) continue;
         const UINT count = lib.globalFlags(handles[h]) & GMEM_LOCKCOUNT;
@@ -319,7 +319,7 @@ void TestInstance::fillRhs(unsigned char byte) {
 }
 
 std::vector<unsigned char> TestInstance::bytes(HGLOBAL h) const {
-    PlugInLibrary& lib = plugin.lib;
+    PluginLibrary& lib = plugin.lib;
     std::vector<unsigned char> copy(lib.globalSize(h));
     const void* base = lib.globalLock(h);
     if (base != nullptr) std::memcpy(copy.data(), base, copy.size());
@@ -335,7 +335,7 @@ std::vector<unsigned char> TestInstance::bytesOf(const std::string& which) const
 }
 
 void TestInstance::relocate() {
-    PlugInLibrary& lib = plugin.lib;
+    PluginLibrary& lib = plugin.lib;
     auto move = [&](HGLOBAL& h) {
         const size_t size = lib.globalSize(h);
         HGLOBAL fresh = lib.globalAlloc(GMEM_MOVEABLE, size);

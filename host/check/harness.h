@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "check/check_line.h"
-#include "plugin_library.h"
+#include "pluginhost/plugin_library.h"
 
 namespace udmhost {
 
@@ -41,7 +41,7 @@ double expressionValue(const std::string& text);
 
 struct PlugInUnderTest {
     explicit PlugInUnderTest(const std::string& path);  // loads and registers; throws
-    PlugInLibrary lib;
+    PluginLibrary lib;
     Registration registration;
     std::vector<CatalogueItem> catalogue;
     size_t terminals = 0;

@@ -44,7 +44,7 @@ std::string encodingFault(const std::string& text) {
     return "";
 }
 
-std::vector<std::string> descriptionsUnder(const PlugInLibrary& lib, const char* all, const char* messages,
+std::vector<std::string> descriptionsUnder(const PluginLibrary& lib, const char* all, const char* messages,
                                            const char* lang) {
     const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
     const char* values[] = {all, messages, lang};
@@ -57,7 +57,7 @@ std::vector<std::string> descriptionsUnder(const PlugInLibrary& lib, const char*
     return texts;
 }
 
-void checkLanguages(const PlugInLibrary& lib, const std::vector<CatalogueItem>& catalogue, CheckChannel& channel) {
+void checkLanguages(const PluginLibrary& lib, const std::vector<CatalogueItem>& catalogue, CheckChannel& channel) {
     channel.begin(kEncoding);
     Finding encoding(kEncoding);
     Finding language(kLanguage);
@@ -92,7 +92,7 @@ void checkLanguages(const PlugInLibrary& lib, const std::vector<CatalogueItem>& 
     channel.emit(language.line());
 }
 
-std::vector<CatalogueItem> checkCatalogue(const PlugInLibrary& lib, CheckChannel& channel) {
+std::vector<CatalogueItem> checkCatalogue(const PluginLibrary& lib, CheckChannel& channel) {
     constexpr uint32_t kLimit = 4096;
     channel.begin(kEnds);
     Finding ends(kEnds), names(kNames), kinds(kKinds);
@@ -160,8 +160,8 @@ void runInterfaceChecks(const std::string& path, CheckChannel& channel) {
     channel.emit(exports.line());
     channel.emit(memory.line());
     if (!exports.clean() || !memory.clean()) return;
-    auto lib = std::make_unique<PlugInLibrary>(path);
-    dlclose(handle);  // the PlugInLibrary keeps its own reference
+    auto lib = std::make_unique<PluginLibrary>(path);
+    dlclose(handle);  // the PluginLibrary keeps its own reference
 
     Recorder& rec = recorder();
     rec.activity = "registration";
@@ -169,7 +169,7 @@ void runInterfaceChecks(const std::string& path, CheckChannel& channel) {
     noteActivity("GetPlugIn");
     Finding getPlugIn(kGetPlugIn);
     UDMInitFn slot = nullptr;
-    const int pluginVersion = lib->getPlugIn(&slot);
+    const int pluginVersion = lib->getPlugin(&slot);
     if (pluginVersion != 2) getPlugIn.fault("returned " + std::to_string(pluginVersion));
     if (slot == nullptr) getPlugIn.fault("slot left empty");
     else if (reinterpret_cast<void*>(slot) != exportedInit) getPlugIn.fault("slot holds another function than UDMInit");

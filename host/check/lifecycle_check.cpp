@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "host_records.h"
-#include "spice_number.h"
+#include "netlist/spice_number.h"
 
 namespace udmhost {
 

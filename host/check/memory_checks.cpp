@@ -9,7 +9,7 @@
 
 #include "check/isolated_check.h"
 #include "check/sweep.h"
-#include "spice_number.h"
+#include "netlist/spice_number.h"
 
 namespace udmhost {
 

@@ -58,7 +58,7 @@ std::string errorPaths(PlugInUnderTest& plugin, Finding& f) {
     TestInstance inst(plugin, 1);
     inst.watchLocks(&f);
     if (std::string why = readyInstance(inst, plugin.defaultDefinition()); !why.empty()) return "needs usable sizes: " + why;
-    PlugInLibrary& lib = plugin.lib;
+    PluginLibrary& lib = plugin.lib;
     HGLOBAL dead = lib.globalAlloc(GHND, 64);
     lib.globalFree(dead);  // a handle that no longer locks
     const std::string output = plugin.outputs.empty() ? "X" : plugin.outputs.front();

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "spice_number.h"
+#include "netlist/spice_number.h"
 
 namespace udmhost {
 

@@ -1,4 +1,4 @@
-#include "callback_router.h"
+#include "sim/callback_router.h"
 
 #include <cmath>
 #include <ostream>

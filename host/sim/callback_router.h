@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "expression_engine.h"
+#include "sim/expression_engine.h"
 #include "udm_interface.h"
 
 namespace udmhost::sim {

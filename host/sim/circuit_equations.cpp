@@ -1,10 +1,10 @@
-#include "circuit_equations.h"
+#include "sim/circuit_equations.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "waveform_eval.h"
+#include "sim/waveform_eval.h"
 
 namespace udmhost::sim {
 
@@ -156,7 +156,7 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 r(nodeUnknown(el.nodes.at(1))) += i;
                 break;
             }
-            case Kind::PlugIn: break;
+            case Kind::Plugin: break;
         }
     }
     if (gmin > 0.0)

@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "circuit.h"
-#include "pattern_builder.h"
+#include "netlist/circuit.h"
+#include "sim/pattern_builder.h"
 
 namespace udmhost::sim {
 

@@ -1,4 +1,4 @@
-#include "eigen_solver.h"
+#include "sim/eigen_solver.h"
 
 #include <algorithm>
 #include <vector>

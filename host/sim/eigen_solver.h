@@ -5,7 +5,7 @@
 #include <Eigen/SparseCore>
 #include <Eigen/SparseLU>
 
-#include "linear_solver.h"
+#include "sim/linear_solver.h"
 
 namespace udmhost::sim {
 

@@ -1,4 +1,4 @@
-#include "klu_solver.h"
+#include "sim/klu_solver.h"
 
 #include <stdexcept>
 

@@ -4,7 +4,7 @@
 
 #include <klu.h>
 
-#include "linear_solver.h"
+#include "sim/linear_solver.h"
 
 namespace udmhost::sim {
 

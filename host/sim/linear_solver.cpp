@@ -1,9 +1,9 @@
-#include "linear_solver.h"
+#include "sim/linear_solver.h"
 
 #include <stdexcept>
 
-#include "eigen_solver.h"
-#include "klu_solver.h"
+#include "sim/eigen_solver.h"
+#include "sim/klu_solver.h"
 
 namespace udmhost::sim {
 

@@ -1,4 +1,4 @@
-#include "pattern_builder.h"
+#include "sim/pattern_builder.h"
 
 #include <algorithm>
 

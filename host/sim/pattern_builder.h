@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "linear_solver.h"
+#include "sim/linear_solver.h"
 
 namespace udmhost::sim {
 

@@ -1,8 +1,6 @@
-#include "plugin_instance.h"
+#include "sim/plugin_instance.h"
 
-#include <limits>
-
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace udmhost::sim {
 
@@ -17,17 +15,16 @@ std::vector<std::string> splitFields(const std::string& text) {
     return fields;
 }
 
-uint16_t offsetField(size_t offset, const std::string& name) {
-    if (offset > std::numeric_limits<uint16_t>::max())
-        throw SimulationError(name + ": too many terminals or matrix entries for the interface's 16-bit offsets");
-    return static_cast<uint16_t>(offset);
-}
-
-size_t roundUp8(size_t n) { return (n + 7) / 8 * 8; }
-
 }  // namespace
 
-PlugInInstance::PlugInInstance(const PlugInLibrary& library, size_t instanceBytes, CallbackRouter& router,
+udm::InstanceBlockLayout PluginInstance::layoutFor(size_t entries) const {
+    const auto layout = udm::instanceBlockLayout(terminals_.size(), entries, kSpacing);
+    if (!layout)
+        throw SimulationError(name_ + ": too many terminals or matrix entries for the interface's 16-bit offsets");
+    return *layout;
+}
+
+PluginInstance::PluginInstance(const PluginLibrary& library, size_t instanceBytes, CallbackRouter& router,
                                std::string name,
                                std::vector<int> terminals, std::string definition,
                                std::vector<std::string> parameterNames)
@@ -40,7 +37,7 @@ PlugInInstance::PlugInInstance(const PlugInLibrary& library, size_t instanceByte
       fields_(splitFields(definition_)),
       parameterNames_(std::move(parameterNames)) {}
 
-PlugInInstance::~PlugInInstance() {
+PluginInstance::~PluginInstance() {
     release();
     if (vectorBlock_ != nullptr && vector_ != nullptr) lib_.globalUnlock(vectorBlock_);
     if (matrixBlock_ != nullptr && matrix_ != nullptr) lib_.globalUnlock(matrixBlock_);
@@ -48,35 +45,30 @@ PlugInInstance::~PlugInInstance() {
         if (h != nullptr) lib_.globalFree(h);
 }
 
-int32_t PlugInInstance::call(int32_t mode, char* text, void* simulation, double* out) {
+int32_t PluginInstance::call(int32_t mode, char* text, void* simulation, double* out) {
     router_.enter(&name_, &fields_, &parameterNames_);
     const int32_t status = lib_.call(mode, text, simulation, out, instance_, component_);
     router_.enter(nullptr, nullptr, nullptr);
     return status;
 }
 
-void PlugInInstance::check(int32_t status, int32_t mode) {
+void PluginInstance::check(int32_t status, int32_t mode) {
     if (router_.failed()) throw SimulationError(router_.takeFailure());
     if (status != UDM_OK)
         throw SimulationError(name_ + ": plug-in returned status " + std::to_string(status) + " in phase " +
                               std::to_string(mode));
 }
 
-void PlugInInstance::define() {
-    const size_t terminals = terminals_.size();
+void PluginInstance::define() {
+    layout_ = layoutFor(0);
     instance_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, instanceBytes_);
     component_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, UDM_COMPONENT_RECORD_BYTES);
-    derivOffset_ = kNodeValues + 8 * terminals;
-    rhsOffset_ = derivOffset_ + 8 * terminals;
-    const size_t vectorBytes = rhsOffset_ + 8 * terminals;
-    vectorBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, vectorBytes);
+    vectorBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, layout_.vectorBytes);
     if (instance_ == nullptr || component_ == nullptr || vectorBlock_ == nullptr) throw SimulationError(name_ + ": out of memory");
     void* record = lib_.globalLock(component_);
     const udm::ComponentRecordView comp(record);
     comp.setVectorBlock(vectorBlock_);
-    comp.setNodeValueOffset(offsetField(kNodeValues, name_));
-    comp.setNodeDerivOffset(offsetField(derivOffset_, name_));
-    comp.setRhsOffset(offsetField(rhsOffset_, name_));
+    layout_.writeOffsets(comp);
     lib_.globalUnlock(component_);
     vector_ = static_cast<unsigned char*>(lib_.globalLock(vectorBlock_));
 
@@ -90,19 +82,15 @@ void PlugInInstance::define() {
     lib_.globalUnlock(component_);
 }
 
-void PlugInInstance::prepare() {
+void PluginInstance::prepare() {
     const auto entries = static_cast<size_t>(entries_);
-    const size_t colOffset = 0, rowOffset = roundUp8(4 * entries);
-    valueOffset_ = rowOffset + roundUp8(4 * entries);
-    const size_t matrixBytes = valueOffset_ + 8 * entries;
-    matrixBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, matrixBytes > 0 ? matrixBytes : 8);
+    layout_ = layoutFor(entries);
+    matrixBlock_ = lib_.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, layout_.matrixBytes > 0 ? layout_.matrixBytes : 8);
     if (matrixBlock_ == nullptr) throw SimulationError(name_ + ": out of memory");
     void* record = lib_.globalLock(component_);
     const udm::ComponentRecordView comp(record);
     comp.setMatrixBlock(matrixBlock_);
-    comp.setColIndexOffset(offsetField(colOffset, name_));
-    comp.setRowIndexOffset(offsetField(rowOffset, name_));
-    comp.setMatrixValueOffset(offsetField(valueOffset_, name_));
+    layout_.writeOffsets(comp);
     lib_.globalUnlock(component_);
     matrix_ = static_cast<unsigned char*>(lib_.globalLock(matrixBlock_));
 
@@ -111,9 +99,10 @@ void PlugInInstance::prepare() {
     rows_.resize(entries);
     columns_.resize(entries);
     const auto local = static_cast<int32_t>(terminals_.size());
+    const udm::MatrixBlockView matrix(matrix_, layout_);
     for (size_t k = 0; k < entries; ++k) {
-        const auto row = udm::loadAt<int32_t>(matrix_, rowOffset + 4 * k);
-        const auto col = udm::loadAt<int32_t>(matrix_, colOffset + 4 * k);
+        const auto row = matrix.rowIndex(k);
+        const auto col = matrix.columnIndex(k);
         if (row < 0 || row >= local || col < 0 || col >= local)
             throw SimulationError(name_ + ": matrix entry " + std::to_string(k) + " (" + std::to_string(row) + ", " +
                                   std::to_string(col) + ") lies outside the instance's " + std::to_string(local) +
@@ -123,13 +112,13 @@ void PlugInInstance::prepare() {
     }
 }
 
-void PlugInInstance::evaluate(void* simulationRecord) {
+void PluginInstance::evaluate(void* simulationRecord) {
     check(call(UDM_MODE_EVALUATE, nullptr, simulationRecord, nullptr), UDM_MODE_EVALUATE);
 }
 
-void PlugInInstance::accept() { check(call(UDM_MODE_ACCEPT, nullptr, nullptr, nullptr), UDM_MODE_ACCEPT); }
+void PluginInstance::accept() { check(call(UDM_MODE_ACCEPT, nullptr, nullptr, nullptr), UDM_MODE_ACCEPT); }
 
-int PlugInInstance::resolveOutput(const std::string& output) {
+int PluginInstance::resolveOutput(const std::string& output) {
     std::vector<char> text(output.begin(), output.end());
     text.push_back('\0');
     double index = 0.0;
@@ -138,14 +127,14 @@ int PlugInInstance::resolveOutput(const std::string& output) {
     return static_cast<int>(index);
 }
 
-double PlugInInstance::output(int index, void* simulationRecord) {
+double PluginInstance::output(int index, void* simulationRecord) {
     udm::SimulationRecordWriter(simulationRecord).setSelector(index);
     double value = 0.0;
     check(call(UDM_MODE_OUTPUT_VALUE, nullptr, simulationRecord, &value), UDM_MODE_OUTPUT_VALUE);
     return value;
 }
 
-void PlugInInstance::release() noexcept {
+void PluginInstance::release() noexcept {
     if (!defined_ || released_) return;
     released_ = true;
     call(UDM_MODE_RELEASE, nullptr, nullptr, nullptr);

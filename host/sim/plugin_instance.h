@@ -10,21 +10,21 @@
 #include <string>
 #include <vector>
 
-#include "callback_router.h"
+#include "sim/callback_router.h"
 #include "host_records.h"
-#include "plugin_library.h"
+#include "pluginhost/plugin_library.h"
 
 namespace udmhost::sim {
 
-class PlugInInstance {
+class PluginInstance {
 public:
     // `terminals`: the unknown of each terminal in catalogue order, -1 for ground.
     // `instanceBytes`: the instance block size the library registered.
-    PlugInInstance(const PlugInLibrary& library, size_t instanceBytes, CallbackRouter& router, std::string name,
+    PluginInstance(const PluginLibrary& library, size_t instanceBytes, CallbackRouter& router, std::string name,
                    std::vector<int> terminals, std::string definition, std::vector<std::string> parameterNames);
-    ~PlugInInstance();  // releases the instance (mode 7) if that has not happened yet
-    PlugInInstance(const PlugInInstance&) = delete;
-    PlugInInstance& operator=(const PlugInInstance&) = delete;
+    ~PluginInstance();  // releases the instance (mode 7) if that has not happened yet
+    PluginInstance(const PluginInstance&) = delete;
+    PluginInstance& operator=(const PluginInstance&) = delete;
 
     const std::string& name() const { return name_; }
     const std::vector<int>& terminals() const { return terminals_; }
@@ -39,12 +39,13 @@ public:
 
     // Node values and their time derivatives, one per terminal.
     void setNode(size_t terminal, double value, double derivative) {
-        udm::storeAt<double>(vector_, kNodeValues + 8 * terminal, value);
-        udm::storeAt<double>(vector_, derivOffset_ + 8 * terminal, derivative);
+        const udm::VectorBlockView vector(vector_, layout_);
+        vector.setNode(terminal, value);
+        vector.setDerivative(terminal, derivative);
     }
     void evaluate(void* simulationRecord);  // mode 3
-    double matrixValue(int k) const { return udm::loadAt<double>(matrix_, valueOffset_ + 8 * static_cast<size_t>(k)); }
-    double rhs(size_t terminal) const { return udm::loadAt<double>(vector_, rhsOffset_ + 8 * terminal); }
+    double matrixValue(int k) const { return udm::MatrixBlockView(matrix_, layout_).value(static_cast<size_t>(k)); }
+    double rhs(size_t terminal) const { return udm::VectorBlockView(vector_, layout_).rhs(terminal); }
 
     void accept();                                         // mode 4
     int resolveOutput(const std::string& output);          // mode 5: 0 when unknown
@@ -52,11 +53,13 @@ public:
     void release() noexcept;                               // mode 7, once
 
 private:
-    static constexpr size_t kNodeValues = 8;
+    // Every array a few bytes apart, so that a plug-in that ignores an offset shows.
+    static constexpr udm::BlockSpacing kSpacing{8, 8};
+    udm::InstanceBlockLayout layoutFor(size_t entries) const;
     int32_t call(int32_t mode, char* text, void* simulation, double* out);
     void check(int32_t status, int32_t mode);
 
-    const PlugInLibrary& lib_;
+    const PluginLibrary& lib_;
     size_t instanceBytes_;
     CallbackRouter& router_;
     std::string name_;
@@ -68,7 +71,7 @@ private:
     HGLOBAL instance_ = nullptr, component_ = nullptr, vectorBlock_ = nullptr, matrixBlock_ = nullptr;
     unsigned char* vector_ = nullptr;  // locked for the run
     unsigned char* matrix_ = nullptr;  // locked for the run
-    size_t derivOffset_ = 0, rhsOffset_ = 0, valueOffset_ = 0;
+    udm::InstanceBlockLayout layout_;
     int entries_ = 0;
     std::vector<int> rows_, columns_;
     bool defined_ = false, released_ = false;

@@ -1,4 +1,4 @@
-#include "transient_engine.h"
+#include "sim/transient_engine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "waveform_eval.h"
+#include "sim/waveform_eval.h"
 
 namespace udmhost::sim {
 
@@ -41,56 +41,16 @@ TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages,
       progress_(progress),
       expressions_(circuit.params),
       router_(messages, expressions_),
+      plugins_(circuit, router_),
+      instances_(plugins_.instances()),
       equations_(circuit) {}
 
-TransientEngine::~TransientEngine() {
-    for (auto& instance : instances_) instance->release();
-}
-
-TransientEngine::LoadedPlugIn& TransientEngine::plugIn(int index) {
-    if (index < 0 || static_cast<size_t>(index) >= circuit_.plugins.size())
-        throw SimulationError("plug-in reference " + std::to_string(index) + " is not defined");
-    if (plugIns_.size() < circuit_.plugins.size()) plugIns_.resize(circuit_.plugins.size());
-    LoadedPlugIn& p = plugIns_[static_cast<size_t>(index)];
-    if (p.library) return p;
-    const PlugInRef& ref = circuit_.plugins[static_cast<size_t>(index)];
-    try {
-        p.library = std::make_unique<PlugInLibrary>(ref.path);
-    } catch (const std::runtime_error& e) {
-        throw SimulationError(ref.name + ": " + e.what());
-    }
-    p.registration = p.library->registerWith(CallbackRouter::messageCallback(), CallbackRouter::expressionCallback());
-    p.catalogue = p.library->catalogue();
-    for (const CatalogueItem& item : p.catalogue) {
-        if (item.kind == UDM_KIND_TERMINAL) ++p.terminalCount;
-        if (item.kind == UDM_KIND_PARAMETER) p.parameterNames.push_back(item.name);
-        if (item.kind == UDM_KIND_OUTPUT && item.name == "STATE") p.hasStateOutput = true;
-    }
-    return p;
-}
-
 void TransientEngine::setUpInstances() {
-    instanceOfElement_.assign(circuit_.elements.size(), -1);
-    for (size_t e = 0; e < circuit_.elements.size(); ++e) {
-        const Element& el = circuit_.elements[e];
-        if (el.kind != Element::Kind::PlugIn) continue;
-        LoadedPlugIn& p = plugIn(el.plugin);
-        if (el.nodes.size() != p.terminalCount)
-            throw SimulationError(el.name + ": plug-in has " + std::to_string(p.terminalCount) + " terminals, " +
-                                  std::to_string(el.nodes.size()) + " given");
-        std::vector<int> terminals;
-        for (int node : el.nodes) terminals.push_back(CircuitEquations::nodeUnknown(node));
-        const size_t bytes = std::max<size_t>(p.registration.record.instanceBytes, 1);
-        instances_.push_back(std::make_unique<PlugInInstance>(*p.library, bytes, router_, el.name,
-                                                              std::move(terminals), el.definitionText,
-                                                              p.parameterNames));
-        instanceOfElement_[e] = static_cast<int>(instances_.size() - 1);
-        PlugInInstance& instance = *instances_.back();
-        instance.define();
-        instance.prepare();
+    plugins_.createInstances();
+    for (size_t i = 0; i < instances_.size(); ++i) {
         Tracked t;
-        if (p.hasStateOutput) t.stateOutput = instance.resolveOutput("STATE");
-        t.acceptedStamp.assign(static_cast<size_t>(instance.entryCount()), 0.0);
+        t.stateOutput = plugins_.stateOutput(i);
+        t.acceptedStamp.assign(static_cast<size_t>(instances_[i]->entryCount()), 0.0);
         tracked_.push_back(std::move(t));
     }
 }
@@ -100,17 +60,11 @@ void TransientEngine::setUpMatrix() {
     if (n == 0) throw SimulationError("the circuit has no unknowns");
     PatternBuilder builder(n);
     equations_.requestEntries(builder);
-    std::vector<int> tickets;
-    size_t stampSize = 0;
-    for (const auto& instance : instances_) {
-        for (int k = 0; k < instance->entryCount(); ++k)
-            tickets.push_back(builder.request(instance->entryRow(k), instance->entryColumn(k)));
-        stampSize += static_cast<size_t>(instance->entryCount()) + instance->terminals().size();
-    }
+    plugins_.requestEntries(builder);
     pattern_ = builder.build();
     equations_.bindSlots(builder, pattern_.nonZeros());
-    plugInSlots_.clear();
-    for (int t : tickets) plugInSlots_.push_back(builder.slotOf(t));
+    plugins_.bindSlots(builder);
+    const size_t stampSize = plugins_.stampSize();
 
     try {
         solver_ = makeLinearSolver(circuit_.options.solver);
@@ -129,36 +83,30 @@ void TransientEngine::setUpMatrix() {
 }
 
 void TransientEngine::setUpColumns() {
-    output_.columns = {"time"};
-    for (const PrintItem& item : circuit_.prints) {
-        Column c{&item};
-        switch (item.kind) {
-            case PrintItem::Kind::NodeVoltage: c.unknown1 = CircuitEquations::nodeUnknown(item.node1); break;
-            case PrintItem::Kind::NodeDifference:
-                c.unknown1 = CircuitEquations::nodeUnknown(item.node1);
-                c.unknown2 = CircuitEquations::nodeUnknown(item.node2);
-                break;
-            case PrintItem::Kind::SourceCurrent: {
-                const auto& el = circuit_.elements.at(static_cast<size_t>(item.element));
-                if (el.kind != Element::Kind::CurrentSource) {
-                    c.unknown1 = equations_.branchUnknown(item.element);
-                    if (c.unknown1 < 0) throw SimulationError(item.label + ": " + el.name + " has no branch current");
-                }
-                break;
-            }
-            case PrintItem::Kind::PlugInOutput: {
-                const int index = instanceOfElement_.at(static_cast<size_t>(item.element));
-                if (index < 0) throw SimulationError(item.label + ": not a plug-in instance");
-                c.instance = instances_[static_cast<size_t>(index)].get();
-                c.outputIndex = c.instance->resolveOutput(item.output);
-                if (c.outputIndex == 0)
-                    throw SimulationError(c.instance->name() + ": the plug-in has no output named " + item.output);
-                break;
-            }
-        }
-        columns_.push_back(c);
-        output_.columns.push_back(item.label);
+    try {
+        columns_.emplace(circuit_, static_cast<ColumnProbe&>(*this));
+    } catch (const ColumnError& e) {
+        throw SimulationError(e.what());
     }
+    output_.columns = columns_->names();
+}
+
+int TransientEngine::nodeUnknown(int node) const { return CircuitEquations::nodeUnknown(node); }
+
+int TransientEngine::branchUnknown(int element) const { return equations_.branchUnknown(element); }
+
+double TransientEngine::unknownValue(int unknown) const { return x_[static_cast<size_t>(unknown)]; }
+
+double TransientEngine::sourceValue(int element, double time) const { return equations_.sourceValue(element, time); }
+
+int TransientEngine::pluginInstance(int element) const { return plugins_.instanceOfElement(element); }
+
+int TransientEngine::resolveOutput(int instance, const std::string& output) {
+    return instances_[static_cast<size_t>(instance)]->resolveOutput(output);
+}
+
+double TransientEngine::pluginOutput(int instance, int outputIndex) {
+    return instances_[static_cast<size_t>(instance)]->output(outputIndex, simulationRecord_.data());
 }
 
 void TransientEngine::setUpBreakpoints() {
@@ -202,14 +150,14 @@ void TransientEngine::evaluateInstances(const double* x, double time, const Disc
     }
 }
 
-bool TransientEngine::newton(double time, const Discretisation& d, double gmin, double plugInTime) {
+bool TransientEngine::newton(double time, const Discretisation& d, double gmin, double pluginTime) {
     const size_t n = static_cast<size_t>(equations_.size());
     equations_.assemble(baseValues_.data(), baseRhs_.data(), time, d, gmin);
     std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
     const Options& o = circuit_.options;
     bool small = false;
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
-        evaluateInstances(x_.data(), plugInTime, d);
+        evaluateInstances(x_.data(), pluginTime, d);
         // Converged only when the plug-ins' stamp at this iterate is the one
         // it was solved with: a small update under a stamp that has just
         // jumped (a switch flipping) solves the old equations, not these.
@@ -220,7 +168,7 @@ bool TransientEngine::newton(double time, const Discretisation& d, double gmin, 
         // have no consistent state at this point: the iterates alternate
         // between two stamps. Hand back the iterate at which the state
         // changed, evaluated there, so that the event is located as usual.
-        if (iteration >= 2 && stamp_ != previousStamp_ && stamp_ == olderStamp_) return settleAlternation(plugInTime, d);
+        if (iteration >= 2 && stamp_ != previousStamp_ && stamp_ == olderStamp_) return settleAlternation(pluginTime, d);
         if (iteration == o.maxNewtonIterations) break;
         std::swap(olderStamp_, previousStamp_);
         std::copy(stamp_.begin(), stamp_.end(), previousStamp_.begin());
@@ -229,7 +177,7 @@ bool TransientEngine::newton(double time, const Discretisation& d, double gmin, 
         std::copy(baseRhs_.begin(), baseRhs_.end(), rhs_.begin());
         size_t at = 0, entry = 0;
         for (auto& instance : instances_) {
-            for (int k = 0; k < instance->entryCount(); ++k) values_[static_cast<size_t>(plugInSlots_[entry++])] += stamp_[at++];
+            for (int k = 0; k < instance->entryCount(); ++k) values_[static_cast<size_t>(plugins_.slot(entry++))] += stamp_[at++];
             for (int u : instance->terminals()) rhs_[u >= 0 ? static_cast<size_t>(u) : n] += stamp_[at++];
         }
         values_.back() = 0.0;
@@ -257,11 +205,11 @@ bool TransientEngine::newton(double time, const Discretisation& d, double gmin, 
     return false;
 }
 
-bool TransientEngine::settleAlternation(double plugInTime, const Discretisation& d) {
+bool TransientEngine::settleAlternation(double pluginTime, const Discretisation& d) {
     readStates();
     if (stateChanged()) return true;
     std::swap(x_, xBefore_);
-    evaluateInstances(x_.data(), plugInTime, d);
+    evaluateInstances(x_.data(), pluginTime, d);
     readStates();
     return stateChanged();
 }
@@ -270,7 +218,7 @@ void TransientEngine::readStates() {
     size_t at = 0;
     for (size_t i = 0; i < instances_.size(); ++i) {
         Tracked& t = tracked_[i];
-        PlugInInstance& instance = *instances_[i];
+        PluginInstance& instance = *instances_[i];
         if (t.stateOutput > 0) {
             t.newState = stateFromOutput(instance.output(t.stateOutput, simulationRecord_.data()));
         } else {
@@ -300,7 +248,7 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d) {
 
     size_t at = 0;
     for (size_t i = 0; i < instances_.size(); ++i) {
-        PlugInInstance& instance = *instances_[i];
+        PluginInstance& instance = *instances_[i];
         instance.accept();
         Tracked& t = tracked_[i];
         if (t.newState != t.acceptedState && d.kind != Discretisation::Kind::OperatingPoint) {
@@ -320,19 +268,7 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d) {
     if (time >= circuit_.tran.start) recordRow(time);
 }
 
-void TransientEngine::recordRow(double time) {
-    std::vector<double> row;
-    row.reserve(columns_.size() + 1);
-    row.push_back(time);
-    auto value = [&](int u) { return u >= 0 ? x_[static_cast<size_t>(u)] : 0.0; };
-    for (const Column& c : columns_) {
-        if (c.instance != nullptr) row.push_back(c.instance->output(c.outputIndex, simulationRecord_.data()));
-        else if (c.item->kind == PrintItem::Kind::SourceCurrent && c.unknown1 < 0)
-            row.push_back(equations_.sourceValue(c.item->element, time));
-        else row.push_back(value(c.unknown1) - value(c.unknown2));
-    }
-    output_.rows.push_back(std::move(row));
-}
+void TransientEngine::recordRow(double time) { output_.rows.push_back(columns_->row(time)); }
 
 void TransientEngine::initialPoint() {
     const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
@@ -458,7 +394,7 @@ SimulationOutput TransientEngine::run() {
     setUpBreakpoints();
     initialPoint();
     timeLoop();
-    for (auto& instance : instances_) instance->release();
+    plugins_.releaseAll();
     return std::move(output_);
 }
 

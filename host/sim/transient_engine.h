@@ -6,50 +6,36 @@
 #include <array>
 #include <iosfwd>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "callback_router.h"
-#include "circuit_equations.h"
-#include "expression_engine.h"
-#include "linear_solver.h"
-#include "plugin_instance.h"
-#include "plugin_library.h"
-#include "simulator.h"
+#include "output/column_reader.h"
+#include "sim/callback_router.h"
+#include "sim/circuit_equations.h"
+#include "sim/expression_engine.h"
+#include "sim/linear_solver.h"
+#include "sim/plugin_instance.h"
+#include "sim/plugin_set.h"
+#include "sim/simulator.h"
 
 namespace udmhost::sim {
 
-class TransientEngine {
+class TransientEngine : ColumnProbe {
 public:
     TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress);
-    ~TransientEngine();  // every instance gets its release call, also after a failure
     TransientEngine(const TransientEngine&) = delete;
     TransientEngine& operator=(const TransientEngine&) = delete;
 
     SimulationOutput run();
 
 private:
-    struct LoadedPlugIn {
-        std::unique_ptr<PlugInLibrary> library;
-        Registration registration;
-        std::vector<CatalogueItem> catalogue;
-        std::vector<std::string> parameterNames;
-        size_t terminalCount = 0;
-        bool hasStateOutput = false;
-    };
     struct Tracked {  // event bookkeeping of one instance
         int stateOutput = 0;          // mode 6 index of "STATE", 0: watch the stamp instead
         int acceptedState = 0;
         int newState = 0;
         std::vector<double> acceptedStamp;
     };
-    struct Column {
-        const PrintItem* item;
-        int unknown1 = -1, unknown2 = -1;  // voltages and branch currents
-        PlugInInstance* instance = nullptr;
-        int outputIndex = 0;
-    };
-
-    LoadedPlugIn& plugIn(int index);
     void setUpInstances();
     void setUpMatrix();
     void setUpColumns();
@@ -57,15 +43,24 @@ private:
 
     void evaluateInstances(const double* x, double time, const Discretisation& d);
     // Solves the point at `time` (sources) with the plug-ins evaluated at
-    // `plugInTime`; false when Newton does not converge.
-    bool newton(double time, const Discretisation& d, double gmin, double plugInTime);
+    // `pluginTime`; false when Newton does not converge.
+    bool newton(double time, const Discretisation& d, double gmin, double pluginTime);
     // The iterates alternate between two stamps: keeps the one whose state
     // differs from the accepted one; false when neither does.
-    bool settleAlternation(double plugInTime, const Discretisation& d);
+    bool settleAlternation(double pluginTime, const Discretisation& d);
     void readStates();
     bool stateChanged() const;
     void acceptPoint(double time, const Discretisation& d);
     void recordRow(double time);
+
+    // What the printed columns read.
+    int nodeUnknown(int node) const override;
+    int branchUnknown(int element) const override;
+    double unknownValue(int unknown) const override;
+    double sourceValue(int element, double time) const override;
+    int pluginInstance(int element) const override;
+    int resolveOutput(int instance, const std::string& output) override;
+    double pluginOutput(int instance, int outputIndex) override;
     void initialPoint();
     void timeLoop();
 
@@ -74,15 +69,13 @@ private:
     const ProgressFn& progress_;
     ExpressionEngine expressions_;
     CallbackRouter router_;
-    std::vector<LoadedPlugIn> plugIns_;  // by Circuit::plugins index; loaded on first use
-    std::vector<std::unique_ptr<PlugInInstance>> instances_;
-    std::vector<int> instanceOfElement_;
+    PluginSet plugins_;
+    const std::vector<std::unique_ptr<PluginInstance>>& instances_;  // plugins_'s, in element order
     std::vector<Tracked> tracked_;
     CircuitEquations equations_;
     std::unique_ptr<LinearSolver> solver_;
     SparsePattern pattern_;
-    std::vector<int> plugInSlots_;  // per instance entry, in instance order
-    std::vector<Column> columns_;
+    std::optional<ColumnReader> columns_;
     std::vector<double> breakpoints_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};
 

@@ -1,4 +1,4 @@
-#include "waveform_eval.h"
+#include "sim/waveform_eval.h"
 
 #include <cmath>
 #include <numbers>

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "circuit.h"
+#include "netlist/circuit.h"
 
 namespace udmhost::sim {
 

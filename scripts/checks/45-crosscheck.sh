@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# The example circuits against ngspice (its S switch): switching instants and
-# waveforms. Uses the release build of scripts/test.sh; about 10 s on 2 cores.
+# Every test that needs ngspice (label ngspice), on the release build: the
+# example circuits against ngspice's S switch (switching instants and
+# waveforms), udmhost's raw files loaded back by ngspice, and the comparison
+# tools themselves. About 10 s on 2 cores once the release build exists.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-command -v ngspice >/dev/null || { echo "45-crosscheck: ngspice is not installed" >&2; exit 1; }
-cmake -S . -B build/release >/dev/null
-cmake --build build/release -j 2 --target udmhost vcswitch >/dev/null
-cd build/release
-# Only the example cross-checks: 40-host-crosscheck.sh runs the host's own.
-ctest --output-on-failure -L crosscheck -R '^crosscheck\.'
+command -v ngspice >/dev/null || { echo "45-crosscheck: ngspice is not installed (scripts/packages.txt)" >&2; exit 1; }
+cmake --preset release >/dev/null
+cmake --build --preset release -j 2 --target udmhost vcswitch raw_ngspice_tests >/dev/null
+ctest --preset ngspice -j 2

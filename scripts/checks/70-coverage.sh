@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
-# Builds the project with gcov instrumentation, runs the plug-in's and the
-# platform's tests and measures which lines and branches of plugin/, model/
+# Builds the project with gcov instrumentation (preset coverage), runs the plug-in's and the
+# platform's tests and measures which lines and branches of abi/, plugin/, model/
 # and platform/ they reach. Fails below 95% of lines or 90% of branches.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$PWD/build/coverage
 jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DUDM_WERROR=ON -DUDM_COVERAGE=ON \
-  -DUDM_BUILD_BENCH=OFF -DUDM_BUILD_HOST=OFF -DUDM_BUILD_TESTS=ON >/dev/null
+cmake --preset coverage >/dev/null
 find "$build" -name '*.gcda' -delete  # stale counts clash with a rebuilt object
-cmake --build "$build" -j "$jobs" >/dev/null
+cmake --build --preset coverage -j "$jobs" >/dev/null
 find "$build" -name '*.gcda' -delete  # test discovery ran the binaries while building
 
 # The reference host's and simulator's tests measure the host, and the
@@ -30,7 +29,7 @@ done
 # unreachable ones are those gcov marks as never possible.
 status=0
 gcovr --root . --object-directory "$build" \
-  --filter 'plugin/' --filter 'model/' --filter 'platform/' \
+  --filter 'abi/' --filter 'plugin/' --filter 'model/' --filter 'platform/' \
   --exclude-throw-branches --exclude-unreachable-branches \
   --txt "$build/coverage.txt" --print-summary \
   --fail-under-line 95 --fail-under-branch 90 >"$build/summary.txt" || status=$?

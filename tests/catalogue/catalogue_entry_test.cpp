@@ -40,10 +40,10 @@ struct GuardedRecord {
     }
 };
 
-std::string description(const unsigned char* record) {
-    return std::string(reinterpret_cast<const char*>(record + UDM_CAT_DESCRIPTION),
-                       strnlen(reinterpret_cast<const char*>(record + UDM_CAT_DESCRIPTION), UDM_CAT_DESCRIPTION_BYTES));
-}
+using udm::CatalogueEntryView;
+using udm::CatalogueText;
+
+std::string description(const unsigned char* record) { return std::string(CatalogueEntryView(record).description()); }
 
 TEST(CatalogueEntry, LongDescriptionIsCutToFiftyBytesAndItsTerminatingZero) {
     LanguageEnvironment env;
@@ -56,9 +56,11 @@ TEST(CatalogueEntry, LongDescriptionIsCutToFiftyBytesAndItsTerminatingZero) {
         unsigned char* record = guarded.record();
         ASSERT_TRUE(vcswitch::writeCatalogueEntry(record, 5, sampleModule()));
         EXPECT_EQ(description(record), full.substr(0, 50));
-        EXPECT_EQ(record[UDM_CAT_DESCRIPTION + 50], 0);
-        EXPECT_STREQ(reinterpret_cast<const char*>(record + UDM_CAT_DEFAULT), "1.0e-3");
-        EXPECT_EQ(udm::loadAt<int32_t>(record, UDM_CAT_KIND), 2);
+        const CatalogueEntryView entry(record);
+        EXPECT_EQ(entry.raw(CatalogueText::Description)[50], 0);
+        EXPECT_EQ(entry.defaultText(), "1.0e-3");
+        EXPECT_TRUE(entry.terminated(CatalogueText::Default));
+        EXPECT_EQ(entry.kind(), 2);
         EXPECT_TRUE(guarded.guardsIntact());
     }
 }
@@ -67,9 +69,13 @@ TEST(CatalogueEntry, MissingDescriptionLeavesAnEmptyFieldAndTheDefaultUntouched)
     GuardedRecord guarded;
     unsigned char* record = guarded.record();
     ASSERT_TRUE(vcswitch::writeCatalogueEntry(record, 0, sampleModule()));  // text 110 is not there
-    EXPECT_STREQ(reinterpret_cast<const char*>(record + UDM_CAT_NAME), "STATE");
-    for (std::size_t i = 0; i < UDM_CAT_DESCRIPTION_BYTES; ++i) EXPECT_EQ(record[UDM_CAT_DESCRIPTION + i], 0) << i;
-    for (std::size_t i = 0; i < UDM_CAT_DEFAULT_BYTES; ++i) ASSERT_EQ(record[UDM_CAT_DEFAULT + i], kGuard) << i;
+    const CatalogueEntryView entry(record);
+    EXPECT_EQ(entry.name(), "STATE");
+    EXPECT_TRUE(entry.terminated(CatalogueText::Name));
+    const auto text = entry.raw(CatalogueText::Description);
+    for (std::size_t i = 0; i < text.size(); ++i) EXPECT_EQ(text[i], 0) << i;
+    const auto defaultField = entry.raw(CatalogueText::Default);
+    for (std::size_t i = 0; i < defaultField.size(); ++i) ASSERT_EQ(defaultField[i], kGuard) << i;
     EXPECT_TRUE(guarded.guardsIntact());
 }
 

@@ -8,13 +8,15 @@
 #include <cstring>
 #include <exception>
 
+#include <span>
+
 #include "host_records.h"
 #include "plugin_loader.h"
 
 namespace {
 
-void printHex(const unsigned char* field, std::size_t bytes) {
-    for (std::size_t i = 0; i < bytes && field[i] != 0; ++i) std::printf("%02x", field[i]);
+void printHex(std::span<const unsigned char> field) {
+    for (std::size_t i = 0; i < field.size() && field[i] != 0; ++i) std::printf("%02x", field[i]);
 }
 
 }  // namespace
@@ -30,11 +32,12 @@ int main(int argc, char** argv) {
                 std::printf("null\n");
                 continue;
             }
-            printHex(record + UDM_CAT_NAME, UDM_CAT_NAME_BYTES);
-            std::printf("|%d|", udm::loadAt<int32_t>(record, UDM_CAT_KIND));
-            printHex(record + UDM_CAT_DESCRIPTION, UDM_CAT_DESCRIPTION_BYTES);
+            const udm::CatalogueEntryView entry(record);
+            printHex(entry.raw(udm::CatalogueText::Name));
+            std::printf("|%d|", entry.kind());
+            printHex(entry.raw(udm::CatalogueText::Description));
             std::printf("|");
-            printHex(record + UDM_CAT_DEFAULT, UDM_CAT_DEFAULT_BYTES);
+            printHex(entry.raw(udm::CatalogueText::Default));
             std::printf("\n");
         }
     } catch (const std::exception& e) {

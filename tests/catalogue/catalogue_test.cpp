@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host_records.h"
+#include "parameters.h"
 #include "plugin_loader.h"
 #ifndef _WIN32
 #include "language_environment.h"
@@ -46,16 +47,19 @@ const unsigned char* entry(uint32_t index) {
     return static_cast<const unsigned char*>(plugin().listNodeInfo(index));
 }
 
-std::string field(const unsigned char* record, std::size_t offset) {
-    return reinterpret_cast<const char*>(record + offset);
+using udm::CatalogueText;
+
+std::string field(const unsigned char* record, CatalogueText which) {
+    return std::string(udm::CatalogueEntryView(record).text(which));
 }
-int32_t kind(const unsigned char* record) { return udm::loadAt<int32_t>(record, UDM_CAT_KIND); }
+int32_t kind(const unsigned char* record) { return udm::CatalogueEntryView(record).kind(); }
 
 // A text field holds its text, its terminating zero and zeros to its end.
-void expectField(const unsigned char* record, std::size_t offset, std::size_t bytes, const std::string& text) {
-    ASSERT_LT(text.size(), bytes);
-    EXPECT_EQ(std::memcmp(record + offset, text.data(), text.size()), 0) << text;
-    for (std::size_t i = text.size(); i < bytes; ++i) ASSERT_EQ(record[offset + i], 0) << text << " byte " << i;
+void expectField(const unsigned char* record, CatalogueText which, const std::string& text) {
+    const auto bytes = udm::CatalogueEntryView(record).raw(which);
+    ASSERT_LT(text.size(), bytes.size());
+    EXPECT_EQ(std::memcmp(bytes.data(), text.data(), text.size()), 0) << text;
+    for (std::size_t i = text.size(); i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0) << text << " byte " << i;
 }
 
 void expectCatalogue(bool german) {
@@ -64,10 +68,10 @@ void expectCatalogue(bool german) {
         const Expected& e = kCatalogue[index];
         const unsigned char* record = entry(index);
         ASSERT_NE(record, nullptr);
-        expectField(record, UDM_CAT_NAME, UDM_CAT_NAME_BYTES, e.name);
+        expectField(record, CatalogueText::Name, e.name);
         EXPECT_EQ(kind(record), e.kind);
-        expectField(record, UDM_CAT_DESCRIPTION, UDM_CAT_DESCRIPTION_BYTES, german ? e.german : e.english);
-        if (e.defaultText != nullptr) expectField(record, UDM_CAT_DEFAULT, UDM_CAT_DEFAULT_BYTES, e.defaultText);
+        expectField(record, CatalogueText::Description, german ? e.german : e.english);
+        if (e.defaultText != nullptr) expectField(record, CatalogueText::Default, e.defaultText);
     }
 }
 
@@ -101,11 +105,11 @@ TEST(Catalogue, GermanUserGetsGermanDescriptionsInWindows1252) {
 TEST(Catalogue, LanguageIsDecidedAtEveryCall) {
     LanguageEnvironment env;
     env.use("de_DE");
-    EXPECT_EQ(field(entry(9), UDM_CAT_DESCRIPTION), "Initialzustand (0-offen, 1-geschlossen)");
+    EXPECT_EQ(field(entry(9), CatalogueText::Description), "Initialzustand (0-offen, 1-geschlossen)");
     env.use("en_US");
-    EXPECT_EQ(field(entry(9), UDM_CAT_DESCRIPTION), "initial state (0-open, 1-closed)");
+    EXPECT_EQ(field(entry(9), CatalogueText::Description), "initial state (0-open, 1-closed)");
     env.set("LC_ALL", "de_DE");
-    EXPECT_EQ(field(entry(1), UDM_CAT_DESCRIPTION), "Spannung \xFC" "ber dem Schalter");
+    EXPECT_EQ(field(entry(1), CatalogueText::Description), "Spannung \xFC" "ber dem Schalter");
 }
 
 #endif  // _WIN32
@@ -114,9 +118,27 @@ TEST(Catalogue, IndicesBeyondThirteenYieldNullAndLeaveTheRecordAlone) {
     const unsigned char* record = entry(5);
     ASSERT_NE(record, nullptr);
     for (uint32_t index : {14u, 15u, 1000u, 0x80000000u, 4294967295u}) EXPECT_EQ(entry(index), nullptr) << index;
-    EXPECT_EQ(field(record, UDM_CAT_NAME), "RON");
+    EXPECT_EQ(field(record, CatalogueText::Name), "RON");
     EXPECT_EQ(kind(record), 2);
-    EXPECT_EQ(field(record, UDM_CAT_DEFAULT), "1.0e-3");
+    EXPECT_EQ(field(record, CatalogueText::Default), "1.0e-3");
+}
+
+// The parameter table is what the catalogue shows, in definition order, and
+// what this test expects independently of it.
+TEST(Catalogue, ParameterEntriesComeFromTheParameterTable) {
+    constexpr uint32_t kFirstParameterEntry = 5;
+    for (const vcswitch::Parameter& p : vcswitch::kParameters) {
+        SCOPED_TRACE(std::string(p.name));
+        const uint32_t index = kFirstParameterEntry + static_cast<uint32_t>(p.slot);
+        const Expected& e = kCatalogue[index];
+        EXPECT_EQ(p.name, e.name);
+        EXPECT_EQ(p.defaultText, e.defaultText);
+        const unsigned char* record = entry(index);
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(field(record, CatalogueText::Name), p.name);
+        EXPECT_EQ(kind(record), UDM_KIND_PARAMETER);
+        EXPECT_EQ(field(record, CatalogueText::Default), p.defaultText);
+    }
 }
 
 TEST(Catalogue, OneRecordAtTheSameAddressForEveryIndex) {
@@ -129,15 +151,15 @@ TEST(Catalogue, OneRecordAtTheSameAddressForEveryIndex) {
 TEST(Catalogue, DefaultFieldKeepsTheLastParameterDefaultForOtherEntries) {
     ASSERT_NE(entry(5), nullptr);
     const unsigned char* record = entry(10);
-    EXPECT_EQ(field(record, UDM_CAT_NAME), "N1");
+    EXPECT_EQ(field(record, CatalogueText::Name), "N1");
     EXPECT_EQ(kind(record), 1);
-    EXPECT_EQ(field(record, UDM_CAT_DEFAULT), "1.0e-3");
+    EXPECT_EQ(field(record, CatalogueText::Default), "1.0e-3");
     entry(6);
     entry(0);
-    EXPECT_EQ(field(record, UDM_CAT_NAME), "STATE");
-    EXPECT_EQ(field(record, UDM_CAT_DEFAULT), "1.0e9");
+    EXPECT_EQ(field(record, CatalogueText::Name), "STATE");
+    EXPECT_EQ(field(record, CatalogueText::Default), "1.0e9");
     entry(7);  // a shorter default leaves no tail of the longer one
-    expectField(record, UDM_CAT_DEFAULT, UDM_CAT_DEFAULT_BYTES, "0.0");
+    expectField(record, CatalogueText::Default, "0.0");
 }
 
 #ifndef _WIN32  // the Windows build has a test program of its own for a fresh process

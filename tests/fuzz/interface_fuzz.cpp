@@ -8,7 +8,7 @@
 #include "interface_session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const udmfuzz::SessionResult result = udmfuzz::RunInterfaceSession(data, size);
+    const udmfuzz::SessionResult result = udmfuzz::runInterfaceSession(data, size);
     if (!result.problem.empty()) {
         std::fprintf(stderr, "interface rule broken: %s\n", result.problem.c_str());
         std::abort();

@@ -12,7 +12,7 @@
 
 namespace {
 
-using udmfuzz::RunInterfaceSession;
+using udmfuzz::runInterfaceSession;
 using udmfuzz::SessionResult;
 
 struct Totals {
@@ -30,7 +30,7 @@ TEST(InterfaceSessions, StoredCorpusKeepsEveryRule) {
     for (const auto& entry : std::filesystem::directory_iterator(INTERFACE_CORPUS)) {
         std::ifstream file(entry.path(), std::ios::binary);
         const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        const SessionResult r = RunInterfaceSession(bytes.data(), bytes.size());
+        const SessionResult r = runInterfaceSession(bytes.data(), bytes.size());
         EXPECT_EQ(r.problem, "") << entry.path().filename();
         totals.add(r);
     }
@@ -47,7 +47,7 @@ TEST(InterfaceSessions, RandomSessionsKeepEveryRule) {
     for (int n = 0; n < 3000; ++n) {
         std::vector<uint8_t> bytes(random() % 400);
         for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
-        const SessionResult r = RunInterfaceSession(bytes.data(), bytes.size());
+        const SessionResult r = runInterfaceSession(bytes.data(), bytes.size());
         ASSERT_EQ(r.problem, "") << "session " << n;
         totals.add(r);
     }

@@ -46,32 +46,27 @@ public:
     explicit Session(ByteReader& in) : in_(in) {
         g_session = this;
         RegistrationRecord record{};
-        plugin().init(&OnMessage, &OnExpression, &record);
+        plugin().init(&onMessage, &onExpression, &record);
 
-        vectorBytes_ = 32 + in_.below(480);
-        nodeValue_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(vectorBytes_ - 32 + 1)));
-        nodeDeriv_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(vectorBytes_ - 16 + 1)));
-        rhs_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(vectorBytes_ - 16 + 1)));
-        matrixBytes_ = 32 + in_.below(480);
-        colIndex_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(matrixBytes_ - 16 + 1)));
-        rowIndex_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(matrixBytes_ - 16 + 1)));
-        matrixValue_ = static_cast<uint16_t>(in_.below(static_cast<uint32_t>(matrixBytes_ - 32 + 1)));
+        // The arrays where a host puts them, spaced and aligned as the input says.
+        const udm::BlockSpacing spacing{in_.below(64), std::size_t{1} << in_.below(4)};
+        layout_ = *udm::instanceBlockLayout(4, 4, spacing);
 
         instance_ = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, UDM_INSTANCE_BYTES);
         component_ = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kComponentBytes);
-        vector_ = ::GlobalAlloc(GMEM_MOVEABLE, vectorBytes_);
-        matrix_ = ::GlobalAlloc(GMEM_MOVEABLE, matrixBytes_);
+        vector_ = ::GlobalAlloc(GMEM_MOVEABLE, layout_.vectorBytes);
+        matrix_ = ::GlobalAlloc(GMEM_MOVEABLE, layout_.matrixBytes);
         discarded_ = ::GlobalAlloc(GMEM_MOVEABLE, 0);  // live, but never lockable
         stale_ = ::GlobalAlloc(GMEM_MOVEABLE, 16);
         ::GlobalFree(stale_);  // every later use of it is a use after free
 
-        Fill(instance_, sizeof(vcswitch::InstanceData), UDM_INSTANCE_BYTES, kGuard);
-        Fill(component_, UDM_COMPONENT_RECORD_BYTES, kComponentBytes, kGuard);
-        Fill(vector_, 0, vectorBytes_, kGuard);
-        Fill(matrix_, 0, matrixBytes_, kGuard);
+        fill(instance_, sizeof(vcswitch::InstanceData), UDM_INSTANCE_BYTES, kGuard);
+        fill(component_, UDM_COMPONENT_RECORD_BYTES, kComponentBytes, kGuard);
+        fill(vector_, 0, layout_.vectorBytes, kGuard);
+        fill(matrix_, 0, layout_.matrixBytes, kGuard);
         vectorField_ = vector_;
         matrixField_ = matrix_;
-        WriteComponent();
+        writeComponent();
         sim_.setTime(1.0);
     }
 
@@ -84,7 +79,7 @@ public:
 
     SessionResult run() {
         for (size_t n = 0; n < kMaxCalls && result_.problem.empty() && !in_.empty(); ++n) step();
-        if (result_.problem.empty() && defined_) Call(UDM_MODE_RELEASE, 0);  // a host ends every instance
+        if (result_.problem.empty() && defined_) call(UDM_MODE_RELEASE, 0);  // a host ends every instance
         return result_;
     }
 
@@ -94,6 +89,8 @@ private:
         std::array<uint8_t, 512> bytes;
         size_t size;
         const uint8_t* data() const { return bytes.data(); }
+        // The views of the records also write, but are only read through here.
+        void* view() const { return const_cast<uint8_t*>(bytes.data()); }
     };
     struct Snapshot {
         BlockCopy instance, component, vector, matrix;
@@ -113,24 +110,24 @@ private:
         const uint8_t op = in_.byte();
         switch (op % 16) {
             case 0: case 1: case 2: case 3: case 4: case 5: case 6:
-                Call(op % 16 + 1, in_.byte());
+                call(op % 16 + 1, in_.byte());
                 break;
             case 7:
-                Call(static_cast<int32_t>(in_.integer<uint32_t>()), in_.byte());  // not a phase
+                call(static_cast<int32_t>(in_.integer<uint32_t>()), in_.byte());  // not a phase
                 break;
             case 8:
-                WriteDoubles(vector_, nodeValue_, {in_.number(), in_.number(), in_.number(), in_.number()});
+                writeDoubles(vector_, layout_.nodeValue, {in_.number(), in_.number(), in_.number(), in_.number()});
                 break;
             case 9:
-                WriteDoubles(vector_, nodeDeriv_, {in_.number(), in_.number()});
+                writeDoubles(vector_, layout_.nodeDeriv, {in_.number(), in_.number()});
                 break;
             case 10:
-                vectorField_ = ChooseHandle(in_.byte(), vector_);
-                WriteComponent();
+                vectorField_ = chooseHandle(in_.byte(), vector_);
+                writeComponent();
                 break;
             case 11:
-                matrixField_ = ChooseHandle(in_.byte(), matrix_);
-                WriteComponent();
+                matrixField_ = chooseHandle(in_.byte(), matrix_);
+                writeComponent();
                 break;
             case 12:
                 sim_.setTime(in_.number());
@@ -140,7 +137,7 @@ private:
                 sim_.setSelector(in_.number());
                 break;
             case 14:
-                CheckCatalogue(in_.integer<uint32_t>());
+                checkCatalogue(in_.integer<uint32_t>());
                 break;
             default:
                 nameLength_ = in_.text(name_.data(), name_.size());
@@ -151,7 +148,7 @@ private:
     // --- handles ---------------------------------------------------------
 
     // Mostly the good handle; else null, stale, live-but-unlockable or forged.
-    HGLOBAL ChooseHandle(uint8_t choice, HGLOBAL good) {
+    HGLOBAL chooseHandle(uint8_t choice, HGLOBAL good) {
         switch (choice % 8) {
             case 4: return nullptr;
             case 5: return stale_;
@@ -166,17 +163,17 @@ private:
         }
     }
 
-    HandleKind KindOf(HGLOBAL h, HGLOBAL good) const {
+    HandleKind kindOf(HGLOBAL h, HGLOBAL good) const {
         if (h == nullptr) return HandleKind::Null;
         return h == good ? HandleKind::Good : HandleKind::Unlockable;
     }
 
     // The status the frame and the phase owe for these handles.
-    int32_t ExpectedStatus(int32_t mode, HGLOBAL instance, HGLOBAL component) const {
-        const HandleKind i = KindOf(instance, instance_), c = KindOf(component, component_);
+    int32_t expectedStatus(int32_t mode, HGLOBAL instance, HGLOBAL component) const {
+        const HandleKind i = kindOf(instance, instance_), c = kindOf(component, component_);
         if (i == HandleKind::Null || c == HandleKind::Null) return UDM_ERR_NULL_HANDLE;
         if (i != HandleKind::Good || c != HandleKind::Good) return UDM_ERR_LOCK_FAILED;
-        const HandleKind v = KindOf(vectorField_, vector_), m = KindOf(matrixField_, matrix_);
+        const HandleKind v = kindOf(vectorField_, vector_), m = kindOf(matrixField_, matrix_);
         if (mode == UDM_MODE_PREPARE || mode == UDM_MODE_EVALUATE) {
             if (v == HandleKind::Null || m == HandleKind::Null) return UDM_ERR_NULL_HANDLE;
             if (v != HandleKind::Good || m != HandleKind::Good) return UDM_ERR_LOCK_FAILED;
@@ -190,13 +187,13 @@ private:
 
     // --- one call ----------------------------------------------------------
 
-    void Call(int32_t mode, uint8_t handleChoice) {
+    void call(int32_t mode, uint8_t handleChoice) {
         // A host re-creates an instance rather than defining it twice.
-        if (mode == UDM_MODE_INIT && defined_) Call(UDM_MODE_RELEASE, 0);
+        if (mode == UDM_MODE_INIT && defined_) call(UDM_MODE_RELEASE, 0);
         if (!result_.problem.empty()) return;
 
-        HGLOBAL instance = ChooseHandle(handleChoice, instance_);
-        HGLOBAL component = ChooseHandle(static_cast<uint8_t>(handleChoice >> 3), component_);
+        HGLOBAL instance = chooseHandle(handleChoice, instance_);
+        HGLOBAL component = chooseHandle(static_cast<uint8_t>(handleChoice >> 3), component_);
         // The text sits in a buffer of guard bytes, so that a write past its
         // end shows.
         textBuffer_.fill(static_cast<char>(kGuard));
@@ -213,18 +210,18 @@ private:
         const TextBuffer textBefore = textBuffer_;
         const bool passText = mode == UDM_MODE_INIT || mode == UDM_MODE_OUTPUT_INDEX || (handleChoice & 0x40);
 
-        Take(before_);
+        take(before_);
         const double outSentinel = std::bit_cast<double>(uint64_t{0xA5A5A5A5A5A5A5A5u});
         double out = outSentinel;
         mode_ = mode;
         lastMode_ = mode;
         lastStatus_ = -1;
         messages_ = 0;
-        const int32_t expected = ExpectedStatus(mode, instance, component);
+        const int32_t expected = expectedStatus(mode, instance, component);
         const int32_t status = plugin().main(mode, passText ? textBuffer_.data() : nullptr, sim_bytes_, &out,
                                              instance, component);
         mode_ = 0;
-        Take(after_);
+        take(after_);
         const Snapshot& before = before_;
         const Snapshot& after = after_;
         lastStatus_ = status;
@@ -232,33 +229,33 @@ private:
         if (status != UDM_OK) ++result_.refused;
         if (status == UDM_OK && mode == UDM_MODE_EVALUATE) ++result_.stamps;
 
-        if (status != expected) return Fail("expected status " + std::to_string(expected));
+        if (status != expected) return fail("expected status " + std::to_string(expected));
         for (HGLOBAL h : {instance_, component_, vector_, matrix_, discarded_})
-            if ((::GlobalFlags(h) & GMEM_LOCKCOUNT) != 0) return Fail("a block stays locked");
+            if ((::GlobalFlags(h) & GMEM_LOCKCOUNT) != 0) return fail("a block stays locked");
 
         const bool ran = status == UDM_OK;
         const bool written = ran && (mode == UDM_MODE_OUTPUT_INDEX || mode == UDM_MODE_OUTPUT_VALUE);
         if (!written && std::memcmp(&out, &outSentinel, sizeof out) != 0)
-            return Fail("out written");
+            return fail("out written");
         if (textBuffer_ != (ran && mode == UDM_MODE_INIT ? textAfterDefinition : textBefore))
-            return Fail("text written other than at its commas");
-        if (!(ran && mode == UDM_MODE_INIT) && messages_ != 0) return Fail("message outside definition");
+            return fail("text written other than at its commas");
+        if (!(ran && mode == UDM_MODE_INIT) && messages_ != 0) return fail("message outside definition");
 
         // Which bytes of each block this call may change.
         const bool stamps = ran && mode == UDM_MODE_EVALUATE;
         Ranges instanceRanges, componentRanges, vectorRanges, matrixRanges;
         if (ran && mode >= UDM_MODE_INIT && mode <= UDM_MODE_RELEASE) instanceRanges.add({0, sizeof(vcswitch::InstanceData)});
         if (ran && mode == UDM_MODE_INIT) componentRanges.add({2, 6});
-        if (stamps) vectorRanges.add({rhs_, 16});
+        if (stamps) vectorRanges.add({layout_.rhs, 16});
         if (ran && mode == UDM_MODE_PREPARE) {
-            matrixRanges.add({rowIndex_, 16});
-            matrixRanges.add({colIndex_, 16});
+            matrixRanges.add({layout_.rowIndex, 16});
+            matrixRanges.add({layout_.colIndex, 16});
         }
-        if (stamps) matrixRanges.add({matrixValue_, 32});
-        if (!OnlyChanged(before.instance, after.instance, instanceRanges, "instance block") ||
-            !OnlyChanged(before.component, after.component, componentRanges, "component record") ||
-            !OnlyChanged(before.vector, after.vector, vectorRanges, "vector block") ||
-            !OnlyChanged(before.matrix, after.matrix, matrixRanges, "matrix block"))
+        if (stamps) matrixRanges.add({layout_.matrixValue, 32});
+        if (!onlyChanged(before.instance, after.instance, instanceRanges, "instance block") ||
+            !onlyChanged(before.component, after.component, componentRanges, "component record") ||
+            !onlyChanged(before.vector, after.vector, vectorRanges, "vector block") ||
+            !onlyChanged(before.matrix, after.matrix, matrixRanges, "matrix block"))
             return;
 
         if (!ran) return;
@@ -267,26 +264,24 @@ private:
         switch (mode) {
             case UDM_MODE_INIT:
                 defined_ = true;
-                if (udm::loadAt<uint16_t>(after.component.data(), UDM_COMP_ENTRY_COUNT) != 4)
-                    return Fail("entry count not 4");
+                if (udm::ComponentRecordView(after.component.view()).entryCount() != 4)
+                    return fail("entry count not 4");
                 for (const auto& slot : inst.slots)
-                    if (!slot.isExpression && slot.exprText != nullptr) return Fail("number with a text");
-                if (!(inst.slots[vcswitch::kVhyst].value >= 0.0)) return Fail("negative hysteresis kept");
+                    if (!slot.isExpression && slot.exprText != nullptr) return fail("number with a text");
+                if (!(inst.slots[vcswitch::kVhyst].value >= 0.0)) return fail("negative hysteresis kept");
                 break;
             case UDM_MODE_PREPARE:
-                // Overlapping index arrays are the host's affair; their content then is too.
-                if (rowIndex_ < colIndex_ + 16 && colIndex_ < rowIndex_ + 16) break;
                 for (uint16_t k = 0; k < 4; ++k) {
-                    if (udm::loadAt<int32_t>(after.matrix.data(), rowIndex_ + 4u * k) != (k < 2 ? 0 : 1) ||
-                        udm::loadAt<int32_t>(after.matrix.data(), colIndex_ + 4u * k) != (k % 2))
-                        return Fail("wrong pattern");
+                    const udm::MatrixBlockView matrix(after.matrix.view(), layout_);
+                    if (matrix.rowIndex(k) != (k < 2 ? 0 : 1) || matrix.columnIndex(k) != (k % 2))
+                        return fail("wrong pattern");
                 }
                 break;
             case UDM_MODE_EVALUATE:
-                CheckStamp(inst, after);
+                checkStamp(inst, after);
                 break;
             case UDM_MODE_OUTPUT_INDEX:
-                if (!(out >= 0.0 && out <= 10.0 && out == std::trunc(out))) return Fail("index out of range");
+                if (!(out >= 0.0 && out <= 10.0 && out == std::trunc(out))) return fail("index out of range");
                 break;
             case UDM_MODE_RELEASE:
                 defined_ = false;
@@ -298,80 +293,80 @@ private:
 
     // The stamp of a successful evaluation: G, -G, -G, G with G the
     // instance's conductance, a zero right-hand side and a decided state.
-    void CheckStamp(const vcswitch::InstanceData& inst, const Snapshot& after) {
-        if (inst.state != 0 && inst.state != 1) return Fail("state neither open nor closed");
+    void checkStamp(const vcswitch::InstanceData& inst, const Snapshot& after) {
+        if (inst.state != 0 && inst.state != 1) return fail("state neither open nor closed");
         const double g = inst.conductance;
         const double expected[4] = {g, -g, -g, g};
         for (size_t k = 0; k < 4; ++k) {
-            const double v = udm::loadAt<double>(after.matrix.data(), matrixValue_ + 8 * k);
-            if (std::memcmp(&v, &expected[k], sizeof v) != 0) return Fail("stamp is not G, -G, -G, G");
+            const double v = udm::MatrixBlockView(after.matrix.view(), layout_).value(k);
+            if (std::memcmp(&v, &expected[k], sizeof v) != 0) return fail("stamp is not G, -G, -G, G");
         }
         const double resistance = inst.slots[inst.state == 1 ? vcswitch::kRon : vcswitch::kRoff].value;
         const double reciprocal = 1.0 / resistance;
-        if (std::memcmp(&g, &reciprocal, sizeof g) != 0) return Fail("conductance is not 1/R");
+        if (std::memcmp(&g, &reciprocal, sizeof g) != 0) return fail("conductance is not 1/R");
         for (size_t k = 0; k < 2; ++k)
-            if (udm::loadAt<double>(after.vector.data(), rhs_ + 8 * k) != 0.0)
-                return Fail("right-hand side not zero");
+            if (udm::VectorBlockView(after.vector.view(), layout_).rhs(k) != 0.0)
+                return fail("right-hand side not zero");
     }
 
     // --- callbacks ---------------------------------------------------------
 
-    static int OnMessage(int severity, const char* text) {
+    static int onMessage(int severity, const char* text) {
         Session& s = *g_session;
         ++s.messages_;
-        if (s.mode_ != UDM_MODE_INIT) s.Fail("message outside definition");
+        if (s.mode_ != UDM_MODE_INIT) s.fail("message outside definition");
         bool known = false;
         for (size_t i = 0; i < 3; ++i)
             known = known || (text != nullptr && std::strcmp(text, kKnownMessages[i]) == 0 && severity == kKnownSeverities[i]);
-        if (!known) s.Fail("unknown message or severity");
+        if (!known) s.fail("unknown message or severity");
         return 0;
     }
 
-    static int OnExpression(int op, const char* text, double* input, double* output) {
+    static int onExpression(int op, const char* text, double* input, double* output) {
         Session& s = *g_session;
-        if (output == nullptr) s.Fail("expression call without an output pair");
+        if (output == nullptr) s.fail("expression call without an output pair");
         if (op == UDM_EXPR_REGISTER) {
-            if (s.mode_ != UDM_MODE_PREPARE || text == nullptr || input != nullptr) s.Fail("bad registration call");
+            if (s.mode_ != UDM_MODE_PREPARE || text == nullptr || input != nullptr) s.fail("bad registration call");
             if (output != nullptr) {
                 output[0] = s.in_.number();
                 output[1] = s.in_.number();
             }
         } else if (op == UDM_EXPR_EVALUATE) {
             if (s.mode_ != UDM_MODE_EVALUATE || text != nullptr || input == nullptr) {
-                s.Fail("bad evaluation call");
+                s.fail("bad evaluation call");
             } else {
                 for (int k = 0; k < 2; ++k)
                     if (!(input[k] >= -2147483648.0 && input[k] <= 2147483647.0 && input[k] == std::trunc(input[k])))
-                        s.Fail("identifier handed back is no 32-bit integer");
+                        s.fail("identifier handed back is no 32-bit integer");
             }
             if (output != nullptr) output[0] = s.in_.number();
         } else {
-            s.Fail("unknown expression operation");
+            s.fail("unknown expression operation");
         }
         return 0;
     }
 
     // --- blocks ------------------------------------------------------------
 
-    static void Copy(HGLOBAL h, BlockCopy& copy) {
+    static void copy(HGLOBAL h, BlockCopy& copy) {
         copy.size = ::GlobalSize(h);
         const void* base = ::GlobalLock(h);
         if (copy.size != 0) std::memcpy(copy.bytes.data(), base, copy.size);
         ::GlobalUnlock(h);
     }
-    void Take(Snapshot& s) const {
-        Copy(instance_, s.instance);
-        Copy(component_, s.component);
-        Copy(vector_, s.vector);
-        Copy(matrix_, s.matrix);
+    void take(Snapshot& s) const {
+        copy(instance_, s.instance);
+        copy(component_, s.component);
+        copy(vector_, s.vector);
+        copy(matrix_, s.matrix);
     }
 
-    static void Fill(HGLOBAL h, size_t from, size_t to, uint8_t value) {
+    static void fill(HGLOBAL h, size_t from, size_t to, uint8_t value) {
         auto* base = static_cast<uint8_t*>(::GlobalLock(h));
         std::memset(base + from, value, to - from);
         ::GlobalUnlock(h);
     }
-    static void WriteDoubles(HGLOBAL h, size_t offset, std::initializer_list<double> values) {
+    static void writeDoubles(HGLOBAL h, size_t offset, std::initializer_list<double> values) {
         void* base = ::GlobalLock(h);
         size_t at = offset;
         for (double v : values) {
@@ -380,52 +375,46 @@ private:
         }
         ::GlobalUnlock(h);
     }
-    void WriteComponent() {
+    void writeComponent() {
         void* base = ::GlobalLock(component_);
         const udm::ComponentRecordView c(base);
         c.setVectorBlock(vectorField_);
         c.setMatrixBlock(matrixField_);
-        c.setNodeValueOffset(nodeValue_);
-        c.setNodeDerivOffset(nodeDeriv_);
-        c.setRhsOffset(rhs_);
-        c.setColIndexOffset(colIndex_);
-        c.setRowIndexOffset(rowIndex_);
-        c.setMatrixValueOffset(matrixValue_);
+        layout_.writeOffsets(c);
         ::GlobalUnlock(component_);
     }
 
-    bool OnlyChanged(const BlockCopy& before, const BlockCopy& after, const Ranges& allowed, const char* what) {
+    bool onlyChanged(const BlockCopy& before, const BlockCopy& after, const Ranges& allowed, const char* what) {
         if (std::memcmp(before.data(), after.data(), before.size) == 0) return true;
         for (size_t i = 0; i < before.size; ++i) {
             if (before.bytes[i] == after.bytes[i]) continue;
             if (!allowed.contain(i)) {
-                Fail(std::string(what) + ": byte " + std::to_string(i) + " written");
+                fail(std::string(what) + ": byte " + std::to_string(i) + " written");
                 return false;
             }
         }
         return true;
     }
 
-    void CheckCatalogue(uint32_t index) {
+    void checkCatalogue(uint32_t index) {
         const auto* entry = static_cast<const char*>(plugin().listNodeInfo(index));
         if (index > 13) {
-            if (entry != nullptr) Fail("catalogue entry beyond index 13");
+            if (entry != nullptr) fail("catalogue entry beyond index 13");
             return;
         }
-        if (entry == nullptr) return Fail("catalogue entry missing");
-        if (std::memchr(entry, '\0', UDM_CAT_NAME_BYTES) == nullptr ||
-            std::memchr(entry + UDM_CAT_NAME_BYTES + 4, '\0', UDM_CAT_DESCRIPTION_BYTES) == nullptr)
-            Fail("catalogue text without its terminating zero");
+        if (entry == nullptr) return fail("catalogue entry missing");
+        const udm::CatalogueEntryView view(entry);
+        if (!view.terminated(udm::CatalogueText::Name) || !view.terminated(udm::CatalogueText::Description))
+            fail("catalogue text without its terminating zero");
     }
 
-    void Fail(const std::string& why) {
+    void fail(const std::string& why) {
         if (!result_.problem.empty()) return;
         result_.problem = "mode " + std::to_string(lastMode_) + ", status " + std::to_string(lastStatus_) + ": " + why;
     }
 
     ByteReader& in_;
-    size_t vectorBytes_ = 0, matrixBytes_ = 0;
-    uint16_t nodeValue_ = 0, nodeDeriv_ = 0, rhs_ = 0, colIndex_ = 0, rowIndex_ = 0, matrixValue_ = 0;
+    udm::InstanceBlockLayout layout_;
     HGLOBAL instance_ = nullptr, component_ = nullptr, vector_ = nullptr, matrix_ = nullptr;
     HGLOBAL discarded_ = nullptr, stale_ = nullptr;
     HGLOBAL vectorField_ = nullptr, matrixField_ = nullptr;  // what the component record holds
@@ -445,7 +434,7 @@ private:
 
 }  // namespace
 
-SessionResult RunInterfaceSession(const uint8_t* data, size_t size) {
+SessionResult runInterfaceSession(const uint8_t* data, size_t size) {
     ByteReader in(data, size);
     Session session(in);
     return session.run();

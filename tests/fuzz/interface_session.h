@@ -18,6 +18,6 @@ struct SessionResult {
 };
 
 // Runs the session that data encodes.
-SessionResult RunInterfaceSession(const uint8_t* data, size_t size);
+SessionResult runInterfaceSession(const uint8_t* data, size_t size);
 
 }  // namespace udmfuzz

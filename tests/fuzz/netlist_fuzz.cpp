@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "fake_catalogue.h"
-#include "netlist_error.h"
-#include "netlist_reader.h"
+#include "netlist/netlist_error.h"
+#include "netlist/netlist_reader.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 namespace {
 
-using udmtest::ArmAllocationFailure;
-using udmtest::DisarmAllocationFailure;
+using udmtest::armAllocationFailure;
+using udmtest::disarmAllocationFailure;
 using udmtest::plugin;
 using udmtest::Simulation;
 using udmtest::TestInstance;
@@ -36,7 +36,7 @@ struct QuietHost {
     static inline int registrations = 0;
     static inline int nullTextRegistrations = 0;
 
-    static int OnMessage(int severity, const char* text) {
+    static int onMessage(int severity, const char* text) {
         if (messageCount < kMaxMessages) {
             Message& m = messages[messageCount];
             m.severity = severity;
@@ -46,7 +46,7 @@ struct QuietHost {
         ++messageCount;
         return 0;
     }
-    static int OnExpression(int op, const char* text, double*, double* out) {
+    static int onExpression(int op, const char* text, double*, double* out) {
         if (op == UDM_EXPR_REGISTER) {
             ++registrations;
             if (text == nullptr) ++nullTextRegistrations;
@@ -57,12 +57,12 @@ struct QuietHost {
         }
         return 0;
     }
-    static void Reset() {
+    static void reset() {
         messageCount = 0;
         registrations = 0;
         nullTextRegistrations = 0;
         RegistrationRecord record{};
-        plugin().init(&OnMessage, &OnExpression, &record);
+        plugin().init(&onMessage, &onExpression, &record);
     }
 };
 
@@ -71,7 +71,7 @@ struct SlotCensus {
     int flaggedWithoutText = 0;
 };
 
-SlotCensus TakeCensus(TestInstance& t) {
+SlotCensus takeCensus(TestInstance& t) {
     vcswitch::InstanceData data;
     std::memcpy(&data, t.bytes(t.instance).data(), sizeof data);
     SlotCensus census;
@@ -94,8 +94,8 @@ struct LifeResult {
     double stateOutput = -1.0;
 };
 
-LifeResult LiveOnce(const std::string& definition, uint64_t failAt) {
-    QuietHost::Reset();
+LifeResult liveOnce(const std::string& definition, uint64_t failAt) {
+    QuietHost::reset();
     TestInstance t;
     t.setNodeValues(1.0, 0.0, 5.0, 0.0);
     std::vector<char> text(definition.begin(), definition.end());
@@ -103,23 +103,23 @@ LifeResult LiveOnce(const std::string& definition, uint64_t failAt) {
     Simulation sim(1.0, 0.0, 1.0);
     LifeResult r;
 
-    ArmAllocationFailure(failAt);
+    armAllocationFailure(failAt);
     int32_t statuses = t.call(UDM_MODE_INIT, text.data());
     r.allUnlocked = r.allUnlocked && t.allUnlocked();
     statuses |= t.call(UDM_MODE_PREPARE);
-    r.allocationsBeforeEvaluation = udmtest::CurrentAllocationCounts().allocations;
+    r.allocationsBeforeEvaluation = udmtest::currentAllocationCounts().allocations;
     statuses |= t.call(UDM_MODE_EVALUATE, nullptr, sim.get());
-    r.allocationsAfterEvaluation = udmtest::CurrentAllocationCounts().allocations;
+    r.allocationsAfterEvaluation = udmtest::currentAllocationCounts().allocations;
     statuses |= t.call(UDM_MODE_ACCEPT);
     statuses |= t.call(UDM_MODE_OUTPUT_VALUE, nullptr, sim.get(), &r.stateOutput);
     r.allUnlocked = r.allUnlocked && t.allUnlocked();
-    r.counts = udmtest::CurrentAllocationCounts();
-    DisarmAllocationFailure();
+    r.counts = udmtest::currentAllocationCounts();
+    disarmAllocationFailure();
 
-    r.census = TakeCensus(t);  // after definition; later phases keep the texts
-    ArmAllocationFailure(0);
+    r.census = takeCensus(t);  // after definition; later phases keep the texts
+    armAllocationFailure(0);
     statuses |= t.call(UDM_MODE_RELEASE);
-    const udmtest::AllocationCounts release = DisarmAllocationFailure();
+    const udmtest::AllocationCounts release = disarmAllocationFailure();
     r.counts.outstanding += release.outstanding;
     r.allStatusesZero = statuses == 0;
     r.allUnlocked = r.allUnlocked && t.allUnlocked();
@@ -130,7 +130,7 @@ class AllocationFailure : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(AllocationFailure, EachFailedAllocationOfADefinitionIsSurvivedAndReportedOnce) {
     const std::string definition = GetParam();
-    const LifeResult clean = LiveOnce(definition, 0);
+    const LifeResult clean = liveOnce(definition, 0);
     ASSERT_FALSE(clean.counts.failed);
     ASSERT_GT(clean.counts.allocations, 0u) << "the definition allocates nothing to fail";
     EXPECT_EQ(clean.counts.outstanding, 0) << "leak without any failure";
@@ -143,7 +143,7 @@ TEST_P(AllocationFailure, EachFailedAllocationOfADefinitionIsSurvivedAndReported
     for (uint64_t n = 1; n <= clean.counts.allocations; ++n) {
         SCOPED_TRACE("allocation " + std::to_string(n) + " of " +
                      std::to_string(clean.counts.allocations) + " refused");
-        const LifeResult r = LiveOnce(definition, n);
+        const LifeResult r = liveOnce(definition, n);
         EXPECT_TRUE(r.counts.failed);
         EXPECT_EQ(r.counts.outstanding, 0) << "leaked";
         EXPECT_TRUE(r.allStatusesZero);
@@ -186,12 +186,12 @@ TEST(AllocationFailureInParse, YieldsItsResultOrNothing) {
         SCOPED_TRACE("text \"" + text.substr(0, 24) + "\"");
         vcswitch::ParsedValue clean{};
         auto parse = [&](vcswitch::ParsedValue& v) {
-            vcswitch::ParseValue(&v.hasText, &v.isNumber, &v.isQuit, &v.isHelp, &v.isYes, &v.isNo,
+            vcswitch::parseValue(&v.hasText, &v.isNumber, &v.isQuit, &v.isHelp, &v.isYes, &v.isNo,
                                  &v.intValue, &v.floatValue, &v.doubleValue, text.c_str());
         };
-        ArmAllocationFailure(0);
+        armAllocationFailure(0);
         parse(clean);
-        const udmtest::AllocationCounts cleanCounts = DisarmAllocationFailure();
+        const udmtest::AllocationCounts cleanCounts = disarmAllocationFailure();
         ASSERT_GE(cleanCounts.allocations, 1u) << "no working copy";
         EXPECT_EQ(cleanCounts.outstanding, 0);
         ASSERT_EQ(clean.hasText, 1);
@@ -200,9 +200,9 @@ TEST(AllocationFailureInParse, YieldsItsResultOrNothing) {
         for (uint64_t n = 1; n <= cleanCounts.allocations; ++n) {
             vcswitch::ParsedValue got;
             std::memset(&got, 0x5A, sizeof got);  // every output must be written
-            ArmAllocationFailure(n);
+            armAllocationFailure(n);
             parse(got);
-            const udmtest::AllocationCounts counts = DisarmAllocationFailure();
+            const udmtest::AllocationCounts counts = disarmAllocationFailure();
             EXPECT_TRUE(counts.failed);
             EXPECT_EQ(counts.outstanding, 0) << "allocation " << n;
             const vcswitch::ParsedValue none{};

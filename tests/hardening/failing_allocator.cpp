@@ -13,7 +13,7 @@ uint64_t g_failAt = 0;
 udmtest::AllocationCounts g_counts;
 
 // Counts one attempt; true when this is the one to refuse.
-bool RefuseThisOne() {
+bool refuseThisOne() {
     if (!g_armed) return false;
     ++g_counts.allocations;
     if (g_counts.allocations != g_failAt) return false;
@@ -21,11 +21,11 @@ bool RefuseThisOne() {
     return true;
 }
 
-void NoteAllocated(const void* p) {
+void noteAllocated(const void* p) {
     if (g_armed && p != nullptr) ++g_counts.outstanding;
 }
 
-void NoteReleased(const void* p) {
+void noteReleased(const void* p) {
     if (g_armed && p != nullptr) --g_counts.outstanding;
 }
 
@@ -33,18 +33,18 @@ void NoteReleased(const void* p) {
 
 namespace udmtest {
 
-void ArmAllocationFailure(uint64_t failAt) {
+void armAllocationFailure(uint64_t failAt) {
     g_counts = {};
     g_failAt = failAt;
     g_armed = true;
 }
 
-AllocationCounts DisarmAllocationFailure() {
+AllocationCounts disarmAllocationFailure() {
     g_armed = false;
     return g_counts;
 }
 
-AllocationCounts CurrentAllocationCounts() { return g_counts; }
+AllocationCounts currentAllocationCounts() { return g_counts; }
 
 }  // namespace udmtest
 
@@ -52,34 +52,34 @@ AllocationCounts CurrentAllocationCounts() { return g_counts; }
 
 namespace {
 
-void* CountedNew(std::size_t bytes) noexcept {
-    if (RefuseThisOne()) return nullptr;
+void* countedNew(std::size_t bytes) noexcept {
+    if (refuseThisOne()) return nullptr;
     void* p = std::malloc(bytes == 0 ? 1 : bytes);
-    NoteAllocated(p);
+    noteAllocated(p);
     return p;
 }
 
-void CountedDelete(void* p) noexcept {
-    NoteReleased(p);
+void countedDelete(void* p) noexcept {
+    noteReleased(p);
     std::free(p);
 }
 
 }  // namespace
 
 void* operator new(std::size_t bytes) {
-    void* p = CountedNew(bytes);
+    void* p = countedNew(bytes);
     if (p == nullptr) throw std::bad_alloc();
     return p;
 }
 void* operator new[](std::size_t bytes) { return ::operator new(bytes); }
-void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return CountedNew(bytes); }
-void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return CountedNew(bytes); }
-void operator delete(void* p) noexcept { CountedDelete(p); }
-void operator delete[](void* p) noexcept { CountedDelete(p); }
-void operator delete(void* p, std::size_t) noexcept { CountedDelete(p); }
-void operator delete[](void* p, std::size_t) noexcept { CountedDelete(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { CountedDelete(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { CountedDelete(p); }
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return countedNew(bytes); }
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return countedNew(bytes); }
+void operator delete(void* p) noexcept { countedDelete(p); }
+void operator delete[](void* p) noexcept { countedDelete(p); }
+void operator delete(void* p, std::size_t) noexcept { countedDelete(p); }
+void operator delete[](void* p, std::size_t) noexcept { countedDelete(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { countedDelete(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { countedDelete(p); }
 
 #else
 
@@ -94,29 +94,29 @@ void __libc_free(void* p);
 extern "C" {
 
 void* malloc(std::size_t bytes) noexcept {
-    if (RefuseThisOne()) return nullptr;
+    if (refuseThisOne()) return nullptr;
     void* p = __libc_malloc(bytes);
-    NoteAllocated(p);
+    noteAllocated(p);
     return p;
 }
 
 void* calloc(std::size_t count, std::size_t bytes) noexcept {
-    if (RefuseThisOne()) return nullptr;
+    if (refuseThisOne()) return nullptr;
     void* p = __libc_calloc(count, bytes);
-    NoteAllocated(p);
+    noteAllocated(p);
     return p;
 }
 
 void* realloc(void* old, std::size_t bytes) noexcept {
-    if (RefuseThisOne()) return nullptr;  // the old block stays as it was
+    if (refuseThisOne()) return nullptr;  // the old block stays as it was
     void* p = __libc_realloc(old, bytes);
-    if (old == nullptr) NoteAllocated(p);
-    else if (bytes == 0 && p == nullptr) NoteReleased(old);
+    if (old == nullptr) noteAllocated(p);
+    else if (bytes == 0 && p == nullptr) noteReleased(old);
     return p;
 }
 
 void free(void* p) noexcept {
-    NoteReleased(p);
+    noteReleased(p);
     __libc_free(p);
 }
 

@@ -18,10 +18,10 @@ struct AllocationCounts {
 };
 
 // From now on count; the failAt-th allocation (1-based) fails, none if 0.
-void ArmAllocationFailure(uint64_t failAt);
+void armAllocationFailure(uint64_t failAt);
 // Stops counting and failing; returns what was seen since arming.
-AllocationCounts DisarmAllocationFailure();
+AllocationCounts disarmAllocationFailure();
 // What has been seen so far, while armed.
-AllocationCounts CurrentAllocationCounts();
+AllocationCounts currentAllocationCounts();
 
 }  // namespace udmtest

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin_library.h"
+#include "pluginhost/plugin_library.h"
 
 namespace hosttest {
 

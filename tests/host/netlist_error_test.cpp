@@ -3,8 +3,8 @@
 #include <random>
 
 #include "fake_catalogue.h"
-#include "netlist_error.h"
-#include "netlist_reader.h"
+#include "netlist/netlist_error.h"
+#include "netlist/netlist_reader.h"
 
 using namespace udmhost;
 

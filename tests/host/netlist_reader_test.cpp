@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <set>
+#include <sstream>
 
 #include "fake_catalogue.h"
-#include "netlist_reader.h"
+#include "netlist/netlist_reader.h"
 
 using namespace udmhost;
 
@@ -56,7 +59,7 @@ TEST(NetlistReader, ReadsACompleteCircuit) {
     EXPECT_TRUE(element(c, "C1").hasInitialCondition);
 
     const Element& y = element(c, "Ysw");
-    EXPECT_EQ(y.kind, Element::Kind::PlugIn);
+    EXPECT_EQ(y.kind, Element::Kind::Plugin);
     EXPECT_EQ(y.plugin, 0);
     EXPECT_EQ(y.nodes, (std::vector<int>{2, 0, 2, 0}));
     // Catalogue order, values as written, braces stripped, defaults for the rest.
@@ -70,7 +73,7 @@ TEST(NetlistReader, ReadsACompleteCircuit) {
     ASSERT_EQ(c.prints.size(), 4u);
     EXPECT_EQ(c.prints[0].label, "V(cap)");
     EXPECT_EQ(c.prints[0].node1, 2);
-    EXPECT_EQ(c.prints[1].kind, PrintItem::Kind::PlugInOutput);
+    EXPECT_EQ(c.prints[1].kind, PrintItem::Kind::PluginOutput);
     EXPECT_EQ(c.prints[1].output, "STATE");
     EXPECT_EQ(c.prints[1].label, "Ysw:STATE");
     EXPECT_EQ(c.prints[2].kind, PrintItem::Kind::SourceCurrent);
@@ -142,4 +145,38 @@ R1 1 0 1
     EXPECT_EQ(element(c, "I1").kind, Element::Kind::CurrentSource);
     EXPECT_EQ(element(c, "I1").waveform.kind, Waveform::Kind::Pwl);
     EXPECT_EQ(element(c, "I1").waveform.args, (std::vector<double>{0, 0, 1e-3, 2, 2e-3, 2}));
+}
+
+TEST(NetlistReader, AcceptsEveryOptionTheReadmeNames) {
+    // Each option with a value other than its default, so a name that is
+    // accepted but stored nowhere (or in the wrong field) shows.
+    const Circuit c = read("options\nR1 a 0 1\n.tran 1u 1m\n"
+                           ".options reltol=2e-4 abstol=3e-13 vntol=4e-7 trtol=5 itl4=60\n"
+                           "+ method=euler solver=eigen ltereltol=6e-8 eventtol=7e-12\n");
+    EXPECT_DOUBLE_EQ(c.options.reltol, 2e-4);
+    EXPECT_DOUBLE_EQ(c.options.abstol, 3e-13);
+    EXPECT_DOUBLE_EQ(c.options.vntol, 4e-7);
+    EXPECT_DOUBLE_EQ(c.options.trtol, 5.0);
+    EXPECT_EQ(c.options.maxNewtonIterations, 60);
+    EXPECT_EQ(c.options.method, Options::Method::BackwardEuler);
+    EXPECT_EQ(c.options.solver, "eigen");
+    EXPECT_DOUBLE_EQ(c.options.lteReltol, 6e-8);
+    EXPECT_DOUBLE_EQ(c.options.eventTolerance, 7e-12);
+
+    // The README's list of options is the one above.
+    std::ifstream readme(README_PATH);
+    ASSERT_TRUE(readme) << README_PATH;
+    std::stringstream text;
+    text << readme.rdbuf();
+    const std::string all = text.str();
+    const std::string marker = "`.options ";
+    const size_t start = all.find(marker);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = all.find('`', start + 1);
+    ASSERT_NE(end, std::string::npos);
+    std::istringstream words(all.substr(start + marker.size(), end - start - marker.size()));
+    std::set<std::string> documented;
+    for (std::string word; words >> word;) documented.insert(word.substr(0, word.find('=')));
+    EXPECT_EQ(documented, (std::set<std::string>{"reltol", "abstol", "vntol", "trtol", "itl4", "method", "solver",
+                                                 "ltereltol", "eventtol"}));
 }

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "output_writers.h"
+#include "output/output_writers.h"
 
 using namespace udmhost;
 
@@ -54,7 +54,7 @@ TEST_P(RawInNgspice, LoadsEveryPointAndValue) {
     std::filesystem::create_directories(dir);
     const auto raw = dir / "run.raw";
     const std::vector<ColumnInfo> columns = {
-        {"time", Q::Time}, {"V(out)", Q::Voltage}, {"I(Vsupply)", Q::Current}, {"Y1:STATE", Q::PlugInOutput}};
+        {"time", Q::Time}, {"V(out)", Q::Voltage}, {"I(Vsupply)", Q::Current}, {"Y1:STATE", Q::PluginOutput}};
     std::vector<std::vector<double>> rows;
     for (int i = 0; i < 50; ++i) {
         const double t = 2e-5 * i;

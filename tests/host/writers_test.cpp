@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "output_writers.h"
+#include "output/output_writers.h"
 
 using namespace udmhost;
 
@@ -15,7 +15,7 @@ namespace {
 using Q = ColumnInfo::Quantity;
 
 const std::vector<ColumnInfo> kColumns = {
-    {"time", Q::Time}, {"V(cap)", Q::Voltage}, {"I(V1)", Q::Current}, {"Ysw:STATE", Q::PlugInOutput}};
+    {"time", Q::Time}, {"V(cap)", Q::Voltage}, {"I(V1)", Q::Current}, {"Ysw:STATE", Q::PluginOutput}};
 
 std::vector<std::vector<double>> sampleRows() {
     std::vector<std::vector<double>> rows;

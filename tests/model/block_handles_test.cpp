@@ -13,11 +13,11 @@ protected:
     void SetUp() override {
         host.registerReply = [](const std::string&) -> std::array<double, 2> { return {5.0, 6.0}; };
         host.evaluateReply = [](double, double) { return 123.0; };
-        Define("1,r,1,0,0");
-        Prepare();
+        define("1,r,1,0,0");
+        prepare();
         host.clear();
         t.setNodeValues(1.0, 2.0, 3.0, 4.0);
-        unlockable = Unlockable();
+        unlockable = unlockableHandle();
     }
     void TearDown() override {
         plugin().globalFree(unlockable);
@@ -25,7 +25,7 @@ protected:
     }
 
     // Runs a mode and checks that it changed nothing anywhere.
-    void ExpectRefused(int32_t mode, int32_t status, void* simulation) {
+    void expectRefused(int32_t mode, int32_t status, void* simulation) {
         const auto instance = t.bytes(t.instance);
         const auto vector = t.bytes(t.vector);
         const auto matrix = t.bytes(t.matrix);
@@ -39,7 +39,7 @@ protected:
         EXPECT_TRUE(t.allUnlocked()) << "mode " << mode;
         EXPECT_EQ(udmtest::lockCount(unlockable), 0u) << "mode " << mode;
     }
-    void SetBlocks(HGLOBAL vector, HGLOBAL matrix) {
+    void setBlocks(HGLOBAL vector, HGLOBAL matrix) {
         t.withComponent([&](udm::ComponentRecordView c) {
             c.setVectorBlock(vector);
             c.setMatrixBlock(matrix);
@@ -51,14 +51,14 @@ protected:
 };
 
 TEST_F(BlockHandles, NullVectorHandleIsRefusedByEveryPhaseThatNeedsIt) {
-    SetBlocks(nullptr, t.matrix);
+    setBlocks(nullptr, t.matrix);
     for (int32_t mode : {UDM_MODE_PREPARE, UDM_MODE_EVALUATE, UDM_MODE_OUTPUT_VALUE})
-        ExpectRefused(mode, UDM_ERR_NULL_HANDLE, sim.get());
+        expectRefused(mode, UDM_ERR_NULL_HANDLE, sim.get());
 }
 
 TEST_F(BlockHandles, NullMatrixHandleIsRefusedByPreparationAndEvaluation) {
-    SetBlocks(t.vector, nullptr);
-    for (int32_t mode : {UDM_MODE_PREPARE, UDM_MODE_EVALUATE}) ExpectRefused(mode, UDM_ERR_NULL_HANDLE, sim.get());
+    setBlocks(t.vector, nullptr);
+    for (int32_t mode : {UDM_MODE_PREPARE, UDM_MODE_EVALUATE}) expectRefused(mode, UDM_ERR_NULL_HANDLE, sim.get());
     // Output values need the vector block only.
     double out = 0.0;
     EXPECT_EQ(t.call(UDM_MODE_OUTPUT_VALUE, nullptr, sim.get(), &out), UDM_OK);
@@ -67,37 +67,37 @@ TEST_F(BlockHandles, NullMatrixHandleIsRefusedByPreparationAndEvaluation) {
 }
 
 TEST_F(BlockHandles, UnlockableVectorIsRefusedWithoutTouchingTheMatrix) {
-    SetBlocks(unlockable, t.matrix);
+    setBlocks(unlockable, t.matrix);
     for (int32_t mode : {UDM_MODE_PREPARE, UDM_MODE_EVALUATE, UDM_MODE_OUTPUT_VALUE})
-        ExpectRefused(mode, UDM_ERR_LOCK_FAILED, sim.get());
+        expectRefused(mode, UDM_ERR_LOCK_FAILED, sim.get());
 }
 
 TEST_F(BlockHandles, UnlockableMatrixReleasesTheVectorAgain) {
-    SetBlocks(t.vector, unlockable);
-    for (int32_t mode : {UDM_MODE_PREPARE, UDM_MODE_EVALUATE}) ExpectRefused(mode, UDM_ERR_LOCK_FAILED, sim.get());
-    EXPECT_EQ(SlotValue(kRoff), 0.0);  // not refreshed
+    setBlocks(t.vector, unlockable);
+    for (int32_t mode : {UDM_MODE_PREPARE, UDM_MODE_EVALUATE}) expectRefused(mode, UDM_ERR_LOCK_FAILED, sim.get());
+    EXPECT_EQ(slotValue(kRoff), 0.0);  // not refreshed
 }
 
 TEST_F(BlockHandles, FreedHandlesAreRefusedLikeUnlockableOnes) {
     HGLOBAL freed = plugin().globalAlloc(GHND, 16);
     plugin().globalFree(freed);
-    SetBlocks(freed, t.matrix);
-    ExpectRefused(UDM_MODE_EVALUATE, UDM_ERR_LOCK_FAILED, sim.get());
-    SetBlocks(t.vector, freed);
-    ExpectRefused(UDM_MODE_EVALUATE, UDM_ERR_LOCK_FAILED, sim.get());
+    setBlocks(freed, t.matrix);
+    expectRefused(UDM_MODE_EVALUATE, UDM_ERR_LOCK_FAILED, sim.get());
+    setBlocks(t.vector, freed);
+    expectRefused(UDM_MODE_EVALUATE, UDM_ERR_LOCK_FAILED, sim.get());
 }
 
 TEST_F(BlockHandles, NullSimulationRecordIsRefusedByEvaluationAndOutputValues) {
-    for (int32_t mode : {UDM_MODE_EVALUATE, UDM_MODE_OUTPUT_VALUE}) ExpectRefused(mode, UDM_ERR_NULL_HANDLE, nullptr);
+    for (int32_t mode : {UDM_MODE_EVALUATE, UDM_MODE_OUTPUT_VALUE}) expectRefused(mode, UDM_ERR_NULL_HANDLE, nullptr);
 }
 
 TEST_F(BlockHandles, EachRefusalLeavesTheInstanceUsable) {
-    SetBlocks(t.vector, unlockable);
-    ASSERT_EQ(Evaluate(1.0, 0.0, 5.0), UDM_ERR_LOCK_FAILED);
-    SetBlocks(t.vector, t.matrix);
-    ASSERT_EQ(Evaluate(1.0, 0.0, 5.0), UDM_OK);
-    EXPECT_EQ(State(), 1);
-    EXPECT_EQ(SlotValue(kRoff), 123.0);
+    setBlocks(t.vector, unlockable);
+    ASSERT_EQ(evaluate(1.0, 0.0, 5.0), UDM_ERR_LOCK_FAILED);
+    setBlocks(t.vector, t.matrix);
+    ASSERT_EQ(evaluate(1.0, 0.0, 5.0), UDM_OK);
+    EXPECT_EQ(state(), 1);
+    EXPECT_EQ(slotValue(kRoff), 123.0);
     EXPECT_TRUE(t.allUnlocked());
 }
 

@@ -22,8 +22,8 @@ const RecordedMessage kNegativeHysteresis{UDM_SEVERITY_WARNING,
 using Definition = SwitchTest;
 
 TEST_F(Definition, NumbersAndExpressionsFillTheSlotsInCatalogueOrder) {
-    Define("1m,1meg,0,0.1,1");
-    const auto inst = Instance();
+    define("1m,1meg,0,0.1,1");
+    const auto inst = instance();
     EXPECT_DOUBLE_EQ(inst.slots[kRon].value, 0.001);
     EXPECT_FALSE(inst.slots[kRon].isExpression);
     EXPECT_EQ(inst.slots[kRon].exprText, nullptr);
@@ -39,10 +39,10 @@ TEST_F(Definition, NumbersAndExpressionsFillTheSlotsInCatalogueOrder) {
 }
 
 TEST_F(Definition, TheHostTextIsSplitInPlaceAndTheExpressionIsCopied) {
-    Define("1,a+b,3");
+    define("1,a+b,3");
     const std::string expected("1\0a+b\0" "3", 7);
     EXPECT_EQ(std::string(definition.data(), 7), expected);
-    const auto inst = Instance();
+    const auto inst = instance();
     EXPECT_NE(inst.slots[kRoff].exprText, definition.data() + 2);  // a copy, not the host's bytes
     EXPECT_STREQ(inst.slots[kRoff].exprText, "a+b");
     EXPECT_EQ(t.call(UDM_MODE_RELEASE), UDM_OK);
@@ -56,41 +56,41 @@ TEST_F(Definition, ComponentRecordGetsFourEntriesAndOnlyItsThreeFieldsChange) {
         plugin().globalUnlock(t.component);
     }
     const auto before = t.bytes(t.component);
-    Define("1,2,3,4,0");
+    define("1,2,3,4,0");
     const auto after = t.bytes(t.component);
-    ExpectOnlyChanged(before, after, {{2, 6}}, "component record");
-    EXPECT_EQ((ReadArray<uint16_t, 3>(after, 2)), (std::array<uint16_t, 3>{0, 4, 0}));
+    expectOnlyChanged(before, after, {{2, 6}}, "component record");
+    EXPECT_EQ((readArray<uint16_t, 3>(after, 2)), (std::array<uint16_t, 3>{0, 4, 0}));
     EXPECT_EQ(after[0], 0x5A);
     EXPECT_TRUE(t.allUnlocked());
 }
 
 TEST_F(Definition, EmptyAndMissingFieldsLeaveZeroWithoutMessages) {
-    Define("1,2,,,");
-    auto inst = Instance();
+    define("1,2,,,");
+    auto inst = instance();
     EXPECT_EQ(inst.slots[kRon].value, 1.0);
     EXPECT_EQ(inst.slots[kRoff].value, 2.0);
     for (int slot : {kVthres, kVhyst, kCtrl0}) {
         EXPECT_EQ(inst.slots[slot].value, 0.0);
         EXPECT_FALSE(inst.slots[slot].isExpression);
     }
-    Define("7");
-    inst = Instance();
+    define("7");
+    inst = instance();
     EXPECT_EQ(inst.slots[kRon].value, 7.0);
     EXPECT_EQ(inst.slots[kRoff].value, 0.0);
     EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(Definition, NullTextLeavesEverySlotClearedAndStillAnnouncesTheEntries) {
-    Define("a,b,c,d,e");
-    const auto earlier = Instance();
+    define("a,b,c,d,e");
+    const auto earlier = instance();
     ASSERT_EQ(t.call(UDM_MODE_INIT, nullptr), UDM_OK);
-    const auto inst = Instance();
+    const auto inst = instance();
     for (const auto& slot : inst.slots) {
         EXPECT_FALSE(slot.isExpression);
         EXPECT_EQ(slot.value, 0.0);
         EXPECT_EQ(slot.exprText, nullptr);
     }
-    EXPECT_EQ(t.bytes(t.component)[UDM_COMP_ENTRY_COUNT], 4);
+    EXPECT_EQ(udm::ComponentRecordView(t.bytes(t.component).data()).entryCount(), 4);
     EXPECT_TRUE(host.messages.empty());
     // A new definition does not free the texts of the earlier one; the host
     // sequence never does this, so give them back here.
@@ -98,13 +98,13 @@ TEST_F(Definition, NullTextLeavesEverySlotClearedAndStillAnnouncesTheEntries) {
 }
 
 TEST_F(Definition, SixthFieldIsIgnoredQuietlyASeventhIsReportedOnce) {
-    Define("1,2,3,4,1,9");
+    define("1,2,3,4,1,9");
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(SlotValue(kCtrl0), 1.0);
-    Define("1,2,3,4,1,x,9");
+    EXPECT_EQ(slotValue(kCtrl0), 1.0);
+    define("1,2,3,4,1,x,9");
     EXPECT_EQ(host.messages, (std::vector<RecordedMessage>{kTooMany}));
     host.clear();
-    Define("1,2,3,4,1,,,,,,,,,,");
+    define("1,2,3,4,1,,,,,,,,,,");
     EXPECT_EQ(host.messages, (std::vector<RecordedMessage>{kTooMany}));
 }
 
@@ -114,8 +114,8 @@ TEST_F(Definition, MoreThan65535FieldsNeitherWrapOntoTheSlotsNorLoseTheWarning) 
     std::string text = "1,2,3,4,1";
     for (int i = 5; i < 65536; ++i) text += ",9";
     text += ",7,7,7,7,7";
-    Define(text);
-    const auto inst = Instance();
+    define(text);
+    const auto inst = instance();
     EXPECT_EQ(inst.slots[kRon].value, 1.0);
     EXPECT_EQ(inst.slots[kRoff].value, 2.0);
     EXPECT_EQ(inst.slots[kVthres].value, 3.0);
@@ -125,23 +125,23 @@ TEST_F(Definition, MoreThan65535FieldsNeitherWrapOntoTheSlotsNorLoseTheWarning) 
 }
 
 TEST_F(Definition, NegativeHysteresisIsMirroredWithOneWarning) {
-    Define("1,2,3,-0.5,0");
-    EXPECT_EQ(SlotValue(kVhyst), 0.5);
+    define("1,2,3,-0.5,0");
+    EXPECT_EQ(slotValue(kVhyst), 0.5);
     EXPECT_EQ(host.messages, (std::vector<RecordedMessage>{kNegativeHysteresis}));
     host.clear();
-    Define("1,2,3,-0,0");  // negative zero is not below zero
+    define("1,2,3,-0,0");  // negative zero is not below zero
     EXPECT_TRUE(host.messages.empty());
-    Define("1,2,3,0,0,5,6");
+    define("1,2,3,0,0,5,6");
     EXPECT_EQ(host.messages, (std::vector<RecordedMessage>{kTooMany}));
     host.clear();
-    Define("1,2,3,-2m,0,5,6");  // both warnings, hysteresis first
+    define("1,2,3,-2m,0,5,6");  // both warnings, hysteresis first
     EXPECT_EQ(host.messages, (std::vector<RecordedMessage>{kNegativeHysteresis, kTooMany}));
-    EXPECT_DOUBLE_EQ(SlotValue(kVhyst), 0.002);
+    EXPECT_DOUBLE_EQ(slotValue(kVhyst), 0.002);
 }
 
 TEST_F(Definition, HysteresisGivenAsExpressionIsNotCheckedAtDefinition) {
-    Define("1,2,3,-x,0");
-    EXPECT_TRUE(Instance().slots[kVhyst].isExpression);
+    define("1,2,3,-x,0");
+    EXPECT_TRUE(instance().slots[kVhyst].isExpression);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(t.call(UDM_MODE_RELEASE), UDM_OK);
 }
@@ -150,41 +150,41 @@ TEST_F(Definition, InitialStateTakesOnlyWholeNumbers) {
     const std::pair<const char*, double> cases[] = {
         {"0.5", 0.0}, {"1e12", 0.0}, {"1", 1.0}, {"on", 1.0}, {"ON", 1.0}, {"off", 0.0}, {"-1", -1.0}, {"2", 2.0}, {"1.5", 0.0}};
     for (const auto& [field, expected] : cases) {
-        Define(std::string("1,2,3,4,") + field);
-        EXPECT_EQ(SlotValue(kCtrl0), expected) << field;
-        EXPECT_FALSE(Instance().slots[kCtrl0].isExpression) << field;
+        define(std::string("1,2,3,4,") + field);
+        EXPECT_EQ(slotValue(kCtrl0), expected) << field;
+        EXPECT_FALSE(instance().slots[kCtrl0].isExpression) << field;
     }
-    Define("1.5,2,3,4,1");  // the other slots keep fractions
-    EXPECT_EQ(SlotValue(kRon), 1.5);
+    define("1.5,2,3,4,1");  // the other slots keep fractions
+    EXPECT_EQ(slotValue(kRon), 1.5);
 }
 
 TEST_F(Definition, BlankFieldIsAnExpressionOfItsBlanks) {
-    Define("1,  ,3,4,0");
-    const auto inst = Instance();
+    define("1,  ,3,4,0");
+    const auto inst = instance();
     ASSERT_TRUE(inst.slots[kRoff].isExpression);
     EXPECT_STREQ(inst.slots[kRoff].exprText, "  ");
     EXPECT_EQ(t.call(UDM_MODE_RELEASE), UDM_OK);
 }
 
 TEST_F(Definition, ReleaseFreesEveryTextAndASecondReleaseDoesNothing) {
-    Define("a,b,c,d,e");
-    for (const auto& slot : Instance().slots) EXPECT_NE(slot.exprText, nullptr);
+    define("a,b,c,d,e");
+    for (const auto& slot : instance().slots) EXPECT_NE(slot.exprText, nullptr);
     EXPECT_EQ(t.call(UDM_MODE_RELEASE), UDM_OK);
-    for (const auto& slot : Instance().slots) EXPECT_EQ(slot.exprText, nullptr);
+    for (const auto& slot : instance().slots) EXPECT_EQ(slot.exprText, nullptr);
     // A double free would abort under the address sanitizer.
     EXPECT_EQ(t.call(UDM_MODE_RELEASE), UDM_OK);
     EXPECT_TRUE(t.allUnlocked());
 }
 
 TEST_F(Definition, StateFieldsAreLeftAsTheBlockHoldsThem) {
-    Define("1,2,3,0,1");
+    define("1,2,3,0,1");
     Simulation sim(0.0, 1.0);
     ASSERT_EQ(t.call(UDM_MODE_PREPARE), UDM_OK);
     ASSERT_EQ(t.call(UDM_MODE_EVALUATE, nullptr, sim.get()), UDM_OK);
-    const auto before = Instance();
+    const auto before = instance();
     ASSERT_EQ(before.state, 1);
-    Define("1,2,3,0,0");
-    const auto after = Instance();
+    define("1,2,3,0,0");
+    const auto after = instance();
     EXPECT_EQ(after.state, before.state);
     EXPECT_EQ(after.acceptedState, before.acceptedState);
     EXPECT_EQ(after.conductance, before.conductance);

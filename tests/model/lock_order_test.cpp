@@ -18,7 +18,7 @@ struct LockEvent {
     bool operator==(const LockEvent&) const = default;
 };
 
-std::vector<LockEvent>& Events() {
+std::vector<LockEvent>& events() {
     static std::vector<LockEvent> events;
     return events;
 }
@@ -29,23 +29,23 @@ std::vector<LockEvent>& Events() {
 
 namespace {
 
-LPVOID WINAPI RecordingLock(HGLOBAL h) {
-    Events().push_back({true, h});
+LPVOID WINAPI recordingLock(HGLOBAL h) {
+    events().push_back({true, h});
     return ::GlobalLock(h);
 }
 
-BOOL WINAPI RecordingUnlock(HGLOBAL h) {
-    Events().push_back({false, h});
+BOOL WINAPI recordingUnlock(HGLOBAL h) {
+    events().push_back({false, h});
     return ::GlobalUnlock(h);
 }
 
 // Once per program: the plug-in stays loaded, and so does the redirection.
-bool RecordPlugInLocks() {
+bool recordPlugInLocks() {
     static const bool redirected =
         udmtest::redirectImport(udmtest::plugin().module(), "KERNEL32.dll", "GlobalLock",
-                                reinterpret_cast<void*>(&RecordingLock)) != nullptr &&
+                                reinterpret_cast<void*>(&recordingLock)) != nullptr &&
         udmtest::redirectImport(udmtest::plugin().module(), "KERNEL32.dll", "GlobalUnlock",
-                                reinterpret_cast<void*>(&RecordingUnlock)) != nullptr;
+                                reinterpret_cast<void*>(&recordingUnlock)) != nullptr;
     return redirected;
 }
 
@@ -56,19 +56,19 @@ bool RecordPlugInLocks() {
 extern "C" {
 
 __attribute__((visibility("default"))) void* GlobalLock(HGLOBAL h) {
-    Events().push_back({true, h});
+    events().push_back({true, h});
     return udmtest::plugin().globalLock(h);
 }
 
 __attribute__((visibility("default"))) int GlobalUnlock(HGLOBAL h) {
-    Events().push_back({false, h});
+    events().push_back({false, h});
     return udmtest::plugin().globalUnlock(h);
 }
 
 }  // extern "C"
 
 namespace {
-bool RecordPlugInLocks() { return true; }
+bool recordPlugInLocks() { return true; }
 }  // namespace
 
 #endif
@@ -79,11 +79,11 @@ namespace {
 class LockOrder : public SwitchTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(RecordPlugInLocks());
-        Define("1,2,1,0,0");
-        Events().clear();
+        ASSERT_TRUE(recordPlugInLocks());
+        define("1,2,1,0,0");
+        events().clear();
     }
-    std::vector<LockEvent> Frame(std::vector<LockEvent> inner) const {
+    std::vector<LockEvent> frame(std::vector<LockEvent> inner) const {
         std::vector<LockEvent> all = {{true, t.instance}, {true, t.component}};
         all.insert(all.end(), inner.begin(), inner.end());
         all.push_back({false, t.component});
@@ -97,31 +97,31 @@ TEST_F(LockOrder, VectorBeforeMatrixReleasedInReverse) {
     const std::vector<LockEvent> both = {
         {true, t.vector}, {true, t.matrix}, {false, t.matrix}, {false, t.vector}};
     ASSERT_EQ(t.call(UDM_MODE_PREPARE), UDM_OK);
-    EXPECT_EQ(Events(), Frame(both));
-    Events().clear();
+    EXPECT_EQ(events(), frame(both));
+    events().clear();
     ASSERT_EQ(t.call(UDM_MODE_EVALUATE, nullptr, sim.get()), UDM_OK);
-    EXPECT_EQ(Events(), Frame(both));
-    Events().clear();
+    EXPECT_EQ(events(), frame(both));
+    events().clear();
     double out = 0.0;
     ASSERT_EQ(t.call(UDM_MODE_OUTPUT_VALUE, nullptr, sim.get(), &out), UDM_OK);
-    EXPECT_EQ(Events(), Frame({{true, t.vector}, {false, t.vector}}));
-    Events().clear();
+    EXPECT_EQ(events(), frame({{true, t.vector}, {false, t.vector}}));
+    events().clear();
     for (int32_t mode : {UDM_MODE_ACCEPT, UDM_MODE_OUTPUT_INDEX, UDM_MODE_RELEASE, UDM_MODE_INIT}) {
         char text[] = "V";
         ASSERT_EQ(t.call(mode, text, sim.get(), &out), UDM_OK);
-        EXPECT_EQ(Events(), Frame({})) << "mode " << mode;
-        Events().clear();
+        EXPECT_EQ(events(), frame({})) << "mode " << mode;
+        events().clear();
     }
 }
 
 TEST_F(LockOrder, FailedMatrixLockReleasesOnlyTheVector) {
-    HGLOBAL unlockable = Unlockable();
+    HGLOBAL unlockable = unlockableHandle();
     t.withComponent([&](udm::ComponentRecordView c) { c.setMatrixBlock(unlockable); });
     Simulation sim(1.0, 0.0);
     for (int32_t mode : {UDM_MODE_PREPARE, UDM_MODE_EVALUATE}) {
-        Events().clear();
+        events().clear();
         ASSERT_EQ(t.call(mode, nullptr, sim.get()), UDM_ERR_LOCK_FAILED);
-        EXPECT_EQ(Events(), Frame({{true, t.vector}, {true, unlockable}, {false, t.vector}})) << "mode " << mode;
+        EXPECT_EQ(events(), frame({{true, t.vector}, {true, unlockable}, {false, t.vector}})) << "mode " << mode;
     }
     plugin().globalFree(unlockable);
 }
@@ -130,9 +130,9 @@ TEST_F(LockOrder, NullHandlesAreTestedBeforeAnyLock) {
     t.withComponent([](udm::ComponentRecordView c) { c.setMatrixBlock(nullptr); });
     Simulation sim(1.0, 0.0);
     for (int32_t mode : {UDM_MODE_PREPARE, UDM_MODE_EVALUATE}) {
-        Events().clear();
+        events().clear();
         ASSERT_EQ(t.call(mode, nullptr, sim.get()), UDM_ERR_NULL_HANDLE);
-        EXPECT_EQ(Events(), Frame({})) << "mode " << mode;
+        EXPECT_EQ(events(), frame({})) << "mode " << mode;
     }
 }
 

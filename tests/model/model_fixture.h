@@ -25,7 +25,7 @@ using udmtest::TestInstance;
 using Ranges = std::vector<std::pair<size_t, size_t>>;
 
 // Every byte outside the ranges must equal its value in before.
-inline void ExpectOnlyChanged(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
+inline void expectOnlyChanged(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
                               const Ranges& allowed, const char* what) {
     ASSERT_EQ(before.size(), after.size()) << what;
     for (size_t i = 0; i < before.size(); ++i) {
@@ -38,7 +38,7 @@ inline void ExpectOnlyChanged(const std::vector<uint8_t>& before, const std::vec
 }
 
 template <class T, size_t N>
-std::array<T, N> ReadArray(const std::vector<uint8_t>& bytes, size_t offset) {
+std::array<T, N> readArray(const std::vector<uint8_t>& bytes, size_t offset) {
     std::array<T, N> values{};
     std::memcpy(values.data(), bytes.data() + offset, sizeof values);
     return values;
@@ -53,36 +53,36 @@ protected:
     void TearDown() override { EXPECT_EQ(t.call(UDM_MODE_RELEASE), UDM_OK); }
 
     // Mode 1 on a writable copy of text; the copy is kept for inspection.
-    void Define(const std::string& text) {
+    void define(const std::string& text) {
         definition.assign(text.begin(), text.end());
         definition.push_back('\0');
         ASSERT_EQ(t.call(UDM_MODE_INIT, definition.data()), UDM_OK);
     }
-    void Prepare() { ASSERT_EQ(t.call(UDM_MODE_PREPARE), UDM_OK); }
-    void Accept() { ASSERT_EQ(t.call(UDM_MODE_ACCEPT), UDM_OK); }
+    void prepare() { ASSERT_EQ(t.call(UDM_MODE_PREPARE), UDM_OK); }
+    void accept() { ASSERT_EQ(t.call(UDM_MODE_ACCEPT), UDM_OK); }
 
     // Mode 3 with the control voltage nc1 - nc2 = control.
-    int32_t Evaluate(double time, double startTime, double control = 0.0) {
+    int32_t evaluate(double time, double startTime, double control = 0.0) {
         t.setNodeValues(0.0, 0.0, control, 0.0);
         Simulation sim(time, startTime);
         return t.call(UDM_MODE_EVALUATE, nullptr, sim.get());
     }
 
-    vcswitch::InstanceData Instance() {
+    vcswitch::InstanceData instance() {
         vcswitch::InstanceData data;
         std::memcpy(&data, t.bytes(t.instance).data(), sizeof data);
         return data;
     }
-    double SlotValue(int slot) { return Instance().slots[slot].value; }
-    int32_t State() { return Instance().state; }
+    double slotValue(int slot) { return instance().slots[slot].value; }
+    int32_t state() { return instance().state; }
 
-    std::array<double, 4> MatrixValues() {
-        return ReadArray<double, 4>(t.bytes(t.matrix), t.layout().matrixValue);
+    std::array<double, 4> matrixValues() {
+        return readArray<double, 4>(t.bytes(t.matrix), t.layout().matrixValue);
     }
-    std::array<double, 2> Rhs() { return ReadArray<double, 2>(t.bytes(t.vector), t.layout().rhs); }
+    std::array<double, 2> rhs() { return readArray<double, 2>(t.bytes(t.vector), t.layout().rhs); }
 
     // A live handle whose lock always fails: a discarded block.
-    static HGLOBAL Unlockable() { return plugin().globalAlloc(GMEM_MOVEABLE, 0); }
+    static HGLOBAL unlockableHandle() { return plugin().globalAlloc(GMEM_MOVEABLE, 0); }
 
     std::vector<char> definition;
 };

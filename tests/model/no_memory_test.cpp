@@ -13,7 +13,7 @@ namespace {
 int g_refuseAfter = -1;  // allocations still granted before one is refused; -1: never
 int g_refused = 0;
 
-bool Refuse() {
+bool refuse() {
     if (g_refuseAfter >= 0 && g_refuseAfter-- == 0) {
         ++g_refused;
         return true;
@@ -26,11 +26,11 @@ bool Refuse() {
 
 namespace {
 
-void* __cdecl RefusingMalloc(std::size_t size) { return Refuse() ? nullptr : std::malloc(size); }
+void* __cdecl refusingMalloc(std::size_t size) { return refuse() ? nullptr : std::malloc(size); }
 
-bool WatchPlugInAllocations() {
+bool watchPlugInAllocations() {
     static const bool redirected = udmtest::redirectImport(udmtest::plugin().module(), "msvcrt.dll", "malloc",
-                                                           reinterpret_cast<void*>(&RefusingMalloc)) != nullptr;
+                                                           reinterpret_cast<void*>(&refusingMalloc)) != nullptr;
     return redirected;
 }
 
@@ -39,7 +39,7 @@ bool WatchPlugInAllocations() {
 #else
 
 __attribute__((visibility("default"))) void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    if (Refuse()) return nullptr;
+    if (refuse()) return nullptr;
     try {
         return ::operator new[](size);
     } catch (...) {
@@ -48,7 +48,7 @@ __attribute__((visibility("default"))) void* operator new[](std::size_t size, co
 }
 
 namespace {
-bool WatchPlugInAllocations() { return true; }
+bool watchPlugInAllocations() { return true; }
 }  // namespace
 
 #endif
@@ -65,20 +65,20 @@ using NoMemory = SwitchTest;
 
 TEST_F(NoMemory, FailedCopyIsReportedAndTheSlotStaysAnExpressionWithoutText) {
     // Field 0 parses (one working copy); field 1 parses (one) and is copied (refused).
-    ASSERT_TRUE(WatchPlugInAllocations());
-    Define("0");  // what the parser sets up once per process is done before counting
+    ASSERT_TRUE(watchPlugInAllocations());
+    define("0");  // what the parser sets up once per process is done before counting
     g_refuseAfter = 2;
-    Define("1,x,3,0,0");
+    define("1,x,3,0,0");
     g_refuseAfter = -1;
     ASSERT_EQ(g_refused, 1);
     EXPECT_EQ(host.messages, (std::vector<RecordedMessage>{kNoMemory}));
-    const auto inst = Instance();
+    const auto inst = instance();
     EXPECT_TRUE(inst.slots[kRoff].isExpression);
     EXPECT_EQ(inst.slots[kRoff].exprText, nullptr);
     EXPECT_EQ(inst.slots[vcswitch::kVthres].value, 3.0);  // the rest goes on
 
     // Preparation hands the host no slot without text.
-    Prepare();
+    prepare();
     EXPECT_TRUE(host.expressionCalls.empty());
     EXPECT_EQ(t.call(UDM_MODE_RELEASE), UDM_OK);
     EXPECT_TRUE(t.allUnlocked());

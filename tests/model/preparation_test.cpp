@@ -15,16 +15,16 @@ using vcswitch::kVthres;
 using Preparation = SwitchTest;
 
 TEST_F(Preparation, NumericInstanceWritesOnlyThePatternAndCallsNoHost) {
-    Define("1,2,3,4,0");
+    define("1,2,3,4,0");
     const auto vectorBefore = t.bytes(t.vector);
     const auto matrixBefore = t.bytes(t.matrix);
-    Prepare();
+    prepare();
     EXPECT_TRUE(host.expressionCalls.empty());
     const auto matrix = t.bytes(t.matrix);
     const auto& l = t.layout();
-    EXPECT_EQ((ReadArray<int32_t, 4>(matrix, l.rowIndex)), (std::array<int32_t, 4>{0, 0, 1, 1}));
-    EXPECT_EQ((ReadArray<int32_t, 4>(matrix, l.colIndex)), (std::array<int32_t, 4>{0, 1, 0, 1}));
-    ExpectOnlyChanged(matrixBefore, matrix, {{l.rowIndex, 16}, {l.colIndex, 16}}, "matrix block");
+    EXPECT_EQ((readArray<int32_t, 4>(matrix, l.rowIndex)), (std::array<int32_t, 4>{0, 0, 1, 1}));
+    EXPECT_EQ((readArray<int32_t, 4>(matrix, l.colIndex)), (std::array<int32_t, 4>{0, 1, 0, 1}));
+    expectOnlyChanged(matrixBefore, matrix, {{l.rowIndex, 16}, {l.colIndex, 16}}, "matrix block");
     EXPECT_EQ(t.bytes(t.vector), vectorBefore);
     EXPECT_TRUE(t.allUnlocked());
 }
@@ -34,8 +34,8 @@ TEST_F(Preparation, ExpressionsAreRegisteredAndRefreshedInSlotOrderWithTheHostsI
         return text == "roff" ? std::array<double, 2>{11.0, 12.0} : std::array<double, 2>{21.0, 22.0};
     };
     host.evaluateReply = [](double id1, double) { return id1 == 11.0 ? 1e6 : 0.25; };
-    Define("1m,roff,1,hyst,0");
-    Prepare();
+    define("1m,roff,1,hyst,0");
+    prepare();
     ASSERT_EQ(host.expressionCalls.size(), 2u);
     for (const auto& call : host.expressionCalls) {
         EXPECT_EQ(call.op, UDM_EXPR_REGISTER);
@@ -43,7 +43,7 @@ TEST_F(Preparation, ExpressionsAreRegisteredAndRefreshedInSlotOrderWithTheHostsI
     }
     EXPECT_EQ(host.expressionCalls[0].text, "roff");
     EXPECT_EQ(host.expressionCalls[1].text, "hyst");
-    const auto inst = Instance();
+    const auto inst = instance();
     EXPECT_EQ(inst.slots[kRoff].exprId1, 11);
     EXPECT_EQ(inst.slots[kRoff].exprId2, 12);
     EXPECT_EQ(inst.slots[kVhyst].exprId1, 21);
@@ -51,7 +51,7 @@ TEST_F(Preparation, ExpressionsAreRegisteredAndRefreshedInSlotOrderWithTheHostsI
 
     for (int round = 0; round < 2; ++round) {
         host.clear();
-        ASSERT_EQ(Evaluate(1.0, 0.0, 1.2), UDM_OK);
+        ASSERT_EQ(evaluate(1.0, 0.0, 1.2), UDM_OK);
         ASSERT_EQ(host.expressionCalls.size(), 2u);
         EXPECT_EQ(host.expressionCalls[0].op, UDM_EXPR_EVALUATE);
         EXPECT_FALSE(host.expressionCalls[0].hasText);
@@ -59,10 +59,10 @@ TEST_F(Preparation, ExpressionsAreRegisteredAndRefreshedInSlotOrderWithTheHostsI
         EXPECT_EQ(host.expressionCalls[1].input, (std::array<double, 2>{21.0, 22.0}));
     }
     // VHYST 0.25 from the host: 1.2 lies below 1 + 0.25, so the switch is open.
-    EXPECT_EQ(SlotValue(kRoff), 1e6);
-    EXPECT_EQ(SlotValue(kVhyst), 0.25);
-    EXPECT_EQ(State(), 0);
-    EXPECT_EQ(MatrixValues()[0], 1e-6);
+    EXPECT_EQ(slotValue(kRoff), 1e6);
+    EXPECT_EQ(slotValue(kVhyst), 0.25);
+    EXPECT_EQ(state(), 0);
+    EXPECT_EQ(matrixValues()[0], 1e-6);
 }
 
 TEST_F(Preparation, AllFiveSlotsGoToTheHostInOrder) {
@@ -71,14 +71,14 @@ TEST_F(Preparation, AllFiveSlotsGoToTheHostInOrder) {
         ++next;
         return {static_cast<double>(next), static_cast<double>(-next)};
     };
-    Define("a,b,c,d,e");
-    Prepare();
+    define("a,b,c,d,e");
+    prepare();
     ASSERT_EQ(host.expressionCalls.size(), 5u);
     const char* texts[] = {"a", "b", "c", "d", "e"};
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(host.expressionCalls[i].text, texts[i]);
-        EXPECT_EQ(Instance().slots[i].exprId1, i + 1);
-        EXPECT_EQ(Instance().slots[i].exprId2, -(i + 1));
+        EXPECT_EQ(instance().slots[i].exprId1, i + 1);
+        EXPECT_EQ(instance().slots[i].exprId2, -(i + 1));
     }
 }
 
@@ -98,19 +98,19 @@ TEST_F(Preparation, IdentifiersAreTruncatedAndOutOfRangeOnesBecomeZero) {
                  {nan, 0}};
     for (const auto& c : cases) {
         host.registerReply = [&c](const std::string&) -> std::array<double, 2> { return {c.host, c.host}; };
-        Define("1,2,x,0,0");
-        Prepare();
-        EXPECT_EQ(Instance().slots[kVthres].exprId1, c.kept) << c.host;
-        EXPECT_EQ(Instance().slots[kVthres].exprId2, c.kept) << c.host;
+        define("1,2,x,0,0");
+        prepare();
+        EXPECT_EQ(instance().slots[kVthres].exprId1, c.kept) << c.host;
+        EXPECT_EQ(instance().slots[kVthres].exprId2, c.kept) << c.host;
         EXPECT_EQ(t.call(UDM_MODE_RELEASE), UDM_OK);
     }
 }
 
 TEST_F(Preparation, EvaluationOfANumericInstanceCallsNoHost) {
-    Define("1,2,3,4,1");
-    Prepare();
-    ASSERT_EQ(Evaluate(0.0, 1.0), UDM_OK);
-    ASSERT_EQ(Evaluate(2.0, 1.0, 9.0), UDM_OK);
+    define("1,2,3,4,1");
+    prepare();
+    ASSERT_EQ(evaluate(0.0, 1.0), UDM_OK);
+    ASSERT_EQ(evaluate(2.0, 1.0, 9.0), UDM_OK);
     EXPECT_TRUE(host.expressionCalls.empty());
 }
 

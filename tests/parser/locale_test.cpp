@@ -40,17 +40,17 @@ TEST(ValueParserLocale, GermanDecimalCommaDoesNotChangeTheReading) {
     // The locale really is in force: the C library now stops at the full stop.
     ASSERT_EQ(std::strtod("4.7", nullptr), 4.0);
 
-    ASSERT_EQ(vcswitch::ParseDefinitionToken("4.7k"), 1);
-    EXPECT_EQ(vcswitch::LastParsedValue().doubleValue, 4700.0);
-    EXPECT_EQ(vcswitch::LastParsedValue().intValue, 4700);
-    ASSERT_EQ(vcswitch::ParseDefinitionToken("2.5"), 1);
-    EXPECT_EQ(vcswitch::LastParsedValue().doubleValue, 2.5);
+    ASSERT_EQ(vcswitch::parseDefinitionToken("4.7k"), 1);
+    EXPECT_EQ(vcswitch::lastParsedValue().doubleValue, 4700.0);
+    EXPECT_EQ(vcswitch::lastParsedValue().intValue, 4700);
+    ASSERT_EQ(vcswitch::parseDefinitionToken("2.5"), 1);
+    EXPECT_EQ(vcswitch::lastParsedValue().doubleValue, 2.5);
     // A decimal comma is not a number in any locale.
-    EXPECT_EQ(vcswitch::ParseDefinitionToken("4,7k"), 0);
-    EXPECT_EQ(vcswitch::LastParsedValue().hasText, 1);
+    EXPECT_EQ(vcswitch::parseDefinitionToken("4,7k"), 0);
+    EXPECT_EQ(vcswitch::lastParsedValue().hasText, 1);
     // Hexadecimal numbers keep their full stop too.
-    ASSERT_EQ(vcswitch::ParseDefinitionToken("0x1.8p1k"), 1);
-    EXPECT_EQ(vcswitch::LastParsedValue().doubleValue, 3000.0);
+    ASSERT_EQ(vcswitch::parseDefinitionToken("0x1.8p1k"), 1);
+    EXPECT_EQ(vcswitch::lastParsedValue().doubleValue, 3000.0);
 }
 
 }  // namespace

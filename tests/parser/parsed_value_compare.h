@@ -19,7 +19,7 @@ inline ParsedValue parse(const char* text) {
     r.hasText = r.isNumber = r.isQuit = r.isHelp = r.isYes = r.isNo = r.intValue = 0x5A5A5A5A;
     r.floatValue = -7.25f;
     r.doubleValue = -7.25;
-    vcswitch::ParseValue(&r.hasText, &r.isNumber, &r.isQuit, &r.isHelp, &r.isYes, &r.isNo,
+    vcswitch::parseValue(&r.hasText, &r.isNumber, &r.isQuit, &r.isHelp, &r.isYes, &r.isNo,
                          &r.intValue, &r.floatValue, &r.doubleValue, text);
     return r;
 }

@@ -115,7 +115,7 @@ std::string checkAgainstModel(const std::string& text, const ParsedValue& r) {
 ParsedValue parseWithout(const char* text, int missing) {
     ParsedValue r{9, 9, 9, 9, 9, 9, 9, 9.0f, 9.0};
     auto place = [missing](int index, auto* p) { return index == missing ? nullptr : p; };
-    vcswitch::ParseValue(place(0, &r.hasText), place(1, &r.isNumber), place(2, &r.isQuit),
+    vcswitch::parseValue(place(0, &r.hasText), place(1, &r.isNumber), place(2, &r.isQuit),
                          place(3, &r.isHelp), place(4, &r.isYes), place(5, &r.isNo),
                          place(6, &r.intValue), place(7, &r.floatValue), &r.doubleValue, text);
     return r;
@@ -155,9 +155,9 @@ std::string checkParserProperties(const char* text) {
     if (std::string problem = checkAgainstModel(original, r); !problem.empty()) return problem;
     if (std::string problem = checkMissingPlaces(text, r); !problem.empty()) return problem;
 
-    const int32_t answer = vcswitch::ParseDefinitionToken(text);
-    if (answer != r.isNumber || !sameBits(vcswitch::LastParsedValue(), r))
-        return fail("ParseDefinitionToken differs from ParseValue", vcswitch::LastParsedValue());
+    const int32_t answer = vcswitch::parseDefinitionToken(text);
+    if (answer != r.isNumber || !sameBits(vcswitch::lastParsedValue(), r))
+        return fail("parseDefinitionToken differs from parseValue", vcswitch::lastParsedValue());
     return {};
 }
 

@@ -1,5 +1,5 @@
 // How results reach the caller: optional output places, the library's result
-// record behind ParseDefinitionToken, and an input text that stays untouched.
+// record behind parseDefinitionToken, and an input text that stays untouched.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -17,7 +17,7 @@ using namespace parsertest;
 ParsedValue parseWithPlaces(const char* text, unsigned present) {
     ParsedValue r{7, 7, 7, 7, 7, 7, 7, 7.0f, 7.0};
     auto place = [present](unsigned bit, auto* p) { return (present >> bit) & 1u ? p : nullptr; };
-    vcswitch::ParseValue(place(0, &r.hasText), place(1, &r.isNumber), place(2, &r.isQuit),
+    vcswitch::parseValue(place(0, &r.hasText), place(1, &r.isNumber), place(2, &r.isQuit),
                          place(3, &r.isHelp), place(4, &r.isYes), place(5, &r.isNo),
                          place(6, &r.intValue), place(7, &r.floatValue), place(8, &r.doubleValue),
                          text);
@@ -57,7 +57,7 @@ TEST(ValueParserPlaces, NullDoublePlaceOrNullTextOnlyResets) {
     }
     EXPECT_TRUE(sameBits(parseWithPlaces(nullptr, 0x1FF), ParsedValue{}));
     // Nothing present at all is allowed too.
-    vcswitch::ParseValue(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    vcswitch::parseValue(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, "1");
 }
 
@@ -70,32 +70,32 @@ TEST(ValueParserPlaces, InputTextIsOnlyRead) {
 }
 
 TEST(ValueParserDefinitionToken, AnswersWhetherTheEntryIsANumber) {
-    EXPECT_EQ(vcswitch::ParseDefinitionToken("10k"), 1);
-    EXPECT_EQ(vcswitch::ParseDefinitionToken("on"), 1);
-    EXPECT_EQ(vcswitch::ParseDefinitionToken("off"), 1);
-    EXPECT_EQ(vcswitch::ParseDefinitionToken("V(ctl)*2"), 0);
-    EXPECT_EQ(vcswitch::ParseDefinitionToken("ja"), 0);
-    EXPECT_EQ(vcswitch::ParseDefinitionToken("   "), 0);
-    EXPECT_EQ(vcswitch::ParseDefinitionToken(nullptr), 0);
+    EXPECT_EQ(vcswitch::parseDefinitionToken("10k"), 1);
+    EXPECT_EQ(vcswitch::parseDefinitionToken("on"), 1);
+    EXPECT_EQ(vcswitch::parseDefinitionToken("off"), 1);
+    EXPECT_EQ(vcswitch::parseDefinitionToken("V(ctl)*2"), 0);
+    EXPECT_EQ(vcswitch::parseDefinitionToken("ja"), 0);
+    EXPECT_EQ(vcswitch::parseDefinitionToken("   "), 0);
+    EXPECT_EQ(vcswitch::parseDefinitionToken(nullptr), 0);
 }
 
 TEST(ValueParserDefinitionToken, RecordHoldsTheLatestParseAlone) {
-    ASSERT_EQ(vcswitch::ParseDefinitionToken("-7"), 1);
-    EXPECT_TRUE(sameBits(vcswitch::LastParsedValue(), number(-7.0, 0.0f, -7)));
+    ASSERT_EQ(vcswitch::parseDefinitionToken("-7"), 1);
+    EXPECT_TRUE(sameBits(vcswitch::lastParsedValue(), number(-7.0, 0.0f, -7)));
 
-    ASSERT_EQ(vcswitch::ParseDefinitionToken("on"), 1);
-    EXPECT_TRUE(sameBits(vcswitch::LastParsedValue(), ParsedValue{1, 1, 0, 0, 1, 0, 1, 1.0f, 1.0}));
+    ASSERT_EQ(vcswitch::parseDefinitionToken("on"), 1);
+    EXPECT_TRUE(sameBits(vcswitch::lastParsedValue(), ParsedValue{1, 1, 0, 0, 1, 0, 1, 1.0f, 1.0}));
 
-    ASSERT_EQ(vcswitch::ParseDefinitionToken("help"), 0);
-    EXPECT_TRUE(sameBits(vcswitch::LastParsedValue(), ParsedValue{1, 0, 0, 1, 0, 0, 0, 0.0f, 0.0}));
+    ASSERT_EQ(vcswitch::parseDefinitionToken("help"), 0);
+    EXPECT_TRUE(sameBits(vcswitch::lastParsedValue(), ParsedValue{1, 0, 0, 1, 0, 0, 0, 0.0f, 0.0}));
 
-    ASSERT_EQ(vcswitch::ParseDefinitionToken("2.5"), 1);
-    ASSERT_EQ(vcswitch::ParseDefinitionToken(""), 0);
-    EXPECT_TRUE(sameBits(vcswitch::LastParsedValue(), ParsedValue{}));
+    ASSERT_EQ(vcswitch::parseDefinitionToken("2.5"), 1);
+    ASSERT_EQ(vcswitch::parseDefinitionToken(""), 0);
+    EXPECT_TRUE(sameBits(vcswitch::lastParsedValue(), ParsedValue{}));
 
-    ASSERT_EQ(vcswitch::ParseDefinitionToken("1e3k"), 1);
-    ASSERT_EQ(vcswitch::ParseDefinitionToken(nullptr), 0);
-    EXPECT_TRUE(sameBits(vcswitch::LastParsedValue(), ParsedValue{}));
+    ASSERT_EQ(vcswitch::parseDefinitionToken("1e3k"), 1);
+    ASSERT_EQ(vcswitch::parseDefinitionToken(nullptr), 0);
+    EXPECT_TRUE(sameBits(vcswitch::lastParsedValue(), ParsedValue{}));
 }
 
 }  // namespace

@@ -32,14 +32,14 @@ TEST(ValueParserNoMemory, AllOutputsStayReset) {
     g_refuseArrays = true;
     const ParsedValue number = parse("4.7k");
     const ParsedValue keyword = parse("on");
-    const int32_t answer = vcswitch::ParseDefinitionToken("10");
+    const int32_t answer = vcswitch::parseDefinitionToken("10");
     g_refuseArrays = false;
 
     EXPECT_EQ(g_refused, 3);
     EXPECT_TRUE(sameBits(number, ParsedValue{})) << describe(number);
     EXPECT_TRUE(sameBits(keyword, ParsedValue{})) << describe(keyword);
     EXPECT_EQ(answer, 0);
-    EXPECT_TRUE(sameBits(vcswitch::LastParsedValue(), ParsedValue{}));
+    EXPECT_TRUE(sameBits(vcswitch::lastParsedValue(), ParsedValue{}));
 
     // Memory back, the same text parses again.
     EXPECT_TRUE(parsesTo("4.7k", parsertest::number(4700.0, 4700.0f, 4700)));

@@ -52,16 +52,16 @@ TEST(Exports, GetPlugInHandsOutUDMInit) {
 
 TEST(Exports, VersionNumberIsTwo) { EXPECT_EQ(plugin().getVersionNumber(), 2); }
 
-int CountingMessage(int, const char*) { return 0; }
-int CountingExpression(int, const char*, double*, double*) { return 0; }
+int countingMessage(int, const char*) { return 0; }
+int countingExpression(int, const char*, double*, double*) { return 0; }
 
 TEST(Exports, UDMInitFillsTheRegistrationRecord) {
     RegistrationRecord record{0xFFFF, 0xFFFF, 0xFFFF};
-    EXPECT_EQ(plugin().init(&CountingMessage, &CountingExpression, &record), 0);
+    EXPECT_EQ(plugin().init(&countingMessage, &countingExpression, &record), 0);
     EXPECT_EQ(record.interfaceCode, 17);
     EXPECT_EQ(record.instanceBytes, 336);
     EXPECT_EQ(record.reserved, 0);
-    EXPECT_EQ(plugin().init(&CountingMessage, &CountingExpression, nullptr), 0);  // no crash
+    EXPECT_EQ(plugin().init(&countingMessage, &countingExpression, nullptr), 0);  // no crash
 }
 
 #ifndef _WIN32  // on Windows they are the system's, not the plug-in's

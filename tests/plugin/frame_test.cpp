@@ -12,14 +12,14 @@ using udmtest::lockCount;
 using udmtest::plugin;
 using udmtest::TestInstance;
 
-int NoMessage(int, const char*) { return 0; }
-int NoExpression(int, const char*, double*, double*) { return 0; }
+int noMessage(int, const char*) { return 0; }
+int noExpression(int, const char*, double*, double*) { return 0; }
 
 class Frame : public ::testing::Test {
 protected:
     void SetUp() override {
         RegistrationRecord record{};
-        plugin().init(&NoMessage, &NoExpression, &record);
+        plugin().init(&noMessage, &noExpression, &record);
     }
 };
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "circuit.h"
+#include "netlist/circuit.h"
 
 namespace simtest {
 
@@ -67,7 +67,7 @@ public:
             lib = static_cast<int>(c_.plugins.size() - 1);
         }
         udmhost::Element e;
-        e.kind = udmhost::Element::Kind::PlugIn;
+        e.kind = udmhost::Element::Kind::Plugin;
         e.name = name;
         for (const auto& n : nodes) e.nodes.push_back(node(n));
         e.plugin = lib;
@@ -91,7 +91,7 @@ public:
     }
     void printOutput(int element, const std::string& output) {
         udmhost::PrintItem p;
-        p.kind = udmhost::PrintItem::Kind::PlugInOutput;
+        p.kind = udmhost::PrintItem::Kind::PluginOutput;
         p.label = c_.elements[static_cast<size_t>(element)].name + ":" + output;
         p.element = element;
         p.output = output;

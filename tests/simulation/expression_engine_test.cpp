@@ -1,4 +1,4 @@
-#include "expression_engine.h"
+#include "sim/expression_engine.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "circuit_builder.h"
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace {
 

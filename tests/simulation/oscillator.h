@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "circuit_builder.h"
-#include "plugin_library.h"
+#include "pluginhost/plugin_library.h"
 
 namespace simtest {
 
 // Whether the plug-in at `path` lists a catalogue yet; the tests that host
 // it are skipped while it does not (it is built piece by piece).
 inline bool hasCatalogue(const char* path) {
-    udmhost::PlugInLibrary library(path);
+    udmhost::PluginLibrary library(path);
     return !library.catalogue().empty();
 }
 

@@ -75,9 +75,10 @@ int32_t evaluate(Probe& p, udm::ComponentRecordView comp, const void* simulation
         p.value[i] = out[0];
     }
     if (p.value[5] >= 0.0 && sim.time() >= p.value[5]) gMessage(UDM_SEVERITY_FAILURE, "probe failure");
-    return withBlocks(comp, [&](unsigned char* vec, unsigned char* mat) {
-        const double v = udm::loadAt<double>(vec, comp.nodeValueOffset() + 16u) -
-                         udm::loadAt<double>(vec, comp.nodeValueOffset() + 24u);
+    return withBlocks(comp, [&](unsigned char* vectorBlock, unsigned char* matrixBlock) {
+        const udm::VectorBlockView vec(vectorBlock, comp);
+        const udm::MatrixBlockView mat(matrixBlock, comp);
+        const double v = vec.node(2) - vec.node(3);
         if (sim.time() < sim.startTime()) {
             p.accepted = static_cast<int>(p.value[4]);
             p.state = p.accepted == 1;
@@ -88,9 +89,9 @@ int32_t evaluate(Probe& p, udm::ComponentRecordView comp, const void* simulation
         }
         p.conductance = 1.0 / (p.state == 1 ? p.value[0] : p.value[1]);
         const double g = p.conductance, stamp[4] = {g, -g, -g, g};
-        for (size_t k = 0; k < 4; ++k) udm::storeAt<double>(mat, comp.matrixValueOffset() + 8 * k, stamp[k]);
-        udm::storeAt<double>(vec, comp.rhsOffset(), 0.0);
-        udm::storeAt<double>(vec, comp.rhsOffset() + 8u, 0.0);
+        for (size_t k = 0; k < 4; ++k) mat.setValue(k, stamp[k]);
+        vec.setRhs(0, 0.0);
+        vec.setRhs(1, 0.0);
     });
 }
 
@@ -115,9 +116,10 @@ UDM_EXPORT int UDM_CALL GetVersionNumber(void) { return UDM_PLUGIN_VERSION; }
 UDM_EXPORT void* UDM_CALL ListNodeInfo(uint32_t index) {
     if (index >= sizeof kCatalogue / sizeof kCatalogue[0]) return nullptr;
     std::memset(gEntry, 0, sizeof gEntry);
-    std::strcpy(reinterpret_cast<char*>(gEntry + UDM_CAT_NAME), kCatalogue[index].name);
-    udm::storeAt<int32_t>(gEntry, UDM_CAT_KIND, kCatalogue[index].kind);
-    std::strcpy(reinterpret_cast<char*>(gEntry + UDM_CAT_DEFAULT), kCatalogue[index].defaultText);
+    const udm::CatalogueEntryWriter entry(gEntry);
+    entry.setName(kCatalogue[index].name);
+    entry.setKind(kCatalogue[index].kind);
+    entry.setDefaultText(kCatalogue[index].defaultText);
     return gEntry;
 }
 
@@ -132,11 +134,12 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
         case UDM_MODE_PREPARE:
             for (int i = 0; i < kParams; ++i)
                 if (p->isExpression[i]) gExpression(UDM_EXPR_REGISTER, p->text[i], nullptr, p->ids[i]);
-            status = withBlocks(comp, [&](unsigned char*, unsigned char* mat) {
+            status = withBlocks(comp, [&](unsigned char*, unsigned char* matrixBlock) {
+                const udm::MatrixBlockView mat(matrixBlock, comp);
                 const int32_t rows[4] = {0, 0, 1, 1}, cols[4] = {0, 1, 0, 1};
                 for (size_t k = 0; k < 4; ++k) {
-                    udm::storeAt<int32_t>(mat, comp.rowIndexOffset() + 4 * k, rows[k]);
-                    udm::storeAt<int32_t>(mat, comp.colIndexOffset() + 4 * k, cols[k]);
+                    mat.setRowIndex(k, rows[k]);
+                    mat.setColumnIndex(k, cols[k]);
                 }
             });
             break;

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "oscillator.h"
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "oscillator.h"
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace {
 

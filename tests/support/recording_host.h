@@ -31,7 +31,7 @@ public:
     RecordingHost() {
         active() = this;
         RegistrationRecord record{};
-        plugin().init(&OnMessage, &OnExpression, &record);
+        plugin().init(&onMessage, &onExpression, &record);
     }
     ~RecordingHost() { active() = nullptr; }
     RecordingHost(const RecordingHost&) = delete;
@@ -54,11 +54,11 @@ private:
         static RecordingHost* host = nullptr;
         return host;
     }
-    static int OnMessage(int severity, const char* text) {
+    static int onMessage(int severity, const char* text) {
         active()->messages.push_back({severity, text != nullptr ? text : "(null)"});
         return 0;
     }
-    static int OnExpression(int op, const char* text, double* in, double* out) {
+    static int onExpression(int op, const char* text, double* in, double* out) {
         RecordingHost& host = *active();
         RecordedExpressionCall call{op, text != nullptr, text != nullptr ? text : "", in != nullptr, {}};
         if (in != nullptr) call.input = {in[0], in[1]};

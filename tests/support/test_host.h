@@ -14,20 +14,15 @@ namespace udmtest {
 
 constexpr uint8_t kGuard = 0xA5;
 
-struct BlockLayout {
-    uint16_t nodeValue = 24;   // 4 doubles
-    uint16_t nodeDeriv = 72;   // 2 doubles
-    uint16_t rhs = 104;        // 2 doubles
-    size_t vectorBytes = 160;
-    uint16_t colIndex = 12;    // 4 int32
-    uint16_t rowIndex = 40;    // 4 int32
-    uint16_t matrixValue = 64; // 4 doubles
-    size_t matrixBytes = 120;
-};
+using BlockLayout = udm::InstanceBlockLayout;
+
+// The switch's four terminals and four matrix entries, with guard bytes
+// between the arrays and doubles off their natural alignment.
+inline BlockLayout switchLayout() { return *udm::instanceBlockLayout(4, 4, udm::BlockSpacing{12, 4}); }
 
 class TestInstance {
 public:
-    explicit TestInstance(BlockLayout layout = {}) : layout_(layout) {
+    explicit TestInstance(BlockLayout layout = switchLayout()) : layout_(layout) {
         PluginLibrary& p = plugin();
         instance = p.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, UDM_INSTANCE_BYTES);
         component = p.globalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 64);
@@ -38,12 +33,7 @@ public:
         withComponent([&](udm::ComponentRecordView c) {
             c.setVectorBlock(vector);
             c.setMatrixBlock(matrix);
-            c.setNodeValueOffset(layout.nodeValue);
-            c.setNodeDerivOffset(layout.nodeDeriv);
-            c.setRhsOffset(layout.rhs);
-            c.setColIndexOffset(layout.colIndex);
-            c.setRowIndexOffset(layout.rowIndex);
-            c.setMatrixValueOffset(layout.matrixValue);
+            layout.writeOffsets(c);
         });
     }
     ~TestInstance() {
@@ -76,12 +66,16 @@ public:
     }
 
     void setNodeValues(double n1, double n2, double nc1, double nc2) {
-        const double values[4] = {n1, n2, nc1, nc2};
-        write(vector, layout_.nodeValue, values, sizeof values);
+        withVector([&](udm::VectorBlockView v) {
+            const double values[4] = {n1, n2, nc1, nc2};
+            for (size_t i = 0; i < 4; ++i) v.setNode(i, values[i]);
+        });
     }
     void setNodeDerivatives(double d1, double d2) {
-        const double values[2] = {d1, d2};
-        write(vector, layout_.nodeDeriv, values, sizeof values);
+        withVector([&](udm::VectorBlockView v) {
+            v.setDerivative(0, d1);
+            v.setDerivative(1, d2);
+        });
     }
 
     bool allUnlocked() const {
@@ -103,10 +97,11 @@ private:
         std::memset(base, value, bytes);
         plugin().globalUnlock(h);
     }
-    static void write(HGLOBAL h, size_t offset, const void* data, size_t bytes) {
-        auto* base = static_cast<unsigned char*>(plugin().globalLock(h));
-        std::memcpy(base + offset, data, bytes);
-        plugin().globalUnlock(h);
+    template <class F>
+    void withVector(F&& f) {
+        void* base = plugin().globalLock(vector);
+        f(udm::VectorBlockView(base, layout_));
+        plugin().globalUnlock(vector);
     }
 
     BlockLayout layout_;

@@ -12,22 +12,24 @@ namespace {
 
 using udmtest::plugin;
 
-std::string field(const void* record, std::size_t offset) {
-    return static_cast<const char*>(record) + offset;
+using udm::CatalogueText;
+
+std::string field(const void* record, CatalogueText which) {
+    return std::string(udm::CatalogueEntryView(record).text(which));
 }
 
 TEST(FreshCatalogue, FirstEntriesBeforeAnyParameter) {
     const void* state = plugin().listNodeInfo(0);
     ASSERT_NE(state, nullptr);
-    EXPECT_EQ(field(state, UDM_CAT_NAME), "STATE");
-    EXPECT_EQ(udm::loadAt<int32_t>(static_cast<const unsigned char*>(state), UDM_CAT_KIND), 3);
-    EXPECT_EQ(field(state, UDM_CAT_DEFAULT), "");
+    EXPECT_EQ(field(state, CatalogueText::Name), "STATE");
+    EXPECT_EQ(udm::CatalogueEntryView(state).kind(), 3);
+    EXPECT_EQ(field(state, CatalogueText::Default), "");
 
     EXPECT_EQ(plugin().listNodeInfo(4294967295u), nullptr);
     const void* node = plugin().listNodeInfo(10);
     ASSERT_EQ(node, state);
-    EXPECT_EQ(field(node, UDM_CAT_NAME), "N1");
-    EXPECT_EQ(field(node, UDM_CAT_DEFAULT), "");
+    EXPECT_EQ(field(node, CatalogueText::Name), "N1");
+    EXPECT_EQ(field(node, CatalogueText::Default), "");
 }
 
 }  // namespace

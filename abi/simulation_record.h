@@ -1,0 +1,31 @@
+// The SimulationRecord handed to the evaluation and output phases.
+#pragma once
+
+#include "record_fields.h"
+
+namespace udm {
+
+class SimulationRecordView {
+public:
+    explicit SimulationRecordView(const void* base) : base_(base) {}
+    double selector() const { return loadAt<double>(base_, UDM_SIM_SELECTOR); }
+    double time() const { return loadAt<double>(base_, UDM_SIM_TIME); }
+    double startTime() const { return loadAt<double>(base_, UDM_SIM_START_TIME); }
+
+private:
+    const void* base_;
+};
+
+// Host side: a writable SimulationRecord.
+class SimulationRecordWriter {
+public:
+    explicit SimulationRecordWriter(void* base) : base_(base) {}
+    void setSelector(double v) const { storeAt<double>(base_, UDM_SIM_SELECTOR, v); }
+    void setTime(double v) const { storeAt<double>(base_, UDM_SIM_TIME, v); }
+    void setStartTime(double v) const { storeAt<double>(base_, UDM_SIM_START_TIME, v); }
+
+private:
+    void* base_;
+};
+
+}  // namespace udm

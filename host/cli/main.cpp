@@ -1,0 +1,36 @@
+// udmhost: a command-line host for model plug-ins of the UDM interface.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace {
+
+const char* kHelp =
+    "udmhost - runs model plug-ins the way a circuit simulator does\n"
+    "\n"
+    "  udmhost info PLUGIN     interface version, registration, version record, catalogue\n"
+    "  udmhost check PLUGIN    compliance check; exit code 0 only when every check passes\n"
+    "                          (--json, --timeout S, --record FILE, --against FILE)\n"
+    "  udmhost run NETLIST [-o FILE.csv] [--raw FILE.raw [--ascii]] [--plot FILE.png] [--events FILE.csv]\n"
+    "                          [--plugin NAME=PATH]\n"
+    "                          transient simulation; CSV to standard output without -o;\n"
+    "                          --plugin replaces the library path of a .plugin line\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
+        std::cout << kHelp;
+        return args.empty() ? udmhost::kExitUsage : udmhost::kExitOk;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "info") return udmhost::infoCommand(args);
+    if (command == "check") return udmhost::checkCommand(args);
+    if (command == "run") return udmhost::runCommand(args);
+    std::cerr << "udmhost: unknown command '" << command << "'\n" << kHelp;
+    return udmhost::kExitUsage;
+}

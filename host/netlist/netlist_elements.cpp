@@ -1,0 +1,270 @@
+// Element lines: R, C, L, V, I and plug-in instances (Y).
+#include <algorithm>
+
+#include "netlist/netlist_context.h"
+
+namespace udmhost::netlist {
+
+namespace {
+
+const char* kindName(Element::Kind kind) {
+    switch (kind) {
+        case Element::Kind::Resistor: return "a resistor";
+        case Element::Kind::Capacitor: return "a capacitor";
+        case Element::Kind::Inductor: return "an inductor";
+        case Element::Kind::VoltageSource: return "a voltage source";
+        case Element::Kind::CurrentSource: return "a current source";
+        case Element::Kind::Plugin: return "a plug-in instance";
+    }
+    return "an element";
+}
+
+void twoNodes(Context& context, LineCursor& cursor, Element& element) {
+    element.nodes.push_back(context.node(cursor.word("the first node of " + element.name)));
+    element.nodes.push_back(context.node(cursor.word("the second node of " + element.name)));
+}
+
+void endOfLine(const LineCursor& cursor) {
+    if (!cursor.atEnd()) cursor.expected("the end of the line");
+}
+
+void passive(Context& context, LineCursor& cursor, Element& element) {
+    twoNodes(context, cursor, element);
+    const SourceLocation where = cursor.here();
+    element.value = context.value(cursor, "the value of " + element.name);
+    if (element.kind == Element::Kind::Resistor && element.value == 0.0)
+        throw NetlistError(where, "a resistance of zero; use a voltage source of 0 V for a short");
+    if (element.kind != Element::Kind::Resistor && element.value < 0.0)
+        throw NetlistError(where, "a negative " + std::string(element.kind == Element::Kind::Capacitor ? "capacitance" : "inductance"));
+    if (element.kind != Element::Kind::Resistor && !cursor.atEnd()) {
+        const Token& key = cursor.word("IC=value");
+        if (lowerCase(key.text) != "ic") throw NetlistError(key.where, "expected IC=value, found '" + key.text + "'");
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after IC");
+        element.initialCondition = context.value(cursor, "the initial condition of " + element.name);
+        element.hasInitialCondition = true;
+    }
+    endOfLine(cursor);
+}
+
+void source(Context& context, LineCursor& cursor, Element& element) {
+    twoNodes(context, cursor, element);
+    bool haveDc = false;
+    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "dc") {
+        cursor.take();
+        element.waveform.dc = context.value(cursor, "the DC value of " + element.name);
+        haveDc = true;
+    }
+    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word) {
+        const std::string word = lowerCase(cursor.peek().text);
+        if (word == "pulse" || word == "sin" || word == "pwl") {
+            const double dc = element.waveform.dc;
+            element.waveform = readWaveform(context, cursor, cursor.take());
+            element.waveform.dc = dc;
+            haveDc = true;
+        }
+    }
+    if (!haveDc) element.waveform.dc = context.value(cursor, "the value of " + element.name);
+    element.value = element.waveform.dc;
+    endOfLine(cursor);
+}
+
+// The plug-in whose catalogue the instance uses: the last word before the
+// first NAME=VALUE pair; the words before it are the nodes.
+void pluginInstance(Context& context, const LogicalLine& line, Element& element) {
+    size_t firstParam = line.tokens.size();
+    for (size_t i = 1; i + 1 < line.tokens.size(); ++i)
+        if (line.tokens[i + 1].kind == Token::Kind::Equals) {
+            firstParam = i;
+            break;
+        }
+    if (firstParam < 3) {
+        LineCursor at(line);
+        at.rewind(firstParam < line.tokens.size() ? firstParam : line.tokens.size());
+        at.expected("nodes and a plug-in name before the parameters");
+    }
+    LineCursor cursor(line);
+    cursor.rewind(firstParam - 1);
+    const Token& pluginName = cursor.word("a plug-in name");
+    const auto plugin = context.pluginsByName.find(lowerCase(pluginName.text));
+    if (plugin == context.pluginsByName.end())
+        throw NetlistError(pluginName.where, "unknown plug-in " + pluginName.text + " (no .plugin line defines it)");
+    const std::vector<CatalogueItem>& catalogue = plugin->second.catalogue;
+    element.plugin = static_cast<int>(std::distance(
+        context.circuit.plugins.begin(),
+        std::find_if(context.circuit.plugins.begin(), context.circuit.plugins.end(),
+                     [&](const PluginRef& ref) { return lowerCase(ref.name) == plugin->first; })));
+
+    const auto terminals = static_cast<size_t>(
+        std::count_if(catalogue.begin(), catalogue.end(), [](const CatalogueItem& c) { return c.kind == UDM_KIND_TERMINAL; }));
+    const size_t given = firstParam - 2;
+    if (given != terminals)
+        throw NetlistError(line.tokens[1].where, "plug-in " + pluginName.text + " has " + std::to_string(terminals) +
+                                                     " terminals, " + std::to_string(given) + " given");
+    for (size_t i = 1; i < firstParam - 1; ++i) {
+        if (line.tokens[i].kind != Token::Kind::Word) {
+            LineCursor at(line);
+            at.rewind(i);
+            at.expected("a node");
+        }
+        element.nodes.push_back(context.node(line.tokens[i]));
+    }
+
+    std::vector<std::string> names;
+    for (const CatalogueItem& item : catalogue)
+        if (item.kind == UDM_KIND_PARAMETER) names.push_back(item.name);
+    std::vector<std::string> texts(names.size());
+    std::vector<bool> given_(names.size(), false);
+    cursor.rewind(firstParam);
+    while (!cursor.atEnd()) {
+        const Token& name = cursor.word("PARAMETER=value");
+        const auto match = std::find_if(names.begin(), names.end(),
+                                        [&](const std::string& n) { return lowerCase(n) == lowerCase(name.text); });
+        if (match == names.end()) {
+            throw NetlistError(name.where, "unknown parameter " + name.text + didYouMean(name.text, names));
+        }
+        const auto index = static_cast<size_t>(match - names.begin());
+        if (given_[index]) throw NetlistError(name.where, "parameter " + *match + " is given twice");
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
+        if (cursor.atEnd()) cursor.expected("a value for " + *match);
+        const Token& first = cursor.take();
+        std::string text = first.text;
+        if (first.kind != Token::Kind::Braced)
+            while (!cursor.atEnd() && !cursor.peek().spaceBefore) text += cursor.take().text;
+        if (text.find(',') != std::string::npos)
+            throw NetlistError(first.where, "the value of " + *match +
+                                                " contains a comma, which cannot be passed to the plug-in");
+        if (text.empty()) throw NetlistError(first.where, "an empty value for " + *match);
+        texts[index] = text;
+        given_[index] = true;
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (!given_[i]) {
+            const auto item = std::find_if(catalogue.begin(), catalogue.end(),
+                                           [&](const CatalogueItem& c) { return c.name == names[i] && c.kind == UDM_KIND_PARAMETER; });
+            texts[i] = item->defaultText;
+        }
+        if (i > 0) element.definitionText += ',';
+        element.definitionText += texts[i];
+    }
+}
+
+}  // namespace
+
+void readElement(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    const Token& name = cursor.take();
+    Element element;
+    element.name = name.text;
+    element.where = name.where;
+    switch (lowerCase(name.text)[0]) {
+        case 'r': element.kind = Element::Kind::Resistor; break;
+        case 'c': element.kind = Element::Kind::Capacitor; break;
+        case 'l': element.kind = Element::Kind::Inductor; break;
+        case 'v': element.kind = Element::Kind::VoltageSource; break;
+        case 'i': element.kind = Element::Kind::CurrentSource; break;
+        case 'y': element.kind = Element::Kind::Plugin; break;
+        default:
+            throw NetlistError(name.where, "unknown element " + name.text +
+                                               ": expected R, C, L, V, I or Y (plug-in instance)");
+    }
+    const std::string key = lowerCase(name.text);
+    if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
+        throw NetlistError(name.where, "element " + name.text + " is already defined at line " +
+                                           std::to_string(context.circuit.elements[static_cast<size_t>(earlier->second)].where.line));
+    switch (element.kind) {
+        case Element::Kind::Resistor:
+        case Element::Kind::Capacitor:
+        case Element::Kind::Inductor: passive(context, cursor, element); break;
+        case Element::Kind::VoltageSource:
+        case Element::Kind::CurrentSource: source(context, cursor, element); break;
+        case Element::Kind::Plugin: pluginInstance(context, line, element); break;
+    }
+    context.elementsByName.emplace(key, static_cast<int>(context.circuit.elements.size()));
+    context.circuit.elements.push_back(std::move(element));
+}
+
+void readPrint(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "tran")
+        cursor.take();
+    if (cursor.atEnd()) cursor.expected("V(node), I(Vname) or Yname:OUTPUT");
+    auto knownNode = [&](const Token& token) {
+        const std::string node = lowerCase(token.text);
+        if (node == "0" || node == "gnd") return 0;
+        const auto found = context.nodes.find(node);
+        if (found == context.nodes.end()) {
+            throw NetlistError(token.where, "unknown node " + token.text + didYouMean(node, context.circuit.nodeNames));
+        }
+        return found->second;
+    };
+    auto element = [&](const Token& token) -> int {
+        const auto found = context.elementsByName.find(lowerCase(token.text));
+        if (found == context.elementsByName.end()) {
+            std::vector<std::string> names;
+            for (const Element& e : context.circuit.elements) names.push_back(e.name);
+            throw NetlistError(token.where, "unknown element " + token.text + didYouMean(token.text, names));
+        }
+        return found->second;
+    };
+    while (!cursor.atEnd()) {
+        const Token& head = cursor.word("V(node), I(Vname) or Yname:OUTPUT");
+        const std::string lower = lowerCase(head.text);
+        PrintItem item;
+        if ((lower == "v" || lower == "i") && !cursor.atEnd() && cursor.peek().kind == Token::Kind::Open) {
+            cursor.take();
+            const Token& first = cursor.word(lower == "v" ? "a node" : "a voltage source");
+            if (lower == "v") {
+                item.node1 = knownNode(first);
+                item.label = "V(" + context.circuit.nodeNames[static_cast<size_t>(item.node1)];
+                item.kind = PrintItem::Kind::NodeVoltage;
+                if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word) {
+                    item.node2 = knownNode(cursor.take());
+                    item.kind = PrintItem::Kind::NodeDifference;
+                    item.label += "," + context.circuit.nodeNames[static_cast<size_t>(item.node2)];
+                }
+                item.label += ")";
+            } else {
+                item.element = element(first);
+                const Element& source = context.circuit.elements[static_cast<size_t>(item.element)];
+                if (source.kind != Element::Kind::VoltageSource)
+                    throw NetlistError(first.where, "I() needs a voltage source, " + source.name + " is " + kindName(source.kind));
+                item.kind = PrintItem::Kind::SourceCurrent;
+                item.label = "I(" + source.name + ")";
+            }
+            if (!cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
+        } else {
+            const size_t colon = head.text.find(':');
+            if (colon == std::string::npos)
+                throw NetlistError(head.where, "expected V(node), I(Vname) or Yname:OUTPUT, found '" + head.text + "'");
+            Token elementToken = head;
+            elementToken.text = head.text.substr(0, colon);
+            item.element = element(elementToken);
+            const Element& instance = context.circuit.elements[static_cast<size_t>(item.element)];
+            if (instance.kind != Element::Kind::Plugin)
+                throw NetlistError(head.where, instance.name + " is " + kindName(instance.kind) + ", not a plug-in instance");
+            const std::string output = head.text.substr(colon + 1);
+            const PluginRef& ref = context.circuit.plugins[static_cast<size_t>(instance.plugin)];
+            const auto& catalogue = context.pluginsByName.at(lowerCase(ref.name)).catalogue;
+            std::vector<std::string> outputs;
+            for (const CatalogueItem& c : catalogue)
+                if (c.kind == UDM_KIND_OUTPUT || c.kind == UDM_KIND_PARAMETER) outputs.push_back(c.name);
+            // Exact spelling first: outputs may differ only in case ("dV", "V").
+            auto match = std::find(outputs.begin(), outputs.end(), output);
+            if (match == outputs.end())
+                match = std::find_if(outputs.begin(), outputs.end(),
+                                     [&](const std::string& n) { return lowerCase(n) == lowerCase(output); });
+            if (match == outputs.end()) {
+                SourceLocation where = head.where;
+                where.column += static_cast<int>(colon) + 1;
+                throw NetlistError(where, "plug-in " + ref.name + " has no output " + output + didYouMean(output, outputs));
+            }
+            item.kind = PrintItem::Kind::PluginOutput;
+            item.output = *match;
+            item.label = instance.name + ":" + *match;
+        }
+        context.circuit.prints.push_back(std::move(item));
+    }
+}
+
+}  // namespace udmhost::netlist

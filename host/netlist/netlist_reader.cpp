@@ -1,0 +1,291 @@
+#include "netlist/netlist_reader.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "netlist/constant_expression.h"
+#include "netlist/netlist_context.h"
+#include "netlist/spice_number.h"
+
+namespace udmhost {
+
+namespace netlist {
+
+const Token& LineCursor::peek() const { return line_.tokens[next_]; }
+
+const Token& LineCursor::take() { return line_.tokens[next_++]; }
+
+bool LineCursor::takeIf(Token::Kind kind) {
+    if (atEnd() || peek().kind != kind) return false;
+    ++next_;
+    return true;
+}
+
+SourceLocation LineCursor::here() const {
+    if (!atEnd()) return peek().where;
+    const Token& last = line_.tokens.back();
+    SourceLocation where = last.where;
+    where.column += static_cast<int>(last.text.size()) + (last.kind == Token::Kind::Braced ? 2 : 0);
+    return where;
+}
+
+void LineCursor::expected(const std::string& what) const {
+    if (atEnd()) throw NetlistError(here(), "expected " + what + " at the end of the line");
+    throw NetlistError(here(), "expected " + what + ", found '" + peek().text + "'");
+}
+
+const Token& LineCursor::word(const std::string& what) {
+    if (atEnd() || peek().kind != Token::Kind::Word) expected(what);
+    return take();
+}
+
+int Context::node(const Token& token) {
+    const std::string name = lowerCase(token.text);
+    if (name == "0" || name == "gnd") return 0;
+    const auto found = nodes.find(name);
+    if (found != nodes.end()) return found->second;
+    const int number = static_cast<int>(circuit.nodeNames.size());
+    circuit.nodeNames.push_back(name);
+    nodes.emplace(name, number);
+    return number;
+}
+
+double Context::value(LineCursor& cursor, const std::string& what) {
+    if (cursor.atEnd()) cursor.expected(what);
+    const Token& token = cursor.peek();
+    if (token.kind == Token::Kind::Braced) {
+        cursor.take();
+        try {
+            return evaluateConstant(token.text, circuit.params);
+        } catch (const std::runtime_error& error) {
+            throw NetlistError(token.where, "cannot evaluate {" + token.text + "}: " + error.what());
+        }
+    }
+    if (token.kind != Token::Kind::Word) cursor.expected(what);
+    if (auto number = spiceNumber(token.text)) {
+        cursor.take();
+        return *number;
+    }
+    const auto param = circuit.params.find(lowerCase(token.text));
+    if (param != circuit.params.end()) {
+        cursor.take();
+        return param->second;
+    }
+    cursor.expected(what + " (a number, a .param name or {expression})");
+}
+
+namespace {
+
+void readParam(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    if (cursor.atEnd()) cursor.expected("NAME=VALUE");
+    while (!cursor.atEnd()) {
+        const Token& name = cursor.word("a parameter name");
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
+        if (cursor.atEnd()) cursor.expected("a value for " + name.text);
+        double value = 0.0;
+        const Token& token = cursor.peek();
+        if (token.kind == Token::Kind::Word && !spiceNumber(token.text)) {
+            // An unbraced expression: the adjacent tokens as written.
+            std::string text = cursor.take().text;
+            while (!cursor.atEnd() && !cursor.peek().spaceBefore) text += cursor.take().text;
+            try {
+                value = evaluateConstant(text, context.circuit.params);
+            } catch (const std::runtime_error& error) {
+                throw NetlistError(token.where, "cannot evaluate " + text + ": " + error.what());
+            }
+        } else {
+            value = context.value(cursor, "a value for " + name.text);
+        }
+        context.circuit.params[lowerCase(name.text)] = value;
+    }
+}
+
+void readPlugin(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    const Token& name = cursor.word("a plug-in name");
+    if (cursor.atEnd()) cursor.expected("the path of the plug-in library");
+    const SourceLocation pathWhere = cursor.here();
+    std::string path = cursor.take().text;
+    while (!cursor.atEnd() && !cursor.peek().spaceBefore) path += cursor.take().text;
+    if (!cursor.atEnd()) cursor.expected("the end of the line");
+
+    const std::string key = lowerCase(name.text);
+    if (const auto earlier = context.pluginsByName.find(key); earlier != context.pluginsByName.end())
+        throw NetlistError(name.where, "plug-in " + name.text + " is already defined at line " +
+                                           std::to_string(earlier->second.where.line));
+    // A path given on the command line is relative to the working folder.
+    if (const auto replaced = context.pluginPaths->find(key); replaced != context.pluginPaths->end())
+        path = std::filesystem::absolute(replaced->second).string();
+    std::filesystem::path resolved(path);
+    if (resolved.is_relative()) resolved = std::filesystem::path(context.folder) / resolved;
+    PluginInfo info;
+    info.where = name.where;
+    try {
+        info.catalogue = (*context.catalogues)(resolved.string());
+    } catch (const std::runtime_error& error) {
+        throw NetlistError(pathWhere, error.what());
+    }
+    context.circuit.plugins.push_back({name.text, resolved.string()});
+    context.pluginsByName.emplace(key, std::move(info));
+}
+
+void readTran(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    TranSpec& tran = context.circuit.tran;
+    if (tran.given) throw NetlistError(line.where, "a second .tran line; only one analysis is run");
+    std::vector<double> values;
+    std::vector<SourceLocation> places;
+    while (!cursor.atEnd()) {
+        if (cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "uic") {
+            cursor.take();
+            tran.uic = true;
+            continue;
+        }
+        if (values.size() == 4) cursor.expected("UIC or the end of the line");
+        places.push_back(cursor.here());
+        values.push_back(context.value(cursor, values.empty() ? "TSTEP" : values.size() == 1 ? "TSTOP" : "a time"));
+    }
+    if (values.size() < 2) cursor.expected(values.empty() ? "TSTEP" : "TSTOP");
+    tran.step = values[0];
+    tran.stop = values[1];
+    tran.start = values.size() > 2 ? values[2] : 0.0;
+    tran.maxStep = values.size() > 3 ? values[3] : 0.0;
+    if (!(tran.step > 0.0)) throw NetlistError(places[0], "TSTEP must be positive");
+    if (!(tran.stop > 0.0)) throw NetlistError(places[1], "TSTOP must be positive");
+    if (values.size() > 2 && !(tran.start >= 0.0 && tran.start < tran.stop))
+        throw NetlistError(places[2], "TSTART must lie from 0 up to TSTOP");
+    if (values.size() > 3 && !(tran.maxStep > 0.0)) throw NetlistError(places[3], "TMAX must be positive");
+    tran.given = true;
+}
+
+void readOptions(Context& context, const LogicalLine& line) {
+    static const std::vector<std::string> names = {"reltol",   "abstol", "vntol",  "trtol", "ltereltol",
+                                                   "eventtol", "itl4",   "method", "solver"};
+    LineCursor cursor(line);
+    cursor.take();
+    Options& options = context.circuit.options;
+    while (!cursor.atEnd()) {
+        const Token& name = cursor.word("an option name");
+        const std::string key = lowerCase(name.text);
+        if (std::find(names.begin(), names.end(), key) == names.end()) {
+            throw NetlistError(name.where, "unknown option " + name.text +
+                                               didYouMean(key, names, ", known: reltol abstol vntol trtol ltereltol eventtol itl4 method solver"));
+        }
+        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
+        const SourceLocation where = cursor.here();
+        if (key == "method" || key == "solver") {
+            const std::string choice = lowerCase(cursor.word("a name for " + key).text);
+            if (key == "method" && (choice == "trap" || choice == "trapezoidal"))
+                options.method = Options::Method::Trapezoidal;
+            else if (key == "method" && (choice == "euler" || choice == "be"))
+                options.method = Options::Method::BackwardEuler;
+            else if (key == "solver" && (choice == "klu" || choice == "eigen"))
+                options.solver = choice;
+            else
+                throw NetlistError(where, key == "method" ? "method must be trap or euler"
+                                                          : "solver must be klu or eigen");
+            continue;
+        }
+        const double value = context.value(cursor, "a value for " + key);
+        if (!(value > 0.0)) throw NetlistError(where, key + " must be positive");
+        if (key == "reltol") options.reltol = value;
+        else if (key == "abstol") options.abstol = value;
+        else if (key == "vntol") options.vntol = value;
+        else if (key == "trtol") options.trtol = value;
+        else if (key == "ltereltol") options.lteReltol = value;
+        else if (key == "eventtol") options.eventTolerance = value;
+        else {
+            if (value > 10000.0 || value != static_cast<double>(static_cast<int>(value)))
+                throw NetlistError(where, "itl4 must be a whole number up to 10000");
+            options.maxNewtonIterations = static_cast<int>(value);
+        }
+    }
+}
+
+void defaultPrints(Circuit& circuit) {
+    for (size_t node = 1; node < circuit.nodeNames.size(); ++node) {
+        PrintItem item;
+        item.kind = PrintItem::Kind::NodeVoltage;
+        item.node1 = static_cast<int>(node);
+        item.label = "V(" + circuit.nodeNames[node] + ")";
+        circuit.prints.push_back(std::move(item));
+    }
+}
+
+}  // namespace
+
+}  // namespace netlist
+
+std::vector<CatalogueItem> loadCatalogue(const std::string& path) {
+    PluginLibrary library(path);
+    library.registerWith([](int, const char*) { return 0; },
+                         [](int, const char*, double*, double* out) {
+                             if (out != nullptr) out[0] = out[1] = 0.0;
+                             return 0;
+                         });
+    return library.catalogue();
+}
+
+Circuit readNetlist(std::string_view text, const std::string& file, const std::string& folder,
+                    const CatalogueLoader& catalogues, const PluginPaths& pluginPaths) {
+    using namespace netlist;
+    const NetlistText lexed = lexNetlist(text, file);
+    Context context;
+    context.circuit.title = lexed.title;
+    context.circuit.sourceFile = file;
+    context.circuit.nodeNames = {"0"};
+    context.folder = folder;
+    context.catalogues = &catalogues;
+    context.pluginPaths = &pluginPaths;
+
+    // Directives first, so that elements may use .param values and plug-ins
+    // defined further down; elements next, so that .print may name them.
+    std::vector<const LogicalLine*> elements, prints;
+    for (const LogicalLine& line : lexed.lines) {
+        const Token& first = line.tokens.front();
+        const std::string keyword = lowerCase(first.text);
+        if (first.kind != Token::Kind::Word) throw NetlistError(first.where, "expected an element or a directive");
+        if (keyword[0] != '.') {
+            elements.push_back(&line);
+            continue;
+        }
+        if (keyword == ".end") break;
+        if (keyword == ".param") readParam(context, line);
+        else if (keyword == ".plugin") readPlugin(context, line);
+        else if (keyword == ".tran") readTran(context, line);
+        else if (keyword == ".options" || keyword == ".option") readOptions(context, line);
+        else if (keyword == ".print") prints.push_back(&line);
+        else {
+            throw NetlistError(first.where, "unknown directive " + first.text +
+                                                didYouMean(keyword, {".param", ".plugin", ".tran", ".options", ".print", ".end"}));
+        }
+    }
+    if (!context.circuit.tran.given) {
+        const SourceLocation end{file, lexed.lines.empty() ? 1 : lexed.lines.back().where.line, 1};
+        throw NetlistError(end, "no .tran line: a transient analysis needs .tran TSTEP TSTOP");
+    }
+    for (const LogicalLine* line : elements) readElement(context, *line);
+    if (context.circuit.elements.empty())
+        throw NetlistError({file, 1, 1}, "the netlist has no elements");
+    for (const LogicalLine* line : prints) readPrint(context, *line);
+    if (prints.empty()) defaultPrints(context.circuit);
+    return std::move(context.circuit);
+}
+
+Circuit readNetlistFile(const std::string& path, const CatalogueLoader& catalogues, const PluginPaths& pluginPaths) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot open netlist " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    return readNetlist(text.str(), path, folder.empty() ? "." : folder.string(), catalogues, pluginPaths);
+}
+
+}  // namespace udmhost

@@ -1,0 +1,124 @@
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "output/output_writers.h"
+
+namespace udmhost {
+
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+struct Panel {
+    std::string ylabel;
+    std::vector<size_t> columns;
+    bool steps = false;
+};
+
+}  // namespace
+
+std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo>& columns,
+                          const std::vector<std::vector<double>>& rows, const std::string& png) {
+    // Voltages, currents, then one panel per plug-in output name, so that a
+    // state of 0 or 1 is not flattened by a current of hundreds of amperes.
+    Panel voltages{"voltage (V)", {}, false}, currents{"current (A)", {}, false};
+    std::vector<Panel> outputs;
+    for (size_t i = 1; i < columns.size(); ++i) {
+        switch (columns[i].quantity) {
+            case ColumnInfo::Quantity::Voltage: voltages.columns.push_back(i); break;
+            case ColumnInfo::Quantity::Current: currents.columns.push_back(i); break;
+            case ColumnInfo::Quantity::PluginOutput: {
+                const size_t colon = columns[i].name.rfind(':');
+                const std::string output = colon == std::string::npos ? columns[i].name : columns[i].name.substr(colon + 1);
+                auto panel = std::find_if(outputs.begin(), outputs.end(), [&](const Panel& p) { return p.ylabel == output; });
+                if (panel == outputs.end()) panel = outputs.insert(outputs.end(), Panel{output, {}, true});
+                panel->columns.push_back(i);
+                break;
+            }
+            case ColumnInfo::Quantity::Time: break;
+        }
+    }
+    std::vector<const Panel*> panels;
+    for (const Panel* p : {&voltages, &currents})
+        if (!p->columns.empty()) panels.push_back(p);
+    for (const Panel& p : outputs) panels.push_back(&p);
+
+    // Time in the unit that suits the run's length.
+    const double stop = rows.empty() ? 1.0 : rows.back().front();
+    const char* unit = stop < 1e-6 ? "ns" : stop < 1e-3 ? "us" : stop < 1.0 ? "ms" : "s";
+    const double scale = stop < 1e-6 ? 1e9 : stop < 1e-3 ? 1e6 : stop < 1.0 ? 1e3 : 1.0;
+
+    std::ostringstream s;
+    s << "$data << EOD\n";
+    char buffer[32];
+    for (const std::vector<double>& row : rows) {
+        for (size_t i = 0; i < row.size(); ++i) {
+            const auto written = std::to_chars(buffer, buffer + sizeof buffer, row[i]);
+            if (i > 0) s << ' ';
+            s.write(buffer, written.ptr - buffer);
+        }
+        s << '\n';
+    }
+    s << "EOD\n";
+    const size_t height = panels.size() <= 1 ? 600 : 300 * panels.size() + 60;
+    s << "set terminal pngcairo size 1200," << height << " noenhanced font \"sans,11\"\n";
+    s << "set output " << quoted(png) << "\n";
+    s << "set grid\nset key outside right top\nset lmargin 12\nset rmargin 22\n";
+    s << "set offsets 0, 0, graph 0.08, graph 0.08\n";
+    s << "set multiplot layout " << std::max<size_t>(1, panels.size()) << ",1 title " << quoted(title) << "\n";
+    for (size_t p = 0; p < panels.size(); ++p) {
+        const Panel& panel = *panels[p];
+        s << "set ylabel " << quoted(panel.ylabel) << "\n";
+        s << "set xlabel " << (p + 1 == panels.size() ? quoted(std::string("time (") + unit + ")") : "\"\"") << "\n";
+        s << "plot ";
+        for (size_t k = 0; k < panel.columns.size(); ++k) {
+            const size_t column = panel.columns[k];
+            if (k > 0) s << ", ";
+            s << "$data using ($1*" << scale << "):" << column + 1 << " with " << (panel.steps ? "steps" : "lines")
+              << " linewidth 1.5 linecolor " << column << " title " << quoted(columns[column].name);
+        }
+        s << "\n";
+    }
+    if (panels.empty()) s << "plot 0 notitle\n";
+    s << "unset multiplot\n";
+    return s.str();
+}
+
+void writePlot(const std::string& title, const std::vector<ColumnInfo>& columns,
+               const std::vector<std::vector<double>>& rows, const std::string& png) {
+    // gnuplot reads a script file far faster than a pipe, which it treats
+    // as a terminal and reads line by line.
+    std::string scriptPath = (std::filesystem::temp_directory_path() / "udmhost_plot_XXXXXX").string();
+    const int fd = mkstemp(scriptPath.data());
+    if (fd < 0) throw std::runtime_error("cannot create a temporary file for gnuplot");
+    const std::string script = gnuplotScript(title, columns, rows, png);
+    size_t written = 0;
+    while (written < script.size()) {
+        const ssize_t n = ::write(fd, script.data() + written, script.size() - written);
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    const std::string command = "gnuplot " + scriptPath + " 1>&2";
+    const int status = written == script.size() ? std::system(command.c_str()) : -1;
+    std::filesystem::remove(scriptPath);
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("gnuplot could not draw " + png + " (is gnuplot installed?)");
+}
+
+}  // namespace udmhost

@@ -1,0 +1,32 @@
+// What a transient run gives: the printed columns row by row, the switching
+// events and the run's counts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace udmhost {
+
+struct RunStats {
+    long accepted = 0;          // time points accepted
+    long rejected = 0;          // steps rejected (truncation error, Newton failure, event location)
+    long newtonIterations = 0;
+    long events = 0;            // switching events located
+    double wallSeconds = 0.0;
+};
+
+// A plug-in instance changed its state between two accepted time points.
+struct SwitchEvent {
+    double time = 0.0;
+    std::string element;
+    int newState = 0;
+};
+
+struct SimulationOutput {
+    std::vector<std::string> columns;         // "time" first, then one per PrintItem
+    std::vector<std::vector<double>> rows;    // one per accepted time point >= TSTART
+    std::vector<SwitchEvent> events;
+    RunStats stats;
+};
+
+}  // namespace udmhost
