@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -150,20 +151,29 @@ TestInstance::TestInstance(PlugInUnderTest& p, size_t number, uint16_t regionSta
     component = lib.globalAlloc(GHND, UDM_COMPONENT_RECORD_BYTES + kTail);
     std::memset(static_cast<unsigned char*>(lib.globalLock(component)) + UDM_COMPONENT_RECORD_BYTES, kGuard, kTail);
     lib.globalUnlock(component);
-    const auto doubles = static_cast<uint16_t>(8 * plugin.terminals);
-    layout.nodeValue = regionStart;
-    layout.nodeDeriv = static_cast<uint16_t>(layout.nodeValue + doubles + kGap);
-    layout.rhs = static_cast<uint16_t>(layout.nodeDeriv + doubles + kGap);
-    layout.vectorBytes = static_cast<uint16_t>(layout.rhs + doubles + kGap);
+    if (const auto placed = placeRegions(0)) layout = *placed;
     vector = lib.globalAlloc(GMEM_MOVEABLE, layout.vectorBytes);
     std::memset(lib.globalLock(vector), kGuard, layout.vectorBytes);
     lib.globalUnlock(vector);
     udm::ComponentRecordView c(lib.globalLock(component));
     c.setVectorBlock(vector);
-    c.setNodeValueOffset(layout.nodeValue);
-    c.setNodeDerivOffset(layout.nodeDeriv);
-    c.setRhsOffset(layout.rhs);
+    layout.writeOffsets(c);
     lib.globalUnlock(component);
+}
+
+// The layout builder's arrays with guard gaps, all moved up together when the
+// regions are to start higher; nothing when an offset would not fit.
+std::optional<udm::InstanceBlockLayout> TestInstance::placeRegions(size_t matrixEntries) const {
+    auto placed = udm::instanceBlockLayout(plugin.terminals, matrixEntries, {kGap, 8});
+    if (!placed) return std::nullopt;
+    const size_t shift = regionStart_ > placed->nodeValue ? regionStart_ - placed->nodeValue : 0;
+    if (std::max(placed->vectorBytes, placed->matrixBytes) + shift > 0xFFFF) return std::nullopt;
+    for (uint16_t* offset : {&placed->nodeValue, &placed->nodeDeriv, &placed->rhs, &placed->colIndex,
+                             &placed->rowIndex, &placed->matrixValue})
+        *offset = static_cast<uint16_t>(*offset + shift);
+    placed->vectorBytes += shift;
+    placed->matrixBytes += shift;
+    return placed;
 }
 
 TestInstance::~TestInstance() {
@@ -200,7 +210,7 @@ int32_t TestInstance::define(const std::string& text, std::string* sizeFault) {
     else if (entries > n * n)
         fault = who + " announces " + std::to_string(entries) + " matrix entries; " + std::to_string(n) +
                 " terminals allow at most " + std::to_string(n * n);
-    else if (regionStart_ + 16 * entries + 4 * kGap > 0xFFFF)
+    else if (!placeRegions(entries))
         fault = who + " announces " + std::to_string(entries) + " matrix entries, more than 16-bit offsets reach";
     if (!fault.empty()) entries = 0;
     if (sizeFault != nullptr) *sizeFault = fault;
@@ -210,20 +220,14 @@ int32_t TestInstance::define(const std::string& text, std::string* sizeFault) {
 
 void TestInstance::allocateMatrix() {
     PluginLibrary& lib = plugin.lib;
-    const auto n = static_cast<uint16_t>(entries);
-    layout.colIndex = regionStart_;
-    layout.rowIndex = static_cast<uint16_t>(layout.colIndex + 4 * n + kGap);
-    layout.matrixValue = static_cast<uint16_t>(layout.rowIndex + 4 * n + kGap);
-    layout.matrixBytes = static_cast<uint16_t>(layout.matrixValue + 8 * n + kGap);
+    if (const auto placed = placeRegions(entries)) layout = *placed;
     if (matrix != nullptr) lib.globalFree(matrix);
     matrix = lib.globalAlloc(GMEM_MOVEABLE, layout.matrixBytes);
     std::memset(lib.globalLock(matrix), kGuard, layout.matrixBytes);
     lib.globalUnlock(matrix);
     udm::ComponentRecordView c(lib.globalLock(component));
     c.setMatrixBlock(matrix);
-    c.setColIndexOffset(layout.colIndex);
-    c.setRowIndexOffset(layout.rowIndex);
-    c.setMatrixValueOffset(layout.matrixValue);
+    layout.writeOffsets(c);
     lib.globalUnlock(component);
 }
 

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "check/check_line.h"
+#include "host_records.h"
 #include "pluginhost/plugin_library.h"
 
 namespace udmhost {
@@ -50,11 +52,6 @@ struct PlugInUnderTest {
     std::string defaultDefinition() const;  // the parameters' defaults, comma-separated
 };
 
-// Where the instance's regions lie in the vector and matrix blocks.
-struct RegionLayout {
-    uint16_t nodeValue = 0, nodeDeriv = 0, rhs = 0, vectorBytes = 0;
-    uint16_t colIndex = 0, rowIndex = 0, matrixValue = 0, matrixBytes = 0;
-};
 
 constexpr unsigned char kGuard = 0xA5;
 constexpr size_t kTail = 64;  // guard bytes behind the instance block and the component record
@@ -97,10 +94,11 @@ public:
     const std::string who;  // "instance 2"
     HGLOBAL instance = nullptr, component = nullptr, vector = nullptr, matrix = nullptr;
     size_t entries = 0;
-    RegionLayout layout;
+    udm::InstanceBlockLayout layout;
 
 private:
     void allocateMatrix();
+    std::optional<udm::InstanceBlockLayout> placeRegions(size_t matrixEntries) const;
     void checkLocks(const std::string& what);
     void checkStray(const std::string& what, int32_t mode, const std::vector<unsigned char>& instanceBefore,
                     const std::vector<unsigned char>& componentBefore);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <set>
 
 namespace udmhost {
@@ -132,6 +133,13 @@ IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::func
         run.lines.push_back(line);
         if (onLine) onLine(line);
     };
+    // Each line is held until the next arrives: a crash right after a check
+    // reported (freeing memory it corrupted, say) belongs to that check.
+    std::optional<CheckLine> pending;
+    auto hold = [&](const CheckLine& line) {
+        if (pending) report(*pending);
+        pending = line;
+    };
     void* page = mmap(nullptr, sizeof(SharedState), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     int fds[2];
     if (page == MAP_FAILED || pipe(fds) != 0) {
@@ -201,7 +209,7 @@ IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::func
             if (buffer[0] == 'L') {
                 CheckLine line = decodeLine(messageBody);
                 seen.insert(line.name);
-                report(line);
+                hold(line);
             } else if (buffer[0] == 'E') {
                 finished = true;
             } else {
@@ -231,9 +239,18 @@ IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::func
     run.hung = hung;
     if (!run.completed) {
         run.failedCheck = check;
-        if (seen.insert(check).second) report(failure(check, problem));
-        else report(failure(check + " (continued)", problem));
+        if (pending && pending->name == check) {
+            pending->verdict = Verdict::Fail;
+            pending->faults.insert(pending->faults.begin(), problem);
+            ++pending->faultCount;
+        } else {
+            if (pending) report(*pending);
+            pending.reset();
+            seen.insert(check);
+            report(failure(check, problem));
+        }
     }
+    if (pending) report(*pending);
     for (const std::string& name : planned)
         if (seen.insert(name).second)
             report(skippedLine(name, run.completed ? "the check did not run" : "not run: the plug-in failed in \"" + check + "\""));

@@ -167,7 +167,7 @@ void LifeCycle::prepareInstances() {
 void LifeCycle::checkPattern(const TestInstance& inst) {
     const std::vector<unsigned char> now = inst.bytes(inst.matrix);
     const std::vector<unsigned char> guard(now.size(), kGuard);
-    const RegionLayout& l = inst.layout;
+    const udm::InstanceBlockLayout& l = inst.layout;
     size_t at = 0;
     if (!untouchedOutside(now, guard,
                           {{l.colIndex, l.colIndex + 4 * inst.entries},
@@ -217,7 +217,7 @@ void LifeCycle::checkStamp(const TestInstance& inst, const std::vector<unsigned 
                            const std::vector<unsigned char>& matrixBefore) {
     const std::vector<unsigned char> matrix = inst.bytes(inst.matrix);
     const std::vector<unsigned char> vector = inst.bytes(inst.vector);
-    const RegionLayout& l = inst.layout;
+    const udm::InstanceBlockLayout& l = inst.layout;
     size_t at = 0;
     if (!untouchedOutside(matrix, matrixBefore, {{l.matrixValue, l.matrixValue + 8 * inst.entries}}, &at))
         stamp_.fault(inst.who + " wrote matrix byte " + std::to_string(at) + " outside its values in mode 3");
