@@ -38,9 +38,20 @@ void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<s
     unsetenv("LC_MESSAGES");
     setenv("LANG", language, 1);
     // The raw record: a default field is shown for every entry, whatever it holds.
+    // Bytes beyond ASCII as \xHH, so that the file is plain text whatever the code page.
     auto field = [](const unsigned char* entry, size_t offset, size_t bytes) {
-        const auto* text = reinterpret_cast<const char*>(entry + offset);
-        return "\"" + std::string(text, strnlen(text, bytes)) + "\"";
+        std::string text = "\"";
+        for (size_t i = 0; i < bytes && entry[offset + i] != 0; ++i) {
+            const unsigned char c = entry[offset + i];
+            if (c >= 0x20 && c < 0x7F && c != '\\') {
+                text += static_cast<char>(c);
+            } else {
+                char escape[5];
+                std::snprintf(escape, sizeof escape, "\\x%02X", c);
+                text += escape;
+            }
+        }
+        return text + "\"";
     };
     for (uint32_t index = 0; index <= plugin.catalogue.size(); ++index) {
         const auto* entry = static_cast<const unsigned char*>(plugin.lib.listNodeInfo(index));
