@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
 
 #include "host_records.h"
 #include "netlist/spice_number.h"
@@ -233,6 +234,7 @@ void LifeCycle::checkStamp(const TestInstance& inst, const std::vector<unsigned 
 
 void LifeCycle::readOutputs() {
     for (auto& inst : instances_) {
+        std::map<double, std::string> named;  // index -> the output that resolved to it
         for (const std::string& name : plugin_.outputs) {
             std::vector<char> text(name.begin(), name.end());
             text.push_back('\0');
@@ -243,6 +245,9 @@ void LifeCycle::readOutputs() {
                 outputs_.fault(inst->who + ": output " + name + " resolves to index " + number(index));
                 continue;
             }
+            if (const auto [at, fresh] = named.emplace(index, name); !fresh)
+                outputs_.fault(inst->who + ": outputs " + at->second + " and " + name + " resolve to the same index " +
+                               number(index));
             SimulationBlock simulation;
             simulation.set(index, 4e-6, 0.0);
             double value = std::nan("");
