@@ -168,6 +168,7 @@ IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::func
         // The plug-in's crash ends the child by its signal, also where a
         // sanitizer runtime would catch it and exit instead.
         for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) std::signal(signal, SIG_DFL);
+        dup2(STDERR_FILENO, STDOUT_FILENO);  // what a plug-in prints must not mix with the report
         shared = state;
         CheckChannel channel(fds[1]);
         try {
