@@ -154,6 +154,12 @@ bool unitExponent(const char* remainder, int& k) {
         k = 0;
         return true;
     }
+#ifdef UDM_BREAK_MEGA  // fault: an upper-case M reads as mega
+    if (remainder[0] == 'M' && remainder[1] == '\0') {
+        k = 6;
+        return true;
+    }
+#endif
     for (const UnitRow& row : kUnits) {
         const char word[2] = {row.letter, '\0'};
         if (equalsIgnoringAsciiCase(remainder, word)) {

@@ -52,7 +52,10 @@ set(udm_broken_variants
   "UDM_BREAK_FIELD_COUNTER|70,000 fields and a 1 MB text neither corrupt the instance nor take super-linear time"
   "UDM_BREAK_GLOBAL_STATE|instances are independent: nothing of one lives in library-wide state"
   "UDM_BREAK_KEEPS_ADDRESS|the plug-in keeps no address of a block from one call to the next"
-  "UDM_BREAK_BLOCK_SIZE|calls write the instance block only within its registered size and the component record only in mode 1")
+  "UDM_BREAK_BLOCK_SIZE|calls write the instance block only within its registered size and the component record only in mode 1"
+  # Laws of this model, beyond a generic checker: only the fingerprint sees them.
+  "UDM_BREAK_OPENING_THRESHOLD|behaviour matches the recorded fingerprint"
+  "UDM_BREAK_MEGA|behaviour matches the recorded fingerprint")
 
 set(udm_variant_table "")
 set(udm_variant_modules)
