@@ -61,22 +61,22 @@ struct TranSpec {
 };
 
 struct Options {
-    double reltol = 1e-3;
+    // Tolerances with the meaning and defaults SPICE users know.
+    double reltol = 1e-3;    // relative, of Newton updates and of the truncation error
     double abstol = 1e-12;   // amperes
     double vntol = 1e-6;     // volts
-    double trtol = 7.0;      // truncation error overestimate factor, as SPICE
-    // Relative truncation error allowed per step, against the storage
-    // elements' current; tighter than SPICE's reltol*trtol so that switching
-    // instants, which follow the integrated trajectory, are accurate too.
-    double lteReltol = 3e-7;
-    // Of the simulated span. Finer than the switching instant alone needs:
-    // the last step before a switching is integrated in the old state, so a
-    // fast discharge overshoots by the bracket width times its slope.
+    double chgtol = 1e-14;   // coulombs: charges below this count as this in the truncation error
+    double trtol = 7.0;      // truncation error overestimate factor
+    // Of the simulated span: the width of the interval a switching instant is
+    // located to on the integrated trajectory, independent of the tolerances above.
     double eventTolerance = 1e-11;
     int maxNewtonIterations = 50;
-    enum class Method { Trapezoidal, BackwardEuler };
+    enum class Method { Trapezoidal, BackwardEuler, Gear };  // Gear: second-order backward difference
     Method method = Method::Trapezoidal;
     std::string solver = "klu";  // or "eigen"
+    // Rows at every accepted time point instead of on the TSTEP grid plus the
+    // switching instants.
+    bool printAllPoints = false;
 };
 
 struct Circuit {

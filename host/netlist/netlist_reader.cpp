@@ -166,8 +166,8 @@ void readTran(Context& context, const LogicalLine& line) {
 }
 
 void readOptions(Context& context, const LogicalLine& line) {
-    static const std::vector<std::string> names = {"reltol",   "abstol", "vntol",  "trtol", "ltereltol",
-                                                   "eventtol", "itl4",   "method", "solver"};
+    static const std::vector<std::string> names = {"reltol",   "abstol", "vntol",  "chgtol", "trtol",
+                                                   "eventtol", "itl4",   "method", "solver", "points"};
     LineCursor cursor(line);
     cursor.take();
     Options& options = context.circuit.options;
@@ -176,21 +176,26 @@ void readOptions(Context& context, const LogicalLine& line) {
         const std::string key = lowerCase(name.text);
         if (std::find(names.begin(), names.end(), key) == names.end()) {
             throw NetlistError(name.where, "unknown option " + name.text +
-                                               didYouMean(key, names, ", known: reltol abstol vntol trtol ltereltol eventtol itl4 method solver"));
+                                               didYouMean(key, names, ", known: reltol abstol vntol chgtol trtol eventtol itl4 method solver points"));
         }
         if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + name.text);
         const SourceLocation where = cursor.here();
-        if (key == "method" || key == "solver") {
+        if (key == "method" || key == "solver" || key == "points") {
             const std::string choice = lowerCase(cursor.word("a name for " + key).text);
             if (key == "method" && (choice == "trap" || choice == "trapezoidal"))
                 options.method = Options::Method::Trapezoidal;
             else if (key == "method" && (choice == "euler" || choice == "be"))
                 options.method = Options::Method::BackwardEuler;
+            else if (key == "method" && choice == "gear")
+                options.method = Options::Method::Gear;
             else if (key == "solver" && (choice == "klu" || choice == "eigen"))
                 options.solver = choice;
+            else if (key == "points" && (choice == "grid" || choice == "all"))
+                options.printAllPoints = choice == "all";
             else
-                throw NetlistError(where, key == "method" ? "method must be trap or euler"
-                                                          : "solver must be klu or eigen");
+                throw NetlistError(where, key == "method"   ? "method must be trap, euler or gear"
+                                          : key == "solver" ? "solver must be klu or eigen"
+                                                            : "points must be grid or all");
             continue;
         }
         const double value = context.value(cursor, "a value for " + key);
@@ -198,8 +203,8 @@ void readOptions(Context& context, const LogicalLine& line) {
         if (key == "reltol") options.reltol = value;
         else if (key == "abstol") options.abstol = value;
         else if (key == "vntol") options.vntol = value;
+        else if (key == "chgtol") options.chgtol = value;
         else if (key == "trtol") options.trtol = value;
-        else if (key == "ltereltol") options.lteReltol = value;
         else if (key == "eventtol") options.eventTolerance = value;
         else {
             if (value > 10000.0 || value != static_cast<double>(static_cast<int>(value)))

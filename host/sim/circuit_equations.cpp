@@ -26,14 +26,6 @@ int ticketsOf(Kind kind) {
     }
 }
 
-// Coefficient of the new value in the discretised derivative.
-double derivativeCoefficient(const Discretisation& d) {
-    switch (d.kind) {
-        case Discretisation::Kind::BackwardEuler: return 1.0 / d.step;
-        case Discretisation::Kind::Trapezoidal: return 2.0 / d.step;
-        default: return 0.0;
-    }
-}
 
 }  // namespace
 
@@ -106,17 +98,21 @@ double CircuitEquations::stateOf(const Storage& s, const double* x) const {
 }
 
 double CircuitEquations::flowOf(const Storage& s, const double* x, const Discretisation& d) const {
-    const double c = derivativeCoefficient(d);
-    const double dq = stateOf(s, x) - s.q[0];
-    return d.kind == Discretisation::Kind::Trapezoidal ? c * dq - s.flow : c * dq;
+    const auto k = d.coefficients();
+    const double flow = k[0] * (stateOf(s, x) - s.q[0]) + k[2] * (s.q[1] - s.q[0]);
+    return d.kind == Discretisation::Kind::Trapezoidal ? flow - s.flow : flow;
+}
+
+double CircuitEquations::history(const Storage& s, const Discretisation& d) const {
+    const auto k = d.coefficients();
+    return k[0] * s.q[0] - k[2] * (s.q[1] - s.q[0]) + (d.kind == Discretisation::Kind::Trapezoidal ? s.flow : 0.0);
 }
 
 void CircuitEquations::assemble(double* values, double* rhs, double t, const Discretisation& d,
                                 double gmin) const {
     std::fill(values, values + valueCount_, 0.0);
     std::fill(rhs, rhs + size_ + 1, 0.0);
-    const double c = derivativeCoefficient(d);
-    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
+    const double c = d.coefficients()[0];
     auto r = [&](int u) -> double& { return rhs[u >= 0 ? u : size_]; };
     auto slot = [&](int ticket, int i) -> double& { return values[slots_[static_cast<size_t>(ticket + i)]]; };
 
@@ -134,7 +130,7 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 const Storage& s = storage_[nextStorage++];
                 const double g = c * s.value;
                 slot(ticket, 0) += g, slot(ticket, 1) -= g, slot(ticket, 2) -= g, slot(ticket, 3) += g;
-                const double ieq = c * s.q[0] + (trap ? s.flow : 0.0);  // current source equivalent
+                const double ieq = history(s, d);  // current source equivalent
                 r(s.a) += ieq, r(s.b) -= ieq;
                 break;
             }
@@ -143,7 +139,7 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 slot(ticket, 0) += 1.0, slot(ticket, 1) -= 1.0, slot(ticket, 2) += 1.0, slot(ticket, 3) -= 1.0;
                 // v = d(flux)/dt: v - c L i = -c flux_prev (- v_prev for the trapezoidal rule)
                 slot(ticket, 4) -= c * s.value;
-                rhs[s.branch] -= c * s.q[0] + (trap ? s.flow : 0.0);
+                rhs[s.branch] -= history(s, d);
                 break;
             }
             case Kind::VoltageSource:
@@ -173,6 +169,25 @@ void CircuitEquations::applyInitialConditions(double* x) const {
     }
 }
 
+void CircuitEquations::applySourceValues(double* x, double t) const {
+    std::vector<bool> known(static_cast<size_t>(size_), false);
+    auto isKnown = [&](int u) { return u < 0 || known[static_cast<size_t>(u)]; };
+    // A chain of sources is resolved one link per pass.
+    for (bool progress = true; progress;) {
+        progress = false;
+        for (const Element& el : circuit_.elements) {
+            if (el.kind != Kind::VoltageSource) continue;
+            const int a = nodeUnknown(el.nodes.at(0)), b = nodeUnknown(el.nodes.at(1));
+            if (isKnown(a) == isKnown(b)) continue;
+            const double v = waveformValue(el.waveform, t);
+            const int to = isKnown(a) ? b : a;
+            x[to] = isKnown(a) ? (a < 0 ? 0.0 : x[a]) - v : (b < 0 ? 0.0 : x[b]) + v;
+            known[static_cast<size_t>(to)] = true;
+            progress = true;
+        }
+    }
+}
+
 void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
     for (Storage& s : storage_) {
         const double q = useInitialConditions ? s.value * s.ic : stateOf(s, x);
@@ -182,9 +197,10 @@ void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
     steps_[0] = steps_[1] = 0.0;
 }
 
-void CircuitEquations::accept(const double* x, const Discretisation& d) {
+void CircuitEquations::accept(const double* x, const Discretisation& d, bool smooth) {
+    const bool secondOrder = smooth && d.kind == Discretisation::Kind::BackwardEuler && steps_[0] > 0.0;
     for (Storage& s : storage_) {
-        s.flow = flowOf(s, x, d);
+        s.flow = secondOrder ? secondOrderDerivative(stateOf(s, x), s.q[0], s.q[1], d.step, steps_[0]) : flowOf(s, x, d);
         s.q[2] = s.q[1];
         s.q[1] = s.q[0];
         s.q[0] = stateOf(s, x);
@@ -194,7 +210,8 @@ void CircuitEquations::accept(const double* x, const Discretisation& d) {
 }
 
 double CircuitEquations::truncationRatio(const double* x, const Discretisation& d, const Options& o) const {
-    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
+    const bool secondOrder = d.kind != Discretisation::Kind::BackwardEuler;
+    const bool gear = d.kind == Discretisation::Kind::Gear;
     const double h = d.step, h1 = steps_[0], h2 = steps_[1];
     double ratio = std::numeric_limits<double>::infinity();
     for (const Storage& s : storage_) {
@@ -202,27 +219,27 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
         const double d1a = (q - s.q[0]) / h, d1b = (s.q[0] - s.q[1]) / h1;
         const double d2a = (d1a - d1b) / (h + h1);
         double error = 0.0;  // truncation error of the charge, divided by h: a current
-        if (trap) {
+        if (secondOrder) {
             const double d1c = (s.q[1] - s.q[2]) / h2;
             const double d2b = (d1b - d1c) / (h1 + h2);
             const double d3 = (d2a - d2b) / (h + h1 + h2);
-            error = std::abs(h * h * d3 / 2.0);  // h^3 q'''/12, q''' = 6 d3
+            // h^3 q'''/12 (trapezoidal) or 2 h^3 q'''/9 (Gear), q''' = 6 d3
+            error = std::abs(h * h * d3 * (gear ? 4.0 / 3.0 : 0.5));
         } else {
             error = std::abs(h * d2a);  // h^2 q''/2, q'' = 2 d2a
         }
         const double flow = flowOf(s, x, d);
-        // Relative to the element's current (a tolerance relative to its
-        // charge, as SPICE also allows, is far too loose for a capacitor that
-        // holds a large charge while a small current changes it).
-        // The divided differences come from charges that are only known to
-        // a few units in their last place, so their error estimate has a
-        // floor of about that resolution over the step. Below that floor a
-        // smaller step only makes the estimate noisier, never smaller.
-        const double resolution = kChargeResolution * std::max({std::abs(q), std::abs(s.q[0]), std::abs(s.q[1])}) / h;
-        const double allowed =
-            o.lteReltol * std::max(std::abs(flow), std::abs(s.flow)) + o.trtol * o.abstol + resolution;
+        // As SPICE: the larger of a current tolerance and a charge tolerance
+        // over the step, times the overestimate factor. The divided
+        // differences come from charges known only to a few units in their
+        // last place, so the allowance has a floor at that resolution over
+        // the step: below it a smaller step only makes the estimate noisier.
+        const double qMax = std::max({std::abs(q), std::abs(s.q[0]), std::abs(s.q[1])});
+        const double currentTolerance = o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol;
+        const double chargeTolerance = o.reltol * std::max(qMax, o.chgtol) / h;
+        const double allowed = o.trtol * std::max(currentTolerance, chargeTolerance) + kChargeResolution * qMax / h;
         if (error <= 0.0) continue;
-        const double r = trap ? std::sqrt(allowed / error) : allowed / error;
+        const double r = secondOrder ? std::sqrt(allowed / error) : allowed / error;
         ratio = std::min(ratio, r);
     }
     return ratio;

@@ -4,6 +4,7 @@
 // local truncation error.
 #pragma once
 
+#include <array>
 #include <vector>
 
 #include "netlist/circuit.h"
@@ -13,9 +14,26 @@ namespace udmhost::sim {
 
 // How the storage elements enter the equations of one solution.
 struct Discretisation {
-    enum class Kind { OperatingPoint, BackwardEuler, Trapezoidal };
+    enum class Kind { OperatingPoint, BackwardEuler, Trapezoidal, Gear };
     Kind kind = Kind::OperatingPoint;
     double step = 0.0;
+    double previous = 0.0;  // the step before this one (Gear)
+
+    // Coefficients of the new value, the last accepted one and the one
+    // before in the discretised derivative (they sum to zero, so it is
+    // formed from differences to the last value, without cancellation);
+    // the trapezoidal rule also subtracts the last derivative.
+    std::array<double, 3> coefficients() const {
+        switch (kind) {
+            case Kind::BackwardEuler: return {1.0 / step, -1.0 / step, 0.0};
+            case Kind::Trapezoidal: return {2.0 / step, -2.0 / step, 0.0};
+            case Kind::Gear: {
+                const double w = step / previous;
+                return {(1.0 + 2.0 * w) / ((1.0 + w) * step), -(1.0 + w) / step, w * w / ((1.0 + w) * step)};
+            }
+            default: return {0.0, 0.0, 0.0};
+        }
+    }
 };
 
 class CircuitEquations {
@@ -38,10 +56,18 @@ public:
 
     // History of the storage elements.
     void startFrom(const double* x, bool useInitialConditions);
-    void accept(const double* x, const Discretisation& d);
+    // `smooth`: the two accepted points before this one lie on the same
+    // stretch without a switching or a breakpoint, so a backward Euler
+    // step's derivative is taken to second order from the three; the
+    // trapezoidal rule that follows would carry the first-order one's error
+    // on, alternating in sign from step to step.
+    void accept(const double* x, const Discretisation& d, bool smooth);
     // The initial condition that UIC puts on the unknowns (capacitor
     // voltages where one side is ground, inductor currents).
     void applyInitialConditions(double* x) const;
+    // The nodes that voltage sources tie to ground, directly or through
+    // other sources, at their values at time t.
+    void applySourceValues(double* x, double t) const;
 
     // Largest step (relative to d.step) whose truncation error would have
     // met the tolerance: >= 1 means this step was good enough. Needs two
@@ -65,6 +91,16 @@ private:
     double across(const Storage& s, const double* x) const;
     double stateOf(const Storage& s, const double* x) const;  // charge or flux
     double flowOf(const Storage& s, const double* x, const Discretisation& d) const;
+    // The part of the discretised flow that the accepted points give.
+    double history(const Storage& s, const Discretisation& d) const;
+public:
+    // The derivative at the newest of three points h and h1 apart (second-order backward difference).
+    static double secondOrderDerivative(double now, double before, double older, double h, double h1) {
+        const double w = h / h1;
+        return ((1.0 + 2.0 * w) / (1.0 + w) * now - (1.0 + w) * before + w * w / (1.0 + w) * older) / h;
+    }
+
+private:
 
     const Circuit& circuit_;
     int size_ = 0;

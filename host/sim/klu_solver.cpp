@@ -1,5 +1,6 @@
 #include "sim/klu_solver.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace udmhost::sim {
@@ -35,12 +36,16 @@ bool KluSolver::freshFactorisation(const double* values) {
     if (numeric_ == nullptr || common_.status != KLU_OK) return false;
     klu_rcond(symbolic_, numeric_, &common_);
     referenceRcond_ = common_.rcond;
+    bestRcond_ = std::max(bestRcond_, referenceRcond_);
+    // Pivots chosen for a nearly singular matrix are not reused for the
+    // next one: measured against their own poor quality they would pass.
+    poorPivots_ = referenceRcond_ < kPivotDegradation * bestRcond_;
     return referenceRcond_ > 0.0;
 }
 
 bool KluSolver::factorise(const double* values) {
     if (symbolic_ == nullptr) throw std::logic_error("factorise before analyse");
-    if (numeric_ == nullptr) return freshFactorisation(values);
+    if (numeric_ == nullptr || poorPivots_) return freshFactorisation(values);
     auto* a = const_cast<double*>(values);  // KLU takes non-const arrays it does not modify
     if (klu_refactor(pattern_.columnStarts.data(), pattern_.rowIndices.data(), a, symbolic_, numeric_, &common_) &&
         klu_rcond(symbolic_, numeric_, &common_) && common_.rcond > kPivotDegradation * referenceRcond_)

@@ -29,6 +29,8 @@ private:
     klu_numeric* numeric_ = nullptr;
     SparsePattern pattern_;
     double referenceRcond_ = 0.0;  // of the latest fresh factorisation
+    double bestRcond_ = 0.0;       // of all fresh factorisations
+    bool poorPivots_ = false;      // the latest fresh one was of a nearly singular matrix
     long fullFactorisations_ = 0;
 };
 

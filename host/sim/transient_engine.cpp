@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <stdexcept>
 
+#include "sim/time_text.h"
 #include "sim/waveform_eval.h"
 
 namespace udmhost::sim {
@@ -14,24 +13,11 @@ namespace {
 
 constexpr double kGmin = 1e-12;  // from every node to ground, operating point only
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-std::string timeText(double t) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.9g", t);
-    return text;
-}
-
-int stateFromOutput(double value) {
-    if (!std::isfinite(value) || std::abs(value) > 1e9) return -1;
-    return static_cast<int>(std::lround(value));
-}
-
-// Stamps (conductances and currents) equal within the Newton tolerances.
-bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, double reltol, double abstol) {
-    for (size_t k = 0; k < a.size(); ++k)
-        if (std::abs(a[k] - b[k]) > reltol * std::max(std::abs(a[k]), std::abs(b[k])) + abstol) return false;
-    return true;
-}
+// Of the interval an instant was located in: the error of the estimate is
+// well below this.
+constexpr double kLocateMargin = 1e-4;
+// Rows are held until the run ends: a grid finer than this would not fit.
+constexpr double kMaxRows = 1e7, kMaxSteps = 1e9;
 
 }  // namespace
 
@@ -42,44 +28,24 @@ TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages,
       expressions_(circuit.params),
       router_(messages, expressions_),
       plugins_(circuit, router_),
-      instances_(plugins_.instances()),
-      equations_(circuit) {}
+      equations_(circuit),
+      newton_(circuit, equations_, plugins_, expressions_, output_.stats),
+      switches_(plugins_, newton_, expressions_) {}
 
-void TransientEngine::setUpInstances() {
-    plugins_.createInstances();
-    for (size_t i = 0; i < instances_.size(); ++i) {
-        Tracked t;
-        t.stateOutput = plugins_.stateOutput(i);
-        t.acceptedStamp.assign(static_cast<size_t>(instances_[i]->entryCount()), 0.0);
-        tracked_.push_back(std::move(t));
-    }
-}
-
-void TransientEngine::setUpMatrix() {
-    const int n = equations_.size();
-    if (n == 0) throw SimulationError("the circuit has no unknowns");
-    PatternBuilder builder(n);
-    equations_.requestEntries(builder);
-    plugins_.requestEntries(builder);
-    pattern_ = builder.build();
-    equations_.bindSlots(builder, pattern_.nonZeros());
-    plugins_.bindSlots(builder);
-    const size_t stampSize = plugins_.stampSize();
-
-    try {
-        solver_ = makeLinearSolver(circuit_.options.solver);
-    } catch (const std::invalid_argument& e) {
-        throw SimulationError(e.what());
-    }
-    solver_->analyse(pattern_);
-
-    const auto values = static_cast<size_t>(pattern_.nonZeros()) + 1;
-    const auto unknowns = static_cast<size_t>(n) + 1;
-    for (auto* v : {&baseValues_, &values_, &factoredValues_}) v->assign(values, 0.0);
-    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_}) v->assign(unknowns, 0.0);
-    stamp_.assign(stampSize, 0.0);
-    previousStamp_.assign(stampSize, 0.0);
-    olderStamp_.assign(stampSize, 0.0);
+void TransientEngine::setUpLimits() {
+    const TranSpec& tran = circuit_.tran;
+    const double gridStep = tran.step > 0.0 ? tran.step : span_ / 50.0;
+    const double gridRows = RowSampler::gridRows(gridStep, tran.start, tran.stop);
+    if (!(gridRows <= kMaxRows))
+        throw SimulationError(".tran: TSTEP " + timeText(tran.step) + " s over " + timeText(tran.stop - tran.start) +
+                              " s gives " + timeText(gridRows) + " rows, more than " + timeText(kMaxRows) +
+                              "; choose a larger TSTEP");
+    const double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(gridStep, span_ / 50.0);
+    if (!(span_ / maxStep <= kMaxSteps))
+        throw SimulationError(".tran: the largest time step " + timeText(maxStep) + " s would take more than " +
+                              timeText(kMaxSteps) + " steps over " + timeText(span_) + " s; choose a larger TMAX");
+    steps_.emplace(span_, maxStep, circuit_.options.eventTolerance * span_);
+    rows_.emplace(gridStep, tran.start, tran.stop, circuit_.options.printAllPoints, output_.rows);
 }
 
 void TransientEngine::setUpColumns() {
@@ -95,18 +61,20 @@ int TransientEngine::nodeUnknown(int node) const { return CircuitEquations::node
 
 int TransientEngine::branchUnknown(int element) const { return equations_.branchUnknown(element); }
 
-double TransientEngine::unknownValue(int unknown) const { return x_[static_cast<size_t>(unknown)]; }
+double TransientEngine::unknownValue(int unknown) const {
+    return newton_.x()[static_cast<size_t>(unknown)];
+}
 
 double TransientEngine::sourceValue(int element, double time) const { return equations_.sourceValue(element, time); }
 
 int TransientEngine::pluginInstance(int element) const { return plugins_.instanceOfElement(element); }
 
 int TransientEngine::resolveOutput(int instance, const std::string& output) {
-    return instances_[static_cast<size_t>(instance)]->resolveOutput(output);
+    return plugins_.instances()[static_cast<size_t>(instance)]->resolveOutput(output);
 }
 
 double TransientEngine::pluginOutput(int instance, int outputIndex) {
-    return instances_[static_cast<size_t>(instance)]->output(outputIndex, simulationRecord_.data());
+    return plugins_.instances()[static_cast<size_t>(instance)]->output(outputIndex, newton_.simulationRecord());
 }
 
 void TransientEngine::setUpBreakpoints() {
@@ -125,150 +93,27 @@ void TransientEngine::setUpBreakpoints() {
     breakpoints_ = std::move(kept);
 }
 
-void TransientEngine::evaluateInstances(const double* x, double time, const Discretisation& d) {
-    udm::SimulationRecordWriter record(simulationRecord_.data());
-    record.setTime(time);
-    expressions_.setTime(time);  // parameter expressions may use `time`
-    record.setStartTime(startTime_);
-    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
-    const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
-    size_t at = 0;
-    for (auto& instance : instances_) {
-        const auto& terminals = instance->terminals();
-        for (size_t i = 0; i < terminals.size(); ++i) {
-            const int u = terminals[i];
-            if (u < 0) {
-                instance->setNode(i, 0.0, 0.0);
-                continue;
-            }
-            const double derivative = c * (x[u] - xPrev_[static_cast<size_t>(u)]) - (trap ? xDotPrev_[static_cast<size_t>(u)] : 0.0);
-            instance->setNode(i, x[u], derivative);
-        }
-        instance->evaluate(simulationRecord_.data());
-        for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
-        for (size_t i = 0; i < terminals.size(); ++i) stamp_[at++] = instance->rhs(i);
-    }
+bool TransientEngine::solvePoint(double time, const Discretisation& d) {
+    const auto result = newton_.solve(time, d, 0.0, time);
+    switches_.readStates();
+    if (result != NewtonSolver::Result::Alternating || switches_.stateChanged())
+        return result == NewtonSolver::Result::Converged || switches_.stateChanged();
+    // A switch controlled by what it switches may have no consistent state
+    // here: the iterates alternate. The one at which its state changed is
+    // handed on, so that the switching is located as usual.
+    newton_.takeIterateBefore(time, d);
+    switches_.readStates();
+    return switches_.stateChanged();
 }
 
-bool TransientEngine::newton(double time, const Discretisation& d, double gmin, double pluginTime) {
-    const size_t n = static_cast<size_t>(equations_.size());
-    equations_.assemble(baseValues_.data(), baseRhs_.data(), time, d, gmin);
-    std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
-    const Options& o = circuit_.options;
-    bool small = false;
-    for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
-        evaluateInstances(x_.data(), pluginTime, d);
-        // Converged only when the plug-ins' stamp at this iterate is the one
-        // it was solved with: a small update under a stamp that has just
-        // jumped (a switch flipping) solves the old equations, not these.
-        if (iteration > 0 && (instances_.empty() || stamp_ == previousStamp_ ||
-                              (small && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
-            return true;
-        // A switch controlled by what it switches (its own capacitor) may
-        // have no consistent state at this point: the iterates alternate
-        // between two stamps. Hand back the iterate at which the state
-        // changed, evaluated there, so that the event is located as usual.
-        if (iteration >= 2 && stamp_ != previousStamp_ && stamp_ == olderStamp_) return settleAlternation(pluginTime, d);
-        if (iteration == o.maxNewtonIterations) break;
-        std::swap(olderStamp_, previousStamp_);
-        std::copy(stamp_.begin(), stamp_.end(), previousStamp_.begin());
-
-        std::copy(baseValues_.begin(), baseValues_.end(), values_.begin());
-        std::copy(baseRhs_.begin(), baseRhs_.end(), rhs_.begin());
-        size_t at = 0, entry = 0;
-        for (auto& instance : instances_) {
-            for (int k = 0; k < instance->entryCount(); ++k) values_[static_cast<size_t>(plugins_.slot(entry++))] += stamp_[at++];
-            for (int u : instance->terminals()) rhs_[u >= 0 ? static_cast<size_t>(u) : n] += stamp_[at++];
-        }
-        values_.back() = 0.0;
-        if (!factored_ || values_ != factoredValues_) {
-            if (!solver_->factorise(values_.data()))
-                throw SimulationError("singular matrix at time " + timeText(time) +
-                                      " (a node without a path to ground, or a loop of voltage sources?)");
-            std::copy(values_.begin(), values_.end(), factoredValues_.begin());
-            factored_ = true;
-        }
-        solver_->solve(rhs_.data());
-        rhs_[n] = 0.0;
-        ++output_.stats.newtonIterations;
-
-        small = true;
-        for (size_t u = 0; u < n; ++u) {
-            const double next = rhs_[u], now = x_[u];
-            if (!std::isfinite(next)) return false;
-            const double tolerance = o.reltol * std::max(std::abs(next), std::abs(now)) + o.vntol;
-            if (std::abs(next - now) > tolerance) small = false;
-        }
-        std::swap(xBefore_, rhs_);
-        std::swap(x_, xBefore_);
-    }
-    return false;
+void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smooth) {
+    const bool operatingPoint = d.kind == Discretisation::Kind::OperatingPoint;
+    newton_.accept(time, d, smooth);
+    const size_t before = output_.events.size();
+    const bool switched = switches_.accept(time, operatingPoint, *steps_, output_.events);
+    output_.stats.events += static_cast<long>(output_.events.size() - before);
+    rows_->add(columns_->row(time), switched);
 }
-
-bool TransientEngine::settleAlternation(double pluginTime, const Discretisation& d) {
-    readStates();
-    if (stateChanged()) return true;
-    std::swap(x_, xBefore_);
-    evaluateInstances(x_.data(), pluginTime, d);
-    readStates();
-    return stateChanged();
-}
-
-void TransientEngine::readStates() {
-    size_t at = 0;
-    for (size_t i = 0; i < instances_.size(); ++i) {
-        Tracked& t = tracked_[i];
-        PluginInstance& instance = *instances_[i];
-        if (t.stateOutput > 0) {
-            t.newState = stateFromOutput(instance.output(t.stateOutput, simulationRecord_.data()));
-        } else {
-            // No state output: a jump of the stamp is a switching event.
-            bool jumped = false;
-            for (int k = 0; k < instance.entryCount(); ++k) {
-                const double now = stamp_[at + static_cast<size_t>(k)], before = t.acceptedStamp[static_cast<size_t>(k)];
-                if (std::abs(now - before) > 0.5 * std::max(std::abs(now), std::abs(before))) jumped = true;
-            }
-            t.newState = jumped ? t.acceptedState + 1 : t.acceptedState;
-        }
-        at += static_cast<size_t>(instance.entryCount()) + instance.terminals().size();
-    }
-}
-
-bool TransientEngine::stateChanged() const {
-    return std::any_of(tracked_.begin(), tracked_.end(), [](const Tracked& t) { return t.newState != t.acceptedState; });
-}
-
-void TransientEngine::acceptPoint(double time, const Discretisation& d) {
-    const size_t n = static_cast<size_t>(equations_.size());
-    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
-    const double c = d.kind == Discretisation::Kind::OperatingPoint ? 0.0 : (trap ? 2.0 : 1.0) / d.step;
-    for (size_t u = 0; u < n; ++u) xDotPrev_[u] = c * (x_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
-    if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d);
-    std::copy(x_.begin(), x_.end(), xPrev_.begin());
-
-    size_t at = 0;
-    for (size_t i = 0; i < instances_.size(); ++i) {
-        PluginInstance& instance = *instances_[i];
-        instance.accept();
-        Tracked& t = tracked_[i];
-        if (t.newState != t.acceptedState && d.kind != Discretisation::Kind::OperatingPoint) {
-            output_.events.push_back({time, instance.name(), t.newState});
-            ++output_.stats.events;
-        }
-        t.acceptedState = t.newState;
-        std::copy_n(stamp_.begin() + static_cast<std::ptrdiff_t>(at), instance.entryCount(), t.acceptedStamp.begin());
-        at += static_cast<size_t>(instance.entryCount()) + instance.terminals().size();
-        // Outputs read the node values of the accepted solution.
-        const auto& terminals = instance.terminals();
-        for (size_t k = 0; k < terminals.size(); ++k) {
-            const int u = terminals[k];
-            instance.setNode(k, u >= 0 ? x_[static_cast<size_t>(u)] : 0.0, u >= 0 ? xDotPrev_[static_cast<size_t>(u)] : 0.0);
-        }
-    }
-    if (time >= circuit_.tran.start) recordRow(time);
-}
-
-void TransientEngine::recordRow(double time) { output_.rows.push_back(columns_->row(time)); }
 
 void TransientEngine::initialPoint() {
     const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
@@ -276,105 +121,127 @@ void TransientEngine::initialPoint() {
     // Every instance is evaluated and accepted once before the start time,
     // so that it starts in its initial state, then once at the start time.
     const double before = startTime_ - std::max(span_, 1e-9);
-    std::fill(xPrev_.begin(), xPrev_.end(), 0.0);
+    auto& x = newton_.x();
+    auto& xPrev = newton_.xPrev();
+    std::fill(xPrev.begin(), xPrev.end(), 0.0);
     if (uic) {
-        equations_.applyInitialConditions(xPrev_.data());
-        std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
-        evaluateInstances(x_.data(), before, dc);
-        for (auto& instance : instances_) instance->accept();
-        evaluateInstances(x_.data(), startTime_, dc);
+        equations_.applyInitialConditions(xPrev.data());
+        equations_.applySourceValues(xPrev.data(), startTime_);
+        std::copy(xPrev.begin(), xPrev.end(), x.begin());
+        newton_.evaluateInstances(x.data(), before, dc);
+        for (const auto& instance : plugins_.instances()) instance->accept();
+        newton_.evaluateInstances(x.data(), startTime_, dc);
     } else {
-        if (!newton(startTime_, dc, kGmin, before))
+        if (newton_.solve(startTime_, dc, kGmin, before) != NewtonSolver::Result::Converged)
             throw SimulationError("no DC operating point found; try UIC");
-        for (auto& instance : instances_) instance->accept();
-        std::copy(x_.begin(), x_.end(), xPrev_.begin());
-        if (!newton(startTime_, dc, kGmin, startTime_))
+        for (const auto& instance : plugins_.instances()) instance->accept();
+        std::copy(x.begin(), x.end(), xPrev.begin());
+        if (newton_.solve(startTime_, dc, kGmin, startTime_) != NewtonSolver::Result::Converged)
             throw SimulationError("no DC operating point found at the start time; try UIC");
     }
     // The state each instance has at the start time is where it starts, not an event.
-    readStates();
-    for (Tracked& t : tracked_) t.acceptedState = t.newState;
+    switches_.readStates();
+    switches_.adoptStates();
     acceptPoint(startTime_, dc);
-    equations_.startFrom(x_.data(), uic);
+    equations_.startFrom(x.data(), uic);
 }
 
 void TransientEngine::timeLoop() {
-    const TranSpec& tran = circuit_.tran;
     const Options& o = circuit_.options;
-    const double stop = tran.stop;
-    double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(tran.step > 0.0 ? tran.step : span_, span_ / 50.0);
-    const double eventTolerance = o.eventTolerance * span_;
-    const double minStep = std::min(span_ * 1e-14, eventTolerance * 1e-2);
-    const double restartStep = std::max(maxStep * 1e-3, 4.0 * minStep);
-    const bool trapezoidal = o.method == Options::Method::Trapezoidal;
+    const double stop = circuit_.tran.stop;
+    const StepController& steps = *steps_;
+    const double minStep = steps.minStep(), eventTolerance = steps.eventTolerance();
+    const auto secondOrder = o.method == Options::Method::Trapezoidal ? Discretisation::Kind::Trapezoidal
+                             : o.method == Options::Method::Gear      ? Discretisation::Kind::Gear
+                                                                      : Discretisation::Kind::BackwardEuler;
 
-    double t = startTime_, h = restartStep, bracket = kInfinity;
-    int stepsSinceRestart = 0;
+    double t = startTime_, bracket = kInfinity;
+    double h = steps.afterSwitching(steps.maxStep());
+    double lastFullStep = steps.maxStep();  // the last step not shortened to locate a switching
+    int stepsSinceRestart = 0, locatesFromHere = 0;
     size_t nextBreakpoint = 0;
     double reported = -1.0;
     while (stop - t > minStep) {
         while (nextBreakpoint + 1 < breakpoints_.size() && breakpoints_[nextBreakpoint] <= t + minStep) ++nextBreakpoint;
         const double limit = std::min(breakpoints_[nextBreakpoint], bracket);
-        double step = std::min({h, maxStep, limit - t});
+        double step = std::min({h, steps.maxStep(), limit - t});
         const bool onLimit = step >= limit - t - minStep;
         const double next = onLimit ? limit : t + step;
         step = next - t;
         if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(t));
-        const Discretisation d{stepsSinceRestart >= 2 && trapezoidal ? Discretisation::Kind::Trapezoidal
-                                                                       : Discretisation::Kind::BackwardEuler,
-                               step};
+        // Backward Euler for the first two steps after a restart, which
+        // leave the history the second-order methods need.
+        const Discretisation d{stepsSinceRestart >= 2 ? secondOrder : Discretisation::Kind::BackwardEuler, step,
+                               newton_.tPrev() - newton_.tOlder()};
         auto reject = [&](double newStep) {
             ++output_.stats.rejected;
             if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(t));
             h = newStep;
         };
-        const bool converged = newton(next, d, 0.0, next);
-        readStates();
-        // A switch that flips back and forth between Newton iterations has
-        // its switching instant inside this step: locate it like any other.
-        if (!converged && !stateChanged()) {
+        const bool solved = solvePoint(next, d);
+        if (!solved) {
             reject(step / 8.0);
             continue;
         }
-        if (stateChanged()) {
-            if (step > eventTolerance) {  // locate the switching instant: halve the bracket
-                bracket = next;
-                reject(step / 2.0);
+        if (switches_.stateChanged()) {
+            if (step > eventTolerance) {
+                // Locate the instant on the trajectory of the accepted
+                // stamps (a parabola through points much closer together
+                // than the step would only extrapolate their rounding), then
+                // step to just before it and across it.
+                const bool parabola = stepsSinceRestart >= 1 && t - newton_.tOlder() >= 0.1 * step;
+                const auto found = switches_.locate(t, step, eventTolerance, parabola);
+                ++output_.stats.rejected;
+                if (!found) {
+                    bracket = next;
+                    reject(step / 2.0);
+                    continue;
+                }
+                // The second trial ends a little past the estimate, by more
+                // than its own error, so that it brackets the instant tightly.
+                const double past = kLocateMargin * found->first * step;
+                bracket = t + found->second * step + (past > eventTolerance ? past : 0.0);
+                // An estimate that keeps falling short is bisected instead.
+                const double before = found->first * step * (++locatesFromHere > 2 ? 0.5 : 1.0);
+                h = before > minStep ? before : bracket - t;
+                if (h < minStep) throw SimulationError("time step too small at time " + timeText(t));
                 continue;
             }
             acceptPoint(next, d);
             ++output_.stats.accepted;
             t = next;
+            locatesFromHere = 0;
             bracket = kInfinity;
             stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
-            h = restartStep;
+            h = steps.afterSwitching(lastFullStep);
             continue;
         }
         double ratio = kInfinity;
-        // Steps inside an event bracket are tiny by construction; their
-        // divided differences are rounding noise, and the history they leave
-        // ends at the switching anyway.
-        if (stepsSinceRestart >= 1 && bracket == kInfinity) {
-            ratio = equations_.truncationRatio(x_.data(), d, o);
+        // Steps across a located instant are tiny by construction: their
+        // divided differences are rounding noise.
+        const bool tiny = step <= 16.0 * eventTolerance;
+        if (stepsSinceRestart >= 1 && !tiny) {
+            ratio = equations_.truncationRatio(newton_.x().data(), d, o);
             if (ratio < 0.9) {
-                reject(step * std::max(0.9 * ratio, 0.1));
+                reject(steps.afterRejected(step, ratio));
                 continue;
             }
         }
-        acceptPoint(next, d);
+        acceptPoint(next, d, stepsSinceRestart >= 1);
         ++output_.stats.accepted;
         t = next;
+        locatesFromHere = 0;
         ++stepsSinceRestart;
-        h = std::min(2.0 * step, 0.9 * ratio * step);
+        if (!tiny && bracket == kInfinity) lastFullStep = step;
+        // A step cut short by a limit says nothing about the step wanted.
+        h = onLimit ? std::min(h, 0.9 * ratio * step) : steps.afterAccepted(step, ratio);
         if (next == breakpoints_[nextBreakpoint] && next < stop) {
             stepsSinceRestart = 0;
-            h = std::min(restartStep, 0.1 * (breakpoints_[nextBreakpoint + 1] - next));
+            h = std::min(steps.afterSwitching(lastFullStep), 0.1 * (breakpoints_[nextBreakpoint + 1] - next));
         }
-        if (bracket < kInfinity) {
-            const double remaining = bracket - t;
-            if (remaining <= minStep) bracket = kInfinity;
-            else h = remaining <= eventTolerance ? remaining : std::min(h, remaining / 2.0);
-        }
+        // The next trial ends at the bracket of a located switching (the
+        // limit), unless the switching did not show there after all.
+        if (bracket - t <= minStep) bracket = kInfinity;
         if (progress_ && t - reported >= 0.01 * span_) {
             reported = t;
             progress_(t / stop);
@@ -388,8 +255,11 @@ SimulationOutput TransientEngine::run() {
     if (!tran.given || !(tran.stop > 0.0)) throw SimulationError("no transient analysis (.tran) with a stop time");
     span_ = tran.stop;
     startTime_ = 0.0;
-    setUpInstances();
-    setUpMatrix();
+    setUpLimits();
+    plugins_.createInstances();
+    switches_.setUp();
+    newton_.setUp();
+    newton_.setStartTime(startTime_);
     setUpColumns();
     setUpBreakpoints();
     initialPoint();

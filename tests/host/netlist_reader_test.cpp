@@ -33,7 +33,7 @@ Ysw cap 0 cap gnd SW VTHRES=2.5 RON=1
 + VHYST=0.5 ROFF={1e9}
 .tran 1u 20m 0 10u UIC
 .print tran V(cap) Ysw:STATE I(V1) V(in,cap)
-.options reltol=1e-4 eventtol=1e-10 method=trap solver=eigen
+.options reltol=1e-4 eventtol=1e-10 method=trap solver=eigen chgtol=1e-13 points=all
 .end
 this line lies behind .end and is not read
 )";
@@ -84,6 +84,8 @@ TEST(NetlistReader, ReadsACompleteCircuit) {
     EXPECT_DOUBLE_EQ(c.options.reltol, 1e-4);
     EXPECT_DOUBLE_EQ(c.options.eventTolerance, 1e-10);
     EXPECT_EQ(c.options.solver, "eigen");
+    EXPECT_DOUBLE_EQ(c.options.chgtol, 1e-13);
+    EXPECT_TRUE(c.options.printAllPoints);
 }
 
 TEST(NetlistReader, IsCaseInsensitiveAndKnowsSpiceNumbers) {
@@ -152,7 +154,7 @@ TEST(NetlistReader, AcceptsEveryOptionTheReadmeNames) {
     // accepted but stored nowhere (or in the wrong field) shows.
     const Circuit c = read("options\nR1 a 0 1\n.tran 1u 1m\n"
                            ".options reltol=2e-4 abstol=3e-13 vntol=4e-7 trtol=5 itl4=60\n"
-                           "+ method=euler solver=eigen ltereltol=6e-8 eventtol=7e-12\n");
+                           "+ method=euler solver=eigen chgtol=6e-15 eventtol=7e-12 points=all\n");
     EXPECT_DOUBLE_EQ(c.options.reltol, 2e-4);
     EXPECT_DOUBLE_EQ(c.options.abstol, 3e-13);
     EXPECT_DOUBLE_EQ(c.options.vntol, 4e-7);
@@ -160,7 +162,8 @@ TEST(NetlistReader, AcceptsEveryOptionTheReadmeNames) {
     EXPECT_EQ(c.options.maxNewtonIterations, 60);
     EXPECT_EQ(c.options.method, Options::Method::BackwardEuler);
     EXPECT_EQ(c.options.solver, "eigen");
-    EXPECT_DOUBLE_EQ(c.options.lteReltol, 6e-8);
+    EXPECT_DOUBLE_EQ(c.options.chgtol, 6e-15);
+    EXPECT_TRUE(c.options.printAllPoints);
     EXPECT_DOUBLE_EQ(c.options.eventTolerance, 7e-12);
 
     // The README's list of options is the one above.
@@ -178,5 +181,5 @@ TEST(NetlistReader, AcceptsEveryOptionTheReadmeNames) {
     std::set<std::string> documented;
     for (std::string word; words >> word;) documented.insert(word.substr(0, word.find('=')));
     EXPECT_EQ(documented, (std::set<std::string>{"reltol", "abstol", "vntol", "trtol", "itl4", "method", "solver",
-                                                 "ltereltol", "eventtol"}));
+                                                 "chgtol", "eventtol", "points"}));
 }

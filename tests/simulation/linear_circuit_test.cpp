@@ -27,6 +27,10 @@ TEST(LinearCircuit, RcStepFollowsTheExactExponential) {
         b.printVoltage("out");
         b.tran(10e-6, 5e-3, true);
         b.circuit().options.solver = solver;
+        // Tighter than the default, and the accepted points rather than the
+        // grid rows interpolated between them: the exact curve to 1e-6.
+        b.circuit().options.reltol = 1e-9;
+        b.circuit().options.printAllPoints = true;
         const auto out = run(b.circuit());
         ASSERT_GT(out.rows.size(), 50u);
         EXPECT_EQ(out.rows.front()[0], 0.0);
@@ -61,6 +65,8 @@ TEST(LinearCircuit, RlCurrentRisesWithItsTimeConstant) {
     b.inductor("L1", "mid", "0", 1e-3);  // tau = 10 us
     b.printCurrent(v);
     b.tran(1e-6, 50e-6, true);
+    b.circuit().options.reltol = 1e-9;
+    b.circuit().options.printAllPoints = true;
     const auto out = run(b.circuit());
     for (const auto& row : out.rows) EXPECT_NEAR(-row[1], 1e-2 * (1 - std::exp(-row[0] / 1e-5)), 1e-8) << row[0];
 }
@@ -77,6 +83,7 @@ TEST(LinearCircuit, SourcesDriveAResistorAtEveryTimePoint) {
     b.printVoltage("b");
     b.printVoltage("c");
     b.tran(10e-6, 3e-3, false);
+    b.circuit().options.printAllPoints = true;  // not the grid rows, which interpolate between them
     const auto out = run(b.circuit());
     bool sawCorner = false;
     for (const auto& row : out.rows) {

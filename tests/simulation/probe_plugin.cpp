@@ -1,7 +1,8 @@
 // A small plug-in of the model interface that the simulation tests host
 // beside the real one: a hysteresis switch (same terminals and parameters)
 // with a parameter FAILAT that makes it report a failure from that time
-// on, and a count of release calls that the tests can read.
+// on, a count of release calls that the tests can read, and an output DN1
+// with the time derivative of terminal N1 that the host last handed it.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +33,7 @@ struct Entry {
     const char* defaultText;
 };
 const Entry kCatalogue[] = {
-    {"STATE", UDM_KIND_OUTPUT, ""},     {"RON", UDM_KIND_PARAMETER, "1"},
+    {"STATE", UDM_KIND_OUTPUT, ""},     {"DN1", UDM_KIND_OUTPUT, ""},       {"RON", UDM_KIND_PARAMETER, "1"},
     {"ROFF", UDM_KIND_PARAMETER, "1e9"}, {"VTHRES", UDM_KIND_PARAMETER, "0"}, {"VHYST", UDM_KIND_PARAMETER, "0"},
     {"CTRL0", UDM_KIND_PARAMETER, "0"}, {"FAILAT", UDM_KIND_PARAMETER, "-1"}, {"N1", UDM_KIND_TERMINAL, ""},
     {"N2", UDM_KIND_TERMINAL, ""},     {"NC1", UDM_KIND_TERMINAL, ""},     {"NC2", UDM_KIND_TERMINAL, ""}};
@@ -145,11 +146,17 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             break;
         case UDM_MODE_EVALUATE: status = evaluate(*p, comp, simulation); break;
         case UDM_MODE_ACCEPT: p->accepted = p->state; break;
-        case UDM_MODE_OUTPUT_INDEX: *out = std::strcmp(text, "STATE") == 0 ? 1.0 : 0.0;
+        case UDM_MODE_OUTPUT_INDEX:
+            *out = std::strcmp(text, "STATE") == 0 ? 1.0 : std::strcmp(text, "DN1") == 0 ? 2.0 : 0.0;
             break;
         case UDM_MODE_OUTPUT_VALUE: {
             const double index = udm::SimulationRecordView(simulation).selector();
-            *out = index == 1.0 ? p->state : 0.0;
+            // The derivative as the host hands it with the accepted point.
+            if (index == 2.0)
+                withBlocks(comp, [&](unsigned char* vectorBlock, unsigned char*) {
+                    *out = udm::VectorBlockView(vectorBlock, comp).derivative(0);
+                });
+            else *out = index == 1.0 ? p->state : 0.0;
             break;
         }
         case UDM_MODE_RELEASE: ++gReleases; break;

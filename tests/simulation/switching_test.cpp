@@ -29,9 +29,13 @@ protected:
     void SetUp() override {
         if (!simtest::hasCatalogue(GetParam().path)) GTEST_SKIP() << GetParam().name << " lists no catalogue yet";
     }
-    udmhost::SimulationOutput run(const std::string& definition, const std::string& solver = "klu") {
+    // Tolerances tighter than the defaults: the instants then follow the
+    // exact ones closely enough to show any bias of the event location.
+    udmhost::SimulationOutput run(const std::string& definition, const std::string& solver = "klu",
+                                  double reltol = 1e-9) {
         auto b = Oscillator::circuit(GetParam().path, definition);
         b.circuit().options.solver = solver;
+        b.circuit().options.reltol = reltol;
         std::ostringstream messages;
         auto out = udmhost::simulate(b.circuit(), messages);
         EXPECT_EQ(messages.str(), "");
@@ -89,6 +93,21 @@ TEST_P(Oscillation, PrintedStateChangesOnlyAtTheLocatedInstants) {
         }
     }
     EXPECT_EQ(event, out.events.size());
+}
+
+// With the default tolerances the instants stay within 10 us of the exact
+// ones over the whole run (the trajectory's integration error, not the
+// location's), each switching costs a few points, and every one is found.
+TEST_P(Oscillation, DefaultTolerancesKeepInstantsCloseAtFewPointsPerSwitching) {
+    const auto out = run(GetParam().definition, "klu", 1e-3);
+    const auto exact = Oscillator::instants(20e-3);
+    ASSERT_EQ(out.events.size(), exact.size());
+    for (size_t i = 0; i < exact.size(); ++i) EXPECT_NEAR(out.events[i].time, exact[i], 1e-5) << "event " << i;
+    // The charging is limited by the largest step (TSTEP, 10 us); what each
+    // switching adds on top is its location and the restart after it.
+    const double stepLimited = 20e-3 / 10e-6;
+    EXPECT_LT(static_cast<double>(out.stats.accepted), stepLimited + 10.0 * static_cast<double>(out.stats.events));
+    EXPECT_LT(out.stats.newtonIterations, 40 * out.stats.events);
 }
 
 TEST_P(Oscillation, KluAndEigenAgree) {

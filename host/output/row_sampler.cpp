@@ -1,0 +1,58 @@
+#include "output/row_sampler.h"
+
+#include <cmath>
+
+namespace udmhost {
+
+namespace {
+// Grid points this close to an accepted point (relative to the grid step)
+// are that point: interpolating would only repeat it.
+constexpr double kSameTime = 1e-9;
+}  // namespace
+
+RowSampler::RowSampler(double gridStep, double start, double stop, bool everyPoint,
+                       std::vector<std::vector<double>>& rows)
+    : gridStep_(gridStep), start_(start), stop_(stop), everyPoint_(everyPoint), rows_(rows) {}
+
+double RowSampler::gridRows(double gridStep, double start, double stop) {
+    return std::floor(stop / gridStep) - std::ceil(start / gridStep) + 2.0;
+}
+
+void RowSampler::emit(const std::vector<double>& row) {
+    if (row.front() >= start_) rows_.push_back(row);
+}
+
+void RowSampler::add(const std::vector<double>& row, bool switched) {
+    const double time = row.front();
+    if (everyPoint_) {
+        emit(row);
+        return;
+    }
+    const double same = kSameTime * gridStep_;
+    if (previous_.empty()) {
+        emit(row);
+        previous_ = row;
+        while (gridTime() <= time + same) ++nextGrid_;
+        return;
+    }
+    const double before = previous_.front(), span = time - before;
+    std::vector<double> between(row.size());
+    while (gridTime() < time - same && gridTime() < stop_) {
+        const double g = gridTime();
+        if (g > before) {
+            // A switching step is shorter than the event tolerance: the grid
+            // point in it still sees the state before the switching.
+            const double w = switched || !(span > 0.0) ? 0.0 : (g - before) / span;
+            for (size_t k = 0; k < row.size(); ++k) between[k] = previous_[k] + w * (row[k] - previous_[k]);
+            between.front() = g;
+            emit(between);
+        }
+        ++nextGrid_;
+    }
+    const bool onGrid = std::abs(gridTime() - time) <= same;
+    if (onGrid) ++nextGrid_;
+    if (everyPoint_ || switched || onGrid || time >= stop_) emit(row);
+    previous_ = row;
+}
+
+}  // namespace udmhost

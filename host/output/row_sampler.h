@@ -1,0 +1,33 @@
+// Which solutions become output rows: by default the points of the TSTEP
+// grid (linearly interpolated between the accepted points around them) plus
+// every switching instant and the stop time; on request every accepted point.
+#pragma once
+
+#include <vector>
+
+namespace udmhost {
+
+class RowSampler {
+public:
+    // Rows are appended to `rows`; only rows at or after `start` are kept.
+    RowSampler(double gridStep, double start, double stop, bool everyPoint, std::vector<std::vector<double>>& rows);
+
+    // A solution accepted at row[0]. `switched`: a switching happened at it,
+    // so the step that ends there is a jump that is not interpolated.
+    void add(const std::vector<double>& row, bool switched);
+
+    // The number of grid rows from `start` to `stop`.
+    static double gridRows(double gridStep, double start, double stop);
+
+private:
+    double gridTime() const { return static_cast<double>(nextGrid_) * gridStep_; }
+    void emit(const std::vector<double>& row);
+
+    double gridStep_, start_, stop_;
+    bool everyPoint_;
+    std::vector<std::vector<double>>& rows_;
+    std::vector<double> previous_;
+    unsigned long long nextGrid_ = 0;
+};
+
+}  // namespace udmhost

@@ -1,0 +1,160 @@
+#include "sim/newton_solver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "sim/simulator.h"
+#include "sim/time_text.h"
+
+namespace udmhost::sim {
+
+namespace {
+
+// Stamps (conductances and currents) equal within the Newton tolerances.
+bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, double reltol, double abstol) {
+    for (size_t k = 0; k < a.size(); ++k)
+        if (std::abs(a[k] - b[k]) > reltol * std::max(std::abs(a[k]), std::abs(b[k])) + abstol) return false;
+    return true;
+}
+
+
+}  // namespace
+
+NewtonSolver::NewtonSolver(const Circuit& circuit, CircuitEquations& equations, PluginSet& plugins,
+                           ExpressionEngine& expressions, RunStats& stats)
+    : circuit_(circuit), equations_(equations), plugins_(plugins), expressions_(expressions), stats_(stats) {}
+
+void NewtonSolver::setUp() {
+    const int n = equations_.size();
+    if (n == 0) throw SimulationError("the circuit has no unknowns");
+    PatternBuilder builder(n);
+    equations_.requestEntries(builder);
+    plugins_.requestEntries(builder);
+    pattern_ = builder.build();
+    equations_.bindSlots(builder, pattern_.nonZeros());
+    plugins_.bindSlots(builder);
+    try {
+        solver_ = makeLinearSolver(circuit_.options.solver);
+    } catch (const std::invalid_argument& e) {
+        throw SimulationError(e.what());
+    }
+    solver_->analyse(pattern_);
+
+    const auto values = static_cast<size_t>(pattern_.nonZeros()) + 1;
+    const auto unknowns = static_cast<size_t>(n) + 1;
+    for (auto* v : {&baseValues_, &values_, &factoredValues_}) v->assign(values, 0.0);
+    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_, &xFirst_, &xOlder_}) v->assign(unknowns, 0.0);
+    for (auto* v : {&stamp_, &previousStamp_, &olderStamp_, &acceptedStamp_}) v->assign(plugins_.stampSize(), 0.0);
+}
+
+void NewtonSolver::evaluateInstances(const double* x, double time, const Discretisation& d) {
+    udm::SimulationRecordWriter record(simulationRecord_.data());
+    record.setTime(time);
+    expressions_.setTime(time);  // parameter expressions may use `time`
+    record.setStartTime(startTime_);
+    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
+    const auto c = d.coefficients();
+    size_t at = 0;
+    for (const auto& instance : plugins_.instances()) {
+        const auto& terminals = instance->terminals();
+        for (size_t i = 0; i < terminals.size(); ++i) {
+            const int u = terminals[i];
+            if (u < 0) {
+                instance->setNode(i, 0.0, 0.0);
+                continue;
+            }
+            const auto k = static_cast<size_t>(u);
+            const double derivative = c[0] * (x[u] - xPrev_[k]) + c[2] * (xOlder_[k] - xPrev_[k]);
+            instance->setNode(i, x[u], derivative - (trap ? xDotPrev_[k] : 0.0));
+        }
+        instance->evaluate(simulationRecord_.data());
+        for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
+        for (size_t i = 0; i < terminals.size(); ++i) stamp_[at++] = instance->rhs(i);
+    }
+}
+
+NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, double gmin, double pluginTime) {
+    const size_t n = static_cast<size_t>(equations_.size());
+    const auto& instances = plugins_.instances();
+    equations_.assemble(baseValues_.data(), baseRhs_.data(), time, d, gmin);
+    std::copy(xPrev_.begin(), xPrev_.end(), x_.begin());
+    const Options& o = circuit_.options;
+    bool small = false;
+    // Between switchings the stamps at the last accepted point are usually
+    // those of the next one: the first iterate is solved with them, and the
+    // plug-ins are first evaluated at its solution.
+    const bool fromAccepted = haveAcceptedStamp_ && d.kind != Discretisation::Kind::OperatingPoint;
+    for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
+        if (iteration == 0 && fromAccepted) std::copy(acceptedStamp_.begin(), acceptedStamp_.end(), stamp_.begin());
+        else evaluateInstances(x_.data(), pluginTime, d);
+        // Converged only when the plug-ins' stamp at this iterate is the one
+        // it was solved with: a small update under a stamp that has just
+        // jumped (a switch flipping) solves the old equations, not these.
+        if (iteration > 0 && (instances.empty() || stamp_ == previousStamp_ ||
+                              (small && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
+            return Result::Converged;
+        if (iteration >= 2 && stamp_ != previousStamp_ && stamp_ == olderStamp_) return Result::Alternating;
+        if (iteration == o.maxNewtonIterations) break;
+        std::swap(olderStamp_, previousStamp_);
+        std::copy(stamp_.begin(), stamp_.end(), previousStamp_.begin());
+
+        std::copy(baseValues_.begin(), baseValues_.end(), values_.begin());
+        std::copy(baseRhs_.begin(), baseRhs_.end(), rhs_.begin());
+        size_t at = 0, entry = 0;
+        for (const auto& instance : instances) {
+            for (int k = 0; k < instance->entryCount(); ++k) values_[static_cast<size_t>(plugins_.slot(entry++))] += stamp_[at++];
+            for (int u : instance->terminals()) rhs_[u >= 0 ? static_cast<size_t>(u) : n] += stamp_[at++];
+        }
+        values_.back() = 0.0;
+        if (!factored_ || values_ != factoredValues_) {
+            if (!solver_->factorise(values_.data()))
+                throw SimulationError("singular matrix at time " + timeText(time) +
+                                      " (a node without a path to ground, or a loop of voltage sources?)");
+            std::copy(values_.begin(), values_.end(), factoredValues_.begin());
+            factored_ = true;
+        }
+        solver_->solve(rhs_.data());
+        rhs_[n] = 0.0;
+        ++stats_.newtonIterations;
+
+        small = true;
+        for (size_t u = 0; u < n; ++u) {
+            const double next = rhs_[u], now = x_[u];
+            if (!std::isfinite(next)) return Result::Failed;
+            const double tolerance = o.reltol * std::max(std::abs(next), std::abs(now)) + o.vntol;
+            if (std::abs(next - now) > tolerance) small = false;
+        }
+        std::swap(xBefore_, rhs_);
+        std::swap(x_, xBefore_);
+        if (iteration == 0) std::copy(x_.begin(), x_.end(), xFirst_.begin());
+    }
+    return Result::Failed;
+}
+
+void NewtonSolver::takeIterateBefore(double pluginTime, const Discretisation& d) {
+    std::swap(x_, xBefore_);
+    evaluateInstances(x_.data(), pluginTime, d);
+}
+
+void NewtonSolver::accept(double time, const Discretisation& d, bool smooth) {
+    const size_t n = static_cast<size_t>(equations_.size());
+    const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
+    const auto c = d.coefficients();
+    const double before = tPrev_ - tOlder_;
+    if (smooth && d.kind == Discretisation::Kind::BackwardEuler && before > 0.0)
+        for (size_t u = 0; u < n; ++u)
+            xDotPrev_[u] = CircuitEquations::secondOrderDerivative(x_[u], xPrev_[u], xOlder_[u], d.step, before);
+    else
+        for (size_t u = 0; u < n; ++u)
+            xDotPrev_[u] = c[0] * (x_[u] - xPrev_[u]) + c[2] * (xOlder_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
+    if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d, smooth);
+    std::swap(xOlder_, xPrev_);
+    std::copy(x_.begin(), x_.end(), xPrev_.begin());
+    tOlder_ = tPrev_;
+    tPrev_ = time;
+    std::copy(stamp_.begin(), stamp_.end(), acceptedStamp_.begin());
+    haveAcceptedStamp_ = true;
+}
+
+}  // namespace udmhost::sim

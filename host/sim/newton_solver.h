@@ -1,0 +1,76 @@
+// The solution of one time point: Newton iterations over the host devices'
+// equations and the plug-ins' stamps, with the sparse factorisation reused
+// while the matrix values stay the same. Also keeps the solution history the
+// discretisation needs (the last two accepted points and the derivatives).
+#pragma once
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "netlist/circuit.h"
+#include "output/simulation_output.h"
+#include "sim/circuit_equations.h"
+#include "sim/expression_engine.h"
+#include "sim/linear_solver.h"
+#include "sim/plugin_set.h"
+
+namespace udmhost::sim {
+
+class NewtonSolver {
+public:
+    enum class Result { Converged, Failed, Alternating };
+
+    NewtonSolver(const Circuit& circuit, CircuitEquations& equations, PluginSet& plugins,
+                 ExpressionEngine& expressions, RunStats& stats);
+
+    // Builds the matrix pattern (host devices and plug-in entries) and sizes
+    // every work array; throws SimulationError for an unknown solver.
+    void setUp();
+    void setStartTime(double t) { startTime_ = t; }
+
+    // Solves the point at `time` (sources) with the plug-ins evaluated at
+    // `pluginTime`. Alternating: the iterates alternate between two stamps
+    // (a switch controlled by what it switches); the latest iterate is kept.
+    Result solve(double time, const Discretisation& d, double gmin, double pluginTime);
+    // Back to the iterate before the latest, evaluated there.
+    void takeIterateBefore(double pluginTime, const Discretisation& d);
+    void evaluateInstances(const double* x, double time, const Discretisation& d);
+
+    // After an accepted point at `time`: the derivatives, the history and
+    // the stamps a step's first iterate is solved with.
+    // `smooth`: see CircuitEquations::accept.
+    void accept(double time, const Discretisation& d, bool smooth);
+
+    std::vector<double>& x() { return x_; }
+    const std::vector<double>& x() const { return x_; }
+    std::vector<double>& xPrev() { return xPrev_; }
+    const std::vector<double>& xDotPrev() const { return xDotPrev_; }
+    const std::vector<double>& xFirst() const { return xFirst_; }  // the first Newton solution of the step
+    const std::vector<double>& xOlder() const { return xOlder_; }  // the accepted point before xPrev
+    double tPrev() const { return tPrev_; }
+    double tOlder() const { return tOlder_; }
+    const std::vector<double>& stamp() const { return stamp_; }
+    unsigned char* simulationRecord() { return simulationRecord_.data(); }
+
+private:
+    const Circuit& circuit_;
+    CircuitEquations& equations_;
+    PluginSet& plugins_;
+    ExpressionEngine& expressions_;
+    RunStats& stats_;
+    std::unique_ptr<LinearSolver> solver_;
+    SparsePattern pattern_;
+    alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};
+    double startTime_ = 0.0, tPrev_ = 0.0, tOlder_ = 0.0;
+
+    // Work arrays, sized once.
+    std::vector<double> baseValues_, values_, factoredValues_, baseRhs_, rhs_;
+    std::vector<double> x_, xBefore_, xPrev_, xDotPrev_, xFirst_, xOlder_;
+    std::vector<double> stamp_, previousStamp_, olderStamp_;  // of this iterate and the two before
+    std::vector<double> acceptedStamp_;                       // at the last accepted point
+    bool haveAcceptedStamp_ = false;
+    bool factored_ = false;
+};
+
+}  // namespace udmhost::sim

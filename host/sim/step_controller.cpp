@@ -1,0 +1,45 @@
+#include "sim/step_controller.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace udmhost::sim {
+
+namespace {
+constexpr double kSafety = 0.9;     // of the step the error estimate allows
+constexpr double kMaxGrowth = 5.0;  // per step: the estimate is of the step just taken
+// A step that should change by less than this stays as it is: the matrix,
+// and so its factorisation, stays the same.
+constexpr double kHoldBand = 1.5;
+// The first step after a switching, relative to the step before it: the
+// circuit after a switching may be far faster than before.
+constexpr double kRestartFraction = 1e-2;
+// A switch whose state changes within this many accepted points, this many
+// times in a row, has no state it can hold.
+constexpr long kChatterPoints = 4;
+}  // namespace
+
+StepController::StepController(double span, double maxStep, double eventTolerance)
+    : span_(span), maxStep_(maxStep), eventTolerance_(eventTolerance) {
+    minStep_ = std::min(span_ * 1e-14, eventTolerance_ * 1e-2);
+}
+
+double StepController::afterAccepted(double step, double ratio) const {
+    const double wanted = std::min(kMaxGrowth, kSafety * ratio) * step;
+    if (wanted >= step && wanted < kHoldBand * step) return step;
+    return std::min(wanted, maxStep_);
+}
+
+double StepController::afterRejected(double step, double ratio) const {
+    return step * std::max(kSafety * ratio, 0.1);
+}
+
+double StepController::afterSwitching(double stepBefore) const {
+    return std::min(std::max(kRestartFraction * stepBefore, 4.0 * minStep_), maxStep_);
+}
+
+bool StepController::chattering(double sinceLast, long pointsSinceLast) const {
+    return pointsSinceLast <= kChatterPoints && sinceLast <= 1e-3 * span_;
+}
+
+}  // namespace udmhost::sim

@@ -1,0 +1,51 @@
+// The step size policy of the time loop: growth from the truncation error
+// estimate, holding the step while it needs no large change (so that the
+// factorisation can be reused), the restart after a switching, and the
+// watch for a switch that changes state at every step.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace udmhost::sim {
+
+class StepController {
+public:
+    // `span`: the simulated interval; `eventTolerance`: absolute.
+    StepController(double span, double maxStep, double eventTolerance);
+
+    double minStep() const { return minStep_; }
+    double maxStep() const { return maxStep_; }
+    double eventTolerance() const { return eventTolerance_; }
+
+    // The next step after a step accepted with this truncation ratio (the
+    // factor by which it could have been longer; infinity: not estimated).
+    double afterAccepted(double step, double ratio) const;
+    // After a rejection for truncation error.
+    double afterRejected(double step, double ratio) const;
+    // The first step after a switching, from the last step before it that
+    // was not shortened to locate it.
+    double afterSwitching(double stepBefore) const;
+
+    // Whether the time since `t` of `points` accepted points is that of a
+    // switch changing state at nearly every step rather than a fast circuit.
+    bool chattering(double sinceLast, long pointsSinceLast) const;
+
+private:
+    double span_, maxStep_, eventTolerance_, minStep_;
+};
+
+// Bisection of [0, 1] for the first point at which `changed` holds, given
+// that it holds at 1 and not at 0, to within `width`. Returns {lo, hi}.
+template <class Changed>
+std::pair<double, double> bisectChange(Changed changed, double width) {
+    double lo = 0.0, hi = 1.0;
+    while (hi - lo > width) {
+        const double mid = 0.5 * (lo + hi);
+        if (mid <= lo || mid >= hi) break;
+        (changed(mid) ? hi : lo) = mid;
+    }
+    return {lo, hi};
+}
+
+}  // namespace udmhost::sim

@@ -1,0 +1,159 @@
+#include "sim/switch_watch.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sim/simulator.h"
+#include "sim/time_text.h"
+
+namespace udmhost::sim {
+
+namespace {
+
+// Thirty-two switchings in a row, each within a few points of the one before.
+constexpr int kChatterStreak = 32;
+
+int stateFromOutput(double value) {
+    if (!std::isfinite(value) || std::abs(value) > 1e9) return -1;
+    return static_cast<int>(std::lround(value));
+}
+
+}  // namespace
+
+SwitchWatch::SwitchWatch(PluginSet& plugins, NewtonSolver& newton, ExpressionEngine& expressions)
+    : plugins_(plugins), newton_(newton), expressions_(expressions) {}
+
+void SwitchWatch::setUp() {
+    const auto& instances = plugins_.instances();
+    for (size_t i = 0; i < instances.size(); ++i) {
+        Tracked t;
+        t.stateOutput = plugins_.stateOutput(i);
+        t.acceptedStamp.assign(static_cast<size_t>(instances[i]->entryCount()), 0.0);
+        tracked_.push_back(std::move(t));
+    }
+}
+
+int SwitchWatch::stateOf(size_t i, const double* stamp) {
+    Tracked& t = tracked_[i];
+    PluginInstance& instance = *plugins_.instances()[i];
+    const auto entries = static_cast<size_t>(instance.entryCount());
+    // A stamp that has not moved at all is the accepted state's: only an
+    // instance whose stamp changed is asked for its state.
+    if (std::equal(stamp, stamp + entries, t.acceptedStamp.begin())) return t.acceptedState;
+    if (t.stateOutput > 0) return stateFromOutput(instance.output(t.stateOutput, newton_.simulationRecord()));
+    // No state output: a jump of the stamp is a switching event.
+    for (size_t k = 0; k < entries; ++k) {
+        const double now = stamp[k], before = t.acceptedStamp[k];
+        if (std::abs(now - before) > 0.5 * std::max(std::abs(now), std::abs(before))) return t.acceptedState + 1;
+    }
+    return t.acceptedState;
+}
+
+void SwitchWatch::readStates() {
+    const auto& instances = plugins_.instances();
+    size_t at = 0;
+    for (size_t i = 0; i < instances.size(); ++i) {
+        tracked_[i].newState = stateOf(i, newton_.stamp().data() + at);
+        at += static_cast<size_t>(instances[i]->entryCount()) + instances[i]->terminals().size();
+    }
+}
+
+bool SwitchWatch::stateChanged() const {
+    return std::any_of(tracked_.begin(), tracked_.end(), [](const Tracked& t) { return t.newState != t.acceptedState; });
+}
+
+void SwitchWatch::adoptStates() {
+    for (Tracked& t : tracked_) t.acceptedState = t.newState;
+}
+
+std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double step, double eventTolerance,
+                                                             bool throughOlder) {
+    std::vector<size_t> switching;
+    for (size_t i = 0; i < tracked_.size(); ++i)
+        if (tracked_[i].newState != tracked_[i].acceptedState) switching.push_back(i);
+    const auto& xOlder = newton_.xOlder();
+    const auto& xPrev = newton_.xPrev();
+    const auto& xFirst = newton_.xFirst();
+    // Through the point before the last one too: a parabola follows a
+    // curved trajectory where a chord would find each instant a little
+    // late, many times over.
+    const double a = newton_.tOlder(), b = t, c = t + step;
+    auto along = [&](size_t u, double time) {
+        if (!throughOlder) return xPrev[u] + (time - b) / step * (xFirst[u] - xPrev[u]);
+        return xOlder[u] * (time - b) * (time - c) / ((a - b) * (a - c)) +
+               xPrev[u] * (time - a) * (time - c) / ((b - a) * (b - c)) +
+               xFirst[u] * (time - a) * (time - b) / ((c - a) * (c - b));
+    };
+    udm::SimulationRecordWriter record(newton_.simulationRecord());
+    std::vector<double> stamp;
+    auto changedAt = [&](double theta) {
+        const double time = theta >= 1.0 ? c : t + theta * step;
+        record.setTime(time);
+        expressions_.setTime(time);
+        for (size_t i : switching) {
+            PluginInstance& instance = *plugins_.instances()[i];
+            const auto& terminals = instance.terminals();
+            for (size_t k = 0; k < terminals.size(); ++k) {
+                if (terminals[k] < 0) {
+                    instance.setNode(k, 0.0, 0.0);
+                    continue;
+                }
+                const auto u = static_cast<size_t>(terminals[k]);
+                instance.setNode(k, along(u, time), (xFirst[u] - xPrev[u]) / step);
+            }
+            instance.evaluate(newton_.simulationRecord());
+            stamp.resize(static_cast<size_t>(instance.entryCount()));
+            for (int k = 0; k < instance.entryCount(); ++k) stamp[static_cast<size_t>(k)] = instance.matrixValue(k);
+            if (stateOf(i, stamp.data()) != tracked_[i].acceptedState) return true;
+        }
+        return false;
+    };
+    if (switching.empty() || !changedAt(1.0)) return std::nullopt;
+    return bisectChange(changedAt, 0.5 * eventTolerance / step);
+}
+
+bool SwitchWatch::accept(double time, bool operatingPoint, const StepController& steps,
+                         std::vector<SwitchEvent>& events) {
+    ++acceptedPoints_;
+    const auto& instances = plugins_.instances();
+    const auto& x = newton_.x();
+    const auto& xDot = newton_.xDotPrev();
+    size_t at = 0;
+    bool switched = false;
+    for (size_t i = 0; i < instances.size(); ++i) {
+        PluginInstance& instance = *instances[i];
+        instance.accept();
+        Tracked& t = tracked_[i];
+        if (t.newState != t.acceptedState && !operatingPoint) {
+            events.push_back({time, instance.name(), t.newState});
+            switched = true;
+            if (t.pointsAtLastSwitching >= 0 &&
+                steps.chattering(time - t.lastSwitching, acceptedPoints_ - t.pointsAtLastSwitching)) {
+                if (++t.streak >= kChatterStreak)
+                    throw SimulationError(instance.name() + " changes state at nearly every time step from " +
+                                          timeText(t.streakStart) + " s to " + timeText(time) +
+                                          " s: it has no state it can hold (a control at its threshold without "
+                                          "hysteresis, or a switch driving its own control?)");
+            } else {
+                t.streak = 0;
+                t.streakStart = time;
+            }
+            t.lastSwitching = time;
+            t.pointsAtLastSwitching = acceptedPoints_;
+        }
+        t.acceptedState = t.newState;
+        std::copy_n(newton_.stamp().begin() + static_cast<std::ptrdiff_t>(at), instance.entryCount(),
+                    t.acceptedStamp.begin());
+        at += static_cast<size_t>(instance.entryCount()) + instance.terminals().size();
+        // Outputs read the node values of the accepted solution.
+        const auto& terminals = instance.terminals();
+        for (size_t k = 0; k < terminals.size(); ++k) {
+            const int u = terminals[k];
+            const auto v = static_cast<size_t>(std::max(u, 0));
+            instance.setNode(k, u >= 0 ? x[v] : 0.0, u >= 0 ? xDot[v] : 0.0);
+        }
+    }
+    return switched;
+}
+
+}  // namespace udmhost::sim
