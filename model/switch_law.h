@@ -22,7 +22,11 @@ inline double usableResistance(double resistance) {
 inline int32_t decideState(double threshold, double hysteresis, int32_t acceptedState, double control) {
     // Written as "stays ... unless": a NaN anywhere fails the comparison and
     // leaves the switch closed from either side.
+#ifdef UDM_BREAK_OPENING_THRESHOLD  // fault: the opening threshold itself no longer opens
+    if (acceptedState == 1) return control < threshold - hysteresis ? 0 : 1;
+#else
     if (acceptedState == 1) return control <= threshold - hysteresis ? 0 : 1;
+#endif
     return control < threshold + hysteresis ? 0 : 1;
 }
 

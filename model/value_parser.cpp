@@ -49,6 +49,9 @@ double strtodC(char* text, char** end) {
 }
 #else
 double strtodC(char* text, char** end) {
+#ifdef UDM_BREAK_LOCALE  // fault: converts in the process's locale
+    return std::strtod(text, end);
+#endif
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     if (cLocale == static_cast<locale_t>(nullptr)) return std::strtod(text, end);
     return strtod_l(text, end, cLocale);
@@ -152,6 +155,12 @@ bool unitExponent(const char* remainder, int& k) {
         k = 0;
         return true;
     }
+#ifdef UDM_BREAK_MEGA  // fault: an upper-case M reads as mega
+    if (remainder[0] == 'M' && remainder[1] == '\0') {
+        k = 6;
+        return true;
+    }
+#endif
     for (const UnitRow& row : kUnits) {
         const char word[2] = {row.letter, '\0'};
         if (equalsIgnoringAsciiCase(remainder, word)) {

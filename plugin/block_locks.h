@@ -24,7 +24,9 @@ public:
         for (std::size_t i = 0; i < N; ++i) {
             blocks_[i] = GlobalLock(handles_[i]);
             if (blocks_[i] == nullptr) {
+#ifndef UDM_BREAK_ERROR_PATH_LOCK  // fault: the blocks locked so far stay locked
                 unlockFirst(i);
+#endif
                 status_ = UDM_ERR_LOCK_FAILED;
                 return;
             }
@@ -42,7 +44,11 @@ public:
 
 private:
     void unlockFirst(std::size_t count) {
+#ifdef UDM_BREAK_UNLOCK_ORDER  // fault: unlocks in the order it locked
+        for (std::size_t i = 0; i < count; ++i) {
+#else
         for (std::size_t i = count; i-- > 0;) {
+#endif
             GlobalUnlock(handles_[i]);
             blocks_[i] = nullptr;
         }

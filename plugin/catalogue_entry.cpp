@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#ifdef UDM_BREAK_DESCRIPTION_UTF8
+#include <cstdio>
+#include <string>
+#endif
 
 #include "host_records.h"
 #include "parameters.h"
@@ -60,6 +64,15 @@ bool writeCatalogueEntry(unsigned char* record, uint32_t index, HINSTANCE module
     entry.setKind(item.kind);
     if (item.kind == UDM_KIND_PARAMETER) entry.setDefaultText(item.defaultText);
     LoadStringA(module, item.textId, description.data(), kTextBufferBytes - 1);
+#ifdef UDM_BREAK_DESCRIPTION_UTF8  // fault: hands out UTF-8 instead of the code page
+    std::string utf8;
+    for (const char c : std::string(description.data())) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) utf8 += c;
+        else utf8 += {static_cast<char>(0xC0 | (byte >> 6)), static_cast<char>(0x80 | (byte & 0x3F))};
+    }
+    std::snprintf(description.data(), description.size(), "%s", utf8.c_str());
+#endif
     entry.setDescription(description.data());
     return true;
 }

@@ -22,6 +22,9 @@ constexpr size_t kMaxQuietFields = 6;
 
 char* copyText(const char* text) {
     const size_t bytes = std::strlen(text) + 1;
+#ifdef UDM_BREAK_TEXT_KEPT  // fault: keeps the host's text instead of a copy
+    return const_cast<char*>(text);
+#endif
     char* copy = allocateText(bytes);
     if (copy != nullptr) std::memcpy(copy, text, bytes);
     return copy;
@@ -54,12 +57,19 @@ void defineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* tex
 
     // The text is split in place at every comma; a wide counter so that a
     // huge list never wraps back onto the first slots.
+#ifdef UDM_BREAK_FIELD_COUNTER  // fault: a 16-bit counter wraps onto the first slots
+    uint16_t fields = 0;
+#else
     size_t fields = 0;
+#endif
     for (char* cursor = text; cursor != nullptr; ++fields) {
         char* comma = std::strchr(cursor, ',');
         if (comma != nullptr) *comma = '\0';
         if (*cursor != '\0' && fields < kSlotCount)
             assignField(inst.slots[fields], fields, cursor, message);
+#ifdef UDM_BREAK_TEXT_CHANGED  // fault: marks each field it has read
+        if (*cursor != '\0') *cursor = '#';
+#endif
         cursor = comma != nullptr ? comma + 1 : nullptr;
     }
 
@@ -77,8 +87,12 @@ void defineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* tex
 
 void releaseInstance(InstanceData& inst) {
     for (ParamSlot& slot : inst.slots) {
+#if !defined(UDM_BREAK_TEXT_KEPT) && !defined(UDM_BREAK_LEAK)  // fault: LEAK frees nothing
         releaseText(slot.exprText);
+#endif
+#ifndef UDM_BREAK_RELEASE_TWICE  // fault: a second release frees again
         slot.exprText = nullptr;  // a repeated release finds nothing to free
+#endif
     }
 }
 

@@ -26,9 +26,14 @@ int32_t runPhase(int32_t mode, char* text, void* simulation, double* out, void* 
             return prepareInstance(inst, comp, host.expression);
         case UDM_MODE_EVALUATE:
             return evaluateInstance(inst, comp, simulation, host.expression);
-        case UDM_MODE_ACCEPT:
+        case UDM_MODE_ACCEPT: {
+#ifdef UDM_BREAK_ACCEPT_NEEDS_BLOCKS  // fault: acceptance insists on the inner blocks
+            const BlockLocks<2> inner({comp.vectorBlock(), comp.matrixBlock()});
+            if (inner.status() != UDM_OK) return inner.status();
+#endif
             acceptStep(inst);
             return UDM_OK;
+        }
         case UDM_MODE_OUTPUT_INDEX:
             resolveOutputIndex(text, out);
             return UDM_OK;
@@ -38,6 +43,10 @@ int32_t runPhase(int32_t mode, char* text, void* simulation, double* out, void* 
             releaseInstance(inst);
             return UDM_OK;
         default:  // not a phase of this interface: nothing to do
+#ifdef UDM_BREAK_UNKNOWN_MODE  // fault: an unknown mode resets the state
+            inst.state = 0;
+            inst.acceptedState = 1;
+#endif
             return UDM_OK;
     }
 }

@@ -20,11 +20,20 @@ int32_t prepareInstance(InstanceData& inst, udm::ComponentRecordView comp, Expre
     const BlockLocks<2> blocks({comp.vectorBlock(), comp.matrixBlock()});
     if (blocks.status() != UDM_OK) return blocks.status();
 
-    for (ParamSlot& slot : inst.slots) {
+    for (std::size_t s = 0; s < kSlotCount; ++s) {
+#ifdef UDM_BREAK_REGISTRATION_ORDER  // fault: registers the last parameter first
+        ParamSlot& slot = inst.slots[kSlotCount - 1 - s];
+#else
+        ParamSlot& slot = inst.slots[s];
+#endif
         // A slot whose text could not be copied has nothing to register.
         if (!slot.isExpression || slot.exprText == nullptr) continue;
         double ids[2] = {0.0, 0.0};
         expression(UDM_EXPR_REGISTER, slot.exprText, nullptr, ids);
+#ifdef UDM_BREAK_ID_ROUNDED  // fault: rounds the identifiers instead of truncating
+        ids[0] = __builtin_round(ids[0]);
+        ids[1] = __builtin_round(ids[1]);
+#endif
         slot.exprId1 = truncateToInt32OrZero(ids[0]);
         slot.exprId2 = truncateToInt32OrZero(ids[1]);
     }
@@ -56,21 +65,57 @@ int32_t evaluateInstance(InstanceData& inst, udm::ComponentRecordView comp, cons
 
     double values[kSlotCount];
     for (std::size_t i = 0; i < kSlotCount; ++i) values[i] = inst.slots[i].value;
+#ifdef UDM_BREAK_KEEPS_ADDRESS  // fault: keeps the first vector block address it saw
+    static void* kept = nullptr;
+    if (kept == nullptr) kept = blocks.block(0);
+    const udm::VectorBlockView vector(kept, comp);
+#else
     const udm::VectorBlockView vector(blocks.block(0), comp);
+#endif
+#ifdef UDM_BREAK_GLOBAL_STATE  // fault: one accepted state for all instances
+    static int32_t shared = 0;
+    inst.acceptedState = shared;
+#endif
     const udm::SimulationRecordView sim(simulation);
     // The control voltage is read only when the law needs it.
     const SwitchStep step = hasStarted(sim.time(), sim.startTime())
                                 ? decidedStep(values, vector.node(kNC1) - vector.node(kNC2), inst.acceptedState)
                                 : initialStep(values);
     const double g = step.conductance;
+#ifdef UDM_BREAK_STAMP_SKIPPED
+    const bool unchanged = inst.conductance == g && inst.state == step.state;
+#endif
     inst.state = step.state;
     inst.acceptedState = step.acceptedState;
+#ifdef UDM_BREAK_GLOBAL_STATE
+    shared = step.state;
+#endif
+#ifdef UDM_BREAK_REJECTED_STEP  // fault: an evaluation moves the starting state
+    inst.acceptedState = step.state;
+#endif
 
     const udm::MatrixBlockView matrix(blocks.block(1), comp);
-    matrix.setValue(0, g);
-    matrix.setValue(1, -g);
-    matrix.setValue(2, -g);
-    matrix.setValue(3, g);
+#ifdef UDM_BREAK_STAMP_ADDED  // fault: adds to what the entries held
+    const double held[4] = {matrix.value(0), matrix.value(1), matrix.value(2), matrix.value(3)};
+#endif
+#ifdef UDM_BREAK_STAMP_SKIPPED  // fault: writes the stamp only when it changed
+    if (!unchanged)
+#endif
+    {
+#ifdef UDM_BREAK_SIGNED_OFFSETS  // fault: reads the offset as a signed 16-bit number
+        const auto at = static_cast<int16_t>(comp.matrixValueOffset());
+        for (int k = 0; k < 4; ++k)
+            udm::storeAt<double>(blocks.block(1), static_cast<std::size_t>(at + 8 * k), k == 0 || k == 3 ? g : -g);
+#else
+        matrix.setValue(0, g);
+        matrix.setValue(1, -g);
+        matrix.setValue(2, -g);
+        matrix.setValue(3, g);
+#endif
+    }
+#ifdef UDM_BREAK_STAMP_ADDED
+    for (std::size_t k = 0; k < 4; ++k) matrix.setValue(k, held[k] + matrix.value(k));
+#endif
     inst.conductance = g;
 
     vector.setRhs(kN1, 0.0);

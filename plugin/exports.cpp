@@ -26,7 +26,11 @@ UDM_EXPORT int UDM_CALL UDMInit(MessageCallback message, ExpressionCallback expr
     callbacks.expression = expression;
     if (record != nullptr) {
         record->interfaceCode = UDM_REG_INTERFACE;
+#ifdef UDM_BREAK_BLOCK_SIZE  // fault: registers less than its instance record needs
+        record->instanceBytes = 128;
+#else
         record->instanceBytes = UDM_INSTANCE_BYTES;
+#endif
         record->reserved = UDM_REG_RESERVED;
     }
     return 0;

@@ -37,6 +37,9 @@ double outputValue(const InstanceData& inst, const udm::VectorBlockView& vector,
             return (vector.derivative(0) - vector.derivative(1)) * inst.conductance;
         default:
             if (index >= kFirstParameter && index <= kOutputCount) return inst.slots[index - kFirstParameter].value;
+#ifdef UDM_BREAK_SELECTOR  // fault: an unknown output reads as NaN
+            return __builtin_nan("");
+#endif
             return 0.0;
     }
 }

@@ -15,6 +15,7 @@ const char* kHelp =
     "\n"
     "  udmhost info PLUGIN     interface version, registration, version record, catalogue\n"
     "  udmhost check PLUGIN    compliance check; exit code 0 only when every check passes\n"
+    "                          (--json, --timeout S, --record FILE, --against FILE)\n"
     "  udmhost run NETLIST [-o FILE.csv] [--raw FILE.raw [--ascii]] [--plot FILE.png] [--events FILE.csv]\n"
     "                          [--plugin NAME=PATH]\n"
     "                          transient simulation; CSV to standard output without -o;\n"

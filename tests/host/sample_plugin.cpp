@@ -1,7 +1,10 @@
 // A small two-terminal resistor plug-in for testing hosts. Built several
 // times: once well-behaved, and once for each defect that the compliance
 // check must catch (SAMPLE_DEFECT).
+#include <charconv>
+#include <csignal>
 #include <cmath>
+#include <new>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +20,12 @@
 #define DEFECT_CHATTY 3          // mode 4 reports a message
 #define DEFECT_NAN_OUTPUT 10     // mode 6 returns NaN
 #define DEFECT_NO_INSTANCE 11    // registers an instance block of 0 bytes
+#define DEFECT_CRASHES 4         // mode 3 crashes
+#define DEFECT_HANGS 5           // mode 2 never returns
+#define DEFECT_UNLOCK_ORDER 6    // unlocks the instance block before the component record
+#ifndef SAMPLE_ENTRIES           // matrix entries announced in mode 1
+#define SAMPLE_ENTRIES 4
+#endif
 
 namespace {
 
@@ -65,88 +74,157 @@ UDM_EXPORT void* UDM_CALL ListNodeInfo(uint32_t index) {
     if (index >= sizeof kCatalogue / sizeof kCatalogue[0]) return nullptr;
     const Item& item = kCatalogue[index];
     std::memset(entry, 0, sizeof entry);
-    const udm::CatalogueEntryWriter writer(entry);
-    writer.setName(item.name);
-    writer.setKind(item.kind);
-    writer.setDescription(item.description);
-    if (item.defaultText != nullptr) writer.setDefaultText(item.defaultText);
+    std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_NAME), item.name);
+    udm::storeAt<int32_t>(entry, UDM_CAT_KIND, item.kind);
+    std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_DESCRIPTION), item.description);
+    if (item.defaultText != nullptr) std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_DEFAULT), item.defaultText);
     return entry;
 }
+
+}  // extern "C"
+
+namespace {
+
+// Locks both inner blocks, or says why not (the lock taken first is undone).
+int32_t lockInner(const udm::ComponentRecordView& c, void** vector, void** matrix) {
+    if (c.vectorBlock() == nullptr || c.matrixBlock() == nullptr) return UDM_ERR_NULL_HANDLE;
+    *vector = GlobalLock(c.vectorBlock());
+    if (*vector == nullptr) return UDM_ERR_LOCK_FAILED;
+    *matrix = GlobalLock(c.matrixBlock());
+    if (*matrix == nullptr) {
+        GlobalUnlock(c.vectorBlock());
+        return UDM_ERR_LOCK_FAILED;
+    }
+    return UDM_OK;
+}
+
+void unlockInner(const udm::ComponentRecordView& c) {
+    GlobalUnlock(c.matrixBlock());
+    GlobalUnlock(c.vectorBlock());
+}
+
+// The first field of the definition: a number with an optional k, else an
+// expression whose text is copied to the heap.
+void define(unsigned char* data, char* text) {
+    char* comma = text != nullptr ? std::strchr(text, ',') : nullptr;
+    if (comma != nullptr) *comma = '\0';
+    double r = 0.0;
+    const char* end = text;
+    if (text != nullptr) {
+        const auto parsed = std::from_chars(text, text + std::strlen(text), r);
+        end = parsed.ec == std::errc() ? parsed.ptr : text;
+        if (end != text && *end == 'k') r *= 1e3, ++end;
+    }
+    const bool isExpression = text != nullptr && (end == text || *end != '\0');
+    udm::storeAt<double>(data, kResistance, r);
+    udm::storeAt<int32_t>(data, kIsExpression, isExpression ? 1 : 0);
+    char* copy = nullptr;
+    if (isExpression) {
+        copy = new (std::nothrow) char[std::strlen(text) + 1];
+        if (copy != nullptr) std::strcpy(copy, text);
+    }
+    udm::storeAt<char*>(data, kText, copy);
+}
+
+int32_t evaluate(unsigned char* data, const udm::ComponentRecordView& c) {
+    void *vector = nullptr, *matrix = nullptr;
+    if (const int32_t status = lockInner(c, &vector, &matrix); status != UDM_OK) return status;
+    if (udm::loadAt<int32_t>(data, kIsExpression) != 0) {
+        double ids[2] = {static_cast<double>(udm::loadAt<int32_t>(data, kId1)),
+                         static_cast<double>(udm::loadAt<int32_t>(data, kId2))};
+        double value[2] = {0.0, 0.0};
+        expression(UDM_EXPR_EVALUATE, nullptr, ids, value);
+        udm::storeAt<double>(data, kResistance, value[0]);
+    }
+    const double g = 1.0 / udm::loadAt<double>(data, kResistance);
+    udm::storeAt<double>(data, kConductance, g);
+    const double stamp[4] = {g, -g, -g, g};
+    const size_t entries = SAMPLE_DEFECT == DEFECT_WRITES_OUTSIDE ? 5 : 4;
+    for (size_t k = 0; k < entries; ++k) udm::storeAt<double>(matrix, c.matrixValueOffset() + 8 * k, stamp[k % 4]);
+    udm::storeAt<double>(vector, c.rhsOffset(), 0.0);
+    udm::storeAt<double>(vector, c.rhsOffset() + 8, 0.0);
+    unlockInner(c);
+    return UDM_OK;
+}
+
+int32_t prepare(unsigned char* data, const udm::ComponentRecordView& c) {
+    void *vector = nullptr, *matrix = nullptr;
+    if (const int32_t status = lockInner(c, &vector, &matrix); status != UDM_OK) return status;
+    const int32_t rows[4] = {0, 0, 1, 1}, cols[4] = {0, 1, 0, 1};
+    for (size_t k = 0; k < 4; ++k) {
+        udm::storeAt<int32_t>(matrix, c.rowIndexOffset() + 4 * k, rows[k]);
+        udm::storeAt<int32_t>(matrix, c.colIndexOffset() + 4 * k, cols[k]);
+    }
+    if (udm::loadAt<int32_t>(data, kIsExpression) != 0) {
+        double ids[2] = {0.0, 0.0};
+        expression(UDM_EXPR_REGISTER, udm::loadAt<char*>(data, kText), nullptr, ids);
+        udm::storeAt<int32_t>(data, kId1, static_cast<int32_t>(ids[0]));
+        udm::storeAt<int32_t>(data, kId2, static_cast<int32_t>(ids[1]));
+    }
+    unlockInner(c);
+    return UDM_OK;
+}
+
+int32_t outputValue(const unsigned char* data, const udm::ComponentRecordView& c, const void* simulation, double* out) {
+    if (c.vectorBlock() == nullptr) return UDM_ERR_NULL_HANDLE;
+    void* vector = GlobalLock(c.vectorBlock());
+    if (vector == nullptr) return UDM_ERR_LOCK_FAILED;
+    const double v = udm::loadAt<double>(vector, c.nodeValueOffset()) - udm::loadAt<double>(vector, c.nodeValueOffset() + 8);
+    const double selector = udm::loadAt<double>(simulation, UDM_SIM_SELECTOR);
+    *out = selector == 1.0 ? v * udm::loadAt<double>(data, kConductance) : 0.0;
+    if (SAMPLE_DEFECT == DEFECT_NAN_OUTPUT) *out = std::nan("");
+    GlobalUnlock(c.vectorBlock());
+    return UDM_OK;
+}
+
+}  // namespace
+
+extern "C" {
 
 UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
                                     HGLOBAL component) {
     if (instance == nullptr || component == nullptr) return UDM_ERR_NULL_HANDLE;
     auto* data = static_cast<unsigned char*>(GlobalLock(instance));
+    if (data == nullptr) return UDM_ERR_LOCK_FAILED;
     void* record = GlobalLock(component);
+    if (record == nullptr) {
+        GlobalUnlock(instance);
+        return UDM_ERR_LOCK_FAILED;
+    }
     const udm::ComponentRecordView c(record);
+    int32_t status = UDM_OK;
     switch (mode) {
-        case UDM_MODE_INIT: {
-            char* end = nullptr;
-            double r = std::strtod(text, &end);
-            if (end != nullptr && *end == 'k') r *= 1e3, ++end;
-            const bool isExpression = end == text || *end != '\0';
-            udm::storeAt<double>(data, kResistance, r);
-            udm::storeAt<int32_t>(data, kIsExpression, isExpression ? 1 : 0);
-            if (isExpression) std::strncpy(reinterpret_cast<char*>(data + kText), text, kInstanceBytes - kText - 1);
-            c.setEntryCount(4);
+        case UDM_MODE_INIT:
+            define(data, text);
+            c.clearReserved();
+            c.setEntryCount(SAMPLE_ENTRIES);
             break;
-        }
-        case UDM_MODE_PREPARE: {
-            const udm::MatrixBlockView matrix(GlobalLock(c.matrixBlock()), c);
-            const int32_t rows[4] = {0, 0, 1, 1}, cols[4] = {0, 1, 0, 1};
-            for (size_t k = 0; k < 4; ++k) {
-                matrix.setRowIndex(k, rows[k]);
-                matrix.setColumnIndex(k, cols[k]);
-            }
-            if (udm::loadAt<int32_t>(data, kIsExpression) != 0) {
-                double ids[2] = {0.0, 0.0};
-                expression(UDM_EXPR_REGISTER, reinterpret_cast<const char*>(data + kText), nullptr, ids);
-                udm::storeAt<int32_t>(data, kId1, static_cast<int32_t>(ids[0]));
-                udm::storeAt<int32_t>(data, kId2, static_cast<int32_t>(ids[1]));
-            }
-            GlobalUnlock(c.matrixBlock());
+        case UDM_MODE_PREPARE:
+            if (SAMPLE_DEFECT == DEFECT_HANGS)
+                for (volatile bool forever = true; forever;) {
+                }
+            status = prepare(data, c);
             break;
-        }
-        case UDM_MODE_EVALUATE: {
-            if (udm::loadAt<int32_t>(data, kIsExpression) != 0) {
-                double ids[2] = {static_cast<double>(udm::loadAt<int32_t>(data, kId1)),
-                                 static_cast<double>(udm::loadAt<int32_t>(data, kId2))};
-                double value[2] = {0.0, 0.0};
-                expression(UDM_EXPR_EVALUATE, nullptr, ids, value);
-                udm::storeAt<double>(data, kResistance, value[0]);
-            }
-            const double g = 1.0 / udm::loadAt<double>(data, kResistance);
-            udm::storeAt<double>(data, kConductance, g);
-            const udm::VectorBlockView vector(GlobalLock(c.vectorBlock()), c);
-            const udm::MatrixBlockView matrix(GlobalLock(c.matrixBlock()), c);
-            const double stamp[4] = {g, -g, -g, g};
-            const size_t entries = SAMPLE_DEFECT == DEFECT_WRITES_OUTSIDE ? 5 : 4;
-            for (size_t k = 0; k < entries; ++k) matrix.setValue(k, stamp[k % 4]);
-            vector.setRhs(0, 0.0);
-            vector.setRhs(1, 0.0);
-            GlobalUnlock(c.matrixBlock());
-            GlobalUnlock(c.vectorBlock());
+        case UDM_MODE_EVALUATE:
+            if (SAMPLE_DEFECT == DEFECT_CRASHES) std::raise(SIGSEGV);  // as a stray pointer would, in every build
+            status = evaluate(data, c);
             if (SAMPLE_DEFECT == DEFECT_LEAVES_LOCKED) GlobalLock(instance);
             break;
-        }
         case UDM_MODE_ACCEPT:
             if (SAMPLE_DEFECT == DEFECT_CHATTY) message(UDM_SEVERITY_WARNING, "step accepted");
             break;
         case UDM_MODE_OUTPUT_INDEX: *out = std::strcmp(text, "I") == 0 ? 1.0 : 0.0; break;
-        case UDM_MODE_OUTPUT_VALUE: {
-            const udm::VectorBlockView vector(GlobalLock(c.vectorBlock()), c);
-            const double v = vector.node(0) - vector.node(1);
-            const double selector = udm::SimulationRecordView(simulation).selector();
-            *out = selector == 1.0 ? v * udm::loadAt<double>(data, kConductance) : 0.0;
-            if (SAMPLE_DEFECT == DEFECT_NAN_OUTPUT) *out = std::nan("");
-            GlobalUnlock(c.vectorBlock());
+        case UDM_MODE_OUTPUT_VALUE: status = outputValue(data, c, simulation, out); break;
+        case UDM_MODE_RELEASE:
+            delete[] udm::loadAt<char*>(data, kText);
+            udm::storeAt<char*>(data, kText, nullptr);  // a second release finds nothing
             break;
-        }
         default: break;
     }
+    if (SAMPLE_DEFECT == DEFECT_UNLOCK_ORDER) GlobalUnlock(instance);
     GlobalUnlock(component);
-    GlobalUnlock(instance);
-    return 0;
+    if (SAMPLE_DEFECT != DEFECT_UNLOCK_ORDER) GlobalUnlock(instance);
+    return status;
 }
 
 }  // extern "C"

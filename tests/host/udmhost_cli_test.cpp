@@ -122,3 +122,37 @@ TEST_F(UdmhostCli, InfoListsTheCatalogue) {
     EXPECT_NE(result.output.find("  R     1k       resistance"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("  2  B     second terminal"), std::string::npos) << result.output;
 }
+
+TEST_F(UdmhostCli, CheckReportsForPeopleAndMachinesAndKeepsAFingerprint) {
+    const Result text = run(std::string("check ") + SAMPLE_GOOD);
+    ASSERT_EQ(text.exitCode, 0) << text.output;
+    EXPECT_EQ(text.output.find("FAIL"), std::string::npos);
+    EXPECT_NE(text.output.find("\nsummary: "), std::string::npos);
+    EXPECT_NE(text.output.find(" failed, 0 skipped of "), std::string::npos) << text.output;
+
+    const Result json = run(std::string("check --json ") + SAMPLE_GOOD);
+    ASSERT_EQ(json.exitCode, 0);
+    EXPECT_EQ(json.output.rfind("{\"plugin\": ", 0), 0u) << json.output;
+    EXPECT_NE(json.output.find("\"complies\": true, \"passed\": "), std::string::npos);
+    EXPECT_NE(json.output.find("\"verdict\": \"pass\""), std::string::npos);
+
+    const fs::path print = dir_ / "sample.fingerprint";
+    const Result recorded = run("check --record " + print.string() + " " + SAMPLE_GOOD);
+    ASSERT_EQ(recorded.exitCode, 0) << recorded.output;
+    EXPECT_EQ(run("check --against " + print.string() + " " + SAMPLE_GOOD).exitCode, 0);
+    // A fingerprint edited by hand is a different behaviour.
+    std::ifstream in(print);
+    std::stringstream content;
+    content << in.rdbuf();
+    std::string edited = content.str();
+    edited.replace(edited.find("stamp 0.001"), 11, "stamp 0.002");
+    write("edited.fingerprint", edited);
+    const Result differs = run("check --against " + (dir_ / "edited.fingerprint").string() + " " + SAMPLE_GOOD);
+    EXPECT_EQ(differs.exitCode, 1);
+    EXPECT_NE(differs.output.find("FAIL  behaviour matches the recorded fingerprint\n        line "), std::string::npos)
+        << differs.output;
+
+    EXPECT_EQ(run("check --record " + (dir_ / "no/such/folder/x").string() + " " + SAMPLE_GOOD).exitCode, 1);
+    EXPECT_EQ(run("check --record a --against b " + std::string(SAMPLE_GOOD)).exitCode, 2);
+    EXPECT_EQ(run("check --timeout 0 " + std::string(SAMPLE_GOOD)).exitCode, 2);
+}

@@ -1,0 +1,151 @@
+#include "check/fingerprint.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "check/sweep.h"
+#include "host_records.h"
+
+namespace udmhost {
+
+namespace {
+
+// Thresholds and the values around them are hit exactly by the 0.25 V ramp.
+const std::vector<std::string> kGrid = {"0", "-0.5", "0.5", "1", "1.5", "2", "1e-3", "1k", "1e9", "(1)", "(-0.5)"};
+
+// Parameter texts a plug-in reads on its own: each is defined, evaluated once
+// and its outputs read, in every parameter's place.
+const std::vector<std::string> kTexts = {
+    "", " ", "  10", "4.7k", "4.7K  ", "1M", "1m", "1meg", "5kOhm", "5 k", "1f", "1p", "100n", "1u", "1g", "1T",
+    "1e3k", "-3", "-0", "2.5", "0.99", "1.7", "2147483647", "-2147483648", "2147483648", "1e12", "1e40", "1e-40",
+    "2e-308", "1e-308", "8.98e307", "8.99e307", "1e308", "1e999", "1e305k", "2e305k", "1e-290f", "1e-300f", "0x10",
+    "inf", "nan", "on", "ON", "off", "ja", "J", "nein", "n", "5n", "quit", "Q", "help", "H", "?", "k", "abc", "+",
+    ".", "-", "1.5.5", "1e", "1e+", " on", "on "};
+
+// Whole definition texts: field counts, empty fields, messages.
+const std::vector<std::string> kDefinitions = {"",          ",,,,",          "1,2,,,",          "1,2,3,4,1,9",
+                                               "1,2,3,4,1,9,9", "1,2,3,-0.5,0", "1m,1meg,0,0.1,1", "1,2,3,4,1,,,,,,,,",
+                                               "(2),(3),(0.5),(0.25),(1)"};
+
+void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<std::string>& lines) {
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    setenv("LANG", language, 1);
+    // The raw record: a default field is shown for every entry, whatever it holds.
+    // Bytes beyond ASCII as \xHH, so that the file is plain text whatever the code page.
+    auto field = [](const unsigned char* entry, size_t offset, size_t bytes) {
+        std::string text = "\"";
+        for (size_t i = 0; i < bytes && entry[offset + i] != 0; ++i) {
+            const unsigned char c = entry[offset + i];
+            if (c >= 0x20 && c < 0x7F && c != '\\') {
+                text += static_cast<char>(c);
+            } else {
+                char escape[5];
+                std::snprintf(escape, sizeof escape, "\\x%02X", c);
+                text += escape;
+            }
+        }
+        return text + "\"";
+    };
+    for (uint32_t index = 0; index <= plugin.catalogue.size(); ++index) {
+        const auto* entry = static_cast<const unsigned char*>(plugin.lib.listNodeInfo(index));
+        if (entry == nullptr) {
+            lines.push_back("catalogue " + std::string(language) + " " + std::to_string(index) + " null");
+            break;
+        }
+        lines.push_back("catalogue " + std::string(language) + " " + std::to_string(index) + " " +
+                        field(entry, UDM_CAT_NAME, UDM_CAT_NAME_BYTES) + " kind " +
+                        std::to_string(udm::loadAt<int32_t>(entry, UDM_CAT_KIND)) + " default " +
+                        field(entry, UDM_CAT_DEFAULT, UDM_CAT_DEFAULT_BYTES) + " description " +
+                        field(entry, UDM_CAT_DESCRIPTION, UDM_CAT_DESCRIPTION_BYTES));
+    }
+    unsetenv("LANG");
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+std::string fingerprintOf(PlugInUnderTest& plugin) {
+    std::vector<std::string> lines = {"# behavioural fingerprint of a model plug-in; written by udmhost check --record",
+                                      "# one line per observation; compare with udmhost check --against FILE PLUGIN"};
+    const Registration& reg = plugin.registration;
+    lines.push_back("registration GetPlugIn " + std::to_string(reg.version) + " record " +
+                    std::to_string(reg.record.interfaceCode) + " " + std::to_string(reg.record.instanceBytes) + " " +
+                    std::to_string(reg.record.reserved) + " GetVersionNumber " + std::to_string(reg.interfaceVersion));
+    catalogueLines(plugin, "en_US.UTF-8", lines);
+    catalogueLines(plugin, "de_DE.UTF-8", lines);
+    size_t index = 0;
+    auto sweep = [&](const std::string& definition, const SweepOptions& options) {
+        lines.push_back("case " + std::to_string(++index));
+        for (std::string& line : sweepCase(plugin, definition, options, {})) lines.push_back(std::move(line));
+    };
+    for (const std::string& definition : sweepDefinitions(plugin, kGrid)) sweep(definition, {});
+    for (const std::string& definition : kDefinitions) sweep(definition, {});
+    SweepOptions once;
+    once.controls = {0.5};
+    for (const std::string& definition : sweepDefinitions(plugin, kTexts))
+        if (definition != plugin.defaultDefinition()) sweep(definition, once);
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+std::vector<std::string> fingerprintDifferences(const std::string& recorded, const std::string& fresh, size_t limit,
+                                                size_t* total) {
+    const std::vector<std::string> want = splitLines(recorded), got = splitLines(fresh);
+    std::vector<std::string> differences;
+    std::string currentCase = "header";
+    size_t count = 0;
+    for (size_t i = 0; i < std::max(want.size(), got.size()); ++i) {
+        const std::string w = i < want.size() ? want[i] : "(end of file)";
+        const std::string g = i < got.size() ? got[i] : "(end of output)";
+        if (w.rfind("case ", 0) == 0) currentCase = w;
+        if (w == g) continue;
+        if (++count > limit) continue;
+        differences.push_back("line " + std::to_string(i + 1) + " (" + currentCase + "): recorded \"" + w.substr(0, 300) +
+                              "\", now \"" + g.substr(0, 300) + "\"");
+    }
+    if (total != nullptr) *total = count;
+    return differences;
+}
+
+std::string writeFileAtomically(const std::string& path, const std::string& text) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    std::string temp = folder + "/.fingerprint.XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) return "cannot create a temporary file in " + folder + ": " + std::strerror(errno);
+    fchmod(fd, 0644);  // a file to keep and share, not a secret
+    const char* data = text.data();
+    size_t left = text.size();
+    std::string error;
+    while (left > 0 && error.empty()) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) error = "cannot write " + temp + ": " + std::strerror(errno);
+        else {
+            data += written;
+            left -= static_cast<size_t>(written);
+        }
+    }
+    if (error.empty() && fsync(fd) != 0) error = "cannot write " + temp + ": " + std::strerror(errno);
+    if (close(fd) != 0 && error.empty()) error = "cannot write " + temp + ": " + std::strerror(errno);
+    if (error.empty() && std::rename(temp.c_str(), path.c_str()) != 0)
+        error = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
+    if (!error.empty()) std::remove(temp.c_str());
+    return error;
+}
+
+}  // namespace udmhost

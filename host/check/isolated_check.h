@@ -1,0 +1,30 @@
+// Checks that each run in a child process of their own, so that a crash in
+// one (a double free, say) costs only that one.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "check/harness.h"
+
+namespace udmhost {
+
+struct IsolatedCheck {
+    std::string name;
+    // Fills the finding; returns a reason to skip the check, or "".
+    std::function<std::string(PlugInUnderTest&, Finding&)> body;
+};
+
+std::vector<IsolatedCheck> sequenceChecks();     // call sequences and error paths
+std::vector<IsolatedCheck> memoryChecks();       // ownership, offsets, selectors, identifiers
+std::vector<IsolatedCheck> environmentChecks();  // locale, huge definitions
+
+// Definition texts on which the host's conduct is varied.
+std::vector<std::string> variationDefinitions(const PlugInUnderTest& plugin);
+// Sweeps each definition twice, the second time with `variant`; every
+// difference is a fault.
+void compareVariant(PlugInUnderTest& plugin, Finding& finding, const struct SweepOptions& variant,
+                    const std::vector<std::string>& definitions);
+
+}  // namespace udmhost

@@ -1,0 +1,45 @@
+// Runs one part of the check in a child process, so that a plug-in that
+// crashes, hangs or ends the process costs a FAIL line instead of the host.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "check/check_line.h"
+
+namespace udmhost {
+
+// The child's side: results travel to the parent as they complete.
+class CheckChannel {
+public:
+    explicit CheckChannel(int fd) : fd_(fd) {}
+    void begin(const std::string& check);  // named in a crash report
+    void emit(const CheckLine& line);
+    void payload(const std::string& text);  // a bulk result (the fingerprint)
+    void finish();                          // the body ran to its end
+
+private:
+    void send(char kind, const std::string& body);
+    int fd_;
+};
+
+// What the plug-in is being asked to do right now ("mode 3 on instance 2");
+// kept in memory the parent can still read after the child died.
+void noteActivity(const std::string& what);
+
+struct IsolatedRun {
+    std::vector<CheckLine> lines;  // in order, planned checks that never ran as skipped
+    std::string payload;
+    bool completed = false;  // the child ran to its end
+    bool hung = false;       // it was ended after the timeout
+    std::string failedCheck;  // the check during which it crashed or hung
+};
+
+// Forks; the child runs `body` and ends. `planned` names the checks the body
+// will emit, so that those a crash leaves out are reported as skipped.
+// `onLine` sees each line as soon as it arrives.
+IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::function<void(CheckChannel&)>& body,
+                        int timeoutSeconds, const std::function<void(const CheckLine&)>& onLine);
+
+}  // namespace udmhost

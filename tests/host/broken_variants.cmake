@@ -1,0 +1,84 @@
+# Deliberately broken builds of our own plug-in, one fault each, selected by
+# one compile definition; the checker must fail each on the check named here.
+option(UDM_BROKEN_VARIANTS "Build broken variants of the plug-in and test the checker on them" ON)
+if(NOT UDM_BROKEN_VARIANTS OR WIN32)
+  return()
+endif()
+
+# The plug-in's own sources, gathered from its targets so that the variants
+# follow every change of the real build.
+function(udm_absolute_sources target out)
+  get_target_property(sources ${target} SOURCES)
+  get_target_property(dir ${target} SOURCE_DIR)
+  set(result)
+  foreach(source IN LISTS sources)
+    if(source MATCHES "\\.(c|cc|cpp)$")
+      if(IS_ABSOLUTE "${source}")
+        list(APPEND result "${source}")
+      else()
+        list(APPEND result "${dir}/${source}")
+      endif()
+    endif()
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+set(udm_variant_targets vcswitch vcswitch_phases vcswitch_model vcswitch_catalogue)
+set(udm_variant_sources)
+foreach(target IN LISTS udm_variant_targets)
+  udm_absolute_sources(${target} sources)
+  list(APPEND udm_variant_sources ${sources})
+endforeach()
+
+# DEFINITION|check that must fail
+set(udm_broken_variants
+  "UDM_BREAK_UNLOCK_ORDER|every call unlocks what it locked, in reverse order"
+  "UDM_BREAK_ERROR_PATH_LOCK|null and unlockable handles give their status, change nothing and leave every lock balanced"
+  "UDM_BREAK_UNKNOWN_MODE|an unknown mode returns 0 and changes nothing"
+  "UDM_BREAK_RELEASE_TWICE|release twice is harmless"
+  "UDM_BREAK_ACCEPT_NEEDS_BLOCKS|accept needs neither vector nor matrix block"
+  "UDM_BREAK_REJECTED_STEP|a rejected step replayed gives the stamp of a fresh evaluation"
+  "UDM_BREAK_STAMP_ADDED|the stamp is written, not added"
+  "UDM_BREAK_STAMP_SKIPPED|repeated evaluation with the same inputs gives the same stamp"
+  "UDM_BREAK_TEXT_KEPT|the definition text is copied, not kept"
+  "UDM_BREAK_TEXT_CHANGED|mode 1 changes the definition text only by splitting it at commas"
+  "UDM_BREAK_LEAK|no allocation outlives a life cycle"
+  "UDM_BREAK_SIGNED_OFFSETS|offsets of 32768 and more work like small ones"
+  "UDM_BREAK_SELECTOR|output selectors NaN, infinite, 2^31 and more, 2^32 and more are harmless"
+  "UDM_BREAK_ID_ROUNDED|non-integer expression identifiers are truncated toward zero"
+  "UDM_BREAK_REGISTRATION_ORDER|expressions are registered in parameter order"
+  "UDM_BREAK_LOCALE|a decimal-comma locale changes nothing"
+  "UDM_BREAK_DESCRIPTION_UTF8|descriptions are Windows-1252 text (no UTF-8 sequences)"
+  "UDM_BREAK_FIELD_COUNTER|70,000 fields and a 1 MB text neither corrupt the instance nor take super-linear time"
+  "UDM_BREAK_GLOBAL_STATE|instances are independent: nothing of one lives in library-wide state"
+  "UDM_BREAK_KEEPS_ADDRESS|the plug-in keeps no address of a block from one call to the next"
+  "UDM_BREAK_BLOCK_SIZE|calls write the instance block only within its registered size and the component record only in mode 1"
+  # Laws of this model, beyond a generic checker: only the fingerprint sees them.
+  "UDM_BREAK_OPENING_THRESHOLD|behaviour matches the recorded fingerprint"
+  "UDM_BREAK_MEGA|behaviour matches the recorded fingerprint")
+
+set(udm_variant_table "")
+set(udm_variant_modules)
+foreach(entry IN LISTS udm_broken_variants)
+  string(FIND "${entry}" "|" bar)
+  string(SUBSTRING "${entry}" 0 ${bar} definition)
+  math(EXPR after "${bar} + 1")
+  string(SUBSTRING "${entry}" ${after} -1 check)
+  string(TOLOWER "${definition}" lower)
+  string(REPLACE "udm_break_" "vcswitch_broken_" name "${lower}")
+  add_library(${name} MODULE EXCLUDE_FROM_ALL ${udm_variant_sources})
+  target_compile_definitions(${name} PRIVATE UDM_BUILDING_PLUGIN ${definition})
+  foreach(target IN LISTS udm_variant_targets)
+    target_include_directories(${name} PRIVATE $<TARGET_PROPERTY:${target},INCLUDE_DIRECTORIES>)
+  endforeach()
+  target_link_libraries(${name} PRIVATE vcswitch_interface vcswitch_resources udmplatform ${CMAKE_DL_LIBS})
+  set_target_properties(${name} PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:udmplatform>" CXX_VISIBILITY_PRESET hidden)
+  target_compile_options(${name} PRIVATE -w)  # a fault on purpose may draw a warning
+  list(APPEND udm_variant_modules ${name})
+  string(APPEND udm_variant_table "{\"${definition}\", \"$<TARGET_FILE:${name}>\", \"${check}\"},\n")
+endforeach()
+
+file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/broken_variants.inc CONTENT "${udm_variant_table}")
+udm_add_test(broken_variant_tests broken_variants_test.cpp LIBS udmhost_check)
+target_include_directories(broken_variant_tests PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
+add_dependencies(broken_variant_tests ${udm_variant_modules})
