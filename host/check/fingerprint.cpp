@@ -39,10 +39,10 @@ void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<s
     setenv("LANG", language, 1);
     // The raw record: a default field is shown for every entry, whatever it holds.
     // Bytes beyond ASCII as \xHH, so that the file is plain text whatever the code page.
-    auto field = [](const unsigned char* entry, size_t offset, size_t bytes) {
+    auto field = [](const udm::CatalogueEntryView& entry, udm::CatalogueText which) {
         std::string text = "\"";
-        for (size_t i = 0; i < bytes && entry[offset + i] != 0; ++i) {
-            const unsigned char c = entry[offset + i];
+        for (const unsigned char c : entry.raw(which)) {
+            if (c == 0) break;
             if (c >= 0x20 && c < 0x7F && c != '\\') {
                 text += static_cast<char>(c);
             } else {
@@ -54,16 +54,17 @@ void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<s
         return text + "\"";
     };
     for (uint32_t index = 0; index <= plugin.catalogue.size(); ++index) {
-        const auto* entry = static_cast<const unsigned char*>(plugin.lib.listNodeInfo(index));
-        if (entry == nullptr) {
+        const void* record = plugin.lib.listNodeInfo(index);
+        if (record == nullptr) {
             lines.push_back("catalogue " + std::string(language) + " " + std::to_string(index) + " null");
             break;
         }
+        const udm::CatalogueEntryView entry(record);
+        using udm::CatalogueText;
         lines.push_back("catalogue " + std::string(language) + " " + std::to_string(index) + " " +
-                        field(entry, UDM_CAT_NAME, UDM_CAT_NAME_BYTES) + " kind " +
-                        std::to_string(udm::loadAt<int32_t>(entry, UDM_CAT_KIND)) + " default " +
-                        field(entry, UDM_CAT_DEFAULT, UDM_CAT_DEFAULT_BYTES) + " description " +
-                        field(entry, UDM_CAT_DESCRIPTION, UDM_CAT_DESCRIPTION_BYTES));
+                        field(entry, CatalogueText::Name) + " kind " + std::to_string(entry.kind()) + " default " +
+                        field(entry, CatalogueText::Default) + " description " +
+                        field(entry, CatalogueText::Description));
     }
     unsetenv("LANG");
 }

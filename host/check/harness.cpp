@@ -191,15 +191,12 @@ int32_t TestInstance::define(const std::string& text, std::string* sizeFault) {
     definition_.push_back('\0');
     definition_.insert(definition_.end(), kGap, static_cast<char>(kGuard));
     PluginLibrary& lib = plugin.lib;
-    udm::storeAt<uint16_t>(lib.globalLock(component), UDM_COMP_RESERVED_A, 0xA5A5);
-    udm::storeAt<uint16_t>(lib.globalLock(component), UDM_COMP_RESERVED_B, 0xA5A5);
-    lib.globalUnlock(component);
+    udm::ComponentRecordView(lib.globalLock(component)).fillReserved(0xA5A5);
     lib.globalUnlock(component);
     const int32_t status = call(UDM_MODE_INIT, definition_.data(), nullptr, nullptr);
     const void* record = lib.globalLock(component);
     entries = udm::ComponentRecordView(const_cast<void*>(record)).entryCount();
-    const bool cleared = udm::loadAt<uint16_t>(record, UDM_COMP_RESERVED_A) == 0 &&
-                         udm::loadAt<uint16_t>(record, UDM_COMP_RESERVED_B) == 0;
+    const bool cleared = udm::ComponentRecordView(const_cast<void*>(record)).reservedCleared();
     lib.globalUnlock(component);
     if (!cleared && stray_ != nullptr)
         stray_->fault("mode 1 on " + who + " left the component record's two cleared fields (beside the entry count) set");
@@ -279,7 +276,7 @@ void TestInstance::checkStray(const std::string& what, int32_t mode, const std::
             break;
         }
     for (size_t at = 0; at < componentNow.size() && at < componentBefore.size(); ++at) {
-        const bool definitionField = at >= UDM_COMP_RESERVED_A && at < UDM_COMP_RESERVED_B + 2;
+        const bool definitionField = udm::ComponentRecordView::isDefinitionByte(at);
         if (componentNow[at] != componentBefore[at] && !(mode == UDM_MODE_INIT && definitionField)) {
             stray_->fault(what + " wrote byte " + std::to_string(at) + " of the component record");
             break;

@@ -102,16 +102,16 @@ std::vector<CatalogueItem> checkCatalogue(const PluginLibrary& lib, CheckChannel
     int terminals = 0, parameters = 0, outputs = 0;
     for (; index < kLimit; ++index) {
         noteActivity("ListNodeInfo(" + std::to_string(index) + ")");
-        const auto* entry = static_cast<const unsigned char*>(lib.listNodeInfo(index));
-        if (entry == nullptr) break;
+        const void* record = lib.listNodeInfo(index);
+        if (record == nullptr) break;
+        const udm::CatalogueEntryView entry(record);
         CatalogueItem item;
-        if (std::memchr(entry + UDM_CAT_NAME, 0, UDM_CAT_NAME_BYTES) == nullptr ||
-            std::memchr(entry + UDM_CAT_DESCRIPTION, 0, UDM_CAT_DESCRIPTION_BYTES) == nullptr ||
-            std::memchr(entry + UDM_CAT_DEFAULT, 0, UDM_CAT_DEFAULT_BYTES) == nullptr)
+        using udm::CatalogueText;
+        if (!entry.terminated(CatalogueText::Name) || !entry.terminated(CatalogueText::Description) ||
+            !entry.terminated(CatalogueText::Default))
             names.fault("entry " + std::to_string(index) + " has a text field without a terminating zero");
-        item.name = std::string(reinterpret_cast<const char*>(entry + UDM_CAT_NAME),
-                                strnlen(reinterpret_cast<const char*>(entry + UDM_CAT_NAME), UDM_CAT_NAME_BYTES));
-        item.kind = udm::loadAt<int32_t>(entry, UDM_CAT_KIND);
+        item.name = std::string(entry.name());
+        item.kind = entry.kind();
         if (item.name.empty()) names.fault("entry " + std::to_string(index) + " has an empty name");
         if (!seen.insert(item.name).second) names.fault("name " + item.name + " appears twice");
         if (item.kind == UDM_KIND_TERMINAL) ++terminals;
