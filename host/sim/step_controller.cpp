@@ -8,6 +8,13 @@ namespace udmhost::sim {
 namespace {
 constexpr double kSafety = 0.9;     // of the step the error estimate allows
 constexpr double kMaxGrowth = 5.0;  // per step: the estimate is of the step just taken
+// Unless the error is under a millionth of what is allowed: the step is then
+// far below what the circuit needs, as after a switching into a slow stretch.
+constexpr double kFastGrowthSlack = 1e6, kFastGrowth = 20.0;
+// After a bracket that held no switching: it lies just beyond, and a trial
+// this many times the last step finds it on a short step, not on a long one
+// whose estimate falls late.
+constexpr double kAfterMissedBracket = 64.0;
 // A step that should change by less than this stays as it is: the matrix,
 // and so its factorisation, stays the same.
 constexpr double kHoldBand = 1.5;
@@ -24,11 +31,16 @@ StepController::StepController(double span, double maxStep, double eventToleranc
     minStep_ = std::min(span_ * 1e-14, eventTolerance_ * 1e-2);
 }
 
-double StepController::afterAccepted(double step, double ratio) const {
-    const double wanted = std::min(kMaxGrowth, kSafety * ratio) * step;
+double StepController::afterAccepted(double step, double ratio, bool secondOrder) const {
+    // The ratio is (allowed / estimated error) to the power 1 / order.
+    const double slack = secondOrder ? ratio * ratio : ratio;
+    const double growth = std::isfinite(ratio) && slack > kFastGrowthSlack ? kFastGrowth : kMaxGrowth;
+    const double wanted = std::min(growth, kSafety * ratio) * step;
     if (wanted >= step && wanted < kHoldBand * step) return step;
     return std::min(wanted, maxStep_);
 }
+
+double StepController::afterMissedBracket(double step) const { return kAfterMissedBracket * step; }
 
 double StepController::afterRejected(double step, double ratio) const {
     return step * std::max(kSafety * ratio, 0.1);
