@@ -8,9 +8,12 @@ namespace udmhost::sim {
 namespace {
 constexpr double kSafety = 0.9;     // of the step the error estimate allows
 constexpr double kMaxGrowth = 5.0;  // per step: the estimate is of the step just taken
-// Unless the error is under a millionth of what is allowed: the step is then
-// far below what the circuit needs, as after a switching into a slow stretch.
-constexpr double kFastGrowthSlack = 1e6, kFastGrowth = 20.0;
+// Unless a second-order estimate allows a step this many times longer (the
+// error is under 1e-10 of its allowance), as after a switching into a slow
+// stretch. First-order estimates, and smaller ratios, of the short steps
+// there are mostly rounding: growth decided on them would depend on the
+// rounding of the linear solver.
+constexpr double kFastGrowthRatio = 1e5, kFastGrowth = 20.0;
 // After a bracket that held no switching: it lies just beyond, and a trial
 // this many times the last step finds it on a short step, not on a long one
 // whose estimate falls late.
@@ -32,9 +35,8 @@ StepController::StepController(double span, double maxStep, double eventToleranc
 }
 
 double StepController::afterAccepted(double step, double ratio, bool secondOrder) const {
-    // The ratio is (allowed / estimated error) to the power 1 / order.
-    const double slack = secondOrder ? ratio * ratio : ratio;
-    const double growth = std::isfinite(ratio) && slack > kFastGrowthSlack ? kFastGrowth : kMaxGrowth;
+    const bool fast = secondOrder && std::isfinite(ratio) && ratio > kFastGrowthRatio;
+    const double growth = fast ? kFastGrowth : kMaxGrowth;
     const double wanted = std::min(growth, kSafety * ratio) * step;
     if (wanted >= step && wanted < kHoldBand * step) return step;
     return std::min(wanted, maxStep_);
