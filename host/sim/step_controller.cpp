@@ -8,6 +8,16 @@ namespace udmhost::sim {
 namespace {
 constexpr double kSafety = 0.9;     // of the step the error estimate allows
 constexpr double kMaxGrowth = 5.0;  // per step: the estimate is of the step just taken
+// Unless a second-order estimate allows a step this many times longer (the
+// error is under 1e-10 of its allowance), as after a switching into a slow
+// stretch. First-order estimates, and smaller ratios, of the short steps
+// there are mostly rounding: growth decided on them would depend on the
+// rounding of the linear solver.
+constexpr double kFastGrowthRatio = 1e5, kFastGrowth = 20.0;
+// After a bracket that held no switching: it lies just beyond, and a trial
+// this many times the last step finds it on a short step, not on a long one
+// whose estimate falls late.
+constexpr double kAfterMissedBracket = 64.0;
 // A step that should change by less than this stays as it is: the matrix,
 // and so its factorisation, stays the same.
 constexpr double kHoldBand = 1.5;
@@ -24,11 +34,15 @@ StepController::StepController(double span, double maxStep, double eventToleranc
     minStep_ = std::min(span_ * 1e-14, eventTolerance_ * 1e-2);
 }
 
-double StepController::afterAccepted(double step, double ratio) const {
-    const double wanted = std::min(kMaxGrowth, kSafety * ratio) * step;
+double StepController::afterAccepted(double step, double ratio, bool secondOrder) const {
+    const bool fast = secondOrder && std::isfinite(ratio) && ratio > kFastGrowthRatio;
+    const double growth = fast ? kFastGrowth : kMaxGrowth;
+    const double wanted = std::min(growth, kSafety * ratio) * step;
     if (wanted >= step && wanted < kHoldBand * step) return step;
     return std::min(wanted, maxStep_);
 }
+
+double StepController::afterMissedBracket(double step) const { return kAfterMissedBracket * step; }
 
 double StepController::afterRejected(double step, double ratio) const {
     return step * std::max(kSafety * ratio, 0.1);

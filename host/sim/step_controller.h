@@ -19,8 +19,12 @@ public:
     double eventTolerance() const { return eventTolerance_; }
 
     // The next step after a step accepted with this truncation ratio (the
-    // factor by which it could have been longer; infinity: not estimated).
-    double afterAccepted(double step, double ratio) const;
+    // factor by which it could have been longer; infinity: not estimated)
+    // under a method of order 2 (`secondOrder`) or 1.
+    double afterAccepted(double step, double ratio, bool secondOrder) const;
+    // The limit on the next step after a step that ended at the bracket of
+    // a located switching without showing it.
+    double afterMissedBracket(double step) const;
     // After a rejection for truncation error.
     double afterRejected(double step, double ratio) const;
     // The first step after a switching, from the last step before it that

@@ -240,14 +240,18 @@ void TransientEngine::timeLoop() {
         ++stepsSinceRestart;
         if (!tiny && bracket == kInfinity) lastFullStep = step;
         // A step cut short by a limit says nothing about the step wanted.
-        h = onLimit ? std::min(h, 0.9 * ratio * step) : steps.afterAccepted(step, ratio);
+        h = onLimit ? std::min(h, 0.9 * ratio * step)
+                    : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
         if (next == breakpoints_[nextBreakpoint] && next < stop) {
             stepsSinceRestart = 0;
             h = std::min(steps.afterSwitching(lastFullStep), 0.1 * (breakpoints_[nextBreakpoint + 1] - next));
         }
         // The next trial ends at the bracket of a located switching (the
         // limit), unless the switching did not show there after all.
-        if (bracket - t <= minStep) bracket = kInfinity;
+        if (bracket - t <= minStep) {
+            if (onLimit) h = std::min(h, steps.afterMissedBracket(step));
+            bracket = kInfinity;
+        }
         if (progress_ && t - reported >= 0.01 * span_) {
             reported = t;
             progress_(t / stop);
