@@ -1,9 +1,5 @@
 #include "check/fingerprint.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -120,33 +116,6 @@ std::vector<std::string> fingerprintDifferences(const std::string& recorded, con
     }
     if (total != nullptr) *total = count;
     return differences;
-}
-
-std::string writeFileAtomically(const std::string& path, const std::string& text) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    std::string temp = folder + "/.fingerprint.XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return "cannot create a temporary file in " + folder + ": " + std::strerror(errno);
-    fchmod(fd, 0644);  // a file to keep and share, not a secret
-    const char* data = text.data();
-    size_t left = text.size();
-    std::string error;
-    while (left > 0 && error.empty()) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) error = "cannot write " + temp + ": " + std::strerror(errno);
-        else {
-            data += written;
-            left -= static_cast<size_t>(written);
-        }
-    }
-    if (error.empty() && fsync(fd) != 0) error = "cannot write " + temp + ": " + std::strerror(errno);
-    if (close(fd) != 0 && error.empty()) error = "cannot write " + temp + ": " + std::strerror(errno);
-    if (error.empty() && std::rename(temp.c_str(), path.c_str()) != 0)
-        error = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
-    if (!error.empty()) std::remove(temp.c_str());
-    return error;
 }
 
 }  // namespace udmhost

@@ -18,7 +18,4 @@ std::string fingerprintOf(PlugInUnderTest& plugin);
 std::vector<std::string> fingerprintDifferences(const std::string& recorded, const std::string& fresh, size_t limit,
                                                 size_t* total);
 
-// Writes `text` to `path` through a temporary in the same folder; "" or the error.
-std::string writeFileAtomically(const std::string& path, const std::string& text);
-
 }  // namespace udmhost

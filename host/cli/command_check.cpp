@@ -5,6 +5,7 @@
 #include "check/fingerprint.h"
 #include "check/report_printer.h"
 #include "cli/commands.h"
+#include "output/atomic_file.h"
 #include "pluginhost/plugin_library.h"
 
 namespace udmhost {
@@ -50,7 +51,15 @@ int checkCommand(const std::vector<std::string>& args) {
     if (!record.empty()) {
         std::string error;
         const std::string text = recordFingerprint(loadablePath(plugin), options.timeoutSeconds, &error);
-        if (error.empty()) error = writeFileAtomically(record, text);
+        if (error.empty()) {
+            try {
+                AtomicFile file(record);
+                file.stream() << text;
+                file.commit();
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+        }
         if (!error.empty()) {
             std::cerr << "udmhost check: " << error << "\n";
             return kExitFailure;
