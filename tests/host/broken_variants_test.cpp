@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "check/checker.h"
 #include "check/fingerprint.h"
@@ -35,7 +37,11 @@ TEST(BrokenVariants, EachFailsOnTheCheckForItsFault) {
     ASSERT_EQ(error, "");
     const std::string path = (std::filesystem::temp_directory_path() /
                               ("vcswitch_" + std::to_string(::getpid()) + ".fingerprint")).string();
-    ASSERT_EQ(writeFileAtomically(path, fingerprint), "");
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << fingerprint;
+        ASSERT_TRUE(file.flush()) << path;
+    }
     CheckOptions against;
     against.againstFile = path;
     for (const Variant& v : kVariants) {
@@ -44,6 +50,12 @@ TEST(BrokenVariants, EachFailsOnTheCheckForItsFault) {
             EXPECT_TRUE(checkCompliance(v.plugin).passed()) << v.definition;
         }
         const ComplianceReport report = checkCompliance(v.plugin, lawOfTheModel ? against : CheckOptions{});
+        // A check this build cannot run (heap counting under a sanitizer)
+        // has nothing to find.
+        const bool skippedHere = std::any_of(report.lines.begin(), report.lines.end(), [&](const CheckLine& line) {
+            return line.name == v.check && line.verdict == Verdict::Skip;
+        });
+        if (skippedHere) continue;
         EXPECT_FALSE(report.passed()) << v.definition;
         bool found = false;
         std::string failures;

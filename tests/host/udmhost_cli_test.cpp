@@ -128,7 +128,8 @@ TEST_F(UdmhostCli, CheckReportsForPeopleAndMachinesAndKeepsAFingerprint) {
     ASSERT_EQ(text.exitCode, 0) << text.output;
     EXPECT_EQ(text.output.find("FAIL"), std::string::npos);
     EXPECT_NE(text.output.find("\nsummary: "), std::string::npos);
-    EXPECT_NE(text.output.find(" failed, 0 skipped of "), std::string::npos) << text.output;
+    // Skips only for what this build cannot measure (heap counting under a sanitizer).
+    EXPECT_NE(text.output.find(" passed, 0 failed, "), std::string::npos) << text.output;
 
     const Result json = run(std::string("check --json ") + SAMPLE_GOOD);
     ASSERT_EQ(json.exitCode, 0);

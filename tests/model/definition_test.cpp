@@ -4,6 +4,7 @@
 #include <string>
 
 #include "model_fixture.h"
+#include "text_memory.h"
 
 namespace modeltest {
 namespace {
@@ -94,7 +95,7 @@ TEST_F(Definition, NullTextLeavesEverySlotClearedAndStillAnnouncesTheEntries) {
     EXPECT_TRUE(host.messages.empty());
     // A new definition does not free the texts of the earlier one; the host
     // sequence never does this, so give them back here.
-    for (const auto& slot : earlier.slots) delete[] slot.exprText;
+    for (const auto& slot : earlier.slots) vcswitch::releaseText(slot.exprText);
 }
 
 TEST_F(Definition, SixthFieldIsIgnoredQuietlyASeventhIsReportedOnce) {
