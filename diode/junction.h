@@ -29,8 +29,8 @@ constexpr double kGmin = 1e-12;               // siemens, in parallel with every
 // thermal voltage above the critical voltage is taken logarithmically.
 double limitJunctionVoltage(double proposed, double previous, double thermal, double critical);
 
-// The linear model at terminal voltage `v`, starting from the junction
-// voltage of the previous evaluation.
+// The linear model at terminal voltage `v`, limited against a reference
+// junction voltage (the plug-in passes that of the last accepted step).
 Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage);
 
 }  // namespace udmdiode
