@@ -202,9 +202,10 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             }
             const double v = udm::loadAt<double>(vector, c.nodeValueOffset()) -
                              udm::loadAt<double>(vector, c.nodeValueOffset() + 8);
-            // Limited against the last accepted step, not the last iterate:
-            // the stamp follows from the inputs and the accepted state alone,
-            // so a rejected step or a repeated call leaves no trace.
+            // Nothing of the last iterate is used: the stamp follows from the
+            // inputs (the accepted junction voltage only starts the series-
+            // resistance solve), so a rejected step or a repeated call
+            // leaves no trace.
             const udmdiode::Linearised l =
                 udmdiode::linearise(parametersOf(data), v, udm::loadAt<double>(data, kAcceptedJunctionVoltage));
             udm::storeAt<double>(data, kJunctionVoltage, l.junctionVoltage);
