@@ -1,10 +1,12 @@
 // A junction diode as a plug-in of the model interface: terminals A and K,
 // the SPICE diode's DC parameters, a linearised stamp per evaluation.
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "block_locks.h"
 #include "host_records.h"
 #include "junction.h"
 #include "udm_interface.h"
@@ -37,15 +39,18 @@ constexpr Item kCatalogue[] = {
 constexpr size_t kParameters = 7;
 
 // Instance block: the parameter values, which of them are expressions the
-// host evaluates (with their identifiers and texts), then what the last
-// evaluation found.
-constexpr size_t kTextBytes = 64;
+// host evaluates (with their identifiers and owned copies of their texts),
+// the junction voltage of the last evaluation and of the last accepted step,
+// then what the last evaluation found.
 constexpr size_t kIsExpression = 8 * kParameters;                   // int32 each
 constexpr size_t kIds = kIsExpression + 4 * kParameters;            // two int32 each
 constexpr size_t kJunctionVoltage = (kIds + 8 * kParameters + 7) / 8 * 8;
-constexpr size_t kCurrent = kJunctionVoltage + 8, kVoltage = kCurrent + 8;
-constexpr size_t kTexts = kVoltage + 8;
-constexpr size_t kInstanceBytes = kTexts + kTextBytes * kParameters;
+constexpr size_t kAcceptedJunctionVoltage = kJunctionVoltage + 8;
+constexpr size_t kCurrent = kAcceptedJunctionVoltage + 8, kVoltage = kCurrent + 8;
+constexpr size_t kTexts = kVoltage + 8;                             // a char* each
+constexpr size_t kInstanceBytes = kTexts + sizeof(char*) * kParameters;
+
+char* textAt(const unsigned char* data, size_t i) { return udm::loadAt<char*>(data, kTexts + sizeof(char*) * i); }
 
 double defaultOf(size_t i) { return std::strtod(kCatalogue[2 + i].defaultText, nullptr); }
 
@@ -65,25 +70,47 @@ udmdiode::DiodeParameters parametersOf(const unsigned char* data) {
     return p;
 }
 
+// A decimal number with a full stop whatever the process's locale, blanks
+// around it allowed; anything else is not a number.
+bool parseNumber(const std::string& field, double* value) {
+    const size_t first = field.find_first_not_of(' ');
+    const size_t last = field.find_last_not_of(' ');
+    if (first == std::string::npos) return false;
+    const char* begin = field.data() + first;
+    const char* end = field.data() + last + 1;
+    if (*begin == '+') ++begin;
+    const std::from_chars_result r = std::from_chars(begin, end, *value);
+    return r.ec == std::errc() && r.ptr == end && std::isfinite(*value);
+}
+
+// Texts are owned by the instance from definition to release.
+void releaseTexts(unsigned char* data) {
+    for (size_t i = 0; i < kParameters; ++i) {
+        std::free(textAt(data, i));
+        udm::storeAt<char*>(data, kTexts + sizeof(char*) * i, nullptr);  // a repeated release frees nothing
+    }
+}
+
 // Reads the comma-separated fields: a number, or else an expression for
-// the host. Reports a number out of its range or an expression too long to keep.
+// the host. Reports a number out of its range or a text that cannot be kept.
 void define(unsigned char* data, const char* text) {
     const char* at = text == nullptr ? "" : text;
     for (size_t i = 0; i < kParameters; ++i) {
         const char* end = std::strchr(at, ',');
         if (end == nullptr) end = at + std::strlen(at);
         const std::string field(at, static_cast<size_t>(end - at));
-        char* parsed = nullptr;
-        double value = std::strtod(field.c_str(), &parsed);
+        double value = 0.0;
         const bool empty = field.find_first_not_of(' ') == std::string::npos;
-        const bool number = !empty && parsed != nullptr && *parsed == '\0' && std::isfinite(value);
+        const bool number = !empty && parseNumber(field, &value);
         if (empty) value = defaultOf(i);
         udm::storeAt<int32_t>(data, kIsExpression + 4 * i, !empty && !number ? 1 : 0);
+        udm::storeAt<char*>(data, kTexts + sizeof(char*) * i, nullptr);  // earlier texts are release's to free
         if (!empty && !number) {
             value = defaultOf(i);
-            if (field.size() >= kTextBytes && message != nullptr)
-                message(UDM_SEVERITY_FAILURE, "DIODE: a parameter expression is longer than 63 characters");
-            std::strncpy(reinterpret_cast<char*>(data + kTexts + kTextBytes * i), field.c_str(), kTextBytes - 1);
+            char* copy = static_cast<char*>(std::malloc(field.size() + 1));
+            if (copy != nullptr) std::memcpy(copy, field.c_str(), field.size() + 1);
+            else if (message != nullptr) message(UDM_SEVERITY_FAILURE, "DIODE: no memory for a parameter expression");
+            udm::storeAt<char*>(data, kTexts + sizeof(char*) * i, copy);
         } else if (number && !inRange(i, value) && message != nullptr) {
             message(UDM_SEVERITY_FAILURE, "DIODE: IS, N, IBV, AREA and M must be positive, RS and BV not negative");
         }
@@ -125,37 +152,34 @@ UDM_EXPORT void* UDM_CALL ListNodeInfo(uint32_t index) {
 
 UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
                                     HGLOBAL component) {
-    if (instance == nullptr || component == nullptr) return UDM_ERR_NULL_HANDLE;
-    auto* data = static_cast<unsigned char*>(GlobalLock(instance));
-    void* record = GlobalLock(component);
-    if (data == nullptr || record == nullptr) {
-        if (record != nullptr) GlobalUnlock(component);
-        if (data != nullptr) GlobalUnlock(instance);
-        return UDM_ERR_LOCK_FAILED;
-    }
-    const udm::ComponentRecordView c(record);
+    const vcswitch::BlockLocks<2> outer({instance, component});
+    if (outer.status() != 0) return outer.status();
+    auto* data = static_cast<unsigned char*>(outer.block(0));
+    const udm::ComponentRecordView c(outer.block(1));
     int32_t status = 0;
     switch (mode) {
         case UDM_MODE_INIT:
             define(data, text);
+            udm::storeAt<double>(data, kJunctionVoltage, 0.0);
+            udm::storeAt<double>(data, kAcceptedJunctionVoltage, 0.0);
+            c.clearReserved();
             c.setEntryCount(4);
             break;
         case UDM_MODE_PREPARE: {
-            void* matrix = GlobalLock(c.matrixBlock());
-            if (matrix == nullptr) {
-                status = UDM_ERR_LOCK_FAILED;
-                break;
-            }
+            const vcswitch::BlockLocks<2> blocks({c.vectorBlock(), c.matrixBlock()});
+            status = blocks.status();
+            if (status != 0) break;
+            void* matrix = blocks.block(1);
             const int32_t rows[4] = {0, 0, 1, 1}, cols[4] = {0, 1, 0, 1};
             for (size_t k = 0; k < 4; ++k) {
                 udm::storeAt<int32_t>(matrix, c.rowIndexOffset() + 4 * k, rows[k]);
                 udm::storeAt<int32_t>(matrix, c.colIndexOffset() + 4 * k, cols[k]);
             }
-            GlobalUnlock(c.matrixBlock());
             for (size_t i = 0; i < kParameters && expression != nullptr; ++i) {
-                if (udm::loadAt<int32_t>(data, kIsExpression + 4 * i) == 0) continue;
+                // A text that could not be copied has nothing to register.
+                if (udm::loadAt<int32_t>(data, kIsExpression + 4 * i) == 0 || textAt(data, i) == nullptr) continue;
                 double ids[2] = {0.0, 0.0};
-                expression(UDM_EXPR_REGISTER, reinterpret_cast<const char*>(data + kTexts + kTextBytes * i), nullptr, ids);
+                expression(UDM_EXPR_REGISTER, textAt(data, i), nullptr, ids);
                 for (size_t k = 0; k < 2; ++k)
                     udm::storeAt<int32_t>(data, kIds + 8 * i + 4 * k,
                                           std::isfinite(ids[k]) && std::abs(ids[k]) < 2e9 ? static_cast<int32_t>(ids[k]) : -1);
@@ -163,6 +187,11 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             break;
         }
         case UDM_MODE_EVALUATE: {
+            const vcswitch::BlockLocks<2> blocks({c.vectorBlock(), c.matrixBlock()});
+            status = blocks.status();
+            if (status != 0) break;
+            void* vector = blocks.block(0);
+            void* matrix = blocks.block(1);
             for (size_t i = 0; i < kParameters && expression != nullptr; ++i) {
                 if (udm::loadAt<int32_t>(data, kIsExpression + 4 * i) == 0) continue;
                 double ids[2] = {static_cast<double>(udm::loadAt<int32_t>(data, kIds + 8 * i)),
@@ -171,17 +200,14 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
                 expression(UDM_EXPR_EVALUATE, nullptr, ids, value);
                 udm::storeAt<double>(data, 8 * i, value[0]);
             }
-            void* vector = GlobalLock(c.vectorBlock());
-            void* matrix = vector == nullptr ? nullptr : GlobalLock(c.matrixBlock());
-            if (matrix == nullptr) {
-                if (vector != nullptr) GlobalUnlock(c.vectorBlock());
-                status = UDM_ERR_LOCK_FAILED;
-                break;
-            }
             const double v = udm::loadAt<double>(vector, c.nodeValueOffset()) -
                              udm::loadAt<double>(vector, c.nodeValueOffset() + 8);
+            // Nothing of the last iterate is used: the stamp follows from the
+            // inputs (the accepted junction voltage only starts the series-
+            // resistance solve), so a rejected step or a repeated call
+            // leaves no trace.
             const udmdiode::Linearised l =
-                udmdiode::linearise(parametersOf(data), v, udm::loadAt<double>(data, kJunctionVoltage));
+                udmdiode::linearise(parametersOf(data), v, udm::loadAt<double>(data, kAcceptedJunctionVoltage));
             udm::storeAt<double>(data, kJunctionVoltage, l.junctionVoltage);
             udm::storeAt<double>(data, kCurrent, l.offset + l.conductance * v);
             udm::storeAt<double>(data, kVoltage, v);
@@ -190,15 +216,19 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             // The offset current leaves the anode and enters the cathode.
             udm::storeAt<double>(vector, c.rhsOffset(), -l.offset);
             udm::storeAt<double>(vector, c.rhsOffset() + 8, l.offset);
-            GlobalUnlock(c.matrixBlock());
-            GlobalUnlock(c.vectorBlock());
             break;
         }
+        case UDM_MODE_ACCEPT:
+            udm::storeAt<double>(data, kAcceptedJunctionVoltage, udm::loadAt<double>(data, kJunctionVoltage));
+            break;
         case UDM_MODE_OUTPUT_INDEX:
             if (out != nullptr)
                 *out = text == nullptr ? 0.0 : std::strcmp(text, "I") == 0 ? 1.0 : std::strcmp(text, "V") == 0 ? 2.0 : 0.0;
             break;
         case UDM_MODE_OUTPUT_VALUE: {
+            const vcswitch::BlockLocks<1> blocks({c.vectorBlock()});
+            status = blocks.status();
+            if (status != 0) break;
             const double selector = simulation == nullptr ? 0.0 : udm::loadAt<double>(simulation, UDM_SIM_SELECTOR);
             if (out != nullptr)
                 *out = selector == 1.0 ? udm::loadAt<double>(data, kCurrent)
@@ -206,10 +236,11 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
                                          : 0.0;
             break;
         }
+        case UDM_MODE_RELEASE:
+            releaseTexts(data);
+            break;
         default: break;
     }
-    GlobalUnlock(component);
-    GlobalUnlock(instance);
     return status;
 }
 

@@ -7,10 +7,9 @@ namespace udmdiode {
 
 namespace {
 
-// exp() continued as a straight line beyond an argument of 80, so that no
-// iterate overflows.
-double safeExp(double x, double* slope) {
-    constexpr double kMax = 80.0;
+// exp() continued as a straight line beyond kMax, so that no iterate
+// overflows and Newton's method comes back from a wild iterate in one step.
+double safeExp(double x, double kMax, double* slope) {
     if (x <= kMax) {
         const double e = std::exp(x);
         *slope = e;
@@ -25,14 +24,18 @@ struct Junction {
     double current, conductance;
 };
 
+// The exponent at which a junction with scale current `scale` carries
+// kLargestCurrent: beyond it the law goes on straight.
+double largestExponent(double scale) { return std::clamp(std::log(kLargestCurrent / scale), 1.0, 80.0); }
+
 Junction junction(const DiodeParameters& p, double vd) {
     const double is = p.saturationCurrent * p.area, nvt = p.emission * kThermalVoltage;
     double slope = 0.0;
-    const double e = safeExp(vd / nvt, &slope);
+    const double e = safeExp(vd / nvt, largestExponent(is), &slope);
     Junction j{is * (e - 1.0), is * slope / nvt};
     if (p.breakdownVoltage > 0.0 && vd < -p.breakdownVoltage + 50.0 * nvt) {
         const double ibv = p.breakdownCurrent * p.area;
-        const double eb = safeExp(-(vd + p.breakdownVoltage) / nvt, &slope);
+        const double eb = safeExp(-(vd + p.breakdownVoltage) / nvt, largestExponent(ibv), &slope);
         j.current -= ibv * eb;
         j.conductance += ibv * slope / nvt;
     }
@@ -59,7 +62,7 @@ Linearised linearise(const DiodeParameters& p, double v, double previousJunction
     const double rs = p.seriesResistance / p.area;
     double vd = 0.0;
     if (rs <= 0.0) {
-        vd = limitJunctionVoltage(v, previousJunctionVoltage, nvt, critical);
+        vd = v;
     } else {
         // The junction voltage at which junction and resistor carry the same
         // current: vd + rs * i(vd) = v, increasing in vd, solved by limited

@@ -1,5 +1,5 @@
 // The DC law of a junction diode with series resistance and breakdown, and
-// the voltage limiting that keeps Newton's method on its exponential.
+// the voltage limiting that keeps its series-resistance solve on the exponential.
 #pragma once
 
 namespace udmdiode {
@@ -16,7 +16,7 @@ struct DiodeParameters {
 
 // The diode's linear model at one terminal voltage: i = conductance * v + offset.
 struct Linearised {
-    double junctionVoltage;  // across the junction, after limiting
+    double junctionVoltage;  // across the junction
     double current;          // anode to cathode, at the terminal voltage the junction voltage gives
     double conductance;      // d current / d terminal voltage, GMIN included
     double offset;           // current - conductance * terminal voltage
@@ -24,13 +24,18 @@ struct Linearised {
 
 constexpr double kThermalVoltage = 0.025852;  // kT/q at 300.15 K
 constexpr double kGmin = 1e-12;               // siemens, in parallel with every junction
+constexpr double kLargestCurrent = 1e4;       // amperes: the exponential law ends here
 
 // SPICE's junction limiting: a step of the junction voltage beyond twice the
 // thermal voltage above the critical voltage is taken logarithmically.
 double limitJunctionVoltage(double proposed, double previous, double thermal, double critical);
 
-// The linear model at terminal voltage `v`, starting from the junction
-// voltage of the previous evaluation.
+// The linear model at terminal voltage `v`, a function of `v` alone: a
+// converged point always meets the diode's law. With series resistance the
+// junction voltage is solved by limited steps from `previousJunctionVoltage`
+// (the plug-in passes that of the last accepted step), which only speeds
+// the solve; a wild iterate is tamed by the straight continuation of the
+// exponential beyond kLargestCurrent, not by holding the junction back.
 Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage);
 
 }  // namespace udmdiode
