@@ -143,10 +143,11 @@ UDM_EXPORT void* UDM_CALL ListNodeInfo(uint32_t index) {
     if (index >= sizeof kCatalogue / sizeof kCatalogue[0]) return nullptr;
     const Item& item = kCatalogue[index];
     std::memset(entry, 0, sizeof entry);
-    std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_NAME), item.name);
-    udm::storeAt<int32_t>(entry, UDM_CAT_KIND, item.kind);
-    std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_DESCRIPTION), item.description);
-    if (item.defaultText != nullptr) std::strcpy(reinterpret_cast<char*>(entry + UDM_CAT_DEFAULT), item.defaultText);
+    const udm::CatalogueEntryWriter record(entry);
+    record.setName(item.name);
+    record.setKind(item.kind);
+    record.setDescription(item.description);
+    if (item.defaultText != nullptr) record.setDefaultText(item.defaultText);
     return entry;
 }
 
@@ -229,7 +230,7 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             const vcswitch::BlockLocks<1> blocks({c.vectorBlock()});
             status = blocks.status();
             if (status != 0) break;
-            const double selector = simulation == nullptr ? 0.0 : udm::loadAt<double>(simulation, UDM_SIM_SELECTOR);
+            const double selector = simulation == nullptr ? 0.0 : udm::SimulationRecordView(simulation).selector();
             if (out != nullptr)
                 *out = selector == 1.0 ? udm::loadAt<double>(data, kCurrent)
                        : selector == 2.0 ? udm::loadAt<double>(data, kVoltage)
