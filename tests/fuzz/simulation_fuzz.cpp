@@ -3,6 +3,7 @@
 // by the switch plug-in, and goes through every writer. A run must end with
 // rows of finite numbers or a SimulationError with a message; the plot
 // script must keep every name inside a literal gnuplot string.
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -72,6 +73,11 @@ void writeEverything(const udmhost::Circuit& circuit, const udmhost::SimulationO
     checkScript(udmhost::gnuplotScript(circuit.title, columns, output.rows));
 }
 
+// Thrown from the progress report when a run has used up its time.
+struct OutOfBudget {
+    double time;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -86,8 +92,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!bound(circuit)) return 0;
     std::ostringstream messages;
     udmhost::SimulationOutput output;
+    // A valid netlist may ask for much work (tens of thousands of switchings
+    // in its span): past a budget the run is stopped, as a user would.
+    const auto started = std::chrono::steady_clock::now();
+    const auto budget = [started](double time) {
+        if (std::chrono::steady_clock::now() - started > std::chrono::seconds(1)) throw OutOfBudget{time};
+    };
     try {
-        output = udmhost::simulate(circuit, messages);
+        output = udmhost::simulate(circuit, messages, budget);
+    } catch (const OutOfBudget&) {
+        return 0;
     } catch (const udmhost::SimulationError& e) {
         if (*e.what() == '\0') Broken("simulation error without a message", "");
         return 0;
