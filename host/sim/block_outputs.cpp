@@ -23,10 +23,11 @@ SimulationOutput joinBlockOutputs(const Circuit& whole, const std::vector<Circui
     std::stable_sort(joined.events.begin(), joined.events.end(),
                      [](const SwitchEvent& a, const SwitchEvent& b) { return a.time < b.time; });
 
-    joined.rows.assign(times.size(), std::vector<double>(joined.columns.size(), 0.0));
-    for (size_t r = 0; r < times.size(); ++r) joined.rows[r][0] = times[r];
+    std::vector<std::vector<double>> table(times.size(), std::vector<double>(joined.columns.size(), 0.0));
+    for (size_t r = 0; r < times.size(); ++r) table[r][0] = times[r];
     for (size_t b = 0; b < blocks.size(); ++b) {
-        const auto& rows = outputs[b].rows;
+        std::vector<std::vector<double>> rows;
+        for (const auto& row : outputs[b].rows) rows.push_back(row);
         if (rows.empty()) continue;
         size_t at = 0;
         for (size_t r = 0; r < times.size(); ++r) {
@@ -41,14 +42,14 @@ SimulationOutput joinBlockOutputs(const Circuit& whole, const std::vector<Circui
                 // A plug-in's outputs (a state above all) hold between its
                 // rows; voltages and currents are interpolated.
                 const double held = before[k + 1];
-                joined.rows[r][column] = item.kind == PrintItem::Kind::PluginOutput || !between
-                                             ? held
-                                             : held + w * (rows[at + 1][k + 1] - held);
+                table[r][column] = item.kind == PrintItem::Kind::PluginOutput || !between
+                                       ? held
+                                       : held + w * (rows[at + 1][k + 1] - held);
             }
         }
-        outputs[b].rows.clear();
-        outputs[b].rows.shrink_to_fit();
+        outputs[b].rows = RowStore();
     }
+    joined.rows = RowStore(table);
     return joined;
 }
 
