@@ -23,7 +23,7 @@ SimulationOutput simulate(const Circuit& circuit, std::ostream& messages, const 
             ProgressFn part;
             if (progress)
                 part = [&, b](double f) { progress((static_cast<double>(b) + f) / static_cast<double>(blocks.size())); };
-            sim::TransientEngine engine(blocks[b].circuit, messages, part);
+            sim::TransientEngine engine(blocks[b].circuit, messages, part, sim::kMaxJoinedRows);
             outputs.push_back(engine.run());
         }
         output = sim::joinBlockOutputs(circuit, blocks, outputs);

@@ -17,12 +17,12 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Of the interval an instant was located in: the error of the estimate is
 // well below this.
 constexpr double kLocateMargin = 1e-4;
-// Rows are held until the run ends: a grid finer than this would not fit.
-constexpr double kMaxRows = 1e7, kMaxSteps = 1e9;
+constexpr double kMaxSteps = 1e9;
 
 }  // namespace
 
-TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress)
+TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress,
+                                 double maxRows)
     : circuit_(circuit),
       messages_(messages),
       progress_(progress),
@@ -31,15 +31,16 @@ TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages,
       plugins_(circuit, router_),
       equations_(circuit),
       newton_(circuit, equations_, plugins_, expressions_, output_.stats),
-      switches_(plugins_, newton_, expressions_) {}
+      switches_(plugins_, newton_, expressions_),
+      maxRows_(maxRows) {}
 
 void TransientEngine::setUpLimits() {
     const TranSpec& tran = circuit_.tran;
     const double gridStep = tran.step > 0.0 ? tran.step : span_ / 50.0;
     const double gridRows = RowSampler::gridRows(gridStep, tran.start, tran.stop);
-    if (!(gridRows <= kMaxRows))
+    if (!(gridRows <= maxRows_))
         throw SimulationError(".tran: TSTEP " + timeText(tran.step) + " s over " + timeText(tran.stop - tran.start) +
-                              " s gives " + timeText(gridRows) + " rows, more than " + timeText(kMaxRows) +
+                              " s gives " + timeText(gridRows) + " rows, more than " + timeText(maxRows_) +
                               "; choose a larger TSTEP");
     const double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(gridStep, span_ / 50.0);
     if (!(span_ / maxStep <= kMaxSteps))

@@ -23,9 +23,15 @@
 
 namespace udmhost::sim {
 
+// The most rows a run may print. A run's own rows go to a temporary file
+// beyond a memory budget (the disk bounds them); the blocks of a split
+// circuit are joined in memory, so theirs stay fewer.
+constexpr double kMaxStoredRows = 1e9, kMaxJoinedRows = 1e7;
+
 class TransientEngine : ColumnProbe {
 public:
-    TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress);
+    TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress,
+                    double maxRows = kMaxStoredRows);
     TransientEngine(const TransientEngine&) = delete;
     TransientEngine& operator=(const TransientEngine&) = delete;
 
@@ -66,6 +72,7 @@ private:
     std::optional<ColumnReader> columns_;
     std::optional<RowSampler> rows_;
     std::vector<double> breakpoints_;
+    double maxRows_;
     double span_ = 0.0, startTime_ = 0.0;
 };
 
