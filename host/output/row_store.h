@@ -1,7 +1,8 @@
 // The rows of one run in time order, all of one width, in bounded memory:
 // the newest rows stay in memory up to a budget, older ones go as raw
 // doubles to an anonymous temporary file, so that a run of any length can
-// be written out afterwards.
+// be written out afterwards. A reader of spilled rows holds up to one more
+// budget's worth while it reads.
 #pragma once
 
 #include <cstddef>
@@ -43,11 +44,12 @@ public:
     std::vector<double> operator[](size_t i) const;
 
     // Rows read from now on hold only their first `n` values (n <= width):
-    // trailing columns are dropped when reading, not rewritten.
+    // trailing columns are dropped when reading, not rewritten. No rows may
+    // be appended after it; on an empty store it does nothing.
     void keepColumns(size_t n);
 
     // Reads the rows front to back, the spilled ones in large chunks.
-    // Appending to the store invalidates its readers.
+    // Appending to the store, or moving it, invalidates its readers.
     class Reader {
     public:
         explicit Reader(const RowStore& store) : store_(&store) {}
