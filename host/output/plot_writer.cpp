@@ -104,7 +104,8 @@ std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo
 void writePlot(const std::string& title, const std::vector<ColumnInfo>& columns,
                const RowStore& rows, const std::string& png) {
     AtomicFile image(png);
-    runPlotter([&](std::ostream& script) { writeGnuplotScript(script, title, columns, rows); }, image.descriptor(), png);
+    const auto script = [&](std::ostream& out) { writeGnuplotScript(out, title, columns, rows); };
+    runPlotter(script, image.descriptor(), png);
     if (!image.direct() && !isCompletePng(image.temporaryPath()))
         throw std::runtime_error("cannot draw " + png + ": gnuplot left an incomplete image (disk full?)");
     image.commit();

@@ -100,7 +100,8 @@ std::vector<double> RowStore::operator[](size_t i) const {
 
 void RowStore::keepColumns(size_t n) {
     if (empty()) return;  // no width yet: nothing to narrow
-    if (n > kept_) throw std::logic_error("cannot keep " + std::to_string(n) + " of " + std::to_string(kept_) + " columns");
+    if (n > kept_)
+        throw std::logic_error("cannot keep " + std::to_string(n) + " of " + std::to_string(kept_) + " columns");
     kept_ = n;
     front_.resize(std::min(front_.size(), n));
     back_.resize(std::min(back_.size(), n));

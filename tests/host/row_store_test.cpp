@@ -114,7 +114,8 @@ TEST(RowStore, FailedSpillIsReportedAndKeepsEarlierRows) {
     }
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_NE(error.find("cannot keep the rows of the run: writing the temporary file in "), std::string::npos) << error;
+    EXPECT_NE(error.find("cannot keep the rows of the run: writing the temporary file in "), std::string::npos)
+        << error;
     EXPECT_NE(error.find(std::strerror(EFBIG)), std::string::npos) << error;
     ASSERT_GE(store.size(), 4096 / (kWidth * sizeof(double)));
     ASSERT_LT(store.size(), 100000u);
