@@ -152,115 +152,110 @@ void TransientEngine::initialPoint() {
     equations_.startFrom(x.data(), uic);
 }
 
-void TransientEngine::timeLoop() {
+void TransientEngine::step(double until) {
     const Options& o = circuit_.options;
     const double stop = circuit_.tran.stop;
     const StepController& steps = *steps_;
     const double minStep = steps.minStep(), eventTolerance = steps.eventTolerance();
-    const auto secondOrder = o.method == Options::Method::Trapezoidal ? Discretisation::Kind::Trapezoidal
-                             : o.method == Options::Method::Gear      ? Discretisation::Kind::Gear
-                                                                      : Discretisation::Kind::BackwardEuler;
-
-    double t = startTime_, bracket = kInfinity;
-    double h = steps.afterSwitching(steps.maxStep());
-    double lastFullStep = steps.maxStep();  // the last step not shortened to locate a switching
-    int stepsSinceRestart = 0, locatesFromHere = 0;
-    size_t nextBreakpoint = 0;
-    double reported = -1.0;
-    while (stop - t > minStep) {
-        while (nextBreakpoint + 1 < breakpoints_.size() && breakpoints_[nextBreakpoint] <= t + minStep) ++nextBreakpoint;
-        const double limit = std::min(breakpoints_[nextBreakpoint], bracket);
-        double step = std::min({h, steps.maxStep(), limit - t});
-        const bool onLimit = step >= limit - t - minStep;
-        const double next = onLimit ? limit : t + step;
-        step = next - t;
-        if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(t));
-        // Backward Euler for the first two steps after a restart, which
-        // leave the history the second-order methods need.
-        const Discretisation d{stepsSinceRestart >= 2 ? secondOrder : Discretisation::Kind::BackwardEuler, step,
-                               newton_.tPrev() - newton_.tOlder()};
-        auto reject = [&](double newStep) {
+    LoopState& s = loop_;
+    while (s.nextBreakpoint + 1 < breakpoints_.size() && breakpoints_[s.nextBreakpoint] <= s.t + minStep)
+        ++s.nextBreakpoint;
+    const double limit = std::min({breakpoints_[s.nextBreakpoint], s.bracket, until});
+    double step = std::min({s.h, steps.maxStep(), limit - s.t});
+    const bool onLimit = step >= limit - s.t - minStep;
+    const double next = onLimit ? limit : s.t + step;
+    step = next - s.t;
+    if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(s.t));
+    // Backward Euler for the first two steps after a restart, which
+    // leave the history the second-order methods need.
+    const Discretisation d{s.stepsSinceRestart >= 2 ? secondOrder_ : Discretisation::Kind::BackwardEuler, step,
+                           newton_.tPrev() - newton_.tOlder()};
+    auto reject = [&](double newStep) {
+        ++output_.stats.rejected;
+        if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
+        s.h = newStep;
+    };
+    const bool solved = solvePoint(next, d);
+    if (!solved) {
+        reject(step / 8.0);
+        return;
+    }
+    if (switches_.stateChanged()) {
+        if (step > eventTolerance) {
+            // Locate the instant on the trajectory of the accepted
+            // stamps (a parabola through points much closer together
+            // than the step would only extrapolate their rounding), then
+            // step to just before it and across it.
+            const bool parabola = s.stepsSinceRestart >= 1 && s.t - newton_.tOlder() >= 0.1 * step;
+            const auto found = switches_.locate(s.t, step, eventTolerance, parabola);
             ++output_.stats.rejected;
-            if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(t));
-            h = newStep;
-        };
-        const bool solved = solvePoint(next, d);
-        if (!solved) {
-            reject(step / 8.0);
-            continue;
-        }
-        if (switches_.stateChanged()) {
-            if (step > eventTolerance) {
-                // Locate the instant on the trajectory of the accepted
-                // stamps (a parabola through points much closer together
-                // than the step would only extrapolate their rounding), then
-                // step to just before it and across it.
-                const bool parabola = stepsSinceRestart >= 1 && t - newton_.tOlder() >= 0.1 * step;
-                const auto found = switches_.locate(t, step, eventTolerance, parabola);
-                ++output_.stats.rejected;
-                if (!found) {
-                    bracket = next;
-                    reject(step / 2.0);
-                    continue;
-                }
-                // The second trial ends a little past the estimate, by more
-                // than its own error, so that it brackets the instant tightly.
-                const double past = kLocateMargin * found->first * step;
-                bracket = t + found->second * step + (past > eventTolerance ? past : 0.0);
-                // An estimate that keeps falling short is bisected instead.
-                const double before = found->first * step * (++locatesFromHere > 2 ? 0.5 : 1.0);
-                h = before > minStep ? before : bracket - t;
-                if (h < minStep) throw SimulationError("time step too small at time " + timeText(t));
-                continue;
+            if (!found) {
+                s.bracket = next;
+                reject(step / 2.0);
+                return;
             }
-            acceptPoint(next, d);
-            ++output_.stats.accepted;
-            t = next;
-            locatesFromHere = 0;
-            bracket = kInfinity;
-            stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
-            h = steps.afterSwitching(lastFullStep);
-            continue;
+            // The second trial ends a little past the estimate, by more
+            // than its own error, so that it brackets the instant tightly.
+            const double past = kLocateMargin * found->first * step;
+            s.bracket = s.t + found->second * step + (past > eventTolerance ? past : 0.0);
+            // An estimate that keeps falling short is bisected instead.
+            const double before = found->first * step * (++s.locatesFromHere > 2 ? 0.5 : 1.0);
+            s.h = before > minStep ? before : s.bracket - s.t;
+            if (s.h < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
+            return;
         }
-        double ratio = kInfinity;
-        // Steps across a located instant are tiny by construction: their
-        // divided differences are rounding noise.
-        const bool tiny = step <= 16.0 * eventTolerance;
-        if (stepsSinceRestart >= 1 && !tiny) {
-            ratio = equations_.truncationRatio(newton_.x().data(), d, o);
-            if (ratio < 0.9) {
-                reject(steps.afterRejected(step, ratio));
-                continue;
-            }
-        }
-        acceptPoint(next, d, stepsSinceRestart >= 1);
+        acceptPoint(next, d);
         ++output_.stats.accepted;
-        t = next;
-        locatesFromHere = 0;
-        ++stepsSinceRestart;
-        if (!tiny && bracket == kInfinity) lastFullStep = step;
-        // A step cut short by a limit says nothing about the step wanted.
-        h = onLimit ? std::min(h, 0.9 * ratio * step)
-                    : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
-        if (next == breakpoints_[nextBreakpoint] && next < stop) {
-            stepsSinceRestart = 0;
-            h = std::min(steps.afterSwitching(lastFullStep), 0.1 * (breakpoints_[nextBreakpoint + 1] - next));
-        }
-        // The next trial ends at the bracket of a located switching (the
-        // limit), unless the switching did not show there after all.
-        if (bracket - t <= minStep) {
-            if (onLimit) h = std::min(h, steps.afterMissedBracket(step));
-            bracket = kInfinity;
-        }
-        if (progress_ && t - reported >= 0.01 * span_) {
-            reported = t;
-            progress_(t / stop);
+        s.t = next;
+        s.locatesFromHere = 0;
+        s.bracket = kInfinity;
+        s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
+        s.h = steps.afterSwitching(s.lastFullStep);
+        return;
+    }
+    double ratio = kInfinity;
+    // Steps across a located instant are tiny by construction: their
+    // divided differences are rounding noise.
+    const bool tiny = step <= 16.0 * eventTolerance;
+    if (s.stepsSinceRestart >= 1 && !tiny) {
+        ratio = equations_.truncationRatio(newton_.x().data(), d, o);
+        if (ratio < 0.9) {
+            reject(steps.afterRejected(step, ratio));
+            return;
         }
     }
-    if (progress_) progress_(1.0);
+    acceptPoint(next, d, s.stepsSinceRestart >= 1);
+    ++output_.stats.accepted;
+    s.t = next;
+    s.locatesFromHere = 0;
+    ++s.stepsSinceRestart;
+    if (!tiny && s.bracket == kInfinity) s.lastFullStep = step;
+    // A step cut short by a limit says nothing about the step wanted.
+    s.h = onLimit ? std::min(s.h, 0.9 * ratio * step)
+                  : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
+    if (next == breakpoints_[s.nextBreakpoint] && next < stop) {
+        s.stepsSinceRestart = 0;
+        s.h = std::min(steps.afterSwitching(s.lastFullStep), 0.1 * (breakpoints_[s.nextBreakpoint + 1] - next));
+    }
+    // The next trial ends at the bracket of a located switching (the
+    // limit), unless the switching did not show there after all.
+    if (s.bracket - s.t <= minStep) {
+        if (onLimit) s.h = std::min(s.h, steps.afterMissedBracket(step));
+        s.bracket = kInfinity;
+    }
+    if (progress_ && s.t - s.reported >= 0.01 * span_) {
+        s.reported = s.t;
+        progress_(s.t / stop);
+    }
 }
 
-SimulationOutput TransientEngine::run() {
+void TransientEngine::advanceTo(double until) {
+    const double minStep = steps_->minStep();
+    until = std::min(until, circuit_.tran.stop);
+    while (until - loop_.t > minStep) step(until);
+}
+
+void TransientEngine::start() {
     const TranSpec& tran = circuit_.tran;
     if (!tran.given || !(tran.stop > 0.0)) throw SimulationError("no transient analysis (.tran) with a stop time");
     span_ = tran.stop;
@@ -273,9 +268,28 @@ SimulationOutput TransientEngine::run() {
     setUpColumns();
     setUpBreakpoints();
     initialPoint();
-    timeLoop();
+    const Options::Method method = circuit_.options.method;
+    secondOrder_ = method == Options::Method::Trapezoidal ? Discretisation::Kind::Trapezoidal
+                   : method == Options::Method::Gear      ? Discretisation::Kind::Gear
+                                                          : Discretisation::Kind::BackwardEuler;
+    const StepController& steps = *steps_;
+    loop_ = LoopState{};
+    loop_.t = startTime_;
+    loop_.bracket = kInfinity;
+    loop_.h = steps.afterSwitching(steps.maxStep());
+    loop_.lastFullStep = steps.maxStep();
+}
+
+SimulationOutput TransientEngine::finish() {
+    if (progress_) progress_(1.0);
     plugins_.releaseAll();
     return std::move(output_);
+}
+
+SimulationOutput TransientEngine::run() {
+    start();
+    advanceTo(circuit_.tran.stop);
+    return finish();
 }
 
 }  // namespace udmhost::sim

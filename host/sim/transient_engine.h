@@ -31,6 +31,14 @@ public:
 
     SimulationOutput run();
 
+    // The same run in pieces: start() sets up and solves the initial point,
+    // advanceTo() integrates up to `until` (stepping onto it without a
+    // restart), finish() releases the instances and hands over the output.
+    void start();
+    void advanceTo(double until);
+    SimulationOutput finish();
+    double time() const { return loop_.t; }
+
 private:
     void setUpLimits();
     void setUpColumns();
@@ -41,7 +49,8 @@ private:
     bool solvePoint(double time, const Discretisation& d);
     void acceptPoint(double time, const Discretisation& d, bool smooth = false);
     void initialPoint();
-    void timeLoop();
+    // One trial step of the time loop towards `until`.
+    void step(double until);
 
     // What the printed columns read.
     int nodeUnknown(int node) const override;
@@ -67,6 +76,17 @@ private:
     std::optional<RowSampler> rows_;
     std::vector<double> breakpoints_;
     double span_ = 0.0, startTime_ = 0.0;
+    Discretisation::Kind secondOrder_ = Discretisation::Kind::Trapezoidal;
+    // Where the time loop stands between trial steps.
+    struct LoopState {
+        double t = 0.0;
+        double bracket = 0.0;       // a located switching lies before this; infinity: none
+        double h = 0.0;             // the next trial step
+        double lastFullStep = 0.0;  // the last step not shortened to locate a switching
+        int stepsSinceRestart = 0, locatesFromHere = 0;
+        size_t nextBreakpoint = 0;
+        double reported = -1.0;
+    } loop_;
 };
 
 }  // namespace udmhost::sim
