@@ -19,6 +19,8 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kLocateMargin = 1e-4;
 // Rows are held until the run ends: a grid finer than this would not fit.
 constexpr double kMaxRows = 1e7, kMaxSteps = 1e9;
+// A source following an upstream node carries at most this (amperes).
+constexpr double kInputCurrentLimit = 1e-9;
 
 }  // namespace
 
@@ -113,6 +115,14 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smo
     const size_t before = output_.events.size();
     const bool switched = switches_.accept(time, operatingPoint, *steps_, output_.events);
     output_.stats.events += static_cast<long>(output_.events.size() - before);
+    for (const auto& [node, trajectory] : recorded_)
+        trajectory->record(time, newton_.x()[static_cast<size_t>(CircuitEquations::nodeUnknown(node))], switched);
+    for (int source : inputSources_) {
+        // Only a plug-in can put current into a node it reads without a
+        // matrix entry there; the block upstream would not see it.
+        const double current = newton_.x()[static_cast<size_t>(equations_.branchUnknown(source))];
+        if (std::abs(current) > kInputCurrentLimit) throw InputDrivenError(circuit_.elements[static_cast<size_t>(source)].name);
+    }
     try {
         rows_->add(columns_->row(time), switched);
     } catch (const ColumnError& e) {  // a plug-in output that is not a number
@@ -234,6 +244,7 @@ void TransientEngine::step(double until) {
     s.h = onLimit ? std::min(s.h, 0.9 * ratio * step)
                   : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
     if (next == breakpoints_[s.nextBreakpoint] && next < stop) {
+        for (const auto& recorded : recorded_) recorded.second->markCorner();
         s.stepsSinceRestart = 0;
         s.h = std::min(steps.afterSwitching(s.lastFullStep), 0.1 * (breakpoints_[s.nextBreakpoint + 1] - next));
     }
@@ -253,6 +264,11 @@ void TransientEngine::advanceTo(double until) {
     const double minStep = steps_->minStep();
     until = std::min(until, circuit_.tran.stop);
     while (until - loop_.t > minStep) step(until);
+}
+
+void TransientEngine::advancePast(double until) {
+    const double minStep = steps_->minStep(), stop = circuit_.tran.stop;
+    while (loop_.t < until && stop - loop_.t > minStep) step(stop);
 }
 
 void TransientEngine::start() {
@@ -285,6 +301,28 @@ SimulationOutput TransientEngine::finish() {
     plugins_.releaseAll();
     return std::move(output_);
 }
+
+void TransientEngine::recordNodes(std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> nodes) {
+    recorded_ = std::move(nodes);
+}
+
+void TransientEngine::addBreakpoints(std::vector<double> times) {
+    if (times.empty()) return;
+    const double merge = span_ * 1e-12;
+    times.insert(times.end(), breakpoints_.begin() + static_cast<std::ptrdiff_t>(loop_.nextBreakpoint),
+                 breakpoints_.end());
+    std::sort(times.begin(), times.end());
+    breakpoints_.resize(loop_.nextBreakpoint);
+    for (double b : times)
+        if (b > loop_.t + merge && b <= circuit_.tran.stop &&
+            (breakpoints_.size() == loop_.nextBreakpoint || b - breakpoints_.back() > merge))
+            breakpoints_.push_back(b);
+    if (breakpoints_.size() == loop_.nextBreakpoint || breakpoints_.back() < circuit_.tran.stop)
+        breakpoints_.push_back(circuit_.tran.stop);
+    breakpoints_.back() = circuit_.tran.stop;
+}
+
+std::vector<std::vector<double>> TransientEngine::takeRows() { return std::exchange(output_.rows, {}); }
 
 SimulationOutput TransientEngine::run() {
     start();

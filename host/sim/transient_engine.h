@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,21 @@
 #include "sim/circuit_equations.h"
 #include "sim/expression_engine.h"
 #include "sim/newton_solver.h"
+#include "sim/node_trajectory.h"
 #include "sim/plugin_set.h"
 #include "sim/simulator.h"
 #include "sim/step_controller.h"
 #include "sim/switch_watch.h"
 
 namespace udmhost::sim {
+
+// A source following an upstream node carried current: some plug-in drives
+// that node through a terminal without matrix entries, so the circuit must
+// be simulated whole.
+class InputDrivenError : public SimulationError {
+public:
+    explicit InputDrivenError(const std::string& source) : SimulationError(source + " carries current") {}
+};
 
 class TransientEngine : ColumnProbe {
 public:
@@ -36,8 +46,20 @@ public:
     // restart), finish() releases the instances and hands over the output.
     void start();
     void advanceTo(double until);
+    // Integrates on the steps it would take anyway until it reaches `until`.
+    void advancePast(double until);
     SimulationOutput finish();
     double time() const { return loop_.t; }
+
+    // As one block of a larger circuit: the trajectories of nodes that
+    // other blocks read, recorded at every accepted point; the sources that
+    // follow upstream nodes (which must carry no current: nothing here
+    // drives those nodes); breakpoints learnt during the run; the rows
+    // printed so far, handed over and forgotten.
+    void recordNodes(std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> nodes);
+    void followInputs(std::vector<int> sourceElements) { inputSources_ = std::move(sourceElements); }
+    void addBreakpoints(std::vector<double> times);
+    std::vector<std::vector<double>> takeRows();
 
 private:
     void setUpLimits();
@@ -75,6 +97,8 @@ private:
     std::optional<ColumnReader> columns_;
     std::optional<RowSampler> rows_;
     std::vector<double> breakpoints_;
+    std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> recorded_;
+    std::vector<int> inputSources_;
     double span_ = 0.0, startTime_ = 0.0;
     Discretisation::Kind secondOrder_ = Discretisation::Kind::Trapezoidal;
     // Where the time loop stands between trial steps.
