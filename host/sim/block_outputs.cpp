@@ -13,15 +13,18 @@ std::vector<std::string> BlockJoiner::columns() const {
     return names;
 }
 
-void BlockJoiner::join(std::vector<std::vector<std::vector<double>>>& blockRows, double upTo,
+void BlockJoiner::join(std::vector<TransientEngine::Rows>& blockRows, double upTo,
                        std::vector<std::vector<double>>& out) {
+    using Kind = RowSampler::RowKind;
     std::vector<double> times;
     for (size_t b = 0; b < blocks_.size(); ++b) {
         auto& pending = pending_[b];
-        for (auto& row : blockRows[b]) pending.push_back(std::move(row));
-        blockRows[b].clear();
-        for (const auto& row : pending)
-            if (row.front() <= upTo) times.push_back(row.front());
+        for (auto& row : blockRows[b].rows) pending.rows.push_back(std::move(row));
+        pending.kinds.insert(pending.kinds.end(), blockRows[b].kinds.begin(), blockRows[b].kinds.end());
+        blockRows[b] = {};
+        for (size_t k = 0; k < pending.rows.size(); ++k)
+            if (pending.rows[k].front() <= upTo && pending.kinds[k] != Kind::Unprinted)
+                times.push_back(pending.rows[k].front());
     }
     std::sort(times.begin(), times.end());
     times.erase(std::unique(times.begin(), times.end()), times.end());
@@ -32,15 +35,20 @@ void BlockJoiner::join(std::vector<std::vector<std::vector<double>>>& blockRows,
     for (size_t b = 0; b < blocks_.size(); ++b) {
         // The block's rows not yet joined, after the last one that was.
         auto& pending = pending_[b];
-        const size_t carried = last_[b].empty() ? 0 : 1, count = carried + pending.size();
-        if (count == 0) continue;
-        auto rowAt = [&](size_t k) -> const std::vector<double>& { return k < carried ? last_[b] : pending[k - carried]; };
+        const size_t carried = last_[b].empty() ? 0 : 1;
+        // A block that prints nothing only adds times.
+        const size_t count = blocks_[b].prints.empty() ? 0 : carried + pending.rows.size();
+        auto rowAt = [&](size_t k) -> const std::vector<double>& {
+            return k < carried ? last_[b] : pending.rows[k - carried];
+        };
         size_t at = 0;
-        for (size_t r = 0; r < times.size(); ++r) {
+        for (size_t r = 0; r < times.size() && count > 0; ++r) {
             const double t = times[r];
             while (at + 1 < count && rowAt(at + 1).front() <= t) ++at;
             const auto& before = rowAt(at);
-            const bool between = before.front() < t && at + 1 < count;
+            // Up to a switching the values are those before its jump.
+            const bool between = before.front() < t && at + 1 < count &&
+                                 pending.kinds[at + 1 - carried] != Kind::Switching;
             const double w = between ? (t - before.front()) / (rowAt(at + 1).front() - before.front()) : 0.0;
             for (size_t k = 0; k < blocks_[b].prints.size(); ++k) {
                 const auto column = static_cast<size_t>(blocks_[b].prints[k]) + 1;
@@ -54,9 +62,10 @@ void BlockJoiner::join(std::vector<std::vector<std::vector<double>>>& blockRows,
             }
         }
         size_t joined = 0;
-        while (joined < pending.size() && pending[joined].front() <= upTo) ++joined;
-        if (joined > 0) last_[b] = std::move(pending[joined - 1]);
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(joined));
+        while (joined < pending.rows.size() && pending.rows[joined].front() <= upTo) ++joined;
+        if (joined > 0) last_[b] = std::move(pending.rows[joined - 1]);
+        pending.rows.erase(pending.rows.begin(), pending.rows.begin() + static_cast<std::ptrdiff_t>(joined));
+        pending.kinds.erase(pending.kinds.begin(), pending.kinds.begin() + static_cast<std::ptrdiff_t>(joined));
     }
 }
 

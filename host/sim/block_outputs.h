@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/circuit_partition.h"
+#include "sim/transient_engine.h"
 
 namespace udmhost::sim {
 
@@ -15,17 +16,16 @@ public:
     BlockJoiner(const Circuit& whole, const std::vector<CircuitBlock>& blocks);
 
     std::vector<std::string> columns() const;
-    // Takes each block's rows printed since the last call (every block has
-    // printed at or past `upTo`) and appends the joined rows up to `upTo`
-    // to `out`; later rows wait for the next call.
-    void join(std::vector<std::vector<std::vector<double>>>& blockRows, double upTo,
-              std::vector<std::vector<double>>& out);
+    // Takes each block's (tagged) rows since the last call (every block has
+    // gone at or past `upTo`) and appends the joined rows up to `upTo` to
+    // `out`; later rows wait for the next call.
+    void join(std::vector<TransientEngine::Rows>& blockRows, double upTo, std::vector<std::vector<double>>& out);
 
 private:
     const Circuit& whole_;
     const std::vector<CircuitBlock>& blocks_;
     std::vector<std::vector<double>> last_;  // each block's latest row already joined (empty: none)
-    std::vector<std::vector<std::vector<double>>> pending_;  // each block's rows after it
+    std::vector<TransientEngine::Rows> pending_;  // each block's rows after it
 };
 
 }  // namespace udmhost::sim

@@ -21,6 +21,7 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
     for (const CircuitBlock& block : blocks) {
         engines.push_back(std::make_unique<TransientEngine>(block.circuit, messages, quiet));
         engines.back()->recordNodes(block.exports);
+        engines.back()->tagRows();
         std::vector<int> sources;
         for (const auto& input : block.inputs) sources.push_back(input.first);
         engines.back()->followInputs(std::move(sources));
@@ -33,7 +34,7 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
     output.columns = joiner.columns();
     const TranSpec& tran = whole.tran;
     const double gridStep = tran.step > 0.0 ? tran.step : tran.stop / 50.0;
-    std::vector<std::vector<std::vector<double>>> rows(blocks.size());
+    std::vector<TransientEngine::Rows> rows(blocks.size());
     for (double k = 1.0;; k += 1.0) {
         const double end = std::min(tran.stop, k * kStretchRows * gridStep);
         for (size_t b = 0; b < blocks.size(); ++b) {
@@ -46,9 +47,17 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
                 double limit = tran.stop;
                 for (const auto& input : blocks[b].inputs) limit = std::min(limit, input.second->lastTime());
                 if (blocks[b].inputCornersMatter) {
-                    std::vector<double> corners;
-                    for (const auto& input : blocks[b].inputs) input.second->appendCorners(engine.time(), limit, corners);
+                    // A linear element follows its input between points only
+                    // as well as its own steps sample it: it steps onto every
+                    // point of the input, and restarts at its corners.
+                    std::vector<double> corners, times;
+                    for (const auto& input : blocks[b].inputs) {
+                        input.second->appendCorners(engine.time(), limit, corners);
+                        input.second->appendTimes(engine.time(), limit, times);
+                    }
                     engine.addBreakpoints(std::move(corners));
+                    std::sort(times.begin(), times.end());
+                    for (double t : times) engine.advanceTo(t);
                 }
                 engine.advanceTo(limit);
             }

@@ -24,7 +24,9 @@ struct CircuitBlock {
     std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> exports;
     // Upstream nodes it reads: the element of the source that follows each.
     std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> inputs;
-    // A linear element reads an input, so the input's corners are breakpoints.
+    // A linear element reads an input: the block steps onto the input's
+    // points and restarts at its corners (a plug-in only watches an input
+    // for its switching instants, which are located on the trajectory).
     bool inputCornersMatter = false;
 };
 

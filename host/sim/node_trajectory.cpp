@@ -42,6 +42,11 @@ double NodeTrajectory::at(double t) const {
     return linear + second * (t - a.t) * (t - b.t);
 }
 
+void NodeTrajectory::appendTimes(double from, double to, std::vector<double>& out) const {
+    for (const Point& p : points_)
+        if (p.t > from && p.t <= to) out.push_back(p.t);
+}
+
 void NodeTrajectory::appendCorners(double from, double to, std::vector<double>& out) const {
     for (const Point& p : points_)
         if (p.corner && p.t > from && p.t <= to) out.push_back(p.t);

@@ -20,7 +20,8 @@ public:
     // corner (linear where there are only two); held beyond the ends.
     double at(double t) const override;
 
-    // Corners in (from, to].
+    // Times of the points in (from, to], and of the corners among them.
+    void appendTimes(double from, double to, std::vector<double>& out) const;
     void appendCorners(double from, double to, std::vector<double>& out) const;
     // Forgets what lies before `t`, keeping the points an interpolation at
     // `t` or later still needs.

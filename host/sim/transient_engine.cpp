@@ -49,6 +49,7 @@ void TransientEngine::setUpLimits() {
                               timeText(kMaxSteps) + " steps over " + timeText(span_) + " s; choose a larger TMAX");
     steps_.emplace(span_, maxStep, circuit_.options.eventTolerance * span_);
     rows_.emplace(gridStep, tran.start, tran.stop, circuit_.options.printAllPoints, output_.rows);
+    if (tagRows_) rows_->tagRows(&rowKinds_);
 }
 
 void TransientEngine::setUpColumns() {
@@ -322,7 +323,9 @@ void TransientEngine::addBreakpoints(std::vector<double> times) {
     breakpoints_.back() = circuit_.tran.stop;
 }
 
-std::vector<std::vector<double>> TransientEngine::takeRows() { return std::exchange(output_.rows, {}); }
+TransientEngine::Rows TransientEngine::takeRows() {
+    return {std::exchange(output_.rows, {}), std::exchange(rowKinds_, {})};
+}
 
 SimulationOutput TransientEngine::run() {
     start();

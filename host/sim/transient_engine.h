@@ -59,7 +59,14 @@ public:
     void recordNodes(std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> nodes);
     void followInputs(std::vector<int> sourceElements) { inputSources_ = std::move(sourceElements); }
     void addBreakpoints(std::vector<double> times);
-    std::vector<std::vector<double>> takeRows();
+    // Before start(): rows are tagged, and every accepted point is added,
+    // for interpolating between them.
+    void tagRows() { tagRows_ = true; }
+    struct Rows {
+        std::vector<std::vector<double>> rows;
+        std::vector<RowSampler::RowKind> kinds;  // when tagged
+    };
+    Rows takeRows();
 
 private:
     void setUpLimits();
@@ -99,6 +106,8 @@ private:
     std::vector<double> breakpoints_;
     std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> recorded_;
     std::vector<int> inputSources_;
+    bool tagRows_ = false;
+    std::vector<RowSampler::RowKind> rowKinds_;
     double span_ = 0.0, startTime_ = 0.0;
     Discretisation::Kind secondOrder_ = Discretisation::Kind::Trapezoidal;
     // Where the time loop stands between trial steps.
