@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,14 +15,23 @@ struct SourceLocation {
     int column = 0;
 };
 
+// A time function the simulator supplies itself rather than the netlist:
+// the voltage of a node that another part of the circuit computes.
+class TimeSignal {
+public:
+    virtual ~TimeSignal() = default;
+    virtual double at(double t) const = 0;
+};
+
 // Time function of an independent source.
 struct Waveform {
-    enum class Kind { Dc, Pulse, Sin, Pwl, Exp };
+    enum class Kind { Dc, Pulse, Sin, Pwl, Exp, Signal };
     Kind kind = Kind::Dc;
     double dc = 0.0;
     // Pulse: v1 v2 td tr tf pw per; Sin: vo va freq td theta phase (degrees);
     // Pwl: t1 v1 t2 v2 ...; Exp: v1 v2 td1 tau1 td2 tau2
     std::vector<double> args;
+    std::shared_ptr<const TimeSignal> signal;  // Signal
 };
 
 struct Element {

@@ -117,7 +117,8 @@ Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name) {
             applyPwlOptions(a, repeat, delay, name.where, tran.stop);
             break;
         }
-        case Waveform::Kind::Dc: break;
+        case Waveform::Kind::Dc:
+        case Waveform::Kind::Signal: break;  // never read from a netlist
     }
     return waveform;
 }

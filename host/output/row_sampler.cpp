@@ -18,14 +18,17 @@ double RowSampler::gridRows(double gridStep, double start, double stop) {
     return std::floor(stop / gridStep) - std::ceil(start / gridStep) + 2.0;
 }
 
-void RowSampler::emit(const std::vector<double>& row) {
-    if (row.front() >= start_) rows_.append(row);
+void RowSampler::emit(const std::vector<double>& row, RowKind kind) {
+    if (row.front() < start_) return;
+    rows_.append(row);
+    if (kinds_ != nullptr) kinds_->push_back(kind);
 }
 
 void RowSampler::add(const std::vector<double>& row, bool switched) {
     const double time = row.front();
+    const RowKind kind = switched ? RowKind::Switching : RowKind::Printed;
     if (everyPoint_) {
-        emit(row);
+        emit(row, kind);
         return;
     }
     const double same = kSameTime * gridStep_;
@@ -51,7 +54,8 @@ void RowSampler::add(const std::vector<double>& row, bool switched) {
     }
     const bool onGrid = std::abs(gridTime() - time) <= same;
     if (onGrid) ++nextGrid_;
-    if (everyPoint_ || switched || onGrid || time >= stop_) emit(row);
+    if (switched || onGrid || time >= stop_) emit(row, kind);
+    else if (kinds_ != nullptr) emit(row, RowKind::Unprinted);
     previous_ = row;
 }
 

@@ -21,14 +21,23 @@ public:
     // The number of grid rows from `start` to `stop`.
     static double gridRows(double gridStep, double start, double stop);
 
+    // What each row is, for a caller that interpolates between them: a
+    // switching's row follows a jump; accepted points that are not printed
+    // are added (as unprinted rows) when rows are tagged, so that the
+    // trajectory between printed rows is known as well as it was computed.
+    enum class RowKind : unsigned char { Printed, Switching, Unprinted };
+    // From now on rows are tagged in `kinds`, one per row.
+    void tagRows(std::vector<RowKind>* kinds) { kinds_ = kinds; }
+
 private:
     double gridTime() const { return static_cast<double>(nextGrid_) * gridStep_; }
-    void emit(const std::vector<double>& row);
+    void emit(const std::vector<double>& row, RowKind kind = RowKind::Printed);
 
     double gridStep_, start_, stop_;
     bool everyPoint_;
     RowStore& rows_;
     std::vector<double> previous_;
+    std::vector<RowKind>* kinds_ = nullptr;
     unsigned long long nextGrid_ = 0;
 };
 

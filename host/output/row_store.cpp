@@ -75,6 +75,13 @@ void RowStore::spill() {
     memory_.clear();
 }
 
+void RowStore::clear() {
+    stride_ = kept_ = size_ = spilled_ = 0;
+    memory_.clear();
+    front_.clear();
+    back_.clear();
+}
+
 const std::vector<double>& RowStore::front() const {
     if (empty()) throw std::out_of_range("the first row of no rows");
     return front_;

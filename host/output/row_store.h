@@ -43,6 +43,10 @@ public:
     // Row `i` by value; reads the temporary file when it lies there.
     std::vector<double> operator[](size_t i) const;
 
+    // Drops every row; the next append fixes the width anew. The memory
+    // and the temporary file are kept for the rows that follow.
+    void clear();
+
     // Rows read from now on hold only their first `n` values (n <= width):
     // trailing columns are dropped when reading, not rewritten. No rows may
     // be appended after it; on an empty store it does nothing.

@@ -4,53 +4,69 @@
 
 namespace udmhost::sim {
 
-SimulationOutput joinBlockOutputs(const Circuit& whole, const std::vector<CircuitBlock>& blocks,
-                                  std::vector<SimulationOutput>& outputs) {
-    SimulationOutput joined;
-    joined.columns = {"time"};
-    for (const PrintItem& item : whole.prints) joined.columns.push_back(item.label);
+BlockJoiner::BlockJoiner(const Circuit& whole, const std::vector<CircuitBlock>& blocks)
+    : whole_(whole), blocks_(blocks), last_(blocks.size()), pending_(blocks.size()) {}
+
+std::vector<std::string> BlockJoiner::columns() const {
+    std::vector<std::string> names = {"time"};
+    for (const PrintItem& item : whole_.prints) names.push_back(item.label);
+    return names;
+}
+
+void BlockJoiner::join(std::vector<TransientEngine::Rows>& blockRows, double upTo, RowStore& out) {
+    using Kind = RowSampler::RowKind;
     std::vector<double> times;
-    for (SimulationOutput& o : outputs) {
-        for (const auto& row : o.rows) times.push_back(row.front());
-        joined.events.insert(joined.events.end(), o.events.begin(), o.events.end());
-        joined.stats.accepted += o.stats.accepted;
-        joined.stats.rejected += o.stats.rejected;
-        joined.stats.newtonIterations += o.stats.newtonIterations;
-        joined.stats.events += o.stats.events;
+    for (size_t b = 0; b < blocks_.size(); ++b) {
+        auto& pending = pending_[b];
+        for (auto& row : blockRows[b].rows) pending.rows.push_back(std::move(row));
+        pending.kinds.insert(pending.kinds.end(), blockRows[b].kinds.begin(), blockRows[b].kinds.end());
+        blockRows[b] = {};
+        for (size_t k = 0; k < pending.rows.size(); ++k)
+            if (pending.rows[k].front() <= upTo && pending.kinds[k] != Kind::Unprinted)
+                times.push_back(pending.rows[k].front());
     }
     std::sort(times.begin(), times.end());
     times.erase(std::unique(times.begin(), times.end()), times.end());
-    std::stable_sort(joined.events.begin(), joined.events.end(),
-                     [](const SwitchEvent& a, const SwitchEvent& b) { return a.time < b.time; });
+    const size_t width = whole_.prints.size() + 1;
+    std::vector<std::vector<double>> stretch(times.size(), std::vector<double>(width, 0.0));
+    for (size_t r = 0; r < times.size(); ++r) stretch[r][0] = times[r];
 
-    std::vector<std::vector<double>> table(times.size(), std::vector<double>(joined.columns.size(), 0.0));
-    for (size_t r = 0; r < times.size(); ++r) table[r][0] = times[r];
-    for (size_t b = 0; b < blocks.size(); ++b) {
-        std::vector<std::vector<double>> rows;
-        for (const auto& row : outputs[b].rows) rows.push_back(row);
-        if (rows.empty()) continue;
+    for (size_t b = 0; b < blocks_.size(); ++b) {
+        // The block's rows not yet joined, after the last one that was.
+        auto& pending = pending_[b];
+        const size_t carried = last_[b].empty() ? 0 : 1;
+        // A block that prints nothing only adds times.
+        const size_t count = blocks_[b].prints.empty() ? 0 : carried + pending.rows.size();
+        auto rowAt = [&](size_t k) -> const std::vector<double>& {
+            return k < carried ? last_[b] : pending.rows[k - carried];
+        };
         size_t at = 0;
-        for (size_t r = 0; r < times.size(); ++r) {
+        for (size_t r = 0; r < times.size() && count > 0; ++r) {
             const double t = times[r];
-            while (at + 1 < rows.size() && rows[at + 1].front() <= t) ++at;
-            const auto& before = rows[at];
-            const bool between = before.front() < t && at + 1 < rows.size();
-            const double w = between ? (t - before.front()) / (rows[at + 1].front() - before.front()) : 0.0;
-            for (size_t k = 0; k < blocks[b].prints.size(); ++k) {
-                const auto column = static_cast<size_t>(blocks[b].prints[k]) + 1;
-                const PrintItem& item = whole.prints[column - 1];
+            while (at + 1 < count && rowAt(at + 1).front() <= t) ++at;
+            const auto& before = rowAt(at);
+            // Up to a switching the values are those before its jump.
+            const bool between = before.front() < t && at + 1 < count &&
+                                 pending.kinds[at + 1 - carried] != Kind::Switching;
+            const double w = between ? (t - before.front()) / (rowAt(at + 1).front() - before.front()) : 0.0;
+            for (size_t k = 0; k < blocks_[b].prints.size(); ++k) {
+                const auto column = static_cast<size_t>(blocks_[b].prints[k]) + 1;
+                const PrintItem& item = whole_.prints[column - 1];
                 // A plug-in's outputs (a state above all) hold between its
                 // rows; voltages and currents are interpolated.
                 const double held = before[k + 1];
-                table[r][column] = item.kind == PrintItem::Kind::PluginOutput || !between
-                                       ? held
-                                       : held + w * (rows[at + 1][k + 1] - held);
+                stretch[r][column] = item.kind == PrintItem::Kind::PluginOutput || !between
+                                         ? held
+                                         : held + w * (rowAt(at + 1)[k + 1] - held);
             }
         }
-        outputs[b].rows = RowStore();
+        size_t joined = 0;
+        while (joined < pending.rows.size() && pending.rows[joined].front() <= upTo) ++joined;
+        if (joined > 0) last_[b] = std::move(pending.rows[joined - 1]);
+        pending.rows.erase(pending.rows.begin(), pending.rows.begin() + static_cast<std::ptrdiff_t>(joined));
+        pending.kinds.erase(pending.kinds.begin(), pending.kinds.begin() + static_cast<std::ptrdiff_t>(joined));
     }
-    joined.rows = RowStore(table);
-    return joined;
+    for (const std::vector<double>& row : stretch) out.append(row);
 }
 
 }  // namespace udmhost::sim

@@ -18,6 +18,20 @@ CallbackRouter::CallbackRouter(std::ostream& messages, ExpressionEngine& express
 
 CallbackRouter::~CallbackRouter() { active = previous_; }
 
+void CallbackRouter::enter(const std::string* instance, const std::vector<std::string>* fields,
+                           const std::vector<std::string>* fieldNames) {
+    instance_ = instance;
+    fields_ = fields;
+    fieldNames_ = fieldNames;
+    enteredFrom_ = std::exchange(active, this);
+}
+
+void CallbackRouter::leave() {
+    instance_ = nullptr;
+    fields_ = fieldNames_ = nullptr;
+    active = enteredFrom_;
+}
+
 MessageCallback CallbackRouter::messageCallback() { return &CallbackRouter::onMessage; }
 ExpressionCallback CallbackRouter::expressionCallback() { return &CallbackRouter::onExpression; }
 

@@ -26,12 +26,11 @@ public:
 
     // The instance that the next plug-in calls concern, and the parameter
     // names of its definition fields in order (to name a bad expression).
+    // Several runs may be alive at once (the blocks of one circuit), so the
+    // router of the instance being called is the one that answers.
     void enter(const std::string* instance, const std::vector<std::string>* fields,
-               const std::vector<std::string>* fieldNames) {
-        instance_ = instance;
-        fields_ = fields;
-        fieldNames_ = fieldNames;
-    }
+               const std::vector<std::string>* fieldNames);
+    void leave();
 
     // The first failure reported since the last take: severity 3, an
     // expression that does not compile or evaluate. Empty when none.
@@ -56,6 +55,7 @@ private:
     // Per registered expression: the instance and parameter it belongs to.
     std::vector<std::string> expressionOwners_;
     CallbackRouter* previous_ = nullptr;
+    CallbackRouter* enteredFrom_ = nullptr;
 };
 
 }  // namespace udmhost::sim

@@ -1,7 +1,9 @@
 #include "sim/circuit_partition.h"
 
+#include <algorithm>
 #include <map>
-#include <numeric>
+
+#include <btf.h>
 
 namespace udmhost::sim {
 
@@ -25,55 +27,105 @@ std::vector<bool> fixedNodes(const Circuit& c) {
     return fixed;
 }
 
-struct UnionFind {
-    std::vector<int> parent;
-    explicit UnionFind(size_t n) : parent(n) { std::iota(parent.begin(), parent.end(), 0); }
-    int find(int x) {
-        while (parent[static_cast<size_t>(x)] != x) x = parent[static_cast<size_t>(x)] = parent[static_cast<size_t>(parent[static_cast<size_t>(x)])];
-        return x;
+// The block of every node that is not fixed (-1 for fixed ones), blocks
+// numbered so that each depends only on blocks numbered lower: the strongly
+// connected components of "the equation of node w depends on node r".
+std::vector<int> nodeBlocks(const Circuit& c, const std::vector<ElementRoles>& roles, const std::vector<bool>& fixed,
+                            const std::vector<bool>& driver, int& blocks) {
+    std::vector<int> index(c.nodeNames.size(), -1), nodeOf;
+    for (size_t node = 0; node < fixed.size(); ++node)
+        if (!fixed[node]) {
+            index[node] = static_cast<int>(nodeOf.size());
+            nodeOf.push_back(static_cast<int>(node));
+        }
+    const int n = static_cast<int>(nodeOf.size());
+    std::vector<std::pair<int, int>> entries;  // (column: read, row: driven)
+    for (int i = 0; i < n; ++i) entries.emplace_back(i, i);
+    for (size_t e = 0; e < c.elements.size(); ++e) {
+        if (driver[e]) continue;
+        for (int w : roles[e].drives)
+            for (int r : roles[e].reads)
+                if (index[static_cast<size_t>(w)] >= 0 && index[static_cast<size_t>(r)] >= 0)
+                    entries.emplace_back(index[static_cast<size_t>(r)], index[static_cast<size_t>(w)]);
     }
-    void join(int a, int b) { parent[static_cast<size_t>(find(a))] = find(b); }
-};
+    std::sort(entries.begin(), entries.end());
+    entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+    std::vector<int> ap(static_cast<size_t>(n) + 1, 0), ai;
+    for (const auto& [col, row] : entries) {
+        ++ap[static_cast<size_t>(col) + 1];
+        ai.push_back(row);
+    }
+    for (size_t j = 0; j < static_cast<size_t>(n); ++j) ap[j + 1] += ap[j];
+    std::vector<int> p(static_cast<size_t>(n)), r(static_cast<size_t>(n) + 1), work(4 * static_cast<size_t>(n));
+    blocks = n > 0 ? btf_strongcomp(n, ap.data(), ai.data(), nullptr, p.data(), r.data(), work.data()) : 0;
+    // Upper block triangular: a block's rows reach only blocks after it, so
+    // the last block depends on no other and comes first.
+    std::vector<int> blockOf(c.nodeNames.size(), -1);
+    for (int b = 0; b < blocks; ++b)
+        for (int k = r[static_cast<size_t>(b)]; k < r[static_cast<size_t>(b) + 1]; ++k)
+            blockOf[static_cast<size_t>(nodeOf[static_cast<size_t>(p[static_cast<size_t>(k)])])] = blocks - 1 - b;
+    return blockOf;
+}
+
+// Voltage sources between fixed nodes: they drive every block.
+std::vector<bool> driverSources(const Circuit& c, const std::vector<bool>& fixed) {
+    std::vector<bool> driver(c.elements.size(), false);
+    for (size_t e = 0; e < c.elements.size(); ++e) {
+        const Element& el = c.elements[e];
+        driver[e] = el.kind == Kind::VoltageSource && fixed[static_cast<size_t>(el.nodes.at(0))] &&
+                    fixed[static_cast<size_t>(el.nodes.at(1))];
+    }
+    return driver;
+}
 
 }  // namespace
 
-std::vector<CircuitBlock> partitionCircuit(const Circuit& c) {
+int dependencyBlocks(const Circuit& c, const std::vector<ElementRoles>& roles) {
+    const std::vector<bool> fixed = fixedNodes(c);
+    int blocks = 0;
+    nodeBlocks(c, roles, fixed, driverSources(c, fixed), blocks);
+    return blocks;
+}
+
+std::vector<ElementRoles> splittingRoles(const Circuit& c) {
+    std::vector<ElementRoles> roles = elementRoles(c, PluginDrives::AllTerminals);
+    // Fewer edges can only split the graph further.
+    if (dependencyBlocks(c, elementRoles(c, PluginDrives::NoTerminal)) > dependencyBlocks(c, roles))
+        roles = elementRoles(c, PluginDrives::MatrixRows);
+    return roles;
+}
+
+std::vector<CircuitBlock> partitionCircuit(const Circuit& c, const std::vector<ElementRoles>& roles) {
     // F and H read another element's branch current: kept whole.
     for (const Element& el : c.elements)
         if (el.control >= 0) return {};
     const std::vector<bool> fixed = fixedNodes(c);
-    auto isDriver = [&](const Element& el) {
-        return el.kind == Kind::VoltageSource && fixed[static_cast<size_t>(el.nodes.at(0))] &&
-               fixed[static_cast<size_t>(el.nodes.at(1))];
-    };
-    UnionFind sets(c.nodeNames.size());
-    for (const Element& el : c.elements) {
-        if (isDriver(el)) continue;
-        int first = -1;
-        for (int n : el.nodes) {
-            if (fixed[static_cast<size_t>(n)]) continue;
-            if (first < 0) first = n;
-            else sets.join(first, n);
-        }
-    }
-    // Block of each element; elements between fixed nodes only go to block 0.
-    std::map<int, int> blockOfRoot;
+    auto isFixed = [&](int n) { return fixed[static_cast<size_t>(n)]; };
+    const std::vector<bool> driver = driverSources(c, fixed);
+    int blocks = 0;
+    const std::vector<int> blockOfNode = nodeBlocks(c, roles, fixed, driver, blocks);
+    if (blocks <= 1) return {};
+    // A node no element drives has no equation of its own: the whole
+    // circuit reports that.
+    std::vector<bool> driven(c.nodeNames.size(), false);
+    for (size_t e = 0; e < c.elements.size(); ++e)
+        for (int w : roles[e].drives) driven[static_cast<size_t>(w)] = true;
+    for (size_t node = 0; node < fixed.size(); ++node)
+        if (!fixed[node] && !driven[node]) return {};
+
+    // An element goes with the nodes it drives; one that drives none goes
+    // after everything it reads; one on fixed nodes only to the first block.
     std::vector<int> blockOf(c.elements.size(), -1);
     for (size_t e = 0; e < c.elements.size(); ++e) {
-        const Element& el = c.elements[e];
-        if (isDriver(el)) continue;
-        for (int n : el.nodes) {
-            if (fixed[static_cast<size_t>(n)]) continue;
-            const auto found = blockOfRoot.emplace(sets.find(n), static_cast<int>(blockOfRoot.size()));
-            blockOf[e] = found.first->second;
-            break;
-        }
+        if (driver[e]) continue;
+        int b = -1;
+        for (int w : roles[e].drives)
+            if (!isFixed(w)) b = blockOfNode[static_cast<size_t>(w)];
+        if (b < 0)
+            for (int r : roles[e].reads)
+                if (!isFixed(r)) b = std::max(b, blockOfNode[static_cast<size_t>(r)]);
+        blockOf[e] = std::max(b, 0);
     }
-    const int blocks = static_cast<int>(blockOfRoot.size());
-    if (blocks <= 1) return {};
-    for (int& b : blockOf)
-        if (b < 0) b = 0;  // between fixed nodes only; drivers are placed in every block below
-    auto blockOfNode = [&](int n) { return fixed[static_cast<size_t>(n)] ? -1 : blockOfRoot.at(sets.find(n)); };
 
     std::vector<CircuitBlock> out(static_cast<size_t>(blocks));
     std::vector<std::map<int, int>> nodeMaps(out.size());
@@ -101,16 +153,45 @@ std::vector<CircuitBlock> partitionCircuit(const Circuit& c) {
         out[b].circuit.elements.push_back(std::move(el));
     };
     for (size_t e = 0; e < c.elements.size(); ++e) {
-        if (isDriver(c.elements[e]))
+        if (driver[e])
             for (size_t b = 0; b < out.size(); ++b) place(b, e);
         else place(static_cast<size_t>(blockOf[e]), e);
+    }
+    // Upstream nodes a block reads become sources that follow them.
+    std::map<int, std::shared_ptr<NodeTrajectory>> trajectories;
+    std::vector<std::map<int, bool>> inputs(out.size());  // node -> read by a linear element
+    for (size_t e = 0; e < c.elements.size(); ++e) {
+        if (driver[e]) continue;
+        const auto b = static_cast<size_t>(blockOf[e]);
+        for (int r : roles[e].reads)
+            if (!isFixed(r) && blockOfNode[static_cast<size_t>(r)] != blockOf[e])
+                inputs[b][r] = inputs[b][r] || c.elements[e].kind != Kind::Plugin;
+    }
+    for (size_t b = 0; b < out.size(); ++b) {
+        for (const auto& [node, linear] : inputs[b]) {
+            auto& trajectory = trajectories[node];
+            if (!trajectory) {
+                trajectory = std::make_shared<NodeTrajectory>();
+                const auto up = static_cast<size_t>(blockOfNode[static_cast<size_t>(node)]);
+                out[up].exports.emplace_back(mapNode(up, node), trajectory);
+            }
+            Element source;
+            source.kind = Kind::VoltageSource;
+            source.name = "V(" + c.nodeNames[static_cast<size_t>(node)] + ")";
+            source.nodes = {mapNode(b, node), 0};
+            source.waveform.kind = Waveform::Kind::Signal;
+            source.waveform.signal = trajectory;
+            out[b].inputs.emplace_back(static_cast<int>(out[b].circuit.elements.size()), trajectory);
+            out[b].circuit.elements.push_back(std::move(source));
+            out[b].inputCornersMatter = out[b].inputCornersMatter || linear;
+        }
     }
     // .ic and .nodeset go with their node's block; on a fixed node they
     // would have to go to every block, so such a circuit is kept whole.
     auto placeNodeValues = [&](const std::vector<std::pair<int, double>>& values,
                                std::vector<std::pair<int, double>> Circuit::*field) {
         for (const auto& [node, v] : values) {
-            const int b = blockOfNode(node);
+            const int b = blockOfNode[static_cast<size_t>(node)];
             if (b < 0) return false;
             (out[static_cast<size_t>(b)].circuit.*field).emplace_back(mapNode(static_cast<size_t>(b), node), v);
         }
@@ -130,8 +211,8 @@ std::vector<CircuitBlock> partitionCircuit(const Circuit& c) {
         };
         bool ok = true;
         if (item.kind == PrintItem::Kind::NodeVoltage || item.kind == PrintItem::Kind::NodeDifference)
-            ok = need(blockOfNode(item.node1)) && need(blockOfNode(item.node2));
-        else if (isDriver(c.elements.at(static_cast<size_t>(item.element))))
+            ok = need(blockOfNode[static_cast<size_t>(item.node1)]) && need(blockOfNode[static_cast<size_t>(item.node2)]);
+        else if (driver[static_cast<size_t>(item.element)])
             return {};  // a shared source's current sums over every block
         else ok = need(blockOf[static_cast<size_t>(item.element)]);
         if (!ok) return {};

@@ -48,7 +48,7 @@ PluginInstance::~PluginInstance() {
 int32_t PluginInstance::call(int32_t mode, char* text, void* simulation, double* out) {
     router_.enter(&name_, &fields_, &parameterNames_);
     const int32_t status = lib_.call(mode, text, simulation, out, instance_, component_);
-    router_.enter(nullptr, nullptr, nullptr);
+    router_.leave();
     return status;
 }
 

@@ -17,12 +17,15 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Of the interval an instant was located in: the error of the estimate is
 // well below this.
 constexpr double kLocateMargin = 1e-4;
-constexpr double kMaxSteps = 1e9;
+// Rows beyond a memory budget go to a temporary file, so the disk bounds
+// them; a grid finer than this is a mistake, not a run to start.
+constexpr double kMaxRows = 1e9, kMaxSteps = 1e9;
+// A source following an upstream node carries at most this (amperes).
+constexpr double kInputCurrentLimit = 1e-9;
 
 }  // namespace
 
-TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress,
-                                 double maxRows)
+TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress)
     : circuit_(circuit),
       messages_(messages),
       progress_(progress),
@@ -31,16 +34,15 @@ TransientEngine::TransientEngine(const Circuit& circuit, std::ostream& messages,
       plugins_(circuit, router_),
       equations_(circuit),
       newton_(circuit, equations_, plugins_, expressions_, output_.stats),
-      switches_(plugins_, newton_, expressions_),
-      maxRows_(maxRows) {}
+      switches_(plugins_, newton_, expressions_) {}
 
 void TransientEngine::setUpLimits() {
     const TranSpec& tran = circuit_.tran;
     const double gridStep = tran.step > 0.0 ? tran.step : span_ / 50.0;
     const double gridRows = RowSampler::gridRows(gridStep, tran.start, tran.stop);
-    if (!(gridRows <= maxRows_))
+    if (!(gridRows <= kMaxRows))
         throw SimulationError(".tran: TSTEP " + timeText(tran.step) + " s over " + timeText(tran.stop - tran.start) +
-                              " s gives " + timeText(gridRows) + " rows, more than " + timeText(maxRows_) +
+                              " s gives " + timeText(gridRows) + " rows, more than " + timeText(kMaxRows) +
                               "; choose a larger TSTEP");
     const double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(gridStep, span_ / 50.0);
     if (!(span_ / maxStep <= kMaxSteps))
@@ -48,6 +50,7 @@ void TransientEngine::setUpLimits() {
                               timeText(kMaxSteps) + " steps over " + timeText(span_) + " s; choose a larger TMAX");
     steps_.emplace(span_, maxStep, circuit_.options.eventTolerance * span_);
     rows_.emplace(gridStep, tran.start, tran.stop, circuit_.options.printAllPoints, output_.rows);
+    if (tagRows_) rows_->tagRows(&rowKinds_);
 }
 
 void TransientEngine::setUpColumns() {
@@ -114,6 +117,14 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smo
     const size_t before = output_.events.size();
     const bool switched = switches_.accept(time, operatingPoint, *steps_, output_.events);
     output_.stats.events += static_cast<long>(output_.events.size() - before);
+    for (const auto& [node, trajectory] : recorded_)
+        trajectory->record(time, newton_.x()[static_cast<size_t>(CircuitEquations::nodeUnknown(node))], switched);
+    for (int source : inputSources_) {
+        // Only a plug-in can put current into a node it reads without a
+        // matrix entry there; the block upstream would not see it.
+        const double current = newton_.x()[static_cast<size_t>(equations_.branchUnknown(source))];
+        if (std::abs(current) > kInputCurrentLimit) throw InputDrivenError(circuit_.elements[static_cast<size_t>(source)].name);
+    }
     try {
         rows_->add(columns_->row(time), switched);
     } catch (const ColumnError& e) {  // a plug-in output that is not a number
@@ -153,115 +164,116 @@ void TransientEngine::initialPoint() {
     equations_.startFrom(x.data(), uic);
 }
 
-void TransientEngine::timeLoop() {
+void TransientEngine::step(double until) {
     const Options& o = circuit_.options;
     const double stop = circuit_.tran.stop;
     const StepController& steps = *steps_;
     const double minStep = steps.minStep(), eventTolerance = steps.eventTolerance();
-    const auto secondOrder = o.method == Options::Method::Trapezoidal ? Discretisation::Kind::Trapezoidal
-                             : o.method == Options::Method::Gear      ? Discretisation::Kind::Gear
-                                                                      : Discretisation::Kind::BackwardEuler;
-
-    double t = startTime_, bracket = kInfinity;
-    double h = steps.afterSwitching(steps.maxStep());
-    double lastFullStep = steps.maxStep();  // the last step not shortened to locate a switching
-    int stepsSinceRestart = 0, locatesFromHere = 0;
-    size_t nextBreakpoint = 0;
-    double reported = -1.0;
-    while (stop - t > minStep) {
-        while (nextBreakpoint + 1 < breakpoints_.size() && breakpoints_[nextBreakpoint] <= t + minStep) ++nextBreakpoint;
-        const double limit = std::min(breakpoints_[nextBreakpoint], bracket);
-        double step = std::min({h, steps.maxStep(), limit - t});
-        const bool onLimit = step >= limit - t - minStep;
-        const double next = onLimit ? limit : t + step;
-        step = next - t;
-        if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(t));
-        // Backward Euler for the first two steps after a restart, which
-        // leave the history the second-order methods need.
-        const Discretisation d{stepsSinceRestart >= 2 ? secondOrder : Discretisation::Kind::BackwardEuler, step,
-                               newton_.tPrev() - newton_.tOlder()};
-        auto reject = [&](double newStep) {
+    LoopState& s = loop_;
+    while (s.nextBreakpoint + 1 < breakpoints_.size() && breakpoints_[s.nextBreakpoint] <= s.t + minStep)
+        ++s.nextBreakpoint;
+    const double limit = std::min({breakpoints_[s.nextBreakpoint], s.bracket, until});
+    double step = std::min({s.h, steps.maxStep(), limit - s.t});
+    const bool onLimit = step >= limit - s.t - minStep;
+    const double next = onLimit ? limit : s.t + step;
+    step = next - s.t;
+    if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(s.t));
+    // Backward Euler for the first two steps after a restart, which
+    // leave the history the second-order methods need.
+    const Discretisation d{s.stepsSinceRestart >= 2 ? secondOrder_ : Discretisation::Kind::BackwardEuler, step,
+                           newton_.tPrev() - newton_.tOlder()};
+    auto reject = [&](double newStep) {
+        ++output_.stats.rejected;
+        if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
+        s.h = newStep;
+    };
+    const bool solved = solvePoint(next, d);
+    if (!solved) {
+        reject(step / 8.0);
+        return;
+    }
+    if (switches_.stateChanged()) {
+        if (step > eventTolerance) {
+            // Locate the instant on the trajectory of the accepted
+            // stamps (a parabola through points much closer together
+            // than the step would only extrapolate their rounding), then
+            // step to just before it and across it.
+            const bool parabola = s.stepsSinceRestart >= 1 && s.t - newton_.tOlder() >= 0.1 * step;
+            const auto found = switches_.locate(s.t, step, eventTolerance, parabola);
             ++output_.stats.rejected;
-            if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(t));
-            h = newStep;
-        };
-        const bool solved = solvePoint(next, d);
-        if (!solved) {
-            reject(step / 8.0);
-            continue;
-        }
-        if (switches_.stateChanged()) {
-            if (step > eventTolerance) {
-                // Locate the instant on the trajectory of the accepted
-                // stamps (a parabola through points much closer together
-                // than the step would only extrapolate their rounding), then
-                // step to just before it and across it.
-                const bool parabola = stepsSinceRestart >= 1 && t - newton_.tOlder() >= 0.1 * step;
-                const auto found = switches_.locate(t, step, eventTolerance, parabola);
-                ++output_.stats.rejected;
-                if (!found) {
-                    bracket = next;
-                    reject(step / 2.0);
-                    continue;
-                }
-                // The second trial ends a little past the estimate, by more
-                // than its own error, so that it brackets the instant tightly.
-                const double past = kLocateMargin * found->first * step;
-                bracket = t + found->second * step + (past > eventTolerance ? past : 0.0);
-                // An estimate that keeps falling short is bisected instead.
-                const double before = found->first * step * (++locatesFromHere > 2 ? 0.5 : 1.0);
-                h = before > minStep ? before : bracket - t;
-                if (h < minStep) throw SimulationError("time step too small at time " + timeText(t));
-                continue;
+            if (!found) {
+                s.bracket = next;
+                reject(step / 2.0);
+                return;
             }
-            acceptPoint(next, d);
-            ++output_.stats.accepted;
-            t = next;
-            locatesFromHere = 0;
-            bracket = kInfinity;
-            stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
-            h = steps.afterSwitching(lastFullStep);
-            continue;
+            // The second trial ends a little past the estimate, by more
+            // than its own error, so that it brackets the instant tightly.
+            const double past = kLocateMargin * found->first * step;
+            s.bracket = s.t + found->second * step + (past > eventTolerance ? past : 0.0);
+            // An estimate that keeps falling short is bisected instead.
+            const double before = found->first * step * (++s.locatesFromHere > 2 ? 0.5 : 1.0);
+            s.h = before > minStep ? before : s.bracket - s.t;
+            if (s.h < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
+            return;
         }
-        double ratio = kInfinity;
-        // Steps across a located instant are tiny by construction: their
-        // divided differences are rounding noise.
-        const bool tiny = step <= 16.0 * eventTolerance;
-        if (stepsSinceRestart >= 1 && !tiny) {
-            ratio = equations_.truncationRatio(newton_.x().data(), d, o);
-            if (ratio < 0.9) {
-                reject(steps.afterRejected(step, ratio));
-                continue;
-            }
-        }
-        acceptPoint(next, d, stepsSinceRestart >= 1);
+        acceptPoint(next, d);
         ++output_.stats.accepted;
-        t = next;
-        locatesFromHere = 0;
-        ++stepsSinceRestart;
-        if (!tiny && bracket == kInfinity) lastFullStep = step;
-        // A step cut short by a limit says nothing about the step wanted.
-        h = onLimit ? std::min(h, 0.9 * ratio * step)
-                    : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
-        if (next == breakpoints_[nextBreakpoint] && next < stop) {
-            stepsSinceRestart = 0;
-            h = std::min(steps.afterSwitching(lastFullStep), 0.1 * (breakpoints_[nextBreakpoint + 1] - next));
-        }
-        // The next trial ends at the bracket of a located switching (the
-        // limit), unless the switching did not show there after all.
-        if (bracket - t <= minStep) {
-            if (onLimit) h = std::min(h, steps.afterMissedBracket(step));
-            bracket = kInfinity;
-        }
-        if (progress_ && t - reported >= 0.01 * span_) {
-            reported = t;
-            progress_(t / stop);
+        s.t = next;
+        s.locatesFromHere = 0;
+        s.bracket = kInfinity;
+        s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
+        s.h = steps.afterSwitching(s.lastFullStep);
+        return;
+    }
+    double ratio = kInfinity;
+    // Steps across a located instant are tiny by construction: their
+    // divided differences are rounding noise.
+    const bool tiny = step <= 16.0 * eventTolerance;
+    if (s.stepsSinceRestart >= 1 && !tiny) {
+        ratio = equations_.truncationRatio(newton_.x().data(), d, o);
+        if (ratio < 0.9) {
+            reject(steps.afterRejected(step, ratio));
+            return;
         }
     }
-    if (progress_) progress_(1.0);
+    acceptPoint(next, d, s.stepsSinceRestart >= 1);
+    ++output_.stats.accepted;
+    s.t = next;
+    s.locatesFromHere = 0;
+    ++s.stepsSinceRestart;
+    if (!tiny && s.bracket == kInfinity) s.lastFullStep = step;
+    // A step cut short by a limit says nothing about the step wanted.
+    s.h = onLimit ? std::min(s.h, 0.9 * ratio * step)
+                  : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
+    if (next == breakpoints_[s.nextBreakpoint] && next < stop) {
+        for (const auto& recorded : recorded_) recorded.second->markCorner();
+        s.stepsSinceRestart = 0;
+        s.h = std::min(steps.afterSwitching(s.lastFullStep), 0.1 * (breakpoints_[s.nextBreakpoint + 1] - next));
+    }
+    // The next trial ends at the bracket of a located switching (the
+    // limit), unless the switching did not show there after all.
+    if (s.bracket - s.t <= minStep) {
+        if (onLimit) s.h = std::min(s.h, steps.afterMissedBracket(step));
+        s.bracket = kInfinity;
+    }
+    if (progress_ && s.t - s.reported >= 0.01 * span_) {
+        s.reported = s.t;
+        progress_(s.t / stop);
+    }
 }
 
-SimulationOutput TransientEngine::run() {
+void TransientEngine::advanceTo(double until) {
+    const double minStep = steps_->minStep();
+    until = std::min(until, circuit_.tran.stop);
+    while (until - loop_.t > minStep) step(until);
+}
+
+void TransientEngine::advancePast(double until) {
+    const double minStep = steps_->minStep(), stop = circuit_.tran.stop;
+    while (loop_.t < until && stop - loop_.t > minStep) step(stop);
+}
+
+void TransientEngine::start() {
     const TranSpec& tran = circuit_.tran;
     if (!tran.given || !(tran.stop > 0.0)) throw SimulationError("no transient analysis (.tran) with a stop time");
     span_ = tran.stop;
@@ -274,9 +286,57 @@ SimulationOutput TransientEngine::run() {
     setUpColumns();
     setUpBreakpoints();
     initialPoint();
-    timeLoop();
+    const Options::Method method = circuit_.options.method;
+    secondOrder_ = method == Options::Method::Trapezoidal ? Discretisation::Kind::Trapezoidal
+                   : method == Options::Method::Gear      ? Discretisation::Kind::Gear
+                                                          : Discretisation::Kind::BackwardEuler;
+    const StepController& steps = *steps_;
+    loop_ = LoopState{};
+    loop_.t = startTime_;
+    loop_.bracket = kInfinity;
+    loop_.h = steps.afterSwitching(steps.maxStep());
+    loop_.lastFullStep = steps.maxStep();
+}
+
+SimulationOutput TransientEngine::finish() {
+    if (progress_) progress_(1.0);
     plugins_.releaseAll();
     return std::move(output_);
+}
+
+void TransientEngine::recordNodes(std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> nodes) {
+    recorded_ = std::move(nodes);
+}
+
+void TransientEngine::addBreakpoints(std::vector<double> times) {
+    if (times.empty()) return;
+    const double merge = span_ * 1e-12;
+    times.insert(times.end(), breakpoints_.begin() + static_cast<std::ptrdiff_t>(loop_.nextBreakpoint),
+                 breakpoints_.end());
+    std::sort(times.begin(), times.end());
+    breakpoints_.resize(loop_.nextBreakpoint);
+    for (double b : times)
+        if (b > loop_.t + merge && b <= circuit_.tran.stop &&
+            (breakpoints_.size() == loop_.nextBreakpoint || b - breakpoints_.back() > merge))
+            breakpoints_.push_back(b);
+    if (breakpoints_.size() == loop_.nextBreakpoint || breakpoints_.back() < circuit_.tran.stop)
+        breakpoints_.push_back(circuit_.tran.stop);
+    breakpoints_.back() = circuit_.tran.stop;
+}
+
+TransientEngine::Rows TransientEngine::takeRows() {
+    Rows taken;
+    taken.rows.reserve(output_.rows.size());
+    for (const std::vector<double>& row : output_.rows) taken.rows.push_back(row);
+    output_.rows.clear();
+    taken.kinds = std::exchange(rowKinds_, {});
+    return taken;
+}
+
+SimulationOutput TransientEngine::run() {
+    start();
+    advanceTo(circuit_.tran.stop);
+    return finish();
 }
 
 }  // namespace udmhost::sim

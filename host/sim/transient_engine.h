@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "sim/circuit_equations.h"
 #include "sim/expression_engine.h"
 #include "sim/newton_solver.h"
+#include "sim/node_trajectory.h"
 #include "sim/plugin_set.h"
 #include "sim/simulator.h"
 #include "sim/step_controller.h"
@@ -23,19 +25,48 @@
 
 namespace udmhost::sim {
 
-// The most rows a run may print. A run's own rows go to a temporary file
-// beyond a memory budget (the disk bounds them); the blocks of a split
-// circuit are joined in memory, so theirs stay fewer.
-constexpr double kMaxStoredRows = 1e9, kMaxJoinedRows = 1e7;
+// A source following an upstream node carried current: some plug-in drives
+// that node through a terminal without matrix entries, so the circuit must
+// be simulated whole.
+class InputDrivenError : public SimulationError {
+public:
+    explicit InputDrivenError(const std::string& source) : SimulationError(source + " carries current") {}
+};
 
 class TransientEngine : ColumnProbe {
 public:
-    TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress,
-                    double maxRows = kMaxStoredRows);
+    TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress);
     TransientEngine(const TransientEngine&) = delete;
     TransientEngine& operator=(const TransientEngine&) = delete;
 
     SimulationOutput run();
+
+    // The same run in pieces: start() sets up and solves the initial point,
+    // advanceTo() integrates up to `until` (stepping onto it without a
+    // restart), finish() releases the instances and hands over the output.
+    void start();
+    void advanceTo(double until);
+    // Integrates on the steps it would take anyway until it reaches `until`.
+    void advancePast(double until);
+    SimulationOutput finish();
+    double time() const { return loop_.t; }
+
+    // As one block of a larger circuit: the trajectories of nodes that
+    // other blocks read, recorded at every accepted point; the sources that
+    // follow upstream nodes (which must carry no current: nothing here
+    // drives those nodes); breakpoints learnt during the run; the rows
+    // printed so far, handed over and forgotten.
+    void recordNodes(std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> nodes);
+    void followInputs(std::vector<int> sourceElements) { inputSources_ = std::move(sourceElements); }
+    void addBreakpoints(std::vector<double> times);
+    // Before start(): rows are tagged, and every accepted point is added,
+    // for interpolating between them.
+    void tagRows() { tagRows_ = true; }
+    struct Rows {
+        std::vector<std::vector<double>> rows;
+        std::vector<RowSampler::RowKind> kinds;  // when tagged
+    };
+    Rows takeRows();
 
 private:
     void setUpLimits();
@@ -47,7 +78,8 @@ private:
     bool solvePoint(double time, const Discretisation& d);
     void acceptPoint(double time, const Discretisation& d, bool smooth = false);
     void initialPoint();
-    void timeLoop();
+    // One trial step of the time loop towards `until`.
+    void step(double until);
 
     // What the printed columns read.
     int nodeUnknown(int node) const override;
@@ -72,8 +104,22 @@ private:
     std::optional<ColumnReader> columns_;
     std::optional<RowSampler> rows_;
     std::vector<double> breakpoints_;
-    double maxRows_;
+    std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> recorded_;
+    std::vector<int> inputSources_;
+    bool tagRows_ = false;
+    std::vector<RowSampler::RowKind> rowKinds_;
     double span_ = 0.0, startTime_ = 0.0;
+    Discretisation::Kind secondOrder_ = Discretisation::Kind::Trapezoidal;
+    // Where the time loop stands between trial steps.
+    struct LoopState {
+        double t = 0.0;
+        double bracket = 0.0;       // a located switching lies before this; infinity: none
+        double h = 0.0;             // the next trial step
+        double lastFullStep = 0.0;  // the last step not shortened to locate a switching
+        int stepsSinceRestart = 0, locatesFromHere = 0;
+        size_t nextBreakpoint = 0;
+        double reported = -1.0;
+    } loop_;
 };
 
 }  // namespace udmhost::sim

@@ -77,13 +77,15 @@ double waveformValue(const Waveform& w, double t) {
         case Waveform::Kind::Sin: return sinValue(w, t);
         case Waveform::Kind::Pwl: return pwlValue(w, t);
         case Waveform::Kind::Exp: return expValue(w, t);
+        case Waveform::Kind::Signal: return w.signal->at(t);
     }
     return 0.0;
 }
 
 void appendBreakpoints(const Waveform& w, double stop, std::vector<double>& out) {
     switch (w.kind) {
-        case Waveform::Kind::Dc: return;
+        case Waveform::Kind::Dc:
+        case Waveform::Kind::Signal: return;  // its corners are added as they become known
         case Waveform::Kind::Sin: {
             const double td = arg(w, 3);
             if (td > 0.0 && td <= stop) out.push_back(td);

@@ -11,7 +11,6 @@
 #include <tuple>
 
 #include "oscillator.h"
-#include "sim/circuit_partition.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -143,24 +142,6 @@ TEST(Engine, AbsurdStepCountsAreRefusedAtOnce) {
         } catch (const udmhost::SimulationError& e) {
             EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
         }
-    }
-    // Blocks run apart are joined in memory: fewer rows are allowed there
-    // than in a run whose rows go to a file.
-    CircuitBuilder b;
-    b.voltage("V1", "in", "0", simtest::dc(1.0));
-    for (const char* node : {"a", "b"}) {
-        b.resistor(std::string("R1") + node, "in", node, 1e3);
-        b.resistor(std::string("R2") + node, node, "0", 1e3);
-        b.printVoltage(node);
-    }
-    b.tran(1.0 / 1.5e7, 1.0, false);
-    b.circuit().tran.maxStep = 0.1;  // quick to fail if the rows were allowed
-    ASSERT_EQ(udmhost::sim::partitionCircuit(b.circuit()).size(), 2u);
-    try {
-        run(b.circuit());
-        ADD_FAILURE() << "1.5e7 joined rows accepted";
-    } catch (const udmhost::SimulationError& e) {
-        EXPECT_NE(std::string(e.what()).find("TSTEP"), std::string::npos) << e.what();
     }
 }
 

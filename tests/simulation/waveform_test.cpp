@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "circuit_builder.h"
+#include "sim/node_trajectory.h"
 #include "sim/waveform_eval.h"
 
 namespace {
@@ -66,3 +67,22 @@ TEST(Waveform, PwlInterpolatesAndHoldsItsEnds) {
 }
 
 }  // namespace
+
+// Another block's node as a source: exact on a parabola between uneven
+// points, and a corner (a switching) is never smoothed over.
+TEST(NodeTrajectory, ParabolasBetweenPointsAndCornersKept) {
+    udmhost::sim::NodeTrajectory parabola;
+    auto p = [](double t) { return 3.0 * t * t - 2.0 * t + 1.0; };
+    for (double t : {0.0, 0.1, 0.35, 0.4, 1.0}) parabola.record(t, p(t), false);
+    for (double t : {0.05, 0.2, 0.37, 0.7}) EXPECT_NEAR(parabola.at(t), p(t), 1e-14) << t;
+    EXPECT_EQ(parabola.at(2.0), p(1.0));  // held beyond the last point
+
+    udmhost::sim::NodeTrajectory corner;  // |t - 1| sampled on both sides of its corner
+    for (double t : {0.0, 0.5, 1.0, 1.2, 2.0}) corner.record(t, std::abs(t - 1.0), t == 1.0);
+    for (double t : {0.25, 0.75, 0.9, 1.1, 1.6}) EXPECT_NEAR(corner.at(t), std::abs(t - 1.0), 1e-14) << t;
+    corner.forgetBefore(1.5);  // keeps what an interpolation after 1.5 needs
+    EXPECT_NEAR(corner.at(1.6), 0.6, 1e-14);
+    std::vector<double> corners;
+    corner.appendCorners(0.0, 2.0, corners);
+    EXPECT_EQ(corners, std::vector<double>{1.0});
+}

@@ -1,0 +1,64 @@
+#include "sim/node_trajectory.h"
+
+#include <algorithm>
+
+namespace udmhost::sim {
+
+void NodeTrajectory::record(double t, double v, bool corner) {
+    // A point at the time of the last one replaces it (a switching accepted
+    // on top of the point before it): the later value is the one that holds.
+    if (!points_.empty() && points_.back().t == t) {
+        points_.back().v = v;
+        points_.back().corner = points_.back().corner || corner;
+        return;
+    }
+    points_.push_back({t, v, corner});
+}
+
+void NodeTrajectory::markCorner() {
+    if (!points_.empty()) points_.back().corner = true;
+}
+
+double NodeTrajectory::at(double t) const {
+    if (points_.empty()) return 0.0;
+    if (t <= points_.front().t) return points_.front().v;
+    if (t >= points_.back().t) return points_.back().v;
+    // [i, i + 1] holds t.
+    const auto after = std::upper_bound(points_.begin(), points_.end(), t,
+                                        [](double x, const Point& p) { return x < p.t; });
+    const auto i = static_cast<size_t>(after - points_.begin()) - 1;
+    const Point& a = points_[i];
+    const Point& b = points_[i + 1];
+    // The third point: before a unless a is a corner, else after b unless b is.
+    const Point* c = nullptr;
+    if (i > 0 && !a.corner) c = &points_[i - 1];
+    else if (i + 2 < points_.size() && !b.corner) c = &points_[i + 2];
+    const double linear = a.v + (b.v - a.v) * (t - a.t) / (b.t - a.t);
+    if (c == nullptr) return linear;
+    // Newton form: the linear part plus the second divided difference.
+    const double ab = (b.v - a.v) / (b.t - a.t);
+    const double second = c->t < a.t ? (ab - (a.v - c->v) / (a.t - c->t)) / (b.t - c->t)
+                                     : ((c->v - b.v) / (c->t - b.t) - ab) / (c->t - a.t);
+    return linear + second * (t - a.t) * (t - b.t);
+}
+
+void NodeTrajectory::appendTimes(double from, double to, std::vector<double>& out) const {
+    for (const Point& p : points_)
+        if (p.t > from && p.t <= to) out.push_back(p.t);
+}
+
+void NodeTrajectory::appendCorners(double from, double to, std::vector<double>& out) const {
+    for (const Point& p : points_)
+        if (p.corner && p.t > from && p.t <= to) out.push_back(p.t);
+}
+
+void NodeTrajectory::forgetBefore(double t) {
+    // Two points before the first at or after t stay: the interval that
+    // holds t and the third point of its parabola.
+    size_t keep = 0;
+    while (keep < points_.size() && points_[keep].t < t) ++keep;
+    const size_t drop = keep > 2 ? keep - 2 : 0;
+    points_.erase(points_.begin(), points_.begin() + static_cast<std::ptrdiff_t>(drop));
+}
+
+}  // namespace udmhost::sim

@@ -1,0 +1,41 @@
+// The voltage of a node as one block of a circuit computed it, read by the
+// blocks downstream of it as a source: its accepted points, and the corners
+// (switchings, source breakpoints) where its slope jumps.
+#pragma once
+
+#include <deque>
+#include <vector>
+
+#include "netlist/circuit.h"
+
+namespace udmhost::sim {
+
+class NodeTrajectory : public TimeSignal {
+public:
+    // Points come in time order; `corner`: the slope may jump here.
+    void record(double t, double v, bool corner);
+    void markCorner();  // the latest point is a corner after all
+
+    // Quadratic through three neighbouring points on the same side of every
+    // corner (linear where there are only two); held beyond the ends.
+    double at(double t) const override;
+
+    // Times of the points in (from, to], and of the corners among them.
+    void appendTimes(double from, double to, std::vector<double>& out) const;
+    void appendCorners(double from, double to, std::vector<double>& out) const;
+    // Forgets what lies before `t`, keeping the points an interpolation at
+    // `t` or later still needs.
+    void forgetBefore(double t);
+
+    size_t size() const { return points_.size(); }
+    double lastTime() const { return points_.empty() ? 0.0 : points_.back().t; }
+
+private:
+    struct Point {
+        double t, v;
+        bool corner;
+    };
+    std::deque<Point> points_;
+};
+
+}  // namespace udmhost::sim
