@@ -79,6 +79,18 @@ TEST(RowStore, SpilledRowsReadBackBitForBit) {
     }
     EXPECT_FALSE(reader.next(row));
     EXPECT_EQ(moved.back().size(), 2u);
+
+    // Cleared, the store takes rows of any width again and spills them
+    // over the old file without reading back any of its rows.
+    moved.clear();
+    EXPECT_TRUE(moved.empty());
+    for (size_t i = 0; i < 40; ++i) moved.append({-static_cast<double>(i), 0.5});
+    ASSERT_EQ(moved.size(), 40u);
+    EXPECT_EQ(moved.width(), 2u);
+    size_t again = 0;
+    for (const std::vector<double>& r : moved) EXPECT_EQ(r, (std::vector<double>{-static_cast<double>(again++), 0.5}));
+    EXPECT_EQ(again, 40u);
+    EXPECT_EQ(moved[3], (std::vector<double>{-3.0, 0.5}));
 }
 
 // A temporary file that cannot grow (a file size limit gives the same
