@@ -10,7 +10,7 @@ what the split saves.
 """
 import os
 
-from oscillators import C, RON, ROFF, TSTOP, V, VHYST, VTHRES
+from oscillators import C, RON, ROFF, TSTOP, V, VHYST, VTHRES, ngspice_run
 
 R = 1000.0
 WATCH_HYST = 0.05
@@ -54,10 +54,7 @@ def ngspice_netlist(n, tstep, data_file):
                   f"RW{i} vin w{i} {R}", f"CW{i} w{i} 0 {load_capacitance(i)!r} IC=0",
                   f"SW{i} w{i} 0 cap 0 sw{i} OFF"]
     vectors = "v(cap) " + " ".join(f"v(w{i})" for i in sampled(n))
-    lines += [f".tran {tstep} {TSTOP} 0 UIC",
-              ".control", "set wr_singlescale", "set wr_vecnames", "run",
-              f"wrdata {data_file} {vectors}", "rusage all", ".endc", ".end", ""]
-    return "\n".join(lines)
+    return "\n".join(lines + ngspice_run(tstep, data_file, vectors))
 
 
 def write_set(n, folder, plugin, tstep):
