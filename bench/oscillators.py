@@ -43,10 +43,14 @@ def ngspice_netlist(n, tstep, data_file):
                   f"S{i} c{i} s{i} c{i} 0 swmod OFF",
                   f"VS{i} s{i} 0 0"]
     vectors = " ".join(f"v(c{i}) i(vs{i})" for i in sampled(n))
-    lines += [f".tran {tstep} {TSTOP} 0 UIC",
-              ".control", "set wr_singlescale", "set wr_vecnames", "run",
-              f"wrdata {data_file} {vectors}", "rusage all", ".endc", ".end", ""]
-    return "\n".join(lines)
+    return "\n".join(lines + ngspice_run(tstep, data_file, vectors))
+
+
+def ngspice_run(tstep, data_file, vectors):
+    """The .tran line and the control block that runs it, writes `vectors` and reports the counts."""
+    return [f".tran {tstep} {TSTOP} 0 UIC",
+            ".control", "set wr_singlescale", "set wr_vecnames", "run",
+            f"wrdata {data_file} {vectors}", "rusage all", ".endc", ".end", ""]
 
 
 def write_pair(n, folder, plugin, tstep):

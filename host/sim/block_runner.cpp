@@ -16,10 +16,16 @@ constexpr double kStretchRows = 256.0;
 
 SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>& blocks, std::ostream& messages,
                            const ProgressFn& progress) {
-    const ProgressFn quiet;
+    // Within a stretch the blocks are at different times: progress is
+    // reported as the stretch before, but reported, so that a caller
+    // watching the run (and able to stop it) hears from it often.
+    double done = 0.0;
+    const ProgressFn within = [&](double) {
+        if (progress) progress(done);
+    };
     std::vector<std::unique_ptr<TransientEngine>> engines;
     for (const CircuitBlock& block : blocks) {
-        engines.push_back(std::make_unique<TransientEngine>(block.circuit, messages, quiet));
+        engines.push_back(std::make_unique<TransientEngine>(block.circuit, messages, within));
         engines.back()->recordNodes(block.exports);
         engines.back()->tagRows();
         std::vector<int> sources;
@@ -66,7 +72,8 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
         joiner.join(rows, end, output.rows);
         for (const CircuitBlock& block : blocks)
             for (const auto& exported : block.exports) exported.second->forgetBefore(end);
-        if (progress) progress(end / tran.stop);
+        done = end / tran.stop;
+        if (progress) progress(done);
         if (end >= tran.stop) break;
     }
     for (auto& engine : engines) {

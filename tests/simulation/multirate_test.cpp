@@ -84,6 +84,27 @@ TEST(Multirate, ASwitchWatchingAnOscillatorRunsDownstreamOfIt) {
     }
 }
 
+// A plug-in that drives a node it has no matrix entries for cannot be split
+// from it: the run notices and simulates the circuit whole.
+TEST(Multirate, APlugInDrivingItsControlNodeIsSimulatedWhole) {
+    auto leaking = [] {
+        auto b = watchedOscillator();
+        b.circuit().elements.back().definitionText = "1,1e9,2.5,0.25,0,-2";
+        return b;
+    };
+    auto split = leaking(), whole = leaking(), tight = watchedOscillator();
+    whole.printVoltage("cap");
+    udmhost::PrintItem across;  // a difference across the parts keeps the circuit whole
+    across.kind = udmhost::PrintItem::Kind::NodeDifference;
+    across.label = "V(cap,out)";
+    across.node1 = whole.node("cap");
+    across.node2 = whole.node("out");
+    whole.circuit().prints.push_back(across);
+    const auto expected = eventsOf(run(whole.circuit()), "Y2"), got = eventsOf(run(split.circuit()), "Y2");
+    EXPECT_EQ(got, expected);
+    EXPECT_NE(got, eventsOf(run(tight.circuit()), "Y2"));  // the leak does change the run
+}
+
 // A linear element reading an upstream node (E's control) follows its
 // trajectory between rows, corners included.
 TEST(Multirate, AControlledSourceFollowsTheUpstreamTrajectory) {
