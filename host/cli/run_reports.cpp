@@ -34,7 +34,7 @@ void reportMeasurements(std::ostream& out, const Circuit& circuit, SimulationOut
     const size_t keep = circuit.prints.size() + 1;  // time and the circuit's own prints
     if (output.columns.size() > keep) {
         output.columns.resize(keep);
-        for (auto& row : output.rows) row.resize(keep);
+        output.rows.keepColumns(keep);
     }
 }
 

@@ -29,7 +29,7 @@ void number(std::ostream& out, double value) {
 }  // namespace
 
 void writeCsv(std::ostream& out, const std::vector<std::string>& header,
-              const std::vector<std::vector<double>>& rows) {
+              const RowStore& rows) {
     for (size_t i = 0; i < header.size(); ++i) {
         if (i > 0) out << ',';
         field(out, header[i]);

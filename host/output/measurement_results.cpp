@@ -9,23 +9,40 @@ namespace udmhost {
 
 namespace {
 
-struct Trace {
-    const std::vector<std::vector<double>>& rows;
-    size_t column;
-    double time(size_t i) const { return rows[i][0]; }
-    double value(size_t i) const { return rows[i][column]; }
-    size_t size() const { return rows.size(); }
+// One signal over time, read front to back from the rows: every pass
+// costs a read of the store, and nothing but running values stays in memory.
+class Trace {
+public:
+    Trace(const RowStore& rows, size_t column) : rows_(rows), column_(column) {}
+
+    // f(time, value) for every row in turn; stops early when f returns false.
+    template <class F>
+    void scan(F f) const {
+        RowStore::Reader reader = rows_.reader();
+        std::vector<double> row;
+        while (reader.next(row))
+            if (!f(row[0], row[column_])) return;
+    }
 
     // Linear between rows; held beyond the ends.
     double at(double t) const {
-        if (t <= time(0)) return value(0);
-        const auto after = std::lower_bound(rows.begin(), rows.end(), t,
-                                            [](const std::vector<double>& row, double x) { return row[0] < x; });
-        if (after == rows.end()) return value(size() - 1);
-        const size_t i = static_cast<size_t>(after - rows.begin());
-        const double t0 = time(i - 1), t1 = time(i);
-        return t1 > t0 ? value(i - 1) + (value(i) - value(i - 1)) * (t - t0) / (t1 - t0) : value(i);
+        if (t <= rows_.front()[0]) return rows_.front()[column_];
+        // The first row at or after t has one before it: t is past the first.
+        double t0 = 0.0, v0 = 0.0, result = rows_.back()[column_];
+        scan([&](double t1, double v1) {
+            if (t1 >= t) {
+                result = t1 > t0 ? v0 + (v1 - v0) * (t - t0) / (t1 - t0) : v1;
+                return false;
+            }
+            t0 = t1, v0 = v1;
+            return true;
+        });
+        return result;
     }
+
+private:
+    const RowStore& rows_;
+    size_t column_;
 };
 
 size_t columnOf(const std::vector<std::string>& columns, const std::string& label) {
@@ -36,42 +53,49 @@ size_t columnOf(const std::vector<std::string>& columns, const std::string& labe
 
 // The instant the condition names, if it occurs.
 std::optional<double> instant(const Measurement::Condition& c, const std::vector<std::string>& columns,
-                              const std::vector<std::vector<double>>& rows) {
+                              const RowStore& rows) {
     if (c.count == 0) return c.delay;  // AT=
-    const Trace trace{rows, columnOf(columns, c.signal.label)};
-    std::optional<double> last;
+    std::optional<double> last, found;
     int seen = 0;
-    for (size_t i = 1; i < trace.size(); ++i) {
-        const double a = trace.value(i - 1) - c.value, b = trace.value(i) - c.value;
+    bool first = true;
+    double t0 = 0.0, v0 = 0.0;
+    Trace(rows, columnOf(columns, c.signal.label)).scan([&](double t1, double v1) {
+        const bool after = !first;
+        const double a = v0 - c.value, b = v1 - c.value, previous = t0;
+        t0 = t1, v0 = v1, first = false;
+        if (!after) return true;
         const bool rise = a < 0.0 && b >= 0.0, fall = a > 0.0 && b <= 0.0;
         const bool wanted = c.edge == Measurement::Condition::Edge::Rise   ? rise
                             : c.edge == Measurement::Condition::Edge::Fall ? fall
                                                                            : rise || fall;
-        if (!wanted) continue;
-        const double t0 = trace.time(i - 1), t1 = trace.time(i);
-        const double t = t0 + (t1 - t0) * a / (a - b);
-        if (t < c.delay) continue;
+        if (!wanted) return true;
+        const double t = previous + (t1 - previous) * a / (a - b);
+        if (t < c.delay) return true;
         last = t;
-        if (++seen == c.count) return t;
-    }
+        if (++seen == c.count) found = t;
+        return !found;
+    });
+    if (found) return found;
     return c.count < 0 ? last : std::nullopt;
 }
 
 // AVG, RMS, INTEG, MAX, MIN, PP over [from, to], endpoints interpolated.
 double overWindow(const Measurement& m, const Trace& trace, double from, double to) {
-    std::vector<std::pair<double, double>> points{{from, trace.at(from)}};
-    for (size_t i = 0; i < trace.size(); ++i)
-        if (trace.time(i) > from && trace.time(i) < to) points.emplace_back(trace.time(i), trace.value(i));
-    points.emplace_back(to, trace.at(to));
-    double integral = 0.0, squares = 0.0, high = -INFINITY, low = INFINITY;
-    for (size_t i = 0; i < points.size(); ++i) {
-        high = std::max(high, points[i].second);
-        low = std::min(low, points[i].second);
-        if (i == 0) continue;
-        const double dt = points[i].first - points[i - 1].first, a = points[i - 1].second, b = points[i].second;
+    double t0 = from, a = trace.at(from), integral = 0.0, squares = 0.0, high = a, low = a;
+    const auto add = [&](double t1, double b) {
+        high = std::max(high, b);
+        low = std::min(low, b);
+        const double dt = t1 - t0;
         integral += dt * (a + b) / 2.0;
         squares += dt * (a * a + a * b + b * b) / 3.0;  // exact for the straight segment
-    }
+        t0 = t1, a = b;
+    };
+    trace.scan([&](double t, double value) {
+        if (t >= to) return false;
+        if (t > from) add(t, value);
+        return true;
+    });
+    add(to, trace.at(to));
     switch (m.kind) {
         case Measurement::Kind::Avg: return integral / (to - from);
         case Measurement::Kind::Rms: return std::sqrt(squares / (to - from));
@@ -86,7 +110,7 @@ double overWindow(const Measurement& m, const Trace& trace, double from, double 
 
 std::vector<MeasurementResult> evaluateMeasurements(const std::vector<Measurement>& measurements,
                                                     const std::vector<std::string>& columns,
-                                                    const std::vector<std::vector<double>>& rows) {
+                                                    const RowStore& rows) {
     std::vector<MeasurementResult> results;
     for (const Measurement& m : measurements) {
         MeasurementResult r{m.name, std::nullopt, {}};

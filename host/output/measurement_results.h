@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "netlist/circuit.h"
+#include "output/row_store.h"
 
 namespace udmhost {
 
@@ -17,10 +18,11 @@ struct MeasurementResult {
 };
 
 // `columns` names the columns of `rows` ("time" first, then print labels);
-// every signal the measurements use must be among them.
+// every signal the measurements use must be among them. The rows are read
+// front to back, a few times per measurement.
 std::vector<MeasurementResult> evaluateMeasurements(const std::vector<Measurement>& measurements,
                                                     const std::vector<std::string>& columns,
-                                                    const std::vector<std::vector<double>>& rows);
+                                                    const RowStore& rows);
 
 void printMeasurements(std::ostream& out, const std::vector<MeasurementResult>& results);
 

@@ -31,8 +31,8 @@ struct Panel {
 
 }  // namespace
 
-std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo>& columns,
-                          const std::vector<std::vector<double>>& rows) {
+void writeGnuplotScript(std::ostream& s, const std::string& title, const std::vector<ColumnInfo>& columns,
+                        const RowStore& rows) {
     // Voltages, currents, then one panel per plug-in output name, so that a
     // state of 0 or 1 is not flattened by a current of hundreds of amperes.
     Panel voltages{"voltage (V)", {}, false}, currents{"current (A)", {}, false};
@@ -62,7 +62,6 @@ std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo
     const char* unit = stop < 1e-6 ? "ns" : stop < 1e-3 ? "us" : stop < 1.0 ? "ms" : "s";
     const double scale = stop < 1e-6 ? 1e9 : stop < 1e-3 ? 1e6 : stop < 1.0 ? 1e3 : 1.0;
 
-    std::ostringstream s;
     s << "$data << EOD\n";
     char buffer[32];
     for (const std::vector<double>& row : rows) {
@@ -94,13 +93,19 @@ std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo
     }
     if (panels.empty()) s << "plot 0 notitle\n";
     s << "unset multiplot\n";
+}
+
+std::string gnuplotScript(const std::string& title, const std::vector<ColumnInfo>& columns, const RowStore& rows) {
+    std::ostringstream s;
+    writeGnuplotScript(s, title, columns, rows);
     return s.str();
 }
 
 void writePlot(const std::string& title, const std::vector<ColumnInfo>& columns,
-               const std::vector<std::vector<double>>& rows, const std::string& png) {
+               const RowStore& rows, const std::string& png) {
     AtomicFile image(png);
-    runPlotter(gnuplotScript(title, columns, rows), image.descriptor(), png);
+    const auto script = [&](std::ostream& out) { writeGnuplotScript(out, title, columns, rows); };
+    runPlotter(script, image.descriptor(), png);
     if (!image.direct() && !isCompletePng(image.temporaryPath()))
         throw std::runtime_error("cannot draw " + png + ": gnuplot left an incomplete image (disk full?)");
     image.commit();

@@ -29,9 +29,9 @@ public:
         if (fd_ < 0) throw std::runtime_error(writeFailure("a temporary gnuplot script", errno));
         remembered_ = rememberPartialFile(path_.c_str());
     }
-    void write(const std::string& script) {
+    void write(const std::function<void(std::ostream&)>& writeScript) {
         CheckedStream out(fd_);
-        out.stream().write(script.data(), static_cast<std::streamsize>(script.size()));
+        writeScript(out.stream());
         out.finish("the gnuplot script " + path_);
     }
     ~ScriptFile() {
@@ -51,9 +51,9 @@ private:
 
 }  // namespace
 
-void runPlotter(const std::string& script, int imageFd, const std::string& what) {
+void runPlotter(const std::function<void(std::ostream&)>& writeScript, int imageFd, const std::string& what) {
     ScriptFile file;
-    file.write(script);
+    file.write(writeScript);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, imageFd, STDOUT_FILENO);

@@ -39,7 +39,7 @@ const char* rawType(ColumnInfo::Quantity quantity) {
 }  // namespace
 
 void writeRaw(std::ostream& out, const std::vector<ColumnInfo>& columns,
-              const std::vector<std::vector<double>>& rows, const RawOptions& options) {
+              const RowStore& rows, const RawOptions& options) {
     out << "Title: " << options.title << "\n";
     out << "Date: " << options.date << "\n";
     out << "Plotname: Transient Analysis\n";
@@ -52,9 +52,10 @@ void writeRaw(std::ostream& out, const std::vector<ColumnInfo>& columns,
     if (options.ascii) {
         out << "Values:\n";
         char buffer[32];
-        for (size_t r = 0; r < rows.size(); ++r) {
-            out << " " << r;
-            for (double value : rows[r]) {
+        size_t r = 0;
+        for (const std::vector<double>& row : rows) {
+            out << " " << r++;
+            for (double value : row) {
                 const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 16);
                 out << "\t";
                 out.write(buffer, written.ptr - buffer);

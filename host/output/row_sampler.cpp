@@ -11,7 +11,7 @@ constexpr double kSameTime = 1e-9;
 }  // namespace
 
 RowSampler::RowSampler(double gridStep, double start, double stop, bool everyPoint,
-                       std::vector<std::vector<double>>& rows)
+                       RowStore& rows)
     : gridStep_(gridStep), start_(start), stop_(stop), everyPoint_(everyPoint), rows_(rows) {}
 
 double RowSampler::gridRows(double gridStep, double start, double stop) {
@@ -20,7 +20,7 @@ double RowSampler::gridRows(double gridStep, double start, double stop) {
 
 void RowSampler::emit(const std::vector<double>& row, RowKind kind) {
     if (row.front() < start_) return;
-    rows_.push_back(row);
+    rows_.append(row);
     if (kinds_ != nullptr) kinds_->push_back(kind);
 }
 

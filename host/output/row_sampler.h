@@ -5,12 +5,14 @@
 
 #include <vector>
 
+#include "output/row_store.h"
+
 namespace udmhost {
 
 class RowSampler {
 public:
     // Rows are appended to `rows`; only rows at or after `start` are kept.
-    RowSampler(double gridStep, double start, double stop, bool everyPoint, std::vector<std::vector<double>>& rows);
+    RowSampler(double gridStep, double start, double stop, bool everyPoint, RowStore& rows);
 
     // A solution accepted at row[0]. `switched`: a switching happened at it,
     // so the step that ends there is a jump that is not interpolated.
@@ -33,7 +35,7 @@ private:
 
     double gridStep_, start_, stop_;
     bool everyPoint_;
-    std::vector<std::vector<double>>& rows_;
+    RowStore& rows_;
     std::vector<double> previous_;
     std::vector<RowKind>* kinds_ = nullptr;
     unsigned long long nextGrid_ = 0;

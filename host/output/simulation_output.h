@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "output/row_store.h"
+
 namespace udmhost {
 
 struct RunStats {
@@ -24,7 +26,7 @@ struct SwitchEvent {
 
 struct SimulationOutput {
     std::vector<std::string> columns;         // "time" first, then one per PrintItem
-    std::vector<std::vector<double>> rows;    // one per accepted time point >= TSTART
+    RowStore rows;                            // one per accepted time point >= TSTART
     std::vector<SwitchEvent> events;
     RunStats stats;
 };

@@ -13,8 +13,7 @@ std::vector<std::string> BlockJoiner::columns() const {
     return names;
 }
 
-void BlockJoiner::join(std::vector<TransientEngine::Rows>& blockRows, double upTo,
-                       std::vector<std::vector<double>>& out) {
+void BlockJoiner::join(std::vector<TransientEngine::Rows>& blockRows, double upTo, RowStore& out) {
     using Kind = RowSampler::RowKind;
     std::vector<double> times;
     for (size_t b = 0; b < blocks_.size(); ++b) {
@@ -28,9 +27,9 @@ void BlockJoiner::join(std::vector<TransientEngine::Rows>& blockRows, double upT
     }
     std::sort(times.begin(), times.end());
     times.erase(std::unique(times.begin(), times.end()), times.end());
-    const size_t first = out.size(), width = whole_.prints.size() + 1;
-    out.resize(first + times.size(), std::vector<double>(width, 0.0));
-    for (size_t r = 0; r < times.size(); ++r) out[first + r][0] = times[r];
+    const size_t width = whole_.prints.size() + 1;
+    std::vector<std::vector<double>> stretch(times.size(), std::vector<double>(width, 0.0));
+    for (size_t r = 0; r < times.size(); ++r) stretch[r][0] = times[r];
 
     for (size_t b = 0; b < blocks_.size(); ++b) {
         // The block's rows not yet joined, after the last one that was.
@@ -56,9 +55,9 @@ void BlockJoiner::join(std::vector<TransientEngine::Rows>& blockRows, double upT
                 // A plug-in's outputs (a state above all) hold between its
                 // rows; voltages and currents are interpolated.
                 const double held = before[k + 1];
-                out[first + r][column] = item.kind == PrintItem::Kind::PluginOutput || !between
-                                             ? held
-                                             : held + w * (rowAt(at + 1)[k + 1] - held);
+                stretch[r][column] = item.kind == PrintItem::Kind::PluginOutput || !between
+                                         ? held
+                                         : held + w * (rowAt(at + 1)[k + 1] - held);
             }
         }
         size_t joined = 0;
@@ -67,6 +66,7 @@ void BlockJoiner::join(std::vector<TransientEngine::Rows>& blockRows, double upT
         pending.rows.erase(pending.rows.begin(), pending.rows.begin() + static_cast<std::ptrdiff_t>(joined));
         pending.kinds.erase(pending.kinds.begin(), pending.kinds.begin() + static_cast<std::ptrdiff_t>(joined));
     }
+    for (const std::vector<double>& row : stretch) out.append(row);
 }
 
 }  // namespace udmhost::sim

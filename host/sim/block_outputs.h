@@ -19,7 +19,7 @@ public:
     // Takes each block's (tagged) rows since the last call (every block has
     // gone at or past `upTo`) and appends the joined rows up to `upTo` to
     // `out`; later rows wait for the next call.
-    void join(std::vector<TransientEngine::Rows>& blockRows, double upTo, std::vector<std::vector<double>>& out);
+    void join(std::vector<TransientEngine::Rows>& blockRows, double upTo, RowStore& out);
 
 private:
     const Circuit& whole_;

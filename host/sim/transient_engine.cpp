@@ -17,8 +17,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Of the interval an instant was located in: the error of the estimate is
 // well below this.
 constexpr double kLocateMargin = 1e-4;
-// Rows are held until the run ends: a grid finer than this would not fit.
-constexpr double kMaxRows = 1e7, kMaxSteps = 1e9;
+// Rows beyond a memory budget go to a temporary file, so the disk bounds
+// them; a grid finer than this is a mistake, not a run to start.
+constexpr double kMaxRows = 1e9, kMaxSteps = 1e9;
 // A source following an upstream node carries at most this (amperes).
 constexpr double kInputCurrentLimit = 1e-9;
 
@@ -324,7 +325,12 @@ void TransientEngine::addBreakpoints(std::vector<double> times) {
 }
 
 TransientEngine::Rows TransientEngine::takeRows() {
-    return {std::exchange(output_.rows, {}), std::exchange(rowKinds_, {})};
+    Rows taken;
+    taken.rows.reserve(output_.rows.size());
+    for (const std::vector<double>& row : output_.rows) taken.rows.push_back(row);
+    output_.rows.clear();
+    taken.kinds = std::exchange(rowKinds_, {});
+    return taken;
 }
 
 SimulationOutput TransientEngine::run() {

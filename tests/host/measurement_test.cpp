@@ -22,7 +22,7 @@ std::vector<Measurement> fromNetlist(const std::string& lines) {
 }
 
 double valueOf(const std::string& line) {
-    const auto results = evaluateMeasurements(fromNetlist(line), kColumns, kRows);
+    const auto results = evaluateMeasurements(fromNetlist(line), kColumns, RowStore(kRows));
     EXPECT_EQ(results.size(), 1u);
     EXPECT_TRUE(results.front().value.has_value()) << line << ": " << results.front().failure;
     return results.front().value.value_or(NAN);
@@ -45,7 +45,7 @@ TEST(Measurements, AgreeWithHandComputedValues) {
     EXPECT_NEAR(valueOf(".measure tran a FIND V(x) WHEN V(x)=1.5 FALL=1\n"), 1.5, 1e-12);
     EXPECT_NEAR(valueOf(".meas tran a FIND V(x) AT=2.25\n"), 0.5, 1e-12);
 
-    const auto never = evaluateMeasurements(fromNetlist(".meas tran a WHEN V(x)=3\n"), kColumns, kRows);
+    const auto never = evaluateMeasurements(fromNetlist(".meas tran a WHEN V(x)=3\n"), kColumns, RowStore(kRows));
     EXPECT_FALSE(never.front().value.has_value());
     EXPECT_EQ(never.front().failure, "WHEN never occurred");
     auto failure = [](const std::string& line) {

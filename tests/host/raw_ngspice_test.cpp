@@ -62,7 +62,7 @@ TEST_P(RawInNgspice, LoadsEveryPointAndValue) {
     }
     {
         std::ofstream out(raw, std::ios::binary);
-        writeRaw(out, columns, rows, {"crosscheck", "now", GetParam()});
+        writeRaw(out, columns, RowStore(rows), {"crosscheck", "now", GetParam()});
     }
     const auto loaded = ngspicePrint(raw, "time v(out) i(vsupply) y1.state");
     ASSERT_EQ(loaded.size(), rows.size()) << "ngspice did not load " << raw;

@@ -58,7 +58,7 @@ TEST(CsvWriter, WritesRfc4180WithExactNumbers) {
     const std::vector<std::string> header = {"time", "V(a,b)", "say \"hi\"", "Y1:STATE"};
     const std::vector<std::vector<double>> rows = {{0.0, 1.0 / 3.0, -2.5e-300, 1.0}, {1e-9, 6.02e23, 0.1, 0.0}};
     std::ostringstream out;
-    writeCsv(out, header, rows);
+    writeCsv(out, header, RowStore(rows));
     const std::string text = out.str();
     EXPECT_EQ(text.substr(0, text.find("\r\n")), "time,\"V(a,b)\",\"say \"\"hi\"\"\",Y1:STATE");
     EXPECT_EQ(text.find('\n', 0), text.find("\r\n") + 1);  // CRLF line ends
@@ -80,7 +80,7 @@ TEST(CsvWriter, WritesEvents) {
 TEST(RawWriter, BinaryFileHasTheHeaderAndEveryValueExactly) {
     const auto rows = sampleRows();
     std::ostringstream out;
-    writeRaw(out, kColumns, rows, {"RC test", "today", false});
+    writeRaw(out, kColumns, RowStore(rows), {"RC test", "today", false});
     const std::string text = out.str();
     const std::string header =
         "Title: RC test\nDate: today\nPlotname: Transient Analysis\nFlags: real\nNo. Variables: 4\n"
@@ -99,7 +99,7 @@ TEST(RawWriter, BinaryFileHasTheHeaderAndEveryValueExactly) {
 TEST(RawWriter, AsciiFileListsPointsWithTheirIndex) {
     const auto rows = sampleRows();
     std::ostringstream out;
-    writeRaw(out, kColumns, rows, {"RC test", "today", true});
+    writeRaw(out, kColumns, RowStore(rows), {"RC test", "today", true});
     std::istringstream in(out.str());
     std::string line;
     while (std::getline(in, line) && line != "Values:") {
@@ -121,7 +121,7 @@ TEST(RawWriter, AsciiFileListsPointsWithTheirIndex) {
 }
 
 TEST(PlotWriter, ScriptPutsEachQuantityInItsPanel) {
-    const std::string script = gnuplotScript("osc", kColumns, sampleRows());
+    const std::string script = gnuplotScript("osc", kColumns, RowStore(sampleRows()));
     EXPECT_NE(script.find("set multiplot layout 3,1"), std::string::npos);
     EXPECT_NE(script.find("using ($1*1e+06):2 with lines linewidth 1.5 linecolor 1 title 'V(cap)'"), std::string::npos);
     EXPECT_NE(script.find("using ($1*1e+06):4 with steps linewidth 1.5 linecolor 3 title 'Ysw:STATE'"), std::string::npos);
@@ -136,8 +136,8 @@ TEST(PlotWriter, NamesStayLiteralStringsOnTheirLine) {
     // unbalanced string would let backquotes run.
     std::vector<ColumnInfo> columns = kColumns;
     columns[1].name = "V(a`id`\nset output 'x')";
-    const std::string plain = gnuplotScript("osc", kColumns, sampleRows());
-    const std::string hostile = gnuplotScript("t'`id`\\\r\n\"", columns, sampleRows());
+    const std::string plain = gnuplotScript("osc", kColumns, RowStore(sampleRows()));
+    const std::string hostile = gnuplotScript("t'`id`\\\r\n\"", columns, RowStore(sampleRows()));
     EXPECT_EQ(std::count(hostile.begin(), hostile.end(), '\n'), std::count(plain.begin(), plain.end(), '\n'));
     EXPECT_NE(hostile.find("title 't''`id`\\  \"'\n"), std::string::npos) << hostile;
     EXPECT_NE(hostile.find("title 'V(a`id` set output ''x'')'"), std::string::npos) << hostile;
@@ -146,7 +146,7 @@ TEST(PlotWriter, NamesStayLiteralStringsOnTheirLine) {
 
 TEST(PlotWriter, GnuplotDrawsAPng) {
     const auto png = std::filesystem::temp_directory_path() / ("udmhost_plot_" + std::to_string(::getpid()) + ".png");
-    writePlot("osc", kColumns, sampleRows(), png.string());
+    writePlot("osc", kColumns, RowStore(sampleRows()), png.string());
     std::ifstream in(png, std::ios::binary);
     char magic[8] = {};
     in.read(magic, sizeof magic);
