@@ -23,9 +23,11 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import buck  # noqa: E402
 import instructions  # noqa: E402
 import oscillators  # noqa: E402
+import watchers  # noqa: E402
 import spicecmp  # noqa: E402
 
 OSC_COUNTS = [int(n) for n in os.environ.get("UDM_BENCH_COUNTS", "1 10 100 1000").split()]
+WATCH_COUNTS = [int(n) for n in os.environ.get("UDM_BENCH_WATCHERS", "10 100").split()]
 OSC_TSTEP = "10u"
 BUCK_TSTEP = "1u"
 QUICK_RUN = 0.5  # CPU seconds: runs shorter than this are repeated
@@ -117,6 +119,61 @@ def oscillator_case(n, build, work):
     return row
 
 
+def watchers_case(n, build, work):
+    """udmhost split along the one-way coupling, the same kept whole, and ngspice."""
+    split, whole, theirs = watchers.write_set(n, work, os.path.join(build, "plugin", "libvcswitch.so"), OSC_TSTEP)
+    udmhost = os.path.join(build, "host", "udmhost")
+    row = {"n": n}
+    for key, netlist in (("udm", split), ("whole", whole)):
+        row[key] = run_or_timeout(lambda: spicecmp.run_udmhost(udmhost, netlist, netlist + ".csv",
+                                                               timeout=RUN_TIMEOUT))
+    row["ng"] = run_or_timeout(lambda: spicecmp.run_ngspice(theirs, os.path.join(work, f"watch{n}.ngspice.dat"),
+                                                            timeout=RUN_TIMEOUT))
+    oscillator = spicecmp.relaxation_instants(oscillators.V, watchers.R, oscillators.C, oscillators.RON,
+                                              oscillators.ROFF, oscillators.VTHRES, oscillators.VHYST,
+                                              oscillators.TSTOP)
+    for key in ("udm", "whole", "ng"):
+        run = row[key]
+        if not run:
+            continue
+        worst, bad = 0.0, []
+        for i in watchers.sampled(n):
+            if key == "ng":
+                states = spicecmp.state_from_resistance(run.columns[f"v(w{i})"], run.columns[f"i(vs{i})"],
+                                                        watchers.WATCH_RON, oscillators.ROFF)
+            else:
+                states = run.columns[f"YW{i}:STATE"]
+            got = spicecmp.switching_instants(run.columns["time"], states)
+            want = watchers.watcher_instants(i, n, oscillator)
+            if len(got) != len(want):
+                bad.append(f"{len(got)}/{len(want)}")
+            worst = max([worst] + [abs(a[0] - b[0]) for a, b in zip(got, want)])
+        row[key + "_error"], row[key + "_counts"] = worst, bad
+    return row
+
+
+def watchers_section(rows):
+    L = ["", "## udmhost against ngspice: one oscillator watched by N switches", "",
+         "The oscillator above (R 1 kOhm); watcher i has its own load (1 kOhm from the supply, "
+         "0.1 uF x (1 + 0.1 i) to ground, IC 0) switched to ground (RON 10 Ohm) by a switch whose control "
+         f"is the oscillator's capacitor, closing at 2.1 + 0.8 i/N + {watchers.WATCH_HYST} V and opening "
+         f"{2 * watchers.WATCH_HYST:g} V lower. The watchers read the oscillator without driving it, so "
+         "udmhost integrates the oscillator and each watcher on its own steps, reading the capacitor's "
+         "trajectory; \"whole\" is the same netlist kept in one piece (it prints a difference across the "
+         "parts). Error: largest |simulated - analytic| instant of the printed watchers (4).", "",
+         "| N | udmhost CPU [s] | whole CPU [s] | ngspice CPU [s] | accepted udm / whole / ng | "
+         "instant error udm [s] | whole [s] | ngspice [s] | event counts off |",
+         "|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
+    for r in rows:
+        u, w, g = r["udm"], r["whole"], r["ng"]
+        off = "; ".join(f"{k}: {', '.join(r[k + '_counts'][:3])}" for k in ("udm", "whole", "ng")
+                        if r.get(k + "_counts"))
+        L.append(f"| {r['n']} | {cpu(u)} | {cpu(w)} | {cpu(g)} | {fmt(u and u.accepted, 'd')} / "
+                 f"{fmt(w and w.accepted, 'd')} / {fmt(g and g.accepted, 'd')} | {fmt(r.get('udm_error'), '.2e')} | "
+                 f"{fmt(r.get('whole_error'), '.2e')} | {fmt(r.get('ng_error'), '.2e')} | {off or 'none'} |")
+    return L
+
+
 # The buck's reference instants: udmhost with tolerances far below the defaults.
 BUCK_REFERENCE_OPTIONS = ".options reltol=1e-8 eventtol=1e-13"
 
@@ -204,7 +261,7 @@ def step_floor(tstep, stop, blocks=1):
     return blocks * round(stop / min(tstep, stop / 50))
 
 
-def simulation_sections(rows, bk, png_name):
+def simulation_sections(rows, bk, png_name, watch=()):
     L = ["## udmhost against ngspice: N relaxation oscillators", "",
          f"Oscillator i: {oscillators.V:g} V through R_i = 1 kOhm x (1 + 0.1 i/N) charging {oscillators.C:g} F "
          f"from 0 V (UIC); the switch across the capacitor, VTHRES {oscillators.VTHRES}, VHYST "
@@ -274,6 +331,8 @@ def simulation_sections(rows, bk, png_name):
               f"{fmt(bk.get('ng_error') and bk.get('udm_error') and bk['ng_error'] / bk['udm_error'], '.0f')} "
               f"times closer to the reference (target: CPU at most ngspice's with instants at least 100 times "
               f"closer: {'met' if faster and closer else 'missed'})."]
+    if watch:
+        L += watchers_section(watch)
     L += ["", "Step and iteration counts are each simulator's own report.", "",
           "## How udmhost gets there", "",
           "- Tolerances: SPICE's (reltol 1e-3, abstol 1e-12, chgtol 1e-14, trtol 7) for the truncation",
@@ -323,7 +382,7 @@ def simulation_sections(rows, bk, png_name):
     return L
 
 
-def write_report(path, m_start, m_end, instr, gbench, plat, rows, bk, png_name):
+def write_report(path, m_start, m_end, instr, gbench, plat, rows, bk, png_name, watch=()):
     L = []
     L += ["# Performance", "",
           "Written by `bench/run.sh`; every figure below comes from one run on one machine, so compare",
@@ -371,7 +430,7 @@ def write_report(path, m_start, m_end, instr, gbench, plat, rows, bk, png_name):
         L.append(f"A lock/unlock pair costs {lock / deref:.1f} times the instructions of a plain dereference "
                  f"and {t_lock / t_deref:.0f} times its time: the two atomic read-modify-writes on the lock "
                  "count dominate the time, not the instruction count.")
-    L += [""] + simulation_sections(rows, bk, png_name)
+    L += [""] + simulation_sections(rows, bk, png_name, watch)
     with open(path, "w") as f:
         f.write("\n".join(L))
 
@@ -384,6 +443,10 @@ def simulation_only(build, docs, work, m_start, started):
         rows.append(oscillator_case(n, build, work))
     print("buck converter ...", flush=True)
     bk = buck_case(build, work)
+    watch = []
+    for n in WATCH_COUNTS:
+        print(f"oscillator watched by {n} ...", flush=True)
+        watch.append(watchers_case(n, build, work))
     png = "performance_oscillators.png"
     plot(rows, os.path.join(docs, png), work)
     path = os.path.join(docs, "performance.md")
@@ -396,7 +459,7 @@ def simulation_only(build, docs, work, m_start, started):
             "at its end); the sections above are from the last full run.", ""]
     with open(path + ".tmp", "w") as f:
         f.write("\n".join([l for l in head if not l.startswith("The udmhost-against-ngspice sections")] + [""] +
-                           note + simulation_sections(rows, bk, png)))
+                           note + simulation_sections(rows, bk, png, watch)))
     os.replace(path + ".tmp", path)
     print(f"docs/performance.md updated in {time.perf_counter() - started:.0f} s")
 
@@ -424,9 +487,14 @@ def main():
         rows.append(oscillator_case(n, build, work))
     print("buck converter ...", flush=True)
     bk = buck_case(build, work)
+    watch = []
+    for n in WATCH_COUNTS:
+        print(f"oscillator watched by {n} ...", flush=True)
+        watch.append(watchers_case(n, build, work))
     png = "performance_oscillators.png"
     plot(rows, os.path.join(docs, png), work)
-    write_report(os.path.join(docs, "performance.md"), m_start, machine(), instr, gbench, plat, rows, bk, png)
+    write_report(os.path.join(docs, "performance.md"), m_start, machine(), instr, gbench, plat, rows, bk, png,
+                 watch)
     print(f"docs/performance.md written in {time.perf_counter() - started:.0f} s")
 
 
