@@ -33,7 +33,7 @@ public:
     explicit InputDrivenError(const std::string& source) : SimulationError(source + " carries current") {}
 };
 
-class TransientEngine : ColumnProbe {
+class TransientEngine final : ColumnProbe {
 public:
     TransientEngine(const Circuit& circuit, std::ostream& messages, const ProgressFn& progress);
     TransientEngine(const TransientEngine&) = delete;
