@@ -72,23 +72,47 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
     std::vector<size_t> switching;
     for (size_t i = 0; i < tracked_.size(); ++i)
         if (tracked_[i].newState != tracked_[i].acceptedState) switching.push_back(i);
-    const auto& xOlder = newton_.xOlder();
-    const auto& xPrev = newton_.xPrev();
-    const auto& xFirst = newton_.xFirst();
+    const double c = t + step;
+    const auto found = changeAlong(switching, newton_.tOlder(), newton_.xOlder(), t, newton_.xPrev(), c,
+                                   newton_.xFirst(), throughOlder, eventTolerance);
+    if (!found) return std::nullopt;
+    crossingEnd_ = c;
+    crossingX_ = newton_.xFirst();
+    crossingSwitching_ = std::move(switching);
+    return found;
+}
+
+std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventTolerance) {
+    const double a = newton_.tOlder(), b = newton_.tPrev(), c = crossingEnd_;
+    if (!(c > b)) return std::nullopt;
+    // Through the point before too when it is not much closer than the
+    // trial's end: else the parabola would extrapolate its rounding.
+    const bool throughOlder = b - a >= 0.1 * (c - b);
+    const auto found = changeAlong(crossingSwitching_, a, newton_.xOlder(), b, newton_.xPrev(), c, crossingX_,
+                                   throughOlder, eventTolerance);
+    if (!found) return std::nullopt;
+    return std::pair{b + found->first * (c - b), b + found->second * (c - b)};
+}
+
+std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vector<size_t>& switching, double a,
+                                                                  const std::vector<double>& xa, double b,
+                                                                  const std::vector<double>& xb, double c,
+                                                                  const std::vector<double>& xc,
+                                                                  bool throughOlder, double eventTolerance) {
+    const double step = c - b;
     // Through the point before the last one too: a parabola follows a
     // curved trajectory where a chord would find each instant a little
     // late, many times over.
-    const double a = newton_.tOlder(), b = t, c = t + step;
     auto along = [&](size_t u, double time) {
-        if (!throughOlder) return xPrev[u] + (time - b) / step * (xFirst[u] - xPrev[u]);
-        return xOlder[u] * (time - b) * (time - c) / ((a - b) * (a - c)) +
-               xPrev[u] * (time - a) * (time - c) / ((b - a) * (b - c)) +
-               xFirst[u] * (time - a) * (time - b) / ((c - a) * (c - b));
+        if (!throughOlder) return xb[u] + (time - b) / step * (xc[u] - xb[u]);
+        return xa[u] * (time - b) * (time - c) / ((a - b) * (a - c)) +
+               xb[u] * (time - a) * (time - c) / ((b - a) * (b - c)) +
+               xc[u] * (time - a) * (time - b) / ((c - a) * (c - b));
     };
     udm::SimulationRecordWriter record(newton_.simulationRecord());
     std::vector<double> stamp;
     auto changedAt = [&](double theta) {
-        const double time = theta >= 1.0 ? c : t + theta * step;
+        const double time = theta >= 1.0 ? c : b + theta * step;
         record.setTime(time);
         expressions_.setTime(time);
         for (size_t i : switching) {
@@ -100,7 +124,7 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
                     continue;
                 }
                 const auto u = static_cast<size_t>(terminals[k]);
-                instance.setNode(k, along(u, time), (xFirst[u] - xPrev[u]) / step);
+                instance.setNode(k, along(u, time), (xc[u] - xb[u]) / step);
             }
             instance.evaluate(newton_.simulationRecord());
             requireFiniteStamp(instance, time);

@@ -35,6 +35,14 @@ public:
     // `throughOlder`: the point before the last one has the same stamps, so
     // the trajectory is a parabola through the three.
     std::optional<std::pair<double, double>> locate(double t, double step, double eventTolerance, bool throughOlder);
+    // After a point is accepted short of the instant last located: the
+    // instant again, along the parabola through the last two accepted points
+    // and the end of the trial that showed the switching (no full solve),
+    // as {lo, hi} times within the event tolerance; none when it does not
+    // show there or there is no such trial.
+    std::optional<std::pair<double, double>> relocate(double eventTolerance);
+    // The located switching has been stepped onto, or the trial is stale.
+    void forgetCrossing() { crossingEnd_ = -1.0; }
 
     // Bookkeeping of an accepted point: events (none at an operating point)
     // appended to `events`; true when some instance switched. Throws
@@ -52,12 +60,24 @@ private:
         int streak = 0;
     };
     int stateOf(size_t instance, const double* stamp);
+    // {lo, hi} as fractions of c - b: the first change of state of `switching` along the
+    // trajectory from (b, xb) to (c, xc), through (a, xa) too if `throughOlder`.
+    std::optional<std::pair<double, double>> changeAlong(const std::vector<size_t>& switching, double a,
+                                                         const std::vector<double>& xa, double b,
+                                                         const std::vector<double>& xb, double c,
+                                                         const std::vector<double>& xc, bool throughOlder,
+                                                         double eventTolerance);
 
     PluginSet& plugins_;
     NewtonSolver& newton_;
     ExpressionEngine& expressions_;
     std::vector<Tracked> tracked_;
     long acceptedPoints_ = 0;
+    // The end of the last trial that showed a switching: its time (negative:
+    // none), its first solution and the instances that switched on it.
+    double crossingEnd_ = -1.0;
+    std::vector<double> crossingX_;
+    std::vector<size_t> crossingSwitching_;
 };
 
 }  // namespace udmhost::sim

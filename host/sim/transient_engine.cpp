@@ -209,6 +209,7 @@ void TransientEngine::step(double until) {
         s.t = next;
         s.locatesFromHere = 0;
         s.bracket = kInfinity;
+        switches_.forgetCrossing();
         s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
         s.h = steps.afterSwitching(s.lastFullStep);
         return;
@@ -242,6 +243,18 @@ void TransientEngine::step(double until) {
     if (s.bracket - s.t <= minStep) {
         if (onLimit) s.h = std::min(s.h, steps.afterMissedBracket(step));
         s.bracket = kInfinity;
+        switches_.forgetCrossing();
+    } else if (s.bracket != kInfinity) {
+        // Just short of a located instant: it is found again from here
+        // on the trial that showed it, which is far more exact this close.
+        if (const auto again = switches_.relocate(eventTolerance)) {
+            const double before = again->first - s.t, past = kLocateMargin * before;
+            const double from = before > minStep ? again->first : s.t;
+            // The step across spans nearly the whole event tolerance, so
+            // that an estimate a rounding early still shows the switching.
+            s.bracket = std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
+            s.h = before > minStep ? before : s.bracket - s.t;
+        }
     }
     if (progress_ && s.t - s.reported >= 0.01 * span_) {
         s.reported = s.t;
