@@ -211,6 +211,7 @@ void TransientEngine::step(double until) {
         s.bracket = kInfinity;
         switches_.forgetCrossing();
         s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
+        s.restartedBySwitching = true;
         s.h = steps.afterSwitching(s.lastFullStep);
         return;
     }
@@ -225,6 +226,10 @@ void TransientEngine::step(double until) {
             return;
         }
     }
+    // The first step after a switching shows how fast the circuit now is.
+    const double firstLimit = s.stepsSinceRestart == 0 && s.restartedBySwitching
+                                  ? equations_.stepAfterFirst(newton_.x().data(), d, o)
+                                  : kInfinity;
     acceptPoint(next, d, s.stepsSinceRestart >= 1);
     ++output_.stats.accepted;
     s.t = next;
@@ -234,6 +239,8 @@ void TransientEngine::step(double until) {
     // A step cut short by a limit says nothing about the step wanted.
     s.h = onLimit ? std::min(s.h, 0.9 * ratio * step)
                   : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
+    if (firstLimit < kInfinity) s.h = steps.afterFirstStep(step, firstLimit);
+    s.restartedBySwitching = false;
     if (next == breakpoints_[s.nextBreakpoint] && next < stop) {
         s.stepsSinceRestart = 0;
         s.h = std::min(steps.afterSwitching(s.lastFullStep), 0.1 * (breakpoints_[s.nextBreakpoint + 1] - next));

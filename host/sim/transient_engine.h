@@ -84,6 +84,7 @@ private:
         double h = 0.0;             // the next trial step
         double lastFullStep = 0.0;  // the last step not shortened to locate a switching
         int stepsSinceRestart = 0, locatesFromHere = 0;
+        bool restartedBySwitching = false;
         size_t nextBreakpoint = 0;
         double reported = -1.0;
     } loop_;
