@@ -59,8 +59,16 @@ double StepController::afterSwitching(double stepBefore) const {
 }
 
 double StepController::afterFirstStep(double step, double allowed) const {
-    const double growth = allowed > kSlowAfterSwitching * step ? kSlowGrowth : kMaxGrowth;
+    const double growth = intoSlowStretch(step, allowed) ? kSlowGrowth : kMaxGrowth;
     return std::min({kSafety * allowed, growth * step, maxStep_});
+}
+
+bool StepController::intoSlowStretch(double step, double allowed) const {
+    return allowed > kSlowAfterSwitching * step;
+}
+
+double StepController::inSlowStretch(double step, double ratio) const {
+    return std::min(std::min(kSlowGrowth, kSafety * ratio) * step, maxStep_);
 }
 
 bool StepController::chattering(double sinceLast, long pointsSinceLast) const {

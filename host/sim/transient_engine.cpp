@@ -172,6 +172,7 @@ void TransientEngine::step(double until) {
                            newton_.tPrev() - newton_.tOlder()};
     auto reject = [&](double newStep) {
         ++output_.stats.rejected;
+        s.slowStretch = false;
         if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
         s.h = newStep;
     };
@@ -189,6 +190,7 @@ void TransientEngine::step(double until) {
             const bool parabola = s.stepsSinceRestart >= 1 && s.t - newton_.tOlder() >= 0.1 * step;
             const auto found = switches_.locate(s.t, step, eventTolerance, parabola);
             ++output_.stats.rejected;
+            s.slowStretch = false;
             if (!found) {
                 s.bracket = next;
                 reject(step / 2.0);
@@ -212,6 +214,7 @@ void TransientEngine::step(double until) {
         switches_.forgetCrossing();
         s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
         s.restartedBySwitching = true;
+        s.slowStretch = false;
         s.h = steps.afterSwitching(s.lastFullStep);
         return;
     }
@@ -239,7 +242,13 @@ void TransientEngine::step(double until) {
     // A step cut short by a limit says nothing about the step wanted.
     s.h = onLimit ? std::min(s.h, 0.9 * ratio * step)
                   : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
-    if (firstLimit < kInfinity) s.h = steps.afterFirstStep(step, firstLimit);
+    if (firstLimit < kInfinity) {
+        s.h = steps.afterFirstStep(step, firstLimit);
+        s.slowStretch = steps.intoSlowStretch(step, firstLimit);
+    } else if (s.slowStretch && !onLimit) {
+        s.h = std::max(s.h, steps.inSlowStretch(step, ratio));
+    }
+    if (s.h >= steps.maxStep()) s.slowStretch = false;
     s.restartedBySwitching = false;
     if (next == breakpoints_[s.nextBreakpoint] && next < stop) {
         s.stepsSinceRestart = 0;
@@ -256,11 +265,13 @@ void TransientEngine::step(double until) {
         // on the trial that showed it, which is far more exact this close.
         if (const auto again = switches_.relocate(eventTolerance)) {
             const double before = again->first - s.t, past = kLocateMargin * before;
-            const double from = before > minStep ? again->first : s.t;
+            // Within the event tolerance of this point it is stepped across at once.
+            const bool across = before <= minStep || again->second - s.t <= 0.99 * eventTolerance;
+            const double from = across ? s.t : again->first;
             // The step across spans nearly the whole event tolerance, so
             // that an estimate a rounding early still shows the switching.
             s.bracket = std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
-            s.h = before > minStep ? before : s.bracket - s.t;
+            s.h = across ? s.bracket - s.t : before;
         }
     }
     if (progress_ && s.t - s.reported >= 0.01 * span_) {
