@@ -85,9 +85,9 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
 std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventTolerance) {
     const double a = newton_.tOlder(), b = newton_.tPrev(), c = crossingEnd_;
     if (!(c > b)) return std::nullopt;
-    // Through the point before too when it is not much closer than the
-    // trial's end: else the parabola would extrapolate its rounding.
-    const bool throughOlder = b - a >= 0.1 * (c - b);
+    // Through the point before too unless it is far closer than the
+    // trial's end: the parabola would then extrapolate its rounding.
+    const bool throughOlder = b - a >= 1e-3 * (c - b);
     const auto found = changeAlong(crossingSwitching_, a, newton_.xOlder(), b, newton_.xPrev(), c, crossingX_,
                                    throughOlder, eventTolerance);
     if (!found) return std::nullopt;

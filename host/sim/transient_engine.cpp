@@ -17,6 +17,10 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Of the interval an instant was located in: the error of the estimate is
 // well below this.
 constexpr double kLocateMargin = 1e-4;
+// Of the step an instant was located on: how far short of the estimate the
+// step to it ends. The estimates on long trapezoidal steps through an
+// algebraic node fall late by up to a few 1e-4 of the step.
+constexpr double kApproachMargin = 3e-4;
 // Rows are held until the run ends: a grid finer than this would not fit.
 constexpr double kMaxRows = 1e7, kMaxSteps = 1e9;
 
@@ -200,8 +204,12 @@ void TransientEngine::step(double until) {
             // than its own error, so that it brackets the instant tightly.
             const double past = kLocateMargin * found->first * step;
             s.bracket = s.t + found->second * step + (past > eventTolerance ? past : 0.0);
-            // An estimate that keeps falling short is bisected instead.
-            const double before = found->first * step * (++s.locatesFromHere > 2 ? 0.5 : 1.0);
+            // The first trial ends short of the estimate, which may fall a
+            // little late (its point is then located again from there
+            // without a solve); an estimate that keeps failing is bisected.
+            const double before = ++s.locatesFromHere > 2
+                                      ? 0.5 * found->first * step
+                                      : std::max(found->first - kApproachMargin, 0.5 * found->first) * step;
             s.h = before > minStep ? before : s.bracket - s.t;
             if (s.h < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
             return;
