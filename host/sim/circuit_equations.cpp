@@ -309,11 +309,17 @@ double CircuitEquations::stepAfterFirst(const double* x, const Discretisation& d
     double limit = std::numeric_limits<double>::infinity();
     for (const Storage& s : storage_) {
         const double q = stateOf(s, x), flow = (q - s.q[0]) / h;
-        const double second = std::abs(2.0 * (flow - s.flow) / h);
+        const double qMax = std::max(std::abs(q), std::abs(s.q[0]));
+        // The flow at the switching comes from the tiny step across it (the
+        // old circuit's when that point was solved on the old stamps, as when
+        // the switch's control sits on its threshold: the estimate is then
+        // of the jump over this step, a cautious one); its rounding, and this
+        // step's, is no curvature.
+        const double rounding = kChargeResolution * qMax * ((steps_[0] > 0.0 ? 2.0 / steps_[0] : 0.0) + 1.0 / h);
+        const double second = std::max(std::abs(flow - s.flow) - rounding, 0.0) * 2.0 / h;
         if (!(second > 0.0)) continue;
         // The error of a step h is h^2 q''/2; as in truncationRatio, against
         // the current tolerance and the charge tolerance over the step.
-        const double qMax = std::max(std::abs(q), std::abs(s.q[0]));
         const double current = o.trtol * (o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol);
         const double charge = o.trtol * o.reltol * std::max(qMax, o.chgtol) + kChargeResolution * qMax;
         limit = std::min(limit, std::max(2.0 * current / second, std::sqrt(2.0 * charge / second)));

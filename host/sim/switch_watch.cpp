@@ -72,47 +72,61 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
     std::vector<size_t> switching;
     for (size_t i = 0; i < tracked_.size(); ++i)
         if (tracked_[i].newState != tracked_[i].acceptedState) switching.push_back(i);
-    const double c = t + step;
-    const auto found = changeAlong(switching, newton_.tOlder(), newton_.xOlder(), t, newton_.xPrev(), c,
-                                   newton_.xFirst(), throughOlder, eventTolerance);
+    const Trajectory path{newton_.tOlder(), t, t + step, newton_.xOlder(), newton_.xPrev(), newton_.xFirst(),
+                          throughOlder};
+    const auto found = changeAlong(switching, path, t, t + step, eventTolerance);
     if (!found) return std::nullopt;
-    crossingEnd_ = c;
+    crossingEnd_ = t + step;
+    crossingPredicted_ = false;
     crossingX_ = newton_.xFirst();
     crossingSwitching_ = std::move(switching);
     return found;
 }
 
+std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double eventTolerance) {
+    const double a = newton_.tOldest(), b = newton_.tOlder(), c = newton_.tPrev();
+    std::vector<size_t> all(tracked_.size());
+    for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+    const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true};
+    const auto found = changeAlong(all, path, c, end, eventTolerance);
+    if (!found) return std::nullopt;
+    crossingEnd_ = end;
+    crossingPredicted_ = true;
+    return std::pair{c + found->first * (end - c), c + found->second * (end - c)};
+}
+
 std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventTolerance) {
     const double a = newton_.tOlder(), b = newton_.tPrev(), c = crossingEnd_;
     if (!(c > b)) return std::nullopt;
+    // A predicted instant is predicted again from the newer points: the
+    // trial's end was no solution either.
+    if (crossingPredicted_) return predict(c, eventTolerance);
     // Through the point before too unless it is far closer than the
     // trial's end: the parabola would then extrapolate its rounding.
-    const bool throughOlder = b - a >= 1e-3 * (c - b);
-    const auto found = changeAlong(crossingSwitching_, a, newton_.xOlder(), b, newton_.xPrev(), c, crossingX_,
-                                   throughOlder, eventTolerance);
+    const Trajectory path{a, b, c, newton_.xOlder(), newton_.xPrev(), crossingX_, b - a >= 1e-3 * (c - b)};
+    const auto found = changeAlong(crossingSwitching_, path, b, c, eventTolerance);
     if (!found) return std::nullopt;
     return std::pair{b + found->first * (c - b), b + found->second * (c - b)};
 }
 
-std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vector<size_t>& switching, double a,
-                                                                  const std::vector<double>& xa, double b,
-                                                                  const std::vector<double>& xb, double c,
-                                                                  const std::vector<double>& xc,
-                                                                  bool throughOlder, double eventTolerance) {
-    const double step = c - b;
+double SwitchWatch::Trajectory::at(size_t u, double time) const {
     // Through the point before the last one too: a parabola follows a
     // curved trajectory where a chord would find each instant a little
     // late, many times over.
-    auto along = [&](size_t u, double time) {
-        if (!throughOlder) return xb[u] + (time - b) / step * (xc[u] - xb[u]);
-        return xa[u] * (time - b) * (time - c) / ((a - b) * (a - c)) +
-               xb[u] * (time - a) * (time - c) / ((b - a) * (b - c)) +
-               xc[u] * (time - a) * (time - b) / ((c - a) * (c - b));
-    };
+    if (!throughOlder) return xb[u] + (time - b) / (c - b) * (xc[u] - xb[u]);
+    return xa[u] * (time - b) * (time - c) / ((a - b) * (a - c)) +
+           xb[u] * (time - a) * (time - c) / ((b - a) * (b - c)) +
+           xc[u] * (time - a) * (time - b) / ((c - a) * (c - b));
+}
+
+std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vector<size_t>& switching,
+                                                                  const Trajectory& path, double from, double to,
+                                                                  double eventTolerance) {
+    const double span = to - from;
     udm::SimulationRecordWriter record(newton_.simulationRecord());
     std::vector<double> stamp;
     auto changedAt = [&](double theta) {
-        const double time = theta >= 1.0 ? c : b + theta * step;
+        const double time = theta >= 1.0 ? to : from + theta * span;
         record.setTime(time);
         expressions_.setTime(time);
         for (size_t i : switching) {
@@ -124,7 +138,7 @@ std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vec
                     continue;
                 }
                 const auto u = static_cast<size_t>(terminals[k]);
-                instance.setNode(k, along(u, time), (xc[u] - xb[u]) / step);
+                instance.setNode(k, path.at(u, time), (path.xc[u] - path.xb[u]) / (path.c - path.b));
             }
             instance.evaluate(newton_.simulationRecord());
             requireFiniteStamp(instance, time);
@@ -135,7 +149,7 @@ std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vec
         return false;
     };
     if (switching.empty() || !changedAt(1.0)) return std::nullopt;
-    return bisectChange(changedAt, 0.5 * eventTolerance / step);
+    return bisectChange(changedAt, 0.5 * eventTolerance / span);
 }
 
 bool SwitchWatch::accept(double time, bool operatingPoint, const StepController& steps,

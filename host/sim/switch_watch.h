@@ -35,6 +35,11 @@ public:
     // `throughOlder`: the point before the last one has the same stamps, so
     // the trajectory is a parabola through the three.
     std::optional<std::pair<double, double>> locate(double t, double step, double eventTolerance, bool throughOlder);
+    // Before a trial step to `end`: the instant at which some instance
+    // would change state on the parabola through the last three accepted
+    // points carried on to `end` (all on the present stamps), as {lo, hi}
+    // times; none when none would.
+    std::optional<std::pair<double, double>> predict(double end, double eventTolerance);
     // After a point is accepted short of the instant last located: the
     // instant again, along the parabola through the last two accepted points
     // and the end of the trial that showed the switching (no full solve),
@@ -60,13 +65,18 @@ private:
         int streak = 0;
     };
     int stateOf(size_t instance, const double* stamp);
-    // {lo, hi} as fractions of c - b: the first change of state of `switching` along the
-    // trajectory from (b, xb) to (c, xc), through (a, xa) too if `throughOlder`.
-    std::optional<std::pair<double, double>> changeAlong(const std::vector<size_t>& switching, double a,
-                                                         const std::vector<double>& xa, double b,
-                                                         const std::vector<double>& xb, double c,
-                                                         const std::vector<double>& xc, bool throughOlder,
-                                                         double eventTolerance);
+    // A trajectory through three points (a, xa), (b, xb), (c, xc): the
+    // parabola through them, or the chord from b to c.
+    struct Trajectory {
+        double a, b, c;
+        const std::vector<double>&xa, &xb, &xc;
+        bool throughOlder;
+        double at(size_t unknown, double time) const;
+    };
+    // {lo, hi} as fractions of [from, to]: the first change of state of
+    // `switching` along `path` over it, within the event tolerance.
+    std::optional<std::pair<double, double>> changeAlong(const std::vector<size_t>& switching, const Trajectory& path,
+                                                         double from, double to, double eventTolerance);
 
     PluginSet& plugins_;
     NewtonSolver& newton_;
@@ -76,6 +86,7 @@ private:
     // The end of the last trial that showed a switching: its time (negative:
     // none), its first solution and the instances that switched on it.
     double crossingEnd_ = -1.0;
+    bool crossingPredicted_ = false;  // from the accepted points alone, no trial
     std::vector<double> crossingX_;
     std::vector<size_t> crossingSwitching_;
 };

@@ -21,6 +21,9 @@ constexpr double kLocateMargin = 1e-4;
 // step to it ends. The estimates on long trapezoidal steps through an
 // algebraic node fall late by up to a few 1e-4 of the step.
 constexpr double kApproachMargin = 3e-4;
+// A switching is predicted from the last three accepted points over a trial
+// at most this many times their span: further on the parabola says little.
+constexpr double kPredictReach = 4.0;
 // Rows are held until the run ends: a grid finer than this would not fit.
 constexpr double kMaxRows = 1e7, kMaxSteps = 1e9;
 
@@ -166,8 +169,20 @@ void TransientEngine::step(double until) {
         ++s.nextBreakpoint;
     const double limit = std::min({breakpoints_[s.nextBreakpoint], s.bracket, until});
     double step = std::min({s.h, steps.maxStep(), limit - s.t});
-    const bool onLimit = step >= limit - s.t - minStep;
-    const double next = onLimit ? limit : s.t + step;
+    bool onLimit = step >= limit - s.t - minStep;
+    double next = onLimit ? limit : s.t + step;
+    // A switching that the last three points show ahead is approached
+    // without a trial across it, as one that a trial showed.
+    if (s.bracket == kInfinity && s.predict && s.stepsSinceRestart >= 2 && next - s.t > eventTolerance &&
+        next - s.t <= kPredictReach * (s.t - newton_.tOldest()))
+        if (const auto ahead = switches_.predict(next, eventTolerance)) {
+            const double at = ahead->first - s.t, past = kLocateMargin * at;
+            const double before = std::max(at - kApproachMargin * (next - s.t), 0.5 * at);
+            const bool across = ahead->second - s.t <= 0.99 * eventTolerance;
+            s.bracket = std::max(ahead->second + (past > eventTolerance ? past : 0.0), s.t + 0.99 * eventTolerance);
+            next = across ? s.bracket : s.t + before;
+            onLimit = true;
+        }
     step = next - s.t;
     if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(s.t));
     // Backward Euler for the first two steps after a restart, which
@@ -238,9 +253,8 @@ void TransientEngine::step(double until) {
         }
     }
     // The first step after a switching shows how fast the circuit now is.
-    const double firstLimit = s.stepsSinceRestart == 0 && s.restartedBySwitching
-                                  ? equations_.stepAfterFirst(newton_.x().data(), d, o)
-                                  : kInfinity;
+    const bool firstAfterSwitching = s.stepsSinceRestart == 0 && s.restartedBySwitching;
+    const double firstLimit = firstAfterSwitching ? equations_.stepAfterFirst(newton_.x().data(), d, o) : kInfinity;
     acceptPoint(next, d, s.stepsSinceRestart >= 1);
     ++output_.stats.accepted;
     s.t = next;
@@ -250,34 +264,45 @@ void TransientEngine::step(double until) {
     // A step cut short by a limit says nothing about the step wanted.
     s.h = onLimit ? std::min(s.h, 0.9 * ratio * step)
                   : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
-    if (firstLimit < kInfinity) {
+    if (firstAfterSwitching) {
         s.h = steps.afterFirstStep(step, firstLimit);
         s.slowStretch = steps.intoSlowStretch(step, firstLimit);
     } else if (s.slowStretch && !onLimit) {
         s.h = std::max(s.h, steps.inSlowStretch(step, ratio));
+    } else if (s.restartedBySwitching && !onLimit && steps.intoSlowStretch(step, ratio * step)) {
+        // The second step's estimate shows the slow stretch the first
+        // one's may not (its flow at the switching may be the old one's).
+        s.slowStretch = true;
+        s.h = std::max(s.h, steps.inSlowStretch(step, ratio));
     }
     if (s.h >= steps.maxStep()) s.slowStretch = false;
-    s.restartedBySwitching = false;
+    if (!firstAfterSwitching) s.restartedBySwitching = false;
     if (next == breakpoints_[s.nextBreakpoint] && next < stop) {
         s.stepsSinceRestart = 0;
         s.h = std::min(steps.afterSwitching(s.lastFullStep), 0.1 * (breakpoints_[s.nextBreakpoint + 1] - next));
     }
     // The next trial ends at the bracket of a located switching (the
     // limit), unless the switching did not show there after all.
+    s.predict = true;
     if (s.bracket - s.t <= minStep) {
         if (onLimit) s.h = std::min(s.h, steps.afterMissedBracket(step));
+        // A switching that did not show where it was expected is not
+        // predicted again at once: a parabola grazing a threshold would
+        // keep predicting it.
+        s.predict = !onLimit;
         s.bracket = kInfinity;
         switches_.forgetCrossing();
     } else if (s.bracket != kInfinity) {
         // Just short of a located instant: it is found again from here
         // on the trial that showed it, which is far more exact this close.
         if (const auto again = switches_.relocate(eventTolerance)) {
-            const double before = again->first - s.t, past = kLocateMargin * before;
-            // Within the event tolerance of this point it is stepped across at once.
-            const bool across = before <= minStep || again->second - s.t <= 0.99 * eventTolerance;
-            const double from = across ? s.t : again->first;
-            // The step across spans nearly the whole event tolerance, so
-            // that an estimate a rounding early still shows the switching.
+            // The step across spans nearly the whole event tolerance and
+            // starts a third of it short of the estimate, so that an
+            // estimate a little off either way still shows the switching
+            // on it; within reach of this point it starts here.
+            const double before = again->first - 0.3 * eventTolerance - s.t, past = kLocateMargin * before;
+            const bool across = before <= 0.1 * eventTolerance || again->second - s.t <= 0.99 * eventTolerance;
+            const double from = across ? s.t : s.t + before;
             s.bracket = std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
             s.h = across ? s.bracket - s.t : before;
         }
