@@ -1,6 +1,7 @@
 #include "sim/switch_watch.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "sim/finite_values.h"
@@ -31,6 +32,7 @@ void SwitchWatch::setUp() {
         t.stateOutput = plugins_.stateOutput(i);
         t.acceptedStamp.assign(static_cast<size_t>(instances[i]->entryCount()), 0.0);
         tracked_.push_back(std::move(t));
+        allInstances_.push_back(i);
     }
 }
 
@@ -74,7 +76,7 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
         if (tracked_[i].newState != tracked_[i].acceptedState) switching.push_back(i);
     const Trajectory path{newton_.tOlder(), t, t + step, newton_.xOlder(), newton_.xPrev(), newton_.xFirst(),
                           throughOlder};
-    const auto found = changeAlong(switching, path, t, t + step, eventTolerance);
+    const auto found = changeAlong(switching, path, t, t + step, 0.5 * eventTolerance);
     if (!found) return std::nullopt;
     crossingEnd_ = t + step;
     crossingPredicted_ = false;
@@ -85,10 +87,8 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
 
 std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double eventTolerance) {
     const double a = newton_.tOldest(), b = newton_.tOlder(), c = newton_.tPrev();
-    std::vector<size_t> all(tracked_.size());
-    for (size_t i = 0; i < all.size(); ++i) all[i] = i;
     const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true};
-    const auto found = changeAlong(all, path, c, end, eventTolerance);
+    const auto found = changeAlong(allInstances_, path, c, end, 0.5 * eventTolerance);
     if (!found) return std::nullopt;
     crossingEnd_ = end;
     crossingPredicted_ = true;
@@ -104,31 +104,31 @@ std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventToler
     // Through the point before too unless it is far closer than the
     // trial's end: the parabola would then extrapolate its rounding.
     const Trajectory path{a, b, c, newton_.xOlder(), newton_.xPrev(), crossingX_, b - a >= 1e-3 * (c - b)};
-    const auto found = changeAlong(crossingSwitching_, path, b, c, eventTolerance);
+    const auto found = changeAlong(crossingSwitching_, path, b, c, 0.5 * eventTolerance);
     if (!found) return std::nullopt;
     return std::pair{b + found->first * (c - b), b + found->second * (c - b)};
 }
 
-double SwitchWatch::Trajectory::at(size_t u, double time) const {
+std::array<double, 3> SwitchWatch::Trajectory::weights(double time) const {
     // Through the point before the last one too: a parabola follows a
     // curved trajectory where a chord would find each instant a little
     // late, many times over.
-    if (!throughOlder) return xb[u] + (time - b) / (c - b) * (xc[u] - xb[u]);
-    return xa[u] * (time - b) * (time - c) / ((a - b) * (a - c)) +
-           xb[u] * (time - a) * (time - c) / ((b - a) * (b - c)) +
-           xc[u] * (time - a) * (time - b) / ((c - a) * (c - b));
+    if (!throughOlder) return {0.0, 1.0 - (time - b) / (c - b), (time - b) / (c - b)};
+    return {(time - b) * (time - c) / ((a - b) * (a - c)), (time - a) * (time - c) / ((b - a) * (b - c)),
+            (time - a) * (time - b) / ((c - a) * (c - b))};
 }
 
 std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vector<size_t>& switching,
                                                                   const Trajectory& path, double from, double to,
-                                                                  double eventTolerance) {
+                                                                  double width) {
     const double span = to - from;
     udm::SimulationRecordWriter record(newton_.simulationRecord());
-    std::vector<double> stamp;
+    std::vector<double>& stamp = stampBuffer_;
     auto changedAt = [&](double theta) {
         const double time = theta >= 1.0 ? to : from + theta * span;
         record.setTime(time);
         expressions_.setTime(time);
+        const auto w = path.weights(time);
         for (size_t i : switching) {
             PluginInstance& instance = *plugins_.instances()[i];
             const auto& terminals = instance.terminals();
@@ -138,7 +138,8 @@ std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vec
                     continue;
                 }
                 const auto u = static_cast<size_t>(terminals[k]);
-                instance.setNode(k, path.at(u, time), (path.xc[u] - path.xb[u]) / (path.c - path.b));
+                const double value = w[1] * path.xb[u] + w[2] * path.xc[u] + (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
+                instance.setNode(k, value, (path.xc[u] - path.xb[u]) / (path.c - path.b));
             }
             instance.evaluate(newton_.simulationRecord());
             requireFiniteStamp(instance, time);
@@ -149,7 +150,7 @@ std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vec
         return false;
     };
     if (switching.empty() || !changedAt(1.0)) return std::nullopt;
-    return bisectChange(changedAt, 0.5 * eventTolerance / span);
+    return bisectChange(changedAt, width / span);
 }
 
 bool SwitchWatch::accept(double time, bool operatingPoint, const StepController& steps,

@@ -4,6 +4,7 @@
 // and the watch for a switch that has no state it can hold.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -71,12 +72,13 @@ private:
         double a, b, c;
         const std::vector<double>&xa, &xb, &xc;
         bool throughOlder;
-        double at(size_t unknown, double time) const;
+        // Of xa, xb and xc at `time`.
+        std::array<double, 3> weights(double time) const;
     };
     // {lo, hi} as fractions of [from, to]: the first change of state of
-    // `switching` along `path` over it, within the event tolerance.
+    // `switching` along `path` over it, hi - lo within `width` (time).
     std::optional<std::pair<double, double>> changeAlong(const std::vector<size_t>& switching, const Trajectory& path,
-                                                         double from, double to, double eventTolerance);
+                                                         double from, double to, double width);
 
     PluginSet& plugins_;
     NewtonSolver& newton_;
@@ -89,6 +91,8 @@ private:
     bool crossingPredicted_ = false;  // from the accepted points alone, no trial
     std::vector<double> crossingX_;
     std::vector<size_t> crossingSwitching_;
+    std::vector<size_t> allInstances_;
+    std::vector<double> stampBuffer_;
 };
 
 }  // namespace udmhost::sim
