@@ -80,6 +80,7 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
     if (!found) return std::nullopt;
     crossingEnd_ = t + step;
     crossingPredicted_ = false;
+    predictionError_ = 0.0;
     crossingX_ = newton_.xFirst();
     crossingSwitching_ = std::move(switching);
     return found;
@@ -90,9 +91,17 @@ std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double
     const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true};
     const auto found = changeAlong(allInstances_, path, c, end, 0.5 * eventTolerance);
     if (!found) return std::nullopt;
+    const double instant = c + found->first * (end - c);
+    // Predicted again from a nearer point: its error is about the shift from
+    // the last prediction scaled by the ratio of the two distances.
+    const bool again = crossingPredicted_ && crossingEnd_ == end && predictedFrom_ < c && predictedAt_ > predictedFrom_;
+    predictionError_ =
+        again ? std::abs(instant - predictedAt_) * (instant - c) / (predictedAt_ - predictedFrom_) : 0.0;
+    predictedAt_ = instant;
+    predictedFrom_ = c;
     crossingEnd_ = end;
     crossingPredicted_ = true;
-    return std::pair{c + found->first * (end - c), c + found->second * (end - c)};
+    return std::pair{instant, c + found->second * (end - c)};
 }
 
 std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventTolerance) {

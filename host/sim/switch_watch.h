@@ -48,7 +48,12 @@ public:
     // show there or there is no such trial.
     std::optional<std::pair<double, double>> relocate(double eventTolerance);
     // The located switching has been stepped onto, or the trial is stale.
-    void forgetCrossing() { crossingEnd_ = -1.0; }
+    void forgetCrossing() {
+        crossingEnd_ = -1.0;
+        crossingPredicted_ = false;
+    }
+    // The likely error of the last relocated instant (0: none known).
+    double relocationError() const { return predictionError_; }
 
     // Bookkeeping of an accepted point: events (none at an operating point)
     // appended to `events`; true when some instance switched. Throws
@@ -89,6 +94,7 @@ private:
     // none), its first solution and the instances that switched on it.
     double crossingEnd_ = -1.0;
     bool crossingPredicted_ = false;  // from the accepted points alone, no trial
+    double predictedAt_ = 0.0, predictedFrom_ = 0.0, predictionError_ = 0.0;
     std::vector<double> crossingX_;
     std::vector<size_t> crossingSwitching_;
     std::vector<size_t> allInstances_;

@@ -300,7 +300,12 @@ void TransientEngine::step(double until) {
             // starts a third of it short of the estimate, so that an
             // estimate a little off either way still shows the switching
             // on it; within reach of this point it starts here.
-            const double before = again->first - 0.3 * eventTolerance - s.t, past = kLocateMargin * before;
+            // A re-predicted instant whose likely error is well above the
+            // event tolerance is approached by that error (at most half way).
+            const double error = switches_.relocationError();
+            const double margin = error > 10.0 * eventTolerance ? std::min(error, 0.5 * (again->first - s.t))
+                                                                : 0.3 * eventTolerance;
+            const double before = again->first - margin - s.t, past = kLocateMargin * before;
             const bool across = before <= 0.1 * eventTolerance || again->second - s.t <= 0.99 * eventTolerance;
             const double from = across ? s.t : s.t + before;
             s.bracket = std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
