@@ -304,6 +304,29 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
     return ratio;
 }
 
+double CircuitEquations::stepAfterFirst(const double* x, const Discretisation& d, const Options& o) const {
+    const double h = d.step;
+    double limit = std::numeric_limits<double>::infinity();
+    for (const Storage& s : storage_) {
+        const double q = stateOf(s, x), flow = (q - s.q[0]) / h;
+        const double qMax = std::max(std::abs(q), std::abs(s.q[0]));
+        // The flow at the switching comes from the tiny step across it (the
+        // old circuit's when that point was solved on the old stamps, as when
+        // the switch's control sits on its threshold: the estimate is then
+        // of the jump over this step, a cautious one); its rounding, and this
+        // step's, is no curvature.
+        const double rounding = kChargeResolution * qMax * ((steps_[0] > 0.0 ? 2.0 / steps_[0] : 0.0) + 1.0 / h);
+        const double second = std::max(std::abs(flow - s.flow) - rounding, 0.0) * 2.0 / h;
+        if (!(second > 0.0)) continue;
+        // The error of a step h is h^2 q''/2; as in truncationRatio, against
+        // the current tolerance and the charge tolerance over the step.
+        const double current = o.trtol * (o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol);
+        const double charge = o.trtol * o.reltol * std::max(qMax, o.chgtol) + kChargeResolution * qMax;
+        limit = std::min(limit, std::max(2.0 * current / second, std::sqrt(2.0 * charge / second)));
+    }
+    return limit;
+}
+
 double CircuitEquations::sourceValue(int e, double t) const {
     const Element& el = circuit_.elements[static_cast<size_t>(e)];
     if (el.kind == Kind::CurrentSource) return waveformValue(el.waveform, t);

@@ -75,6 +75,12 @@ public:
     // trapezoidal rule; infinity when there is no storage element.
     double truncationRatio(const double* x, const Discretisation& d, const Options& o) const;
 
+    // After the first backward Euler step from a switching: the longest
+    // backward Euler step whose truncation error would meet the tolerance,
+    // from the charges' second derivative between the flow at the switching
+    // and this step's; infinity when nothing changes that fast.
+    double stepAfterFirst(const double* x, const Discretisation& d, const Options& o) const;
+
     // Current of a source's branch or the value of a current source.
     double sourceValue(int e, double t) const;
 

@@ -45,7 +45,8 @@ void NewtonSolver::setUp() {
     const auto values = static_cast<size_t>(pattern_.nonZeros()) + 1;
     const auto unknowns = static_cast<size_t>(n) + 1;
     for (auto* v : {&baseValues_, &values_, &factoredValues_}) v->assign(values, 0.0);
-    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_, &xFirst_, &xOlder_}) v->assign(unknowns, 0.0);
+    for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_, &xFirst_, &xOlder_, &xOldest_})
+        v->assign(unknowns, 0.0);
     for (auto* v : {&stamp_, &previousStamp_, &olderStamp_, &acceptedStamp_}) v->assign(plugins_.stampSize(), 0.0);
 }
 
@@ -152,8 +153,10 @@ void NewtonSolver::accept(double time, const Discretisation& d, bool smooth) {
         for (size_t u = 0; u < n; ++u)
             xDotPrev_[u] = c[0] * (x_[u] - xPrev_[u]) + c[2] * (xOlder_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
     if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d, smooth);
+    std::swap(xOldest_, xOlder_);
     std::swap(xOlder_, xPrev_);
     std::copy(x_.begin(), x_.end(), xPrev_.begin());
+    tOldest_ = tOlder_;
     tOlder_ = tPrev_;
     tPrev_ = time;
     std::copy(stamp_.begin(), stamp_.end(), acceptedStamp_.begin());

@@ -48,8 +48,10 @@ public:
     const std::vector<double>& xDotPrev() const { return xDotPrev_; }
     const std::vector<double>& xFirst() const { return xFirst_; }  // the first Newton solution of the step
     const std::vector<double>& xOlder() const { return xOlder_; }  // the accepted point before xPrev
+    const std::vector<double>& xOldest() const { return xOldest_; }  // and the one before that
     double tPrev() const { return tPrev_; }
     double tOlder() const { return tOlder_; }
+    double tOldest() const { return tOldest_; }
     const std::vector<double>& stamp() const { return stamp_; }
     unsigned char* simulationRecord() { return simulationRecord_.data(); }
 
@@ -62,11 +64,11 @@ private:
     std::unique_ptr<LinearSolver> solver_;
     SparsePattern pattern_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};
-    double startTime_ = 0.0, tPrev_ = 0.0, tOlder_ = 0.0;
+    double startTime_ = 0.0, tPrev_ = 0.0, tOlder_ = 0.0, tOldest_ = 0.0;
 
     // Work arrays, sized once.
     std::vector<double> baseValues_, values_, factoredValues_, baseRhs_, rhs_;
-    std::vector<double> x_, xBefore_, xPrev_, xDotPrev_, xFirst_, xOlder_;
+    std::vector<double> x_, xBefore_, xPrev_, xDotPrev_, xFirst_, xOlder_, xOldest_;
     std::vector<double> stamp_, previousStamp_, olderStamp_;  // of this iterate and the two before
     std::vector<double> acceptedStamp_;                       // at the last accepted point
     bool haveAcceptedStamp_ = false;

@@ -24,6 +24,12 @@ constexpr double kHoldBand = 1.5;
 // The first step after a switching, relative to the step before it: the
 // circuit after a switching may be far faster than before.
 constexpr double kRestartFraction = 1e-2;
+// The second step after a switching may grow this much when the first one
+// allows a step this many times longer: the switching led into a slow
+// stretch. Else by kMaxGrowth: the circuit after it is about as fast as the
+// first step, and the trapezoidal steps that follow carry on the error of
+// long backward Euler steps.
+constexpr double kSlowAfterSwitching = 1e4, kSlowGrowth = 100.0;
 // A switch whose state changes within this many accepted points, this many
 // times in a row, has no state it can hold.
 constexpr long kChatterPoints = 4;
@@ -50,6 +56,19 @@ double StepController::afterRejected(double step, double ratio) const {
 
 double StepController::afterSwitching(double stepBefore) const {
     return std::min(std::max(kRestartFraction * stepBefore, 4.0 * minStep_), maxStep_);
+}
+
+double StepController::afterFirstStep(double step, double allowed) const {
+    const double growth = intoSlowStretch(step, allowed) ? kSlowGrowth : kMaxGrowth;
+    return std::min({kSafety * allowed, growth * step, maxStep_});
+}
+
+bool StepController::intoSlowStretch(double step, double allowed) const {
+    return allowed > kSlowAfterSwitching * step;
+}
+
+double StepController::inSlowStretch(double step, double ratio) const {
+    return std::min(std::min(kSlowGrowth, kSafety * ratio) * step, maxStep_);
 }
 
 bool StepController::chattering(double sinceLast, long pointsSinceLast) const {

@@ -30,6 +30,14 @@ public:
     // The first step after a switching, from the last step before it that
     // was not shortened to locate it.
     double afterSwitching(double stepBefore) const;
+    // The second step after a switching, from the first one and the longest
+    // step its truncation estimate allows.
+    double afterFirstStep(double step, double allowed) const;
+    // Whether that step allows so much that the switching led into a slow
+    // stretch, and the steps there, up to the largest, after one accepted
+    // with this truncation ratio.
+    bool intoSlowStretch(double step, double allowed) const;
+    double inSlowStretch(double step, double ratio) const;
 
     // Whether the time since `t` of `points` accepted points is that of a
     // switch changing state at nearly every step rather than a fast circuit.

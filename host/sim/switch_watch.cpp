@@ -1,6 +1,7 @@
 #include "sim/switch_watch.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "sim/finite_values.h"
@@ -31,6 +32,7 @@ void SwitchWatch::setUp() {
         t.stateOutput = plugins_.stateOutput(i);
         t.acceptedStamp.assign(static_cast<size_t>(instances[i]->entryCount()), 0.0);
         tracked_.push_back(std::move(t));
+        allInstances_.push_back(i);
     }
 }
 
@@ -72,25 +74,70 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
     std::vector<size_t> switching;
     for (size_t i = 0; i < tracked_.size(); ++i)
         if (tracked_[i].newState != tracked_[i].acceptedState) switching.push_back(i);
-    const auto& xOlder = newton_.xOlder();
-    const auto& xPrev = newton_.xPrev();
-    const auto& xFirst = newton_.xFirst();
+    const Trajectory path{newton_.tOlder(), t, t + step, newton_.xOlder(), newton_.xPrev(), newton_.xFirst(),
+                          throughOlder};
+    const auto found = changeAlong(switching, path, t, t + step, 0.5 * eventTolerance);
+    if (!found) return std::nullopt;
+    crossingEnd_ = t + step;
+    crossingPredicted_ = false;
+    predictionError_ = 0.0;
+    crossingX_ = newton_.xFirst();
+    crossingSwitching_ = std::move(switching);
+    return found;
+}
+
+std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double eventTolerance) {
+    const double a = newton_.tOldest(), b = newton_.tOlder(), c = newton_.tPrev();
+    const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true};
+    const auto found = changeAlong(allInstances_, path, c, end, 0.5 * eventTolerance);
+    if (!found) return std::nullopt;
+    const double instant = c + found->first * (end - c);
+    // Predicted again from a nearer point: its error is about the shift from
+    // the last prediction scaled by the ratio of the two distances.
+    const bool again = crossingPredicted_ && crossingEnd_ == end && predictedFrom_ < c && predictedAt_ > predictedFrom_;
+    predictionError_ =
+        again ? std::abs(instant - predictedAt_) * (instant - c) / (predictedAt_ - predictedFrom_) : 0.0;
+    predictedAt_ = instant;
+    predictedFrom_ = c;
+    crossingEnd_ = end;
+    crossingPredicted_ = true;
+    return std::pair{instant, c + found->second * (end - c)};
+}
+
+std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventTolerance) {
+    const double a = newton_.tOlder(), b = newton_.tPrev(), c = crossingEnd_;
+    if (!(c > b)) return std::nullopt;
+    // A predicted instant is predicted again from the newer points: the
+    // trial's end was no solution either.
+    if (crossingPredicted_) return predict(c, eventTolerance);
+    // Through the point before too unless it is far closer than the
+    // trial's end: the parabola would then extrapolate its rounding.
+    const Trajectory path{a, b, c, newton_.xOlder(), newton_.xPrev(), crossingX_, b - a >= 1e-3 * (c - b)};
+    const auto found = changeAlong(crossingSwitching_, path, b, c, 0.5 * eventTolerance);
+    if (!found) return std::nullopt;
+    return std::pair{b + found->first * (c - b), b + found->second * (c - b)};
+}
+
+std::array<double, 3> SwitchWatch::Trajectory::weights(double time) const {
     // Through the point before the last one too: a parabola follows a
     // curved trajectory where a chord would find each instant a little
     // late, many times over.
-    const double a = newton_.tOlder(), b = t, c = t + step;
-    auto along = [&](size_t u, double time) {
-        if (!throughOlder) return xPrev[u] + (time - b) / step * (xFirst[u] - xPrev[u]);
-        return xOlder[u] * (time - b) * (time - c) / ((a - b) * (a - c)) +
-               xPrev[u] * (time - a) * (time - c) / ((b - a) * (b - c)) +
-               xFirst[u] * (time - a) * (time - b) / ((c - a) * (c - b));
-    };
+    if (!throughOlder) return {0.0, 1.0 - (time - b) / (c - b), (time - b) / (c - b)};
+    return {(time - b) * (time - c) / ((a - b) * (a - c)), (time - a) * (time - c) / ((b - a) * (b - c)),
+            (time - a) * (time - b) / ((c - a) * (c - b))};
+}
+
+std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vector<size_t>& switching,
+                                                                  const Trajectory& path, double from, double to,
+                                                                  double width) {
+    const double span = to - from;
     udm::SimulationRecordWriter record(newton_.simulationRecord());
-    std::vector<double> stamp;
+    std::vector<double>& stamp = stampBuffer_;
     auto changedAt = [&](double theta) {
-        const double time = theta >= 1.0 ? c : t + theta * step;
+        const double time = theta >= 1.0 ? to : from + theta * span;
         record.setTime(time);
         expressions_.setTime(time);
+        const auto w = path.weights(time);
         for (size_t i : switching) {
             PluginInstance& instance = *plugins_.instances()[i];
             const auto& terminals = instance.terminals();
@@ -100,7 +147,8 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
                     continue;
                 }
                 const auto u = static_cast<size_t>(terminals[k]);
-                instance.setNode(k, along(u, time), (xFirst[u] - xPrev[u]) / step);
+                const double value = w[1] * path.xb[u] + w[2] * path.xc[u] + (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
+                instance.setNode(k, value, (path.xc[u] - path.xb[u]) / (path.c - path.b));
             }
             instance.evaluate(newton_.simulationRecord());
             requireFiniteStamp(instance, time);
@@ -111,7 +159,7 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
         return false;
     };
     if (switching.empty() || !changedAt(1.0)) return std::nullopt;
-    return bisectChange(changedAt, 0.5 * eventTolerance / step);
+    return bisectChange(changedAt, width / span);
 }
 
 bool SwitchWatch::accept(double time, bool operatingPoint, const StepController& steps,

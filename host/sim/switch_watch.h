@@ -4,6 +4,7 @@
 // and the watch for a switch that has no state it can hold.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -35,6 +36,24 @@ public:
     // `throughOlder`: the point before the last one has the same stamps, so
     // the trajectory is a parabola through the three.
     std::optional<std::pair<double, double>> locate(double t, double step, double eventTolerance, bool throughOlder);
+    // Before a trial step to `end`: the instant at which some instance
+    // would change state on the parabola through the last three accepted
+    // points carried on to `end` (all on the present stamps), as {lo, hi}
+    // times; none when none would.
+    std::optional<std::pair<double, double>> predict(double end, double eventTolerance);
+    // After a point is accepted short of the instant last located: the
+    // instant again, along the parabola through the last two accepted points
+    // and the end of the trial that showed the switching (no full solve),
+    // as {lo, hi} times within the event tolerance; none when it does not
+    // show there or there is no such trial.
+    std::optional<std::pair<double, double>> relocate(double eventTolerance);
+    // The located switching has been stepped onto, or the trial is stale.
+    void forgetCrossing() {
+        crossingEnd_ = -1.0;
+        crossingPredicted_ = false;
+    }
+    // The likely error of the last relocated instant (0: none known).
+    double relocationError() const { return predictionError_; }
 
     // Bookkeeping of an accepted point: events (none at an operating point)
     // appended to `events`; true when some instance switched. Throws
@@ -52,12 +71,34 @@ private:
         int streak = 0;
     };
     int stateOf(size_t instance, const double* stamp);
+    // A trajectory through three points (a, xa), (b, xb), (c, xc): the
+    // parabola through them, or the chord from b to c.
+    struct Trajectory {
+        double a, b, c;
+        const std::vector<double>&xa, &xb, &xc;
+        bool throughOlder;
+        // Of xa, xb and xc at `time`.
+        std::array<double, 3> weights(double time) const;
+    };
+    // {lo, hi} as fractions of [from, to]: the first change of state of
+    // `switching` along `path` over it, hi - lo within `width` (time).
+    std::optional<std::pair<double, double>> changeAlong(const std::vector<size_t>& switching, const Trajectory& path,
+                                                         double from, double to, double width);
 
     PluginSet& plugins_;
     NewtonSolver& newton_;
     ExpressionEngine& expressions_;
     std::vector<Tracked> tracked_;
     long acceptedPoints_ = 0;
+    // The end of the last trial that showed a switching: its time (negative:
+    // none), its first solution and the instances that switched on it.
+    double crossingEnd_ = -1.0;
+    bool crossingPredicted_ = false;  // from the accepted points alone, no trial
+    double predictedAt_ = 0.0, predictedFrom_ = 0.0, predictionError_ = 0.0;
+    std::vector<double> crossingX_;
+    std::vector<size_t> crossingSwitching_;
+    std::vector<size_t> allInstances_;
+    std::vector<double> stampBuffer_;
 };
 
 }  // namespace udmhost::sim

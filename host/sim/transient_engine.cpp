@@ -17,6 +17,13 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Of the interval an instant was located in: the error of the estimate is
 // well below this.
 constexpr double kLocateMargin = 1e-4;
+// Of the step an instant was located on: how far short of the estimate the
+// step to it ends. The estimates on long trapezoidal steps through an
+// algebraic node fall late by up to a few 1e-4 of the step.
+constexpr double kApproachMargin = 3e-4;
+// A switching is predicted from the last three accepted points over a trial
+// at most this many times their span: further on the parabola says little.
+constexpr double kPredictReach = 4.0;
 // Rows beyond a memory budget go to a temporary file, so the disk bounds
 // them; a grid finer than this is a mistake, not a run to start.
 constexpr double kMaxRows = 1e9, kMaxSteps = 1e9;
@@ -174,8 +181,20 @@ void TransientEngine::step(double until) {
         ++s.nextBreakpoint;
     const double limit = std::min({breakpoints_[s.nextBreakpoint], s.bracket, until});
     double step = std::min({s.h, steps.maxStep(), limit - s.t});
-    const bool onLimit = step >= limit - s.t - minStep;
-    const double next = onLimit ? limit : s.t + step;
+    bool onLimit = step >= limit - s.t - minStep;
+    double next = onLimit ? limit : s.t + step;
+    // A switching that the last three points show ahead is approached
+    // without a trial across it, as one that a trial showed.
+    if (s.bracket == kInfinity && s.predict && s.stepsSinceRestart >= 2 && next - s.t > eventTolerance &&
+        next - s.t <= kPredictReach * (s.t - newton_.tOldest()))
+        if (const auto ahead = switches_.predict(next, eventTolerance)) {
+            const double at = ahead->first - s.t, past = kLocateMargin * at;
+            const double before = std::max(at - kApproachMargin * (next - s.t), 0.5 * at);
+            const bool across = ahead->second - s.t <= 0.99 * eventTolerance;
+            s.bracket = std::max(ahead->second + (past > eventTolerance ? past : 0.0), s.t + 0.99 * eventTolerance);
+            next = across ? s.bracket : s.t + before;
+            onLimit = true;
+        }
     step = next - s.t;
     if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(s.t));
     // Backward Euler for the first two steps after a restart, which
@@ -184,6 +203,7 @@ void TransientEngine::step(double until) {
                            newton_.tPrev() - newton_.tOlder()};
     auto reject = [&](double newStep) {
         ++output_.stats.rejected;
+        s.slowStretch = false;
         if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
         s.h = newStep;
     };
@@ -201,6 +221,7 @@ void TransientEngine::step(double until) {
             const bool parabola = s.stepsSinceRestart >= 1 && s.t - newton_.tOlder() >= 0.1 * step;
             const auto found = switches_.locate(s.t, step, eventTolerance, parabola);
             ++output_.stats.rejected;
+            s.slowStretch = false;
             if (!found) {
                 s.bracket = next;
                 reject(step / 2.0);
@@ -210,8 +231,12 @@ void TransientEngine::step(double until) {
             // than its own error, so that it brackets the instant tightly.
             const double past = kLocateMargin * found->first * step;
             s.bracket = s.t + found->second * step + (past > eventTolerance ? past : 0.0);
-            // An estimate that keeps falling short is bisected instead.
-            const double before = found->first * step * (++s.locatesFromHere > 2 ? 0.5 : 1.0);
+            // The first trial ends short of the estimate, which may fall a
+            // little late (its point is then located again from there
+            // without a solve); an estimate that keeps failing is bisected.
+            const double before = ++s.locatesFromHere > 2
+                                      ? 0.5 * found->first * step
+                                      : std::max(found->first - kApproachMargin, 0.5 * found->first) * step;
             s.h = before > minStep ? before : s.bracket - s.t;
             if (s.h < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
             return;
@@ -221,7 +246,10 @@ void TransientEngine::step(double until) {
         s.t = next;
         s.locatesFromHere = 0;
         s.bracket = kInfinity;
+        switches_.forgetCrossing();
         s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
+        s.restartedBySwitching = true;
+        s.slowStretch = false;
         s.h = steps.afterSwitching(s.lastFullStep);
         return;
     }
@@ -236,6 +264,9 @@ void TransientEngine::step(double until) {
             return;
         }
     }
+    // The first step after a switching shows how fast the circuit now is.
+    const bool firstAfterSwitching = s.stepsSinceRestart == 0 && s.restartedBySwitching;
+    const double firstLimit = firstAfterSwitching ? equations_.stepAfterFirst(newton_.x().data(), d, o) : kInfinity;
     acceptPoint(next, d, s.stepsSinceRestart >= 1);
     ++output_.stats.accepted;
     s.t = next;
@@ -245,6 +276,19 @@ void TransientEngine::step(double until) {
     // A step cut short by a limit says nothing about the step wanted.
     s.h = onLimit ? std::min(s.h, 0.9 * ratio * step)
                   : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
+    if (firstAfterSwitching) {
+        s.h = steps.afterFirstStep(step, firstLimit);
+        s.slowStretch = steps.intoSlowStretch(step, firstLimit);
+    } else if (s.slowStretch && !onLimit) {
+        s.h = std::max(s.h, steps.inSlowStretch(step, ratio));
+    } else if (s.restartedBySwitching && !onLimit && steps.intoSlowStretch(step, ratio * step)) {
+        // The second step's estimate shows the slow stretch the first
+        // one's may not (its flow at the switching may be the old one's).
+        s.slowStretch = true;
+        s.h = std::max(s.h, steps.inSlowStretch(step, ratio));
+    }
+    if (s.h >= steps.maxStep()) s.slowStretch = false;
+    if (!firstAfterSwitching) s.restartedBySwitching = false;
     if (next == breakpoints_[s.nextBreakpoint] && next < stop) {
         for (const auto& recorded : recorded_) recorded.second->markCorner();
         s.stepsSinceRestart = 0;
@@ -252,9 +296,34 @@ void TransientEngine::step(double until) {
     }
     // The next trial ends at the bracket of a located switching (the
     // limit), unless the switching did not show there after all.
+    s.predict = true;
     if (s.bracket - s.t <= minStep) {
         if (onLimit) s.h = std::min(s.h, steps.afterMissedBracket(step));
+        // A switching that did not show where it was expected is not
+        // predicted again at once: a parabola grazing a threshold would
+        // keep predicting it.
+        s.predict = !onLimit;
         s.bracket = kInfinity;
+        switches_.forgetCrossing();
+    } else if (s.bracket != kInfinity) {
+        // Just short of a located instant: it is found again from here
+        // on the trial that showed it, which is far more exact this close.
+        if (const auto again = switches_.relocate(eventTolerance)) {
+            // The step across spans nearly the whole event tolerance and
+            // starts a third of it short of the estimate, so that an
+            // estimate a little off either way still shows the switching
+            // on it; within reach of this point it starts here.
+            // A re-predicted instant whose likely error is well above the
+            // event tolerance is approached by that error (at most half way).
+            const double error = switches_.relocationError();
+            const double margin = error > 10.0 * eventTolerance ? std::min(error, 0.5 * (again->first - s.t))
+                                                                : 0.3 * eventTolerance;
+            const double before = again->first - margin - s.t, past = kLocateMargin * before;
+            const bool across = before <= 0.1 * eventTolerance || again->second - s.t <= 0.99 * eventTolerance;
+            const double from = across ? s.t : s.t + before;
+            s.bracket = std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
+            s.h = across ? s.bracket - s.t : before;
+        }
     }
     if (progress_ && s.t - s.reported >= 0.01 * span_) {
         s.reported = s.t;

@@ -117,6 +117,9 @@ private:
         double h = 0.0;             // the next trial step
         double lastFullStep = 0.0;  // the last step not shortened to locate a switching
         int stepsSinceRestart = 0, locatesFromHere = 0;
+        bool restartedBySwitching = false;
+        bool slowStretch = false;
+        bool predict = true;        // a switching may be predicted from the last points   // a switching led into a stretch far slower than its first step
         size_t nextBreakpoint = 0;
         double reported = -1.0;
     } loop_;
