@@ -333,52 +333,11 @@ def simulation_sections(rows, bk, png_name, watch=()):
               f"closer: {'met' if faster and closer else 'missed'})."]
     if watch:
         L += watchers_section(watch)
-    L += ["", "Step and iteration counts are each simulator's own report.", "",
-          "## How udmhost gets there", "",
-          "- Tolerances: SPICE's (reltol 1e-3, abstol 1e-12, chgtol 1e-14, trtol 7) for the truncation",
-          "  error. The switching instants do not depend on them: each is located to 1e-11 of the span on",
-          "  the integrated trajectory, and the error left is that of the trajectory itself.",
-          "- Event location: the step in which a switch changes state is solved once with the accepted",
-          "  stamps; the instant is found on a parabola through the last two accepted points and that",
-          "  solution, re-evaluating only the switching instances; the run steps to just before it and",
-          "  just past it, accepts the switching there and restarts at 1e-2 of the last full step,",
-          "  growing by the truncation estimate of the points after the switching (at most 5 times a step).",
-          "- Restart: two backward Euler steps, the second taking its derivative to second order from the",
-          "  three points after the switching; with the first-order derivative the trapezoidal rule that",
-          "  follows rang around the true derivative, which moved the buck's instants 4 times further.",
-          "- Each time point starts Newton from the accepted stamps, so a plug-in is evaluated about once",
-          "  per point; the STATE output is read only for instances whose stamp changed; the step is held",
-          "  while the wanted change is under 1.5 times, so the factorisation is reused.",
-          "- Blocks: the oscillators meet only at the supply, a node fixed by a voltage source, so each",
-          "  is integrated on its own steps and their rows are joined at the end: a switching of one",
-          "  costs the others nothing, and the work grows with N, not N squared.", "",
-          "## Tried and not kept", "",
-          "- A chord (linear interpolation) instead of the parabola to locate instants: each estimate fell",
-          "  a little late on the curved charge, about 9 trials per switching instead of 3.",
-          "- Restart at 1e-3 of the last step with growth capped at 2, 3 or 10 per step: more points or",
-          "  more rejections than 1e-2 and 5; holding the backward Euler steps at the first one's size did",
-          "  not make the buck more accurate.",
-          "- Truncation error against the current alone (without SPICE's charge term): no more accurate",
-          "  instants in the buck; the error there came from the restart's derivative (above).",
-          "- Not tried: exact discretisation (matrix exponential) of linear stretches between switchings,",
-          "  and blocks coupled one way (a control input read from another block): a block whose plug-in",
-          "  reads another's node is merged with it.", "",
-          "## Reading the comparison", "",
-          "- ngspice's `S` switch is decided only at ngspice's own time points: its switching instant is the",
-          "  first time point at which the control voltage is past the threshold, so it lags the true",
-          "  crossing by up to one step.",
-          "- In the oscillators the discharge through RON takes about 0.4 us, shorter than ngspice's",
-          "  steps, so ngspice ends it below VTHRES - VHYST; the next charge then starts lower and takes",
-          "  longer (or, when the opening comes early, shorter). The error accumulates from cycle to cycle;",
-          "  event counts that differ from the analytic count come from that.",
-          "- Thresholds: ngspice closes for a control voltage above VT + VH and opens below VT - VH; this",
-          "  switch closes at VTHRES + VHYST or above and opens at VTHRES - VHYST or below. The two differ",
-          "  only for a control voltage exactly at a threshold.",
-          "- Rows: udmhost writes the TSTEP grid plus every switching instant (`.options points=all` for",
-          "  every accepted point); ngspice writes every accepted point.",
-          "- Initial state: ngspice takes it from `ON`/`OFF` on the instance line; this switch from CTRL0",
-          "  before the start time, then from the hysteresis law. With UIC both start in the given state.",
-          ""]
+    L += ["", "Step and iteration counts are each simulator's own report.", ""]
+    # What the figures come from, what was tried and how to read them: kept
+    # by hand beside this script, included as it stands.
+    with open(os.path.join(HERE, "performance_notes.md")) as f:
+        L += f.read().rstrip("\n").split("\n") + [""]
     return L
 
 
