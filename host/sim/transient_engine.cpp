@@ -69,26 +69,6 @@ void TransientEngine::setUpColumns() {
     output_.columns = columns_->names();
 }
 
-int TransientEngine::nodeUnknown(int node) const { return CircuitEquations::nodeUnknown(node); }
-
-int TransientEngine::branchUnknown(int element) const { return equations_.branchUnknown(element); }
-
-double TransientEngine::unknownValue(int unknown) const {
-    return newton_.x()[static_cast<size_t>(unknown)];
-}
-
-double TransientEngine::sourceValue(int element, double time) const { return equations_.sourceValue(element, time); }
-
-int TransientEngine::pluginInstance(int element) const { return plugins_.instanceOfElement(element); }
-
-int TransientEngine::resolveOutput(int instance, const std::string& output) {
-    return plugins_.instances()[static_cast<size_t>(instance)]->resolveOutput(output);
-}
-
-double TransientEngine::pluginOutput(int instance, int outputIndex) {
-    return plugins_.instances()[static_cast<size_t>(instance)]->output(outputIndex, newton_.simulationRecord());
-}
-
 void TransientEngine::setUpBreakpoints() {
     for (const Element& el : circuit_.elements)
         if (el.kind == Element::Kind::VoltageSource || el.kind == Element::Kind::CurrentSource)
@@ -371,35 +351,6 @@ SimulationOutput TransientEngine::finish() {
     if (progress_) progress_(1.0);
     plugins_.releaseAll();
     return std::move(output_);
-}
-
-void TransientEngine::recordNodes(std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> nodes) {
-    recorded_ = std::move(nodes);
-}
-
-void TransientEngine::addBreakpoints(std::vector<double> times) {
-    if (times.empty()) return;
-    const double merge = span_ * 1e-12;
-    times.insert(times.end(), breakpoints_.begin() + static_cast<std::ptrdiff_t>(loop_.nextBreakpoint),
-                 breakpoints_.end());
-    std::sort(times.begin(), times.end());
-    breakpoints_.resize(loop_.nextBreakpoint);
-    for (double b : times)
-        if (b > loop_.t + merge && b <= circuit_.tran.stop &&
-            (breakpoints_.size() == loop_.nextBreakpoint || b - breakpoints_.back() > merge))
-            breakpoints_.push_back(b);
-    if (breakpoints_.size() == loop_.nextBreakpoint || breakpoints_.back() < circuit_.tran.stop)
-        breakpoints_.push_back(circuit_.tran.stop);
-    breakpoints_.back() = circuit_.tran.stop;
-}
-
-TransientEngine::Rows TransientEngine::takeRows() {
-    Rows taken;
-    taken.rows.reserve(output_.rows.size());
-    for (const std::vector<double>& row : output_.rows) taken.rows.push_back(row);
-    output_.rows.clear();
-    taken.kinds = std::exchange(rowKinds_, {});
-    return taken;
 }
 
 SimulationOutput TransientEngine::run() {
