@@ -55,7 +55,7 @@ void RowSampler::add(const std::vector<double>& row, bool switched) {
     const bool onGrid = std::abs(gridTime() - time) <= same;
     if (onGrid) ++nextGrid_;
     if (switched || onGrid || time >= stop_) emit(row, kind);
-    else if (kinds_ != nullptr) emit(row, RowKind::Unprinted);
+    else if (kinds_ != nullptr && unprinted_) emit(row, RowKind::Unprinted);
     previous_ = row;
 }
 

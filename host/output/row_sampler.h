@@ -27,7 +27,12 @@ public:
     // trajectory between printed rows is known as well as it was computed.
     enum class RowKind : unsigned char { Printed, Switching, Unprinted };
     // From now on rows are tagged in `kinds`, one per row.
-    void tagRows(std::vector<RowKind>* kinds) { kinds_ = kinds; }
+    // `unprinted`: add the unprinted points too (not needed when the rows
+    // carry nothing but the time).
+    void tagRows(std::vector<RowKind>* kinds, bool unprinted) {
+        kinds_ = kinds;
+        unprinted_ = unprinted;
+    }
 
 private:
     double gridTime() const { return static_cast<double>(nextGrid_) * gridStep_; }
@@ -38,6 +43,7 @@ private:
     RowStore& rows_;
     std::vector<double> previous_;
     std::vector<RowKind>* kinds_ = nullptr;
+    bool unprinted_ = false;
     unsigned long long nextGrid_ = 0;
 };
 

@@ -21,8 +21,12 @@ void BlockJoiner::join(std::vector<TransientEngine::Rows>& blockRows, double upT
         for (auto& row : blockRows[b].rows) pending.rows.push_back(std::move(row));
         pending.kinds.insert(pending.kinds.end(), blockRows[b].kinds.begin(), blockRows[b].kinds.end());
         blockRows[b] = {};
+        // Every block prints the same grid: the first one's stands for all;
+        // the others add their switchings.
+        const bool grid = b == 0 || !blocks_[b].prints.empty();
         for (size_t k = 0; k < pending.rows.size(); ++k)
-            if (pending.rows[k].front() <= upTo && pending.kinds[k] != Kind::Unprinted)
+            if (pending.rows[k].front() <= upTo &&
+                (pending.kinds[k] == Kind::Switching || (grid && pending.kinds[k] == Kind::Printed)))
                 times.push_back(pending.rows[k].front());
     }
     std::sort(times.begin(), times.end());

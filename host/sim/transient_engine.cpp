@@ -57,7 +57,7 @@ void TransientEngine::setUpLimits() {
                               timeText(kMaxSteps) + " steps over " + timeText(span_) + " s; choose a larger TMAX");
     steps_.emplace(span_, maxStep, circuit_.options.eventTolerance * span_);
     rows_.emplace(gridStep, tran.start, tran.stop, circuit_.options.printAllPoints, output_.rows);
-    if (tagRows_) rows_->tagRows(&rowKinds_);
+    if (tagRows_) rows_->tagRows(&rowKinds_, !circuit_.prints.empty());
 }
 
 void TransientEngine::setUpColumns() {
