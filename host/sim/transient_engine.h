@@ -59,8 +59,8 @@ public:
     void recordNodes(std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> nodes);
     void followInputs(std::vector<int> sourceElements) { inputSources_ = std::move(sourceElements); }
     void addBreakpoints(std::vector<double> times);
-    // Before start(): rows are tagged, and every accepted point is added,
-    // for interpolating between them.
+    // Before start(): rows are tagged, and (when the block prints anything)
+    // every accepted point is added, for interpolating between them.
     void tagRows() { tagRows_ = true; }
     struct Rows {
         std::vector<std::vector<double>> rows;
