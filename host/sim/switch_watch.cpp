@@ -95,15 +95,15 @@ std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double
     // shorter than the one before: its derivative is then mostly rounding.
     const bool tangent = slopeKnown && again && c - b >= 1e-3 * (b - a);
     const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true,
-                          tangent ? &newton_.xDotPrev() : nullptr};
+                          tangent ? &newton_.xDotPrev() : nullptr, &stateUnknowns_};
     const auto found = changeAlong(allInstances_, path, c, end, 0.5 * eventTolerance);
     if (!found) return std::nullopt;
     const double instant = c + found->first * (end - c);
     // Predicted again from a nearer point: its error is about the shift from
     // the last prediction scaled by the ratio of the two distances (squared
     // along the slope, whose error grows with the square of the distance).
-    const double scale = (instant - c) / (predictedAt_ - predictedFrom_);
-    predictionError_ = again ? std::abs(instant - predictedAt_) * scale * (tangent ? scale : 1.0) : 0.0;
+    const double scale = again ? (instant - c) / (predictedAt_ - predictedFrom_) : 0.0;
+    predictionError_ = std::abs(instant - predictedAt_) * scale * (tangent ? scale : 1.0);
     predictedAt_ = instant;
     predictedFrom_ = c;
     crossingEnd_ = end;
@@ -164,9 +164,10 @@ std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vec
                     continue;
                 }
                 const auto u = static_cast<size_t>(terminals[k]);
-                const double value = path.slopeC ? path.alongSlope(u, time)
-                                                 : w[1] * path.xb[u] + w[2] * path.xc[u] +
-                                                       (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
+                const bool alongSlope = path.slopeC && u < path.states->size() && (*path.states)[u];
+                const double value = alongSlope ? path.alongSlope(u, time)
+                                                : w[1] * path.xb[u] + w[2] * path.xc[u] +
+                                                      (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
                 instance.setNode(k, value, (path.xc[u] - path.xb[u]) / (path.c - path.b));
             }
             instance.evaluate(newton_.simulationRecord());

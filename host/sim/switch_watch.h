@@ -22,6 +22,8 @@ public:
     SwitchWatch(PluginSet& plugins, NewtonSolver& newton, ExpressionEngine& expressions);
 
     void setUp();  // after the instances are created
+    // The unknowns whose accepted derivatives a re-prediction may follow.
+    void setStateUnknowns(std::vector<bool> states) { stateUnknowns_ = std::move(states); }
     // The state of every instance at the latest evaluation (stamp: the solver's).
     void readStates();
     bool stateChanged() const;
@@ -79,9 +81,10 @@ private:
         double a, b, c;
         const std::vector<double>&xa, &xb, &xc;
         bool throughOlder;
-        // When set: the derivatives at c, and the trajectory is the cubic
-        // through a and b with that value and slope at c.
+        // When set: the derivatives at c, and the trajectory of the state
+        // unknowns is the cubic through a and b with that value and slope at c.
         const std::vector<double>* slopeC = nullptr;
+        const std::vector<bool>* states = nullptr;
         // Of xa, xb and xc at `time`.
         std::array<double, 3> weights(double time) const;
         double alongSlope(size_t unknown, double time) const;
@@ -104,6 +107,7 @@ private:
     std::vector<double> crossingX_;
     std::vector<size_t> crossingSwitching_;
     std::vector<size_t> allInstances_;
+    std::vector<bool> stateUnknowns_;
     std::vector<double> stampBuffer_;
 };
 

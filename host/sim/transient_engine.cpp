@@ -330,6 +330,7 @@ void TransientEngine::start() {
     setUpLimits();
     plugins_.createInstances();
     switches_.setUp();
+    switches_.setStateUnknowns(equations_.stateUnknowns());
     newton_.setUp();
     newton_.setStartTime(startTime_);
     setUpColumns();
