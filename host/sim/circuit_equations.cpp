@@ -247,6 +247,15 @@ void CircuitEquations::applySourceValues(double* x, double t) const {
     }
 }
 
+std::vector<bool> CircuitEquations::stateUnknowns() const {
+    std::vector<bool> states(static_cast<size_t>(size()) + 1, false);
+    for (const Storage& s : storage_) {
+        if (s.inductor) states[static_cast<size_t>(s.branch)] = true;
+        else if ((s.a < 0) != (s.b < 0)) states[static_cast<size_t>(std::max(s.a, s.b))] = true;
+    }
+    return states;
+}
+
 void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
     for (Storage& s : storage_) {
         const double q = useInitialConditions ? s.value * s.ic : stateOf(s, x);

@@ -54,6 +54,12 @@ public:
     // overwritten; `values` has one spare element at the end for ground entries.
     void assemble(double* values, double* rhs, double t, const Discretisation& d, double gmin) const;
 
+    // Per unknown: whether it is a storage element's own state (a capacitor
+    // node whose other end is ground, an inductor current), whose
+    // derivative at an accepted point is the circuit's, not a difference
+    // quotient that may ring from step to step.
+    std::vector<bool> stateUnknowns() const;
+
     // History of the storage elements.
     void startFrom(const double* x, bool useInitialConditions);
     // `smooth`: the two accepted points before this one lie on the same

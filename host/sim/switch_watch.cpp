@@ -86,17 +86,24 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
     return found;
 }
 
-std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double eventTolerance) {
+std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double eventTolerance, bool slopeKnown) {
     const double a = newton_.tOldest(), b = newton_.tOlder(), c = newton_.tPrev();
-    const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true};
+    const bool again = crossingPredicted_ && crossingEnd_ == end && predictedFrom_ < c && predictedAt_ > predictedFrom_;
+    // Predicted again from close by: the next step's change is then mostly
+    // its slope term, which the accepted derivative gives and a parabola
+    // through points much further apart only roughly. Not after a step far
+    // shorter than the one before: its derivative is then mostly rounding.
+    const bool tangent = slopeKnown && again && c - b >= 1e-3 * (b - a);
+    const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true,
+                          tangent ? &newton_.xDotPrev() : nullptr, &stateUnknowns_};
     const auto found = changeAlong(allInstances_, path, c, end, 0.5 * eventTolerance);
     if (!found) return std::nullopt;
     const double instant = c + found->first * (end - c);
     // Predicted again from a nearer point: its error is about the shift from
-    // the last prediction scaled by the ratio of the two distances.
-    const bool again = crossingPredicted_ && crossingEnd_ == end && predictedFrom_ < c && predictedAt_ > predictedFrom_;
-    predictionError_ =
-        again ? std::abs(instant - predictedAt_) * (instant - c) / (predictedAt_ - predictedFrom_) : 0.0;
+    // the last prediction scaled by the ratio of the two distances (squared
+    // along the slope, whose error grows with the square of the distance).
+    const double scale = again ? (instant - c) / (predictedAt_ - predictedFrom_) : 0.0;
+    predictionError_ = std::abs(instant - predictedAt_) * scale * (tangent ? scale : 1.0);
     predictedAt_ = instant;
     predictedFrom_ = c;
     crossingEnd_ = end;
@@ -104,12 +111,12 @@ std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double
     return std::pair{instant, c + found->second * (end - c)};
 }
 
-std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventTolerance) {
+std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventTolerance, bool slopeKnown) {
     const double a = newton_.tOlder(), b = newton_.tPrev(), c = crossingEnd_;
     if (!(c > b)) return std::nullopt;
     // A predicted instant is predicted again from the newer points: the
     // trial's end was no solution either.
-    if (crossingPredicted_) return predict(c, eventTolerance);
+    if (crossingPredicted_) return predict(c, eventTolerance, slopeKnown);
     // Through the point before too unless it is far closer than the
     // trial's end: the parabola would then extrapolate its rounding.
     const Trajectory path{a, b, c, newton_.xOlder(), newton_.xPrev(), crossingX_, b - a >= 1e-3 * (c - b)};
@@ -125,6 +132,16 @@ std::array<double, 3> SwitchWatch::Trajectory::weights(double time) const {
     if (!throughOlder) return {0.0, 1.0 - (time - b) / (c - b), (time - b) / (c - b)};
     return {(time - b) * (time - c) / ((a - b) * (a - c)), (time - a) * (time - c) / ((b - a) * (b - c)),
             (time - a) * (time - b) / ((c - a) * (c - b))};
+}
+
+double SwitchWatch::Trajectory::alongSlope(size_t u, double time) const {
+    // The cubic through a and b with value and slope at c: its curvature is
+    // that at c to second order, where the parabola's is off by a share of
+    // the step's length over the circuit's time constant.
+    const double slope = (*slopeC)[u], da = a - c, db = b - c, dt = time - c;
+    const double ra = (xa[u] - xc[u] - slope * da) / (da * da), rb = (xb[u] - xc[u] - slope * db) / (db * db);
+    const double cubic = (ra - rb) / (da - db), curvature = rb - cubic * db;
+    return xc[u] + dt * (slope + dt * (curvature + dt * cubic));
 }
 
 std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vector<size_t>& switching,
@@ -147,7 +164,10 @@ std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vec
                     continue;
                 }
                 const auto u = static_cast<size_t>(terminals[k]);
-                const double value = w[1] * path.xb[u] + w[2] * path.xc[u] + (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
+                const bool alongSlope = path.slopeC && u < path.states->size() && (*path.states)[u];
+                const double value = alongSlope ? path.alongSlope(u, time)
+                                                : w[1] * path.xb[u] + w[2] * path.xc[u] +
+                                                      (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
                 instance.setNode(k, value, (path.xc[u] - path.xb[u]) / (path.c - path.b));
             }
             instance.evaluate(newton_.simulationRecord());

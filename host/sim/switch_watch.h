@@ -22,6 +22,8 @@ public:
     SwitchWatch(PluginSet& plugins, NewtonSolver& newton, ExpressionEngine& expressions);
 
     void setUp();  // after the instances are created
+    // The unknowns whose accepted derivatives a re-prediction may follow.
+    void setStateUnknowns(std::vector<bool> states) { stateUnknowns_ = std::move(states); }
     // The state of every instance at the latest evaluation (stamp: the solver's).
     void readStates();
     bool stateChanged() const;
@@ -40,13 +42,15 @@ public:
     // would change state on the parabola through the last three accepted
     // points carried on to `end` (all on the present stamps), as {lo, hi}
     // times; none when none would.
-    std::optional<std::pair<double, double>> predict(double end, double eventTolerance);
+    // `slopeKnown`: the last point's derivatives are those of its
+    // second-order step; a re-prediction from close by then follows them.
+    std::optional<std::pair<double, double>> predict(double end, double eventTolerance, bool slopeKnown = false);
     // After a point is accepted short of the instant last located: the
     // instant again, along the parabola through the last two accepted points
     // and the end of the trial that showed the switching (no full solve),
     // as {lo, hi} times within the event tolerance; none when it does not
     // show there or there is no such trial.
-    std::optional<std::pair<double, double>> relocate(double eventTolerance);
+    std::optional<std::pair<double, double>> relocate(double eventTolerance, bool slopeKnown);
     // The located switching has been stepped onto, or the trial is stale.
     void forgetCrossing() {
         crossingEnd_ = -1.0;
@@ -77,8 +81,13 @@ private:
         double a, b, c;
         const std::vector<double>&xa, &xb, &xc;
         bool throughOlder;
+        // When set: the derivatives at c, and the trajectory of the state
+        // unknowns is the cubic through a and b with that value and slope at c.
+        const std::vector<double>* slopeC = nullptr;
+        const std::vector<bool>* states = nullptr;
         // Of xa, xb and xc at `time`.
         std::array<double, 3> weights(double time) const;
+        double alongSlope(size_t unknown, double time) const;
     };
     // {lo, hi} as fractions of [from, to]: the first change of state of
     // `switching` along `path` over it, hi - lo within `width` (time).
@@ -98,6 +107,7 @@ private:
     std::vector<double> crossingX_;
     std::vector<size_t> crossingSwitching_;
     std::vector<size_t> allInstances_;
+    std::vector<bool> stateUnknowns_;
     std::vector<double> stampBuffer_;
 };
 

@@ -288,7 +288,7 @@ void TransientEngine::step(double until) {
     } else if (s.bracket != kInfinity) {
         // Just short of a located instant: it is found again from here
         // on the trial that showed it, which is far more exact this close.
-        if (const auto again = switches_.relocate(eventTolerance)) {
+        if (const auto again = switches_.relocate(eventTolerance, d.kind != Discretisation::Kind::BackwardEuler)) {
             // The step across spans nearly the whole event tolerance and
             // starts a third of it short of the estimate, so that an
             // estimate a little off either way still shows the switching
@@ -330,6 +330,7 @@ void TransientEngine::start() {
     setUpLimits();
     plugins_.createInstances();
     switches_.setUp();
+    switches_.setStateUnknowns(equations_.stateUnknowns());
     newton_.setUp();
     newton_.setStartTime(startTime_);
     setUpColumns();

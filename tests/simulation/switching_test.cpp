@@ -116,11 +116,14 @@ TEST_P(Oscillation, KluAndEigenAgree) {
     // Rounding differs between the two, so the step sequences part slightly
     // from the first steps on (their truncation estimates are mostly
     // rounding there), and the instants on the two trajectories with them:
-    // by 1e-8 to 2e-8 of the time at this reltol, far below any error of
-    // the location itself.
+    // by 1e-8 to 1e-7 of the time at this reltol, far below the error of
+    // either against the exact instants (up to 1e-6). The larger part comes
+    // from the openings: their switching points lie anywhere within the
+    // event tolerance past the instant, up to 4e-7 V on the 1 us discharge,
+    // which the 3 V/ms charge after it turns into up to 1.3e-10 s.
     ASSERT_EQ(klu.events.size(), eigen.events.size());
     for (size_t i = 0; i < klu.events.size(); ++i)
-        EXPECT_NEAR(klu.events[i].time, eigen.events[i].time, 5e-8 * klu.events[i].time);
+        EXPECT_NEAR(klu.events[i].time, eigen.events[i].time, 1e-7 * klu.events[i].time);
     EXPECT_NEAR(static_cast<double>(klu.stats.accepted), static_cast<double>(eigen.stats.accepted),
                 0.01 * static_cast<double>(klu.stats.accepted));
 }
