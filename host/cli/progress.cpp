@@ -35,8 +35,9 @@ void ProgressBar::finish() {
 void printSummary(std::ostream& out, const RunStats& stats, size_t rows) {
     out << "time points:        " << stats.accepted << " accepted, " << stats.rejected << " rejected\n"
         << "Newton iterations:  " << stats.newtonIterations << "\n"
-        << "switching events:   " << stats.events << "\n"
-        << "rows written:       " << rows << "\n"
+        << "switching events:   " << stats.events << "\n";
+    if (stats.parts > 1) out << "circuit parts:      " << stats.parts << ", each on its own time steps\n";
+    out << "rows written:       " << rows << "\n"
         << "wall time:          " << stats.wallSeconds << " s\n";
 }
 

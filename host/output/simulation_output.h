@@ -14,6 +14,7 @@ struct RunStats {
     long rejected = 0;          // steps rejected (truncation error, Newton failure, event location)
     long newtonIterations = 0;
     long events = 0;            // switching events located
+    long parts = 1;             // parts of the circuit integrated each on its own steps
     double wallSeconds = 0.0;
 };
 

@@ -84,6 +84,7 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
         output.stats.newtonIterations += part.stats.newtonIterations;
         output.stats.events += part.stats.events;
     }
+    output.stats.parts = static_cast<long>(blocks.size());
     std::stable_sort(output.events.begin(), output.events.end(),
                      [](const SwitchEvent& a, const SwitchEvent& b) { return a.time < b.time; });
     return output;
