@@ -34,6 +34,19 @@ std::string firstEssentialFailure(const std::vector<CheckLine>& lines) {
     return "";
 }
 
+void collectLines(const IsolatedRun& run, ComplianceReport& report) {
+    report.lines.insert(report.lines.end(), run.lines.begin(), run.lines.end());
+}
+
+// Checks that are not run, each reported as skipped with the reason.
+void skipChecks(const std::vector<std::string>& names, const std::string& reason, ComplianceReport& report,
+                const std::function<void(const CheckLine&)>& onLine) {
+    for (const std::string& name : names) {
+        report.lines.push_back(skippedLine(name, reason));
+        if (onLine) onLine(report.lines.back());
+    }
+}
+
 void runAll(const std::string& path, const CheckOptions& options, const std::vector<IsolatedCheck>& isolated,
             ComplianceReport& report, const std::function<void(const CheckLine&)>& onLine);
 void compareFingerprint(const std::string& path, const CheckOptions& options, ComplianceReport& report,
@@ -53,14 +66,9 @@ ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions&
                                  const std::function<void(const CheckLine&)>& onLine) {
     const std::string path = resolvedPath(rawPath);
     ComplianceReport report;
-    auto collect = [&](const IsolatedRun& run) {
-        report.lines.insert(report.lines.end(), run.lines.begin(), run.lines.end());
-    };
+    auto collect = [&](const IsolatedRun& run) { collectLines(run, report); };
     auto skipAll = [&](const std::vector<std::string>& names, const std::string& reason) {
-        for (const std::string& name : names) {
-            report.lines.push_back(skippedLine(name, reason));
-            if (onLine) onLine(report.lines.back());
-        }
+        skipChecks(names, reason, report, onLine);
     };
 
     std::vector<IsolatedCheck> isolated = sequenceChecks();
@@ -87,14 +95,9 @@ namespace {
 
 void runAll(const std::string& path, const CheckOptions& options, const std::vector<IsolatedCheck>& isolated,
             ComplianceReport& report, const std::function<void(const CheckLine&)>& onLine) {
-    auto collect = [&](const IsolatedRun& run) {
-        report.lines.insert(report.lines.end(), run.lines.begin(), run.lines.end());
-    };
+    auto collect = [&](const IsolatedRun& run) { collectLines(run, report); };
     auto skipAll = [&](const std::vector<std::string>& names, const std::string& reason) {
-        for (const std::string& name : names) {
-            report.lines.push_back(skippedLine(name, reason));
-            if (onLine) onLine(report.lines.back());
-        }
+        skipChecks(names, reason, report, onLine);
     };
     const IsolatedRun life = runIsolated(
         LifeCycle::checkNames(),

@@ -26,5 +26,10 @@ std::vector<std::string> variationDefinitions(const PlugInUnderTest& plugin);
 // difference is a fault.
 void compareVariant(PlugInUnderTest& plugin, Finding& finding, const struct SweepOptions& variant,
                     const std::vector<std::string>& definitions);
+// The body of a check that the plug-in behaves alike when the host varies
+// its conduct as `vary` sets it, over the variation definitions; `seen`
+// says what was tried.
+std::function<std::string(PlugInUnderTest&, Finding&)> sameUnderVariant(
+    std::function<void(const PlugInUnderTest&, struct SweepOptions&)> vary, std::string seen);
 
 }  // namespace udmhost

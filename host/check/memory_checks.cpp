@@ -15,14 +15,6 @@ namespace udmhost {
 
 namespace {
 
-std::string copiedNotKept(PlugInUnderTest& plugin, Finding& f) {
-    SweepOptions variant;
-    variant.scrubDefinition = true;
-    compareVariant(plugin, f, variant, variationDefinitions(plugin));
-    f.see("same behaviour after the host overwrote its definition text following mode 1");
-    return "";
-}
-
 size_t bytesInUse() {
     const struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
@@ -71,14 +63,6 @@ std::string noLeak(PlugInUnderTest& plugin, Finding& f) {
     return "";
 }
 
-std::string highOffsets(PlugInUnderTest& plugin, Finding& f) {
-    SweepOptions variant;
-    variant.regionStart = 32768 + 16;
-    compareVariant(plugin, f, variant, variationDefinitions(plugin));
-    f.see("regions at offsets from 32784 behave as at offset 16");
-    return "";
-}
-
 std::string selectors(PlugInUnderTest& plugin, Finding& f) {
     TestInstance inst(plugin, 1);
     inst.watchLocks(&f);
@@ -122,22 +106,6 @@ std::string fractionalIdentifiers(PlugInUnderTest& plugin, Finding& f) {
     return "";
 }
 
-std::string movedBlocks(PlugInUnderTest& plugin, Finding& f) {
-    SweepOptions variant;
-    variant.moveBlocks = true;
-    compareVariant(plugin, f, variant, variationDefinitions(plugin));
-    f.see("same behaviour with all four blocks moved to fresh memory before every call");
-    return "";
-}
-
-std::string independentInstances(PlugInUnderTest& plugin, Finding& f) {
-    SweepOptions variant;
-    variant.neighbour = allExpressionDefinition(plugin);
-    compareVariant(plugin, f, variant, variationDefinitions(plugin));
-    f.see("same behaviour with a second instance evaluated and accepted between every two calls");
-    return "";
-}
-
 std::string registrationOrder(PlugInUnderTest& plugin, Finding& f) {
     std::vector<std::string> expected;
     for (const CatalogueItem& p : plugin.parameters)
@@ -176,13 +144,33 @@ void compareVariant(PlugInUnderTest& plugin, Finding& finding, const SweepOption
     }
 }
 
+std::function<std::string(PlugInUnderTest&, Finding&)> sameUnderVariant(
+    std::function<void(const PlugInUnderTest&, SweepOptions&)> vary, std::string seen) {
+    return [vary = std::move(vary), seen = std::move(seen)](PlugInUnderTest& plugin, Finding& f) {
+        SweepOptions variant;
+        vary(plugin, variant);
+        compareVariant(plugin, f, variant, variationDefinitions(plugin));
+        f.see(seen);
+        return std::string();
+    };
+}
+
 std::vector<IsolatedCheck> memoryChecks() {
     return {
-        {"the definition text is copied, not kept", copiedNotKept},
+        {"the definition text is copied, not kept",
+         sameUnderVariant([](const PlugInUnderTest&, SweepOptions& variant) { variant.scrubDefinition = true; },
+                          "same behaviour after the host overwrote its definition text following mode 1")},
         {"no allocation outlives a life cycle", noLeak},
-        {"offsets of 32768 and more work like small ones", highOffsets},
-        {"the plug-in keeps no address of a block from one call to the next", movedBlocks},
-        {"instances are independent: nothing of one lives in library-wide state", independentInstances},
+        {"offsets of 32768 and more work like small ones",
+         sameUnderVariant([](const PlugInUnderTest&, SweepOptions& variant) { variant.regionStart = 32768 + 16; },
+                          "regions at offsets from 32784 behave as at offset 16")},
+        {"the plug-in keeps no address of a block from one call to the next",
+         sameUnderVariant([](const PlugInUnderTest&, SweepOptions& variant) { variant.moveBlocks = true; },
+                          "same behaviour with all four blocks moved to fresh memory before every call")},
+        {"instances are independent: nothing of one lives in library-wide state",
+         sameUnderVariant([](const PlugInUnderTest& plugin,
+                             SweepOptions& variant) { variant.neighbour = allExpressionDefinition(plugin); },
+                          "same behaviour with a second instance evaluated and accepted between every two calls")},
         {"output selectors NaN, infinite, 2^31 and more, 2^32 and more are harmless", selectors},
         {"non-integer expression identifiers are truncated toward zero", fractionalIdentifiers},
         {"expressions are registered in parameter order", registrationOrder},

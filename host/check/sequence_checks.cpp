@@ -174,28 +174,12 @@ std::string releaseTwice(PlugInUnderTest& plugin, Finding& f) {
     return "";
 }
 
-std::string acceptWithoutBlocks(PlugInUnderTest& plugin, Finding& f) {
-    SweepOptions variant;
-    variant.acceptWithoutBlocks = true;
-    compareVariant(plugin, f, variant, variationDefinitions(plugin));
-    f.see("same behaviour with null vector and matrix handles during mode 4");
-    return "";
-}
-
 std::string sweepFindings(PlugInUnderTest& plugin, Finding& f, bool replay) {
     SweepFindings findings;
     (replay ? findings.replay : findings.repeat) = &f;
     for (const std::string& definition : variationDefinitions(plugin)) sweepCase(plugin, definition, {}, findings);
     f.see(replay ? "evaluate at t1, at t2 > t1 with other controls, at t1 again: same stamp, right-hand side and messages"
                  : "two evaluations with the same inputs: same stamp, right-hand side and messages");
-    return "";
-}
-
-std::string writtenNotAdded(PlugInUnderTest& plugin, Finding& f) {
-    SweepOptions variant;
-    variant.garbagePrefill = true;
-    compareVariant(plugin, f, variant, variationDefinitions(plugin));
-    f.see("same stamp and right-hand side over garbage as over guard bytes");
     return "";
 }
 
@@ -207,10 +191,14 @@ std::vector<IsolatedCheck> sequenceChecks() {
         {"modes that read no text, simulation record or output take null for them", nullPointers},
         {"an unknown mode returns 0 and changes nothing", unknownModes},
         {"release twice is harmless", releaseTwice},
-        {"accept needs neither vector nor matrix block", acceptWithoutBlocks},
+        {"accept needs neither vector nor matrix block",
+         sameUnderVariant([](const PlugInUnderTest&, SweepOptions& variant) { variant.acceptWithoutBlocks = true; },
+                          "same behaviour with null vector and matrix handles during mode 4")},
         {"a rejected step replayed gives the stamp of a fresh evaluation",
          [](PlugInUnderTest& p, Finding& f) { return sweepFindings(p, f, true); }},
-        {"the stamp is written, not added", writtenNotAdded},
+        {"the stamp is written, not added",
+         sameUnderVariant([](const PlugInUnderTest&, SweepOptions& variant) { variant.garbagePrefill = true; },
+                          "same stamp and right-hand side over garbage as over guard bytes")},
         {"repeated evaluation with the same inputs gives the same stamp",
          [](PlugInUnderTest& p, Finding& f) { return sweepFindings(p, f, false); }},
     };
