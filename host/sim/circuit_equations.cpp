@@ -15,6 +15,9 @@ using Kind = Element::Kind;
 // Relative resolution of a stored charge or flux: the rounding of the
 // solution it comes from, a few units in the last place.
 constexpr double kChargeResolution = 16.0 * std::numeric_limits<double>::epsilon();
+// Of the old circuit's flow at a switching: a flow after it below this has
+// fallen far, as when a switch opens the path that discharged a capacitor.
+constexpr double kFallenFlow = 1e-2;
 constexpr double kHoldConductance = 1e9;  // siemens, of .ic during the operating point
 
 int ticketsOf(Kind kind) {
@@ -313,11 +316,15 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
     return ratio;
 }
 
-double CircuitEquations::stepAfterFirst(const double* x, const Discretisation& d, const Options& o) const {
+double CircuitEquations::stepAfterFirst(const double* x, const Discretisation& d, const Options& o,
+                                        bool oldFlows) const {
     const double h = d.step;
     double limit = std::numeric_limits<double>::infinity();
     for (const Storage& s : storage_) {
         const double q = stateOf(s, x), flow = (q - s.q[0]) / h;
+        // A flow that fell far at the switching shows the new circuit slower,
+        // not its curvature; else the jump is taken as curvature, cautiously.
+        if (oldFlows && std::abs(flow) < kFallenFlow * std::abs(s.flow)) continue;
         const double qMax = std::max(std::abs(q), std::abs(s.q[0]));
         // The flow at the switching comes from the tiny step across it (the
         // old circuit's when that point was solved on the old stamps, as when

@@ -85,7 +85,9 @@ public:
     // backward Euler step whose truncation error would meet the tolerance,
     // from the charges' second derivative between the flow at the switching
     // and this step's; infinity when nothing changes that fast.
-    double stepAfterFirst(const double* x, const Discretisation& d, const Options& o) const;
+    // `oldFlows`: the switching's point was solved on the stamps before it,
+    // so its flows are the old circuit's.
+    double stepAfterFirst(const double* x, const Discretisation& d, const Options& o, bool oldFlows) const;
 
     // Current of a source's branch or the value of a current source.
     double sourceValue(int e, double t) const;

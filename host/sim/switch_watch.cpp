@@ -14,6 +14,9 @@ namespace {
 
 // Thirty-two switchings in a row, each within a few points of the one before.
 constexpr int kChatterStreak = 32;
+// Of the event tolerance: the width to which an instant is located, and a
+// relocated one, whose trial may be aimed just past it, more narrowly.
+constexpr double kLocateWidth = 0.5, kRelocateWidth = 0.1;
 
 int stateFromOutput(double value) {
     if (!std::isfinite(value) || std::abs(value) > 1e9) return -1;
@@ -76,10 +79,11 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
         if (tracked_[i].newState != tracked_[i].acceptedState) switching.push_back(i);
     const Trajectory path{newton_.tOlder(), t, t + step, newton_.xOlder(), newton_.xPrev(), newton_.xFirst(),
                           throughOlder};
-    const auto found = changeAlong(switching, path, t, t + step, 0.5 * eventTolerance);
+    const auto found = changeAlong(switching, path, t, t + step, kLocateWidth * eventTolerance);
     if (!found) return std::nullopt;
     crossingEnd_ = t + step;
     crossingPredicted_ = false;
+    reliable_ = true;
     predictionError_ = 0.0;
     crossingX_ = newton_.xFirst();
     crossingSwitching_ = std::move(switching);
@@ -87,6 +91,10 @@ std::optional<std::pair<double, double>> SwitchWatch::locate(double t, double st
 }
 
 std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double eventTolerance, bool slopeKnown) {
+    return predictWithin(end, kLocateWidth * eventTolerance, slopeKnown);
+}
+
+std::optional<std::pair<double, double>> SwitchWatch::predictWithin(double end, double width, bool slopeKnown) {
     const double a = newton_.tOldest(), b = newton_.tOlder(), c = newton_.tPrev();
     const bool again = crossingPredicted_ && crossingEnd_ == end && predictedFrom_ < c && predictedAt_ > predictedFrom_;
     // Predicted again from close by: the next step's change is then mostly
@@ -96,8 +104,9 @@ std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double
     const bool tangent = slopeKnown && again && c - b >= 1e-3 * (b - a);
     const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true,
                           tangent ? &newton_.xDotPrev() : nullptr, &stateUnknowns_};
-    const auto found = changeAlong(allInstances_, path, c, end, 0.5 * eventTolerance);
+    const auto found = changeAlong(allInstances_, path, c, end, width);
     if (!found) return std::nullopt;
+    reliable_ = tangent && followsSlope(changedInstance_, path);
     const double instant = c + found->first * (end - c);
     // Predicted again from a nearer point: its error is about the shift from
     // the last prediction scaled by the ratio of the two distances (squared
@@ -116,13 +125,26 @@ std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventToler
     if (!(c > b)) return std::nullopt;
     // A predicted instant is predicted again from the newer points: the
     // trial's end was no solution either.
-    if (crossingPredicted_) return predict(c, eventTolerance, slopeKnown);
+    if (crossingPredicted_) return predictWithin(c, kRelocateWidth * eventTolerance, slopeKnown);
     // Through the point before too unless it is far closer than the
     // trial's end: the parabola would then extrapolate its rounding.
     const Trajectory path{a, b, c, newton_.xOlder(), newton_.xPrev(), crossingX_, b - a >= 1e-3 * (c - b)};
-    const auto found = changeAlong(crossingSwitching_, path, b, c, 0.5 * eventTolerance);
+    const auto found = changeAlong(crossingSwitching_, path, b, c, kRelocateWidth * eventTolerance);
     if (!found) return std::nullopt;
     return std::pair{b + found->first * (c - b), b + found->second * (c - b)};
+}
+
+bool SwitchWatch::followsSlope(size_t instance, const Trajectory& path) const {
+    // Each terminal is a storage state, which follows its derivative, or
+    // holds still; an algebraic node's parabola through points of a
+    // second-order method may carry its ringing.
+    for (int u : plugins_.instances()[instance]->terminals()) {
+        if (u < 0) continue;
+        const auto k = static_cast<size_t>(u);
+        const bool still = path.xa[k] == path.xb[k] && path.xb[k] == path.xc[k];
+        if (!still && !(k < stateUnknowns_.size() && stateUnknowns_[k])) return false;
+    }
+    return true;
 }
 
 std::array<double, 3> SwitchWatch::Trajectory::weights(double time) const {
@@ -174,7 +196,10 @@ std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vec
             requireFiniteStamp(instance, time);
             stamp.resize(static_cast<size_t>(instance.entryCount()));
             for (int k = 0; k < instance.entryCount(); ++k) stamp[static_cast<size_t>(k)] = instance.matrixValue(k);
-            if (stateOf(i, stamp.data()) != tracked_[i].acceptedState) return true;
+            if (stateOf(i, stamp.data()) != tracked_[i].acceptedState) {
+                changedInstance_ = i;
+                return true;
+            }
         }
         return false;
     };

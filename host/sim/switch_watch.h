@@ -48,16 +48,19 @@ public:
     // After a point is accepted short of the instant last located: the
     // instant again, along the parabola through the last two accepted points
     // and the end of the trial that showed the switching (no full solve),
-    // as {lo, hi} times within the event tolerance; none when it does not
-    // show there or there is no such trial.
+    // as {lo, hi} times within a tenth of the event tolerance; none when it
+    // does not show there or there is no such trial.
     std::optional<std::pair<double, double>> relocate(double eventTolerance, bool slopeKnown);
     // The located switching has been stepped onto, or the trial is stale.
     void forgetCrossing() {
         crossingEnd_ = -1.0;
         crossingPredicted_ = false;
     }
-    // The likely error of the last relocated instant (0: none known).
+    // The likely error of the last relocated instant (0: none known), and
+    // whether that error can be trusted: the instant was located on a trial,
+    // or predicted along the derivatives of every terminal that moves.
     double relocationError() const { return predictionError_; }
+    bool relocationReliable() const { return reliable_; }
 
     // Bookkeeping of an accepted point: events (none at an operating point)
     // appended to `events`; true when some instance switched. Throws
@@ -75,6 +78,8 @@ private:
         int streak = 0;
     };
     int stateOf(size_t instance, const double* stamp);
+    // As predict, to within `width` (time).
+    std::optional<std::pair<double, double>> predictWithin(double end, double width, bool slopeKnown);
     // A trajectory through three points (a, xa), (b, xb), (c, xc): the
     // parabola through them, or the chord from b to c.
     struct Trajectory {
@@ -89,6 +94,7 @@ private:
         std::array<double, 3> weights(double time) const;
         double alongSlope(size_t unknown, double time) const;
     };
+    bool followsSlope(size_t instance, const Trajectory& path) const;
     // {lo, hi} as fractions of [from, to]: the first change of state of
     // `switching` along `path` over it, hi - lo within `width` (time).
     std::optional<std::pair<double, double>> changeAlong(const std::vector<size_t>& switching, const Trajectory& path,
@@ -104,6 +110,8 @@ private:
     double crossingEnd_ = -1.0;
     bool crossingPredicted_ = false;  // from the accepted points alone, no trial
     double predictedAt_ = 0.0, predictedFrom_ = 0.0, predictionError_ = 0.0;
+    bool reliable_ = false;
+    size_t changedInstance_ = 0;  // the one whose change changeAlong found last
     std::vector<double> crossingX_;
     std::vector<size_t> crossingSwitching_;
     std::vector<size_t> allInstances_;

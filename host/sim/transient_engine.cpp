@@ -24,6 +24,9 @@ constexpr double kApproachMargin = 3e-4;
 // A switching is predicted from the last three accepted points over a trial
 // at most this many times their span: further on the parabola says little.
 constexpr double kPredictReach = 4.0;
+// Of the event tolerance: a relocated instant whose likely error is at most
+// this is stepped onto directly, the trial ending this far past its estimate.
+constexpr double kAimError = 0.45, kAimPast = 0.45;
 // Rows beyond a memory budget go to a temporary file, so the disk bounds
 // them; a grid finer than this is a mistake, not a run to start.
 constexpr double kMaxRows = 1e9, kMaxSteps = 1e9;
@@ -87,6 +90,7 @@ void TransientEngine::setUpBreakpoints() {
 
 bool TransientEngine::solvePoint(double time, const Discretisation& d) {
     const auto result = newton_.solve(time, d, 0.0, time);
+    alternated_ = result == NewtonSolver::Result::Alternating;
     switches_.readStates();
     if (result != NewtonSolver::Result::Alternating || switches_.stateChanged())
         return result == NewtonSolver::Result::Converged || switches_.stateChanged();
@@ -151,6 +155,22 @@ void TransientEngine::initialPoint() {
     equations_.startFrom(x.data(), uic);
 }
 
+void TransientEngine::retryShortOf(const std::pair<double, double>& found, double step) {
+    LoopState& s = loop_;
+    const double minStep = steps_->minStep(), eventTolerance = steps_->eventTolerance();
+    // The second trial ends a little past the estimate, by more than its own
+    // error, so that it brackets the instant tightly.
+    const double past = kLocateMargin * found.first * step;
+    s.bracket = s.t + found.second * step + (past > eventTolerance ? past : 0.0);
+    // The first trial ends short of the estimate, which may fall a little
+    // late (its point is then located again from there without a solve); an
+    // estimate that keeps failing is bisected.
+    const double before = ++s.locatesFromHere > 2 ? 0.5 * found.first * step
+                                                   : std::max(found.first - kApproachMargin, 0.5 * found.first) * step;
+    s.h = before > minStep ? before : s.bracket - s.t;
+    if (s.h < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
+}
+
 void TransientEngine::step(double until) {
     const Options& o = circuit_.options;
     const double stop = circuit_.tran.stop;
@@ -192,34 +212,33 @@ void TransientEngine::step(double until) {
         reject(step / 8.0);
         return;
     }
+    const bool aimed = s.aimed;
+    s.aimed = false;
     if (switches_.stateChanged()) {
         if (step > eventTolerance) {
-            // Locate the instant on the trajectory of the accepted
-            // stamps (a parabola through points much closer together
-            // than the step would only extrapolate their rounding), then
-            // step to just before it and across it.
+            // Locate the instant on the trajectory of the accepted stamps
+            // (a parabola through points much closer together than the step
+            // would only extrapolate their rounding), then step to just
+            // before it and across it, unless the trial was aimed just past
+            // it and shows it within the event tolerance of its end.
             const bool parabola = s.stepsSinceRestart >= 1 && s.t - newton_.tOlder() >= 0.1 * step;
             const auto found = switches_.locate(s.t, step, eventTolerance, parabola);
-            ++output_.stats.rejected;
-            s.slowStretch = false;
-            if (!found) {
-                s.bracket = next;
-                reject(step / 2.0);
+            const bool atEnd = aimed && found && (1.0 - found->first) * step <= eventTolerance;
+            if (atEnd) {
+                // Locating evaluated the instances short of the point it accepts.
+                newton_.evaluateInstances(newton_.x().data(), next, d);
+                switches_.readStates();
+            } else {
+                ++output_.stats.rejected;
+                s.slowStretch = false;
+                if (!found) {
+                    s.bracket = next;
+                    reject(step / 2.0);
+                } else {
+                    retryShortOf(*found, step);
+                }
                 return;
             }
-            // The second trial ends a little past the estimate, by more
-            // than its own error, so that it brackets the instant tightly.
-            const double past = kLocateMargin * found->first * step;
-            s.bracket = s.t + found->second * step + (past > eventTolerance ? past : 0.0);
-            // The first trial ends short of the estimate, which may fall a
-            // little late (its point is then located again from there
-            // without a solve); an estimate that keeps failing is bisected.
-            const double before = ++s.locatesFromHere > 2
-                                      ? 0.5 * found->first * step
-                                      : std::max(found->first - kApproachMargin, 0.5 * found->first) * step;
-            s.h = before > minStep ? before : s.bracket - s.t;
-            if (s.h < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
-            return;
         }
         acceptPoint(next, d);
         ++output_.stats.accepted;
@@ -229,6 +248,7 @@ void TransientEngine::step(double until) {
         switches_.forgetCrossing();
         s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
         s.restartedBySwitching = true;
+        s.switchedOnOldStamps = alternated_;
         s.slowStretch = false;
         s.h = steps.afterSwitching(s.lastFullStep);
         return;
@@ -246,7 +266,8 @@ void TransientEngine::step(double until) {
     }
     // The first step after a switching shows how fast the circuit now is.
     const bool firstAfterSwitching = s.stepsSinceRestart == 0 && s.restartedBySwitching;
-    const double firstLimit = firstAfterSwitching ? equations_.stepAfterFirst(newton_.x().data(), d, o) : kInfinity;
+    const double firstLimit =
+        firstAfterSwitching ? equations_.stepAfterFirst(newton_.x().data(), d, o, s.switchedOnOldStamps) : kInfinity;
     acceptPoint(next, d, s.stepsSinceRestart >= 1);
     ++output_.stats.accepted;
     s.t = next;
@@ -277,7 +298,12 @@ void TransientEngine::step(double until) {
     // The next trial ends at the bracket of a located switching (the
     // limit), unless the switching did not show there after all.
     s.predict = true;
-    if (s.bracket - s.t <= minStep) {
+    if (aimed && s.bracket - s.t <= minStep) {
+        // Aimed just past a switching that did not show: it lies a little
+        // later, within reach of a step across.
+        s.bracket = s.t + 0.99 * eventTolerance;
+        s.h = s.bracket - s.t;
+    } else if (s.bracket - s.t <= minStep) {
         if (onLimit) s.h = std::min(s.h, steps.afterMissedBracket(step));
         // A switching that did not show where it was expected is not
         // predicted again at once: a parabola grazing a threshold would
@@ -303,6 +329,14 @@ void TransientEngine::step(double until) {
             const double from = across ? s.t : s.t + before;
             s.bracket = std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
             s.h = across ? s.bracket - s.t : before;
+            // An instant known this well is stepped onto at once: the trial
+            // ends just past it and shows it within the event tolerance of
+            // its end, which makes its point the switching's.
+            if (!across && error <= kAimError * eventTolerance && switches_.relocationReliable()) {
+                s.bracket = again->second + kAimPast * eventTolerance;
+                s.h = s.bracket - s.t;
+                s.aimed = true;
+            }
         }
     }
     if (progress_ && s.t - s.reported >= 0.01 * span_) {

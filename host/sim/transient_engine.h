@@ -76,10 +76,14 @@ private:
     // hands back the iterate at which its state changed. False when Newton
     // found no solution and no switching.
     bool solvePoint(double time, const Discretisation& d);
+    bool alternated_ = false;  // the last point solved is such an iterate, on the old stamps
     void acceptPoint(double time, const Discretisation& d, bool smooth = false);
     void initialPoint();
     // One trial step of the time loop towards `until`.
     void step(double until);
+    // After a trial of `step` on which a switching was located at {lo, hi}
+    // (fractions of it): the trials short of it and across it.
+    void retryShortOf(const std::pair<double, double>& found, double step);
 
     // What the printed columns read.
     int nodeUnknown(int node) const override;
@@ -118,8 +122,10 @@ private:
         double lastFullStep = 0.0;  // the last step not shortened to locate a switching
         int stepsSinceRestart = 0, locatesFromHere = 0;
         bool restartedBySwitching = false;
-        bool slowStretch = false;
-        bool predict = true;        // a switching may be predicted from the last points   // a switching led into a stretch far slower than its first step
+        bool slowStretch = false;   // a switching led into a stretch far slower than its first step
+        bool predict = true;        // a switching may be predicted from the last points
+        bool aimed = false;         // the trial ends just past a relocated switching
+        bool switchedOnOldStamps = false;  // the last switching's point: see solvePoint
         size_t nextBreakpoint = 0;
         double reported = -1.0;
     } loop_;

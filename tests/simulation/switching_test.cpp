@@ -106,7 +106,11 @@ TEST_P(Oscillation, DefaultTolerancesKeepInstantsCloseAtFewPointsPerSwitching) {
     // The charging is limited by the largest step (TSTEP, 10 us); what each
     // switching adds on top is its location and the restart after it.
     const double stepLimited = 20e-3 / 10e-6;
-    EXPECT_LT(static_cast<double>(out.stats.accepted), stepLimited + 10.0 * static_cast<double>(out.stats.events));
+    const auto events = static_cast<double>(out.stats.events);
+    EXPECT_LT(static_cast<double>(out.stats.accepted), stepLimited + 10.0 * events);
+    // Full solves: an instant known well from the points short of it is
+    // stepped onto with one trial, not approached and then crossed.
+    EXPECT_LT(static_cast<double>(out.stats.accepted + out.stats.rejected), stepLimited + 4.5 * events);
     EXPECT_LT(out.stats.newtonIterations, 40 * out.stats.events);
 }
 
