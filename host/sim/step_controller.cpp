@@ -58,8 +58,8 @@ double StepController::afterSwitching(double stepBefore) const {
     return std::min(std::max(kRestartFraction * stepBefore, 4.0 * minStep_), maxStep_);
 }
 
-double StepController::afterFirstStep(double step, double allowed) const {
-    const double growth = intoSlowStretch(step, allowed) ? kSlowGrowth : kMaxGrowth;
+double StepController::afterFirstStep(double step, double allowed, bool trapezoidal) const {
+    const double growth = !intoSlowStretch(step, allowed) ? kMaxGrowth : trapezoidal ? kSlowAfterSwitching : kSlowGrowth;
     return std::min({kSafety * allowed, growth * step, maxStep_});
 }
 

@@ -32,7 +32,9 @@ public:
     double afterSwitching(double stepBefore) const;
     // The second step after a switching, from the first one and the longest
     // step its truncation estimate allows.
-    double afterFirstStep(double step, double allowed) const;
+    // `trapezoidal`: that step is taken by the trapezoidal rule, whose error
+    // into a slow stretch is far below the first-order one.
+    double afterFirstStep(double step, double allowed, bool trapezoidal = false) const;
     // Whether that step allows so much that the switching led into a slow
     // stretch, and the steps there, up to the largest, after one accepted
     // with this truncation ratio.

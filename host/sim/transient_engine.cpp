@@ -198,8 +198,11 @@ void TransientEngine::step(double until) {
     step = next - s.t;
     if (!(step > 0.0)) throw SimulationError("time step too small at time " + timeText(s.t));
     // Backward Euler for the first two steps after a restart, which
-    // leave the history the second-order methods need.
-    const Discretisation d{s.stepsSinceRestart >= 2 ? secondOrder_ : Discretisation::Kind::BackwardEuler, step,
+    // leave the history the second-order methods need; the trapezoidal rule
+    // needs only the last derivative, which a first step far shorter than
+    // the circuit's time scale gives (see s.trapezoidalNext).
+    const bool secondOrder = s.stepsSinceRestart >= 2 || (s.stepsSinceRestart == 1 && s.trapezoidalNext);
+    const Discretisation d{secondOrder ? secondOrder_ : Discretisation::Kind::BackwardEuler, step,
                            newton_.tPrev() - newton_.tOlder()};
     auto reject = [&](double newStep) {
         ++output_.stats.rejected;
@@ -258,7 +261,12 @@ void TransientEngine::step(double until) {
     // divided differences are rounding noise.
     const bool tiny = step <= 16.0 * eventTolerance;
     if (s.stepsSinceRestart >= 1 && !tiny) {
-        ratio = equations_.truncationRatio(newton_.x().data(), d, o);
+        // The second-order estimate needs three points after the switching;
+        // until then the first-order one bounds a trapezoidal step's error
+        // from above (by some six times the circuit's time constant over the
+        // step).
+        const Discretisation firstOrder{Discretisation::Kind::BackwardEuler, d.step, d.previous};
+        ratio = equations_.truncationRatio(newton_.x().data(), s.stepsSinceRestart == 1 ? firstOrder : d, o);
         if (ratio < 0.9) {
             reject(steps.afterRejected(step, ratio));
             return;
@@ -277,9 +285,14 @@ void TransientEngine::step(double until) {
     // A step cut short by a limit says nothing about the step wanted.
     s.h = onLimit ? std::min(s.h, 0.9 * ratio * step)
                   : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
+    s.trapezoidalNext = false;
     if (firstAfterSwitching) {
-        s.h = steps.afterFirstStep(step, firstLimit);
+        // Into a slow stretch, the first step's flow is the circuit's at its
+        // end to a share of the step over the time scale: the trapezoidal
+        // rule may go on from it at once, with a long step.
         s.slowStretch = steps.intoSlowStretch(step, firstLimit);
+        s.trapezoidalNext = s.slowStretch && secondOrder_ == Discretisation::Kind::Trapezoidal;
+        s.h = steps.afterFirstStep(step, firstLimit, s.trapezoidalNext);
     } else if (s.slowStretch && !onLimit) {
         s.h = std::max(s.h, steps.inSlowStretch(step, ratio));
     } else if (s.restartedBySwitching && !onLimit && steps.intoSlowStretch(step, ratio * step)) {

@@ -126,6 +126,7 @@ private:
         bool predict = true;        // a switching may be predicted from the last points
         bool aimed = false;         // the trial ends just past a relocated switching
         bool switchedOnOldStamps = false;  // the last switching's point: see solvePoint
+        bool trapezoidalNext = false;      // the second step after a switching is trapezoidal
         size_t nextBreakpoint = 0;
         double reported = -1.0;
     } loop_;
