@@ -106,7 +106,7 @@ std::optional<std::pair<double, double>> SwitchWatch::predictWithin(double end, 
                           tangent ? &newton_.xDotPrev() : nullptr, &stateUnknowns_};
     const auto found = changeAlong(allInstances_, path, c, end, width);
     if (!found) return std::nullopt;
-    reliable_ = tangent && followsSlope(changedInstance_, path);
+    reliable_ = followsSlope(changedInstance_, path, tangent);
     const double instant = c + found->first * (end - c);
     // Predicted again from a nearer point: its error is about the shift from
     // the last prediction scaled by the ratio of the two distances (squared
@@ -134,17 +134,21 @@ std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventToler
     return std::pair{b + found->first * (c - b), b + found->second * (c - b)};
 }
 
-bool SwitchWatch::followsSlope(size_t instance, const Trajectory& path) const {
-    // Each terminal is a storage state, which follows its derivative, or
+bool SwitchWatch::followsSlope(size_t instance, const Trajectory& path, bool tangent) const {
+    // Each terminal follows a signal, or a storage state its derivative, or
     // holds still; an algebraic node's parabola through points of a
     // second-order method may carry its ringing.
     for (int u : plugins_.instances()[instance]->terminals()) {
-        if (u < 0) continue;
+        if (u < 0 || signalOf(static_cast<size_t>(u))) continue;
         const auto k = static_cast<size_t>(u);
         const bool still = path.xa[k] == path.xb[k] && path.xb[k] == path.xc[k];
-        if (!still && !(k < stateUnknowns_.size() && stateUnknowns_[k])) return false;
+        if (!still && !(tangent && k < stateUnknowns_.size() && stateUnknowns_[k])) return false;
     }
     return true;
+}
+
+const TimeSignal* SwitchWatch::signalOf(size_t unknown) const {
+    return unknown < signalUnknowns_.size() ? signalUnknowns_[unknown] : nullptr;
 }
 
 std::array<double, 3> SwitchWatch::Trajectory::weights(double time) const {
@@ -187,9 +191,11 @@ std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vec
                 }
                 const auto u = static_cast<size_t>(terminals[k]);
                 const bool alongSlope = path.slopeC && u < path.states->size() && (*path.states)[u];
-                const double value = alongSlope ? path.alongSlope(u, time)
-                                                : w[1] * path.xb[u] + w[2] * path.xc[u] +
-                                                      (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
+                const TimeSignal* signal = signalOf(u);
+                const double value = signal       ? signal->at(time)
+                                     : alongSlope ? path.alongSlope(u, time)
+                                                  : w[1] * path.xb[u] + w[2] * path.xc[u] +
+                                                        (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
                 instance.setNode(k, value, (path.xc[u] - path.xb[u]) / (path.c - path.b));
             }
             instance.evaluate(newton_.simulationRecord());

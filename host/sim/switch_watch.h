@@ -24,6 +24,10 @@ public:
     void setUp();  // after the instances are created
     // The unknowns whose accepted derivatives a re-prediction may follow.
     void setStateUnknowns(std::vector<bool> states) { stateUnknowns_ = std::move(states); }
+    // The unknowns a source holds to a signal known at every time (a node
+    // another part of the circuit computes): along a trajectory they take
+    // its values, not the parabola's through their points.
+    void setSignalUnknowns(std::vector<const TimeSignal*> signals) { signalUnknowns_ = std::move(signals); }
     // The state of every instance at the latest evaluation (stamp: the solver's).
     void readStates();
     bool stateChanged() const;
@@ -58,7 +62,8 @@ public:
     }
     // The likely error of the last relocated instant (0: none known), and
     // whether that error can be trusted: the instant was located on a trial,
-    // or predicted along the derivatives of every terminal that moves.
+    // or predicted along the signal or the derivatives of every terminal
+    // that moves.
     double relocationError() const { return predictionError_; }
     bool relocationReliable() const { return reliable_; }
 
@@ -94,7 +99,8 @@ private:
         std::array<double, 3> weights(double time) const;
         double alongSlope(size_t unknown, double time) const;
     };
-    bool followsSlope(size_t instance, const Trajectory& path) const;
+    bool followsSlope(size_t instance, const Trajectory& path, bool tangent) const;
+    const TimeSignal* signalOf(size_t unknown) const;
     // {lo, hi} as fractions of [from, to]: the first change of state of
     // `switching` along `path` over it, hi - lo within `width` (time).
     std::optional<std::pair<double, double>> changeAlong(const std::vector<size_t>& switching, const Trajectory& path,
@@ -116,6 +122,7 @@ private:
     std::vector<size_t> crossingSwitching_;
     std::vector<size_t> allInstances_;
     std::vector<bool> stateUnknowns_;
+    std::vector<const TimeSignal*> signalUnknowns_;
     std::vector<double> stampBuffer_;
 };
 

@@ -378,6 +378,7 @@ void TransientEngine::start() {
     plugins_.createInstances();
     switches_.setUp();
     switches_.setStateUnknowns(equations_.stateUnknowns());
+    switches_.setSignalUnknowns(signalUnknowns());
     newton_.setUp();
     newton_.setStartTime(startTime_);
     setUpColumns();

@@ -58,6 +58,8 @@ public:
     // printed so far, handed over and forgotten.
     void recordNodes(std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> nodes);
     void followInputs(std::vector<int> sourceElements) { inputSources_ = std::move(sourceElements); }
+    // Per unknown: the signal a source holds it to, if any.
+    std::vector<const TimeSignal*> signalUnknowns() const;
     void addBreakpoints(std::vector<double> times);
     // Before start(): rows are tagged, and (when the block prints anything)
     // every accepted point is added, for interpolating between them.

@@ -12,6 +12,15 @@ void TransientEngine::recordNodes(std::vector<std::pair<int, std::shared_ptr<Nod
     recorded_ = std::move(nodes);
 }
 
+std::vector<const TimeSignal*> TransientEngine::signalUnknowns() const {
+    std::vector<const TimeSignal*> signals(static_cast<size_t>(equations_.size()) + 1, nullptr);
+    for (const Element& el : circuit_.elements)
+        if (el.kind == Element::Kind::VoltageSource && el.waveform.kind == Waveform::Kind::Signal &&
+            el.nodes.at(0) > 0 && el.nodes.at(1) == 0)
+            signals[static_cast<size_t>(CircuitEquations::nodeUnknown(el.nodes[0]))] = el.waveform.signal.get();
+    return signals;
+}
+
 void TransientEngine::addBreakpoints(std::vector<double> times) {
     if (times.empty()) return;
     const double merge = span_ * 1e-12;

@@ -77,6 +77,10 @@ TEST(Multirate, ASwitchWatchingAnOscillatorRunsDownstreamOfIt) {
     const auto expected = watcherInstants(), watcher = eventsOf(out, "Y2");
     ASSERT_EQ(watcher.size(), expected.size());
     for (size_t k = 0; k < expected.size(); ++k) EXPECT_NEAR(watcher[k], expected[k], 1e-6) << k;
+    // Located on the upstream trajectory itself, not on a parabola through
+    // the downstream points, which cuts the corners of the discharge: few
+    // trials show a switching that was not predicted (one per switching before).
+    EXPECT_LT(2 * out.stats.rejected, out.stats.events);
     // The load follows the watcher's state: 5 V through 1 kOhm into 1 Ohm
     // when closed (with UIC the first row has only the sources solved).
     for (const auto& row : out.rows) {
