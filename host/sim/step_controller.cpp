@@ -30,6 +30,9 @@ constexpr double kRestartFraction = 1e-2;
 // first step, and the trapezoidal steps that follow carry on the error of
 // long backward Euler steps.
 constexpr double kSlowAfterSwitching = 1e4, kSlowGrowth = 100.0;
+// As far when that step is trapezoidal: its error there is far below the
+// first-order estimate that checks it.
+constexpr double kSlowTrapezoidalGrowth = kSlowAfterSwitching;
 // A switch whose state changes within this many accepted points, this many
 // times in a row, has no state it can hold.
 constexpr long kChatterPoints = 4;
@@ -59,7 +62,8 @@ double StepController::afterSwitching(double stepBefore) const {
 }
 
 double StepController::afterFirstStep(double step, double allowed, bool trapezoidal) const {
-    const double growth = !intoSlowStretch(step, allowed) ? kMaxGrowth : trapezoidal ? kSlowAfterSwitching : kSlowGrowth;
+    const double slow = trapezoidal ? kSlowTrapezoidalGrowth : kSlowGrowth;
+    const double growth = intoSlowStretch(step, allowed) ? slow : kMaxGrowth;
     return std::min({kSafety * allowed, growth * step, maxStep_});
 }
 
