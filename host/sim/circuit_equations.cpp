@@ -316,6 +316,28 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
     return ratio;
 }
 
+double CircuitEquations::ratioFromEndFlows(const double* x, const Discretisation& d, const Options& o) const {
+    const double h = d.step, w = h / d.previous;
+    // Of h^3 q''' in the local error of a second-order backward difference
+    // at the step ratio w (2/9 at w = 1).
+    const double coefficient = (1.0 + w) * (1.0 + w) / (6.0 * w * (1.0 + 2.0 * w));
+    double ratio = std::numeric_limits<double>::infinity();
+    for (const Storage& s : storage_) {
+        const double q = stateOf(s, x), flow = flowOf(s, x, d);
+        // The flows at both ends are the circuit's own there: their
+        // trapezoidal defect over the step is h^3 q'''/12.
+        const double third = 12.0 * ((s.flow + flow) * 0.5 * h - (q - s.q[0])) / (h * h * h);
+        const double error = std::abs(coefficient * h * h * third);  // divided by h: a current
+        const double qMax = std::max({std::abs(q), std::abs(s.q[0]), std::abs(s.q[1])});
+        const double currentTolerance = o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol;
+        const double chargeTolerance = o.reltol * std::max(qMax, o.chgtol) / h;
+        const double allowed = o.trtol * std::max(currentTolerance, chargeTolerance) + kChargeResolution * qMax / h;
+        if (error <= 0.0) continue;
+        ratio = std::min(ratio, std::sqrt(allowed / error));
+    }
+    return ratio;
+}
+
 double CircuitEquations::stepAfterFirst(const double* x, const Discretisation& d, const Options& o,
                                         bool oldFlows) const {
     const double h = d.step;

@@ -80,6 +80,10 @@ public:
     // accepted points before this step for backward Euler, three for the
     // trapezoidal rule; infinity when there is no storage element.
     double truncationRatio(const double* x, const Discretisation& d, const Options& o) const;
+    // As truncationRatio, for a second-order backward difference step whose
+    // start has only one point before it on the same stamps: from the flows
+    // at both its ends instead of divided differences.
+    double ratioFromEndFlows(const double* x, const Discretisation& d, const Options& o) const;
 
     // After the first backward Euler step from a switching: the longest
     // backward Euler step whose truncation error would meet the tolerance,

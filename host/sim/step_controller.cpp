@@ -33,6 +33,9 @@ constexpr double kSlowAfterSwitching = 1e4, kSlowGrowth = 100.0;
 // As far when that step is trapezoidal: its error there is far below the
 // first-order estimate that checks it.
 constexpr double kSlowTrapezoidalGrowth = kSlowAfterSwitching;
+// A variable-step second-order backward difference is stable for a step up
+// to 1 + sqrt(2) times the one before.
+constexpr double kBackwardDifferenceRatio = 2.0;
 // A switch whose state changes within this many accepted points, this many
 // times in a row, has no state it can hold.
 constexpr long kChatterPoints = 4;
@@ -65,6 +68,10 @@ double StepController::afterFirstStep(double step, double allowed, bool trapezoi
     const double slow = trapezoidal ? kSlowTrapezoidalGrowth : kSlowGrowth;
     const double growth = intoSlowStretch(step, allowed) ? slow : kMaxGrowth;
     return std::min({kSafety * allowed, growth * step, maxStep_});
+}
+
+double StepController::backwardDifferenceAfter(double step) const {
+    return std::min(kBackwardDifferenceRatio * step, maxStep_);
 }
 
 bool StepController::intoSlowStretch(double step, double allowed) const {

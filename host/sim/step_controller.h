@@ -35,6 +35,9 @@ public:
     // `trapezoidal`: that step is taken by the trapezoidal rule, whose error
     // into a slow stretch is far below the first-order one.
     double afterFirstStep(double step, double allowed, bool trapezoidal = false) const;
+    // The second step after a switching when it is a second-order backward
+    // difference, from the first one.
+    double backwardDifferenceAfter(double step) const;
     // Whether that step allows so much that the switching led into a slow
     // stretch, and the steps there, up to the largest, after one accepted
     // with this truncation ratio.

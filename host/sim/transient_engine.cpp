@@ -200,10 +200,15 @@ void TransientEngine::step(double until) {
     // Backward Euler for the first two steps after a restart, which
     // leave the history the second-order methods need; the trapezoidal rule
     // needs only the last derivative, which a first step far shorter than
-    // the circuit's time scale gives (see s.trapezoidalNext).
-    const bool secondOrder = s.stepsSinceRestart >= 2 || (s.stepsSinceRestart == 1 && s.trapezoidalNext);
-    const Discretisation d{secondOrder ? secondOrder_ : Discretisation::Kind::BackwardEuler, step,
-                           newton_.tPrev() - newton_.tOlder()};
+    // the circuit's time scale gives (see s.trapezoidalNext), and the
+    // second-order backward difference only the charges (s.gearNext).
+    using Kind = Discretisation::Kind;
+    const bool secondStep = s.stepsSinceRestart == 1;
+    const Kind kind = s.stepsSinceRestart >= 2              ? secondOrder_
+                      : secondStep && s.trapezoidalNext ? secondOrder_
+                      : secondStep && s.gearNext        ? Kind::Gear
+                                                        : Kind::BackwardEuler;
+    const Discretisation d{kind, step, newton_.tPrev() - newton_.tOlder()};
     auto reject = [&](double newStep) {
         ++output_.stats.rejected;
         s.slowStretch = false;
@@ -264,9 +269,13 @@ void TransientEngine::step(double until) {
         // The second-order estimate needs three points after the switching;
         // until then the first-order one bounds a trapezoidal step's error
         // from above (by some six times the circuit's time constant over the
-        // step).
-        const Discretisation firstOrder{Discretisation::Kind::BackwardEuler, d.step, d.previous};
-        ratio = equations_.truncationRatio(newton_.x().data(), s.stepsSinceRestart == 1 ? firstOrder : d, o);
+        // step), and a backward difference step's is estimated from the
+        // circuit's own flows at both its ends.
+        const Discretisation firstOrder{Kind::BackwardEuler, d.step, d.previous};
+        const double* x = newton_.x().data();
+        ratio = !secondStep               ? equations_.truncationRatio(x, d, o)
+                : d.kind == Kind::Gear ? equations_.ratioFromEndFlows(x, d, o)
+                                          : equations_.truncationRatio(x, firstOrder, o);
         if (ratio < 0.9) {
             reject(steps.afterRejected(step, ratio));
             return;
@@ -285,14 +294,22 @@ void TransientEngine::step(double until) {
     // A step cut short by a limit says nothing about the step wanted.
     s.h = onLimit ? std::min(s.h, 0.9 * ratio * step)
                   : steps.afterAccepted(step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
-    s.trapezoidalNext = false;
+    s.trapezoidalNext = s.gearNext = false;
     if (firstAfterSwitching) {
         // Into a slow stretch, the first step's flow is the circuit's at its
         // end to a share of the step over the time scale: the trapezoidal
         // rule may go on from it at once, with a long step.
         s.slowStretch = steps.intoSlowStretch(step, firstLimit);
-        s.trapezoidalNext = s.slowStretch && secondOrder_ == Discretisation::Kind::Trapezoidal;
+        s.trapezoidalNext = s.slowStretch && secondOrder_ == Kind::Trapezoidal;
         s.h = steps.afterFirstStep(step, firstLimit, s.trapezoidalNext);
+        // A switching point solved on the old stamps gives no flow to
+        // estimate the step from (its jump is no curvature): the second step
+        // is a backward difference, of second order from the charges alone,
+        // at a ratio to the first at which it is stable.
+        if (!s.trapezoidalNext && s.switchedOnOldStamps && secondOrder_ == Kind::Trapezoidal) {
+            s.gearNext = true;
+            s.h = steps.backwardDifferenceAfter(step);
+        }
     } else if (s.slowStretch && !onLimit) {
         s.h = std::max(s.h, steps.inSlowStretch(step, ratio));
     } else if (s.restartedBySwitching && !onLimit && steps.intoSlowStretch(step, ratio * step)) {

@@ -129,6 +129,7 @@ private:
         bool aimed = false;         // the trial ends just past a relocated switching
         bool switchedOnOldStamps = false;  // the last switching's point: see solvePoint
         bool trapezoidalNext = false;      // the second step after a switching is trapezoidal
+        bool gearNext = false;             // ... or a second-order backward difference
         size_t nextBreakpoint = 0;
         double reported = -1.0;
     } loop_;

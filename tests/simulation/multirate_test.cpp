@@ -129,11 +129,12 @@ TEST(Multirate, AControlledSourceFollowsTheUpstreamTrajectory) {
     // Each block's rows are interpolated between its own points, so the two
     // agree to that interpolation, far closer than a point missed (some
     // 0.1 of the value). A row inside the 0.4 us discharge lies between
-    // points up to 0.16 us apart, over which the interpolation is off by a
-    // few mV; the two blocks need not step alike there.
+    // points up to 0.2 us apart, over which a straight line is off the
+    // exponential by up to some 15 mV (h^2 v''/8); the two blocks need not
+    // step alike there.
     for (const auto& row : out.rows) {
         if (row[0] == 0.0) continue;  // with UIC only the sources are solved there
-        EXPECT_NEAR(row[3], 2.0 * row[1], 2e-3 * row[3]) << "t=" << row[0];
+        EXPECT_NEAR(row[3], 2.0 * row[1], 4e-3 * row[3]) << "t=" << row[0];
     }
 }
 

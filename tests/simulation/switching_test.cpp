@@ -109,8 +109,10 @@ TEST_P(Oscillation, DefaultTolerancesKeepInstantsCloseAtFewPointsPerSwitching) {
     const auto events = static_cast<double>(out.stats.events);
     EXPECT_LT(static_cast<double>(out.stats.accepted), stepLimited + 10.0 * events);
     // Full solves: an instant known well from the points short of it is
-    // stepped onto with one trial, not approached and then crossed.
-    EXPECT_LT(static_cast<double>(out.stats.accepted + out.stats.rejected), stepLimited + 4.5 * events);
+    // stepped onto with one trial, not approached and then crossed, and the
+    // restarts take one backward Euler step where one will do (3.2 a
+    // switching; 5.2 before the aim, 4.2 with it).
+    EXPECT_LT(static_cast<double>(out.stats.accepted + out.stats.rejected), stepLimited + 3.5 * events);
     EXPECT_LT(out.stats.newtonIterations, 40 * out.stats.events);
 }
 
