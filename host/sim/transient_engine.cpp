@@ -277,7 +277,10 @@ void TransientEngine::step(double until) {
                 : d.kind == Kind::Gear ? equations_.ratioFromEndFlows(x, d, o)
                                           : equations_.truncationRatio(x, firstOrder, o);
         if (ratio < 0.9) {
-            reject(steps.afterRejected(step, ratio));
+            // A backward difference's error coefficient grows as its step
+            // shrinks against the one before: its error falls about as the
+            // step, not its square.
+            reject(steps.afterRejected(step, d.kind == Kind::Gear && secondStep ? ratio * ratio : ratio));
             return;
         }
     }
