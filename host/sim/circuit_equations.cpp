@@ -280,6 +280,18 @@ void CircuitEquations::accept(const double* x, const Discretisation& d, bool smo
     steps_[0] = d.step;
 }
 
+double CircuitEquations::allowedError(const Storage& s, double q, double flow, double h, const Options& o) const {
+    // As SPICE: the larger of a current tolerance and a charge tolerance
+    // over the step, times the overestimate factor. The divided differences
+    // come from charges known only to a few units in their last place, so
+    // the allowance has a floor at that resolution over the step: below it
+    // a smaller step only makes the estimate noisier.
+    const double qMax = std::max({std::abs(q), std::abs(s.q[0]), std::abs(s.q[1])});
+    const double currentTolerance = o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol;
+    const double chargeTolerance = o.reltol * std::max(qMax, o.chgtol) / h;
+    return o.trtol * std::max(currentTolerance, chargeTolerance) + kChargeResolution * qMax / h;
+}
+
 double CircuitEquations::truncationRatio(const double* x, const Discretisation& d, const Options& o) const {
     const bool secondOrder = d.kind != Discretisation::Kind::BackwardEuler;
     const bool gear = d.kind == Discretisation::Kind::Gear;
@@ -299,17 +311,8 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
         } else {
             error = std::abs(h * d2a);  // h^2 q''/2, q'' = 2 d2a
         }
-        const double flow = flowOf(s, x, d);
-        // As SPICE: the larger of a current tolerance and a charge tolerance
-        // over the step, times the overestimate factor. The divided
-        // differences come from charges known only to a few units in their
-        // last place, so the allowance has a floor at that resolution over
-        // the step: below it a smaller step only makes the estimate noisier.
-        const double qMax = std::max({std::abs(q), std::abs(s.q[0]), std::abs(s.q[1])});
-        const double currentTolerance = o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol;
-        const double chargeTolerance = o.reltol * std::max(qMax, o.chgtol) / h;
-        const double allowed = o.trtol * std::max(currentTolerance, chargeTolerance) + kChargeResolution * qMax / h;
         if (error <= 0.0) continue;
+        const double allowed = allowedError(s, q, flowOf(s, x, d), h, o);
         const double r = secondOrder ? std::sqrt(allowed / error) : allowed / error;
         ratio = std::min(ratio, r);
     }
@@ -328,12 +331,8 @@ double CircuitEquations::ratioFromEndFlows(const double* x, const Discretisation
         // trapezoidal defect over the step is h^3 q'''/12.
         const double third = 12.0 * ((s.flow + flow) * 0.5 * h - (q - s.q[0])) / (h * h * h);
         const double error = std::abs(coefficient * h * h * third);  // divided by h: a current
-        const double qMax = std::max({std::abs(q), std::abs(s.q[0]), std::abs(s.q[1])});
-        const double currentTolerance = o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol;
-        const double chargeTolerance = o.reltol * std::max(qMax, o.chgtol) / h;
-        const double allowed = o.trtol * std::max(currentTolerance, chargeTolerance) + kChargeResolution * qMax / h;
         if (error <= 0.0) continue;
-        ratio = std::min(ratio, std::sqrt(allowed / error));
+        ratio = std::min(ratio, std::sqrt(allowedError(s, q, flow, h, o) / error));
     }
     return ratio;
 }

@@ -109,6 +109,9 @@ private:
     double across(const Storage& s, const double* x) const;
     double stateOf(const Storage& s, const double* x) const;  // charge or flux
     double flowOf(const Storage& s, const double* x, const Discretisation& d) const;
+    // The truncation error (of the charge over the step: a current) a step
+    // `h` to charge `q` and flow `flow` may make.
+    double allowedError(const Storage& s, double q, double flow, double h, const Options& o) const;
     // The part of the discretised flow that the accepted points give.
     double history(const Storage& s, const Discretisation& d) const;
 public:
