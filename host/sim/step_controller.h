@@ -34,7 +34,7 @@ public:
     // step its truncation estimate allows.
     // `trapezoidal`: that step is taken by the trapezoidal rule, whose error
     // into a slow stretch is far below the first-order one.
-    double afterFirstStep(double step, double allowed, bool trapezoidal = false) const;
+    double afterFirstStep(double step, double allowed, bool trapezoidal) const;
     // The second step after a switching when it is a second-order backward
     // difference, from the first one.
     double backwardDifferenceAfter(double step) const;

@@ -304,15 +304,13 @@ void TransientEngine::step(double until) {
         // rule may go on from it at once, with a long step.
         s.slowStretch = steps.intoSlowStretch(step, firstLimit);
         s.trapezoidalNext = s.slowStretch && secondOrder_ == Kind::Trapezoidal;
-        s.h = steps.afterFirstStep(step, firstLimit, s.trapezoidalNext);
         // A switching point solved on the old stamps gives no flow to
         // estimate the step from (its jump is no curvature): the second step
         // is a backward difference, of second order from the charges alone,
         // at a ratio to the first at which it is stable.
-        if (!s.trapezoidalNext && s.switchedOnOldStamps && secondOrder_ == Kind::Trapezoidal) {
-            s.gearNext = true;
-            s.h = steps.backwardDifferenceAfter(step);
-        }
+        s.gearNext = !s.trapezoidalNext && s.switchedOnOldStamps && secondOrder_ == Kind::Trapezoidal;
+        s.h = s.gearNext ? steps.backwardDifferenceAfter(step)
+                         : steps.afterFirstStep(step, firstLimit, s.trapezoidalNext);
     } else if (s.slowStretch && !onLimit) {
         s.h = std::max(s.h, steps.inSlowStretch(step, ratio));
     } else if (s.restartedBySwitching && !onLimit && steps.intoSlowStretch(step, ratio * step)) {
@@ -359,17 +357,15 @@ void TransientEngine::step(double until) {
                                                                 : 0.3 * eventTolerance;
             const double before = again->first - margin - s.t, past = kLocateMargin * before;
             const bool across = before <= 0.1 * eventTolerance || again->second - s.t <= 0.99 * eventTolerance;
-            const double from = across ? s.t : s.t + before;
-            s.bracket = std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
-            s.h = across ? s.bracket - s.t : before;
             // An instant known this well is stepped onto at once: the trial
             // ends just past it and shows it within the event tolerance of
             // its end, which makes its point the switching's.
-            if (!across && error <= kAimError * eventTolerance && switches_.relocationReliable()) {
-                s.bracket = again->second + kAimPast * eventTolerance;
-                s.h = s.bracket - s.t;
-                s.aimed = true;
-            }
+            s.aimed = !across && error <= kAimError * eventTolerance && switches_.relocationReliable();
+            const double from = across ? s.t : s.t + before;
+            s.bracket = s.aimed ? again->second + kAimPast * eventTolerance
+                                : std::max(again->second + (past > eventTolerance ? past : 0.0),
+                                           from + 0.99 * eventTolerance);
+            s.h = across || s.aimed ? s.bracket - s.t : before;
         }
     }
     if (progress_ && s.t - s.reported >= 0.01 * span_) {

@@ -58,8 +58,6 @@ public:
     // printed so far, handed over and forgotten.
     void recordNodes(std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> nodes);
     void followInputs(std::vector<int> sourceElements) { inputSources_ = std::move(sourceElements); }
-    // Per unknown: the signal a source holds it to, if any.
-    std::vector<const TimeSignal*> signalUnknowns() const;
     void addBreakpoints(std::vector<double> times);
     // Before start(): rows are tagged, and (when the block prints anything)
     // every accepted point is added, for interpolating between them.
@@ -86,6 +84,8 @@ private:
     // After a trial of `step` on which a switching was located at {lo, hi}
     // (fractions of it): the trials short of it and across it.
     void retryShortOf(const std::pair<double, double>& found, double step);
+    // Per unknown: the signal a source holds it to (an upstream node), if any.
+    std::vector<const TimeSignal*> signalUnknowns() const;
 
     // What the printed columns read.
     int nodeUnknown(int node) const override;

@@ -1,9 +1,6 @@
 // What the printed columns of a run read from the engine.
 #include "sim/transient_engine.h"
 
-#include <algorithm>
-#include <utility>
-
 namespace udmhost::sim {
 
 int TransientEngine::nodeUnknown(int node) const { return CircuitEquations::nodeUnknown(node); }
