@@ -66,10 +66,6 @@ ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions&
                                  const std::function<void(const CheckLine&)>& onLine) {
     const std::string path = resolvedPath(rawPath);
     ComplianceReport report;
-    auto collect = [&](const IsolatedRun& run) { collectLines(run, report); };
-    auto skipAll = [&](const std::vector<std::string>& names, const std::string& reason) {
-        skipChecks(names, reason, report, onLine);
-    };
 
     std::vector<IsolatedCheck> isolated = sequenceChecks();
     for (auto group : {memoryChecks(), environmentChecks()}) isolated.insert(isolated.end(), group.begin(), group.end());
@@ -79,10 +75,10 @@ ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions&
     const IsolatedRun surface = runIsolated(
         interfaceCheckNames(), [&](CheckChannel& channel) { runInterfaceChecks(path, channel); }, options.timeoutSeconds,
         onLine);
-    collect(surface);
+    collectLines(surface, report);
     const std::string essential = firstEssentialFailure(surface.lines);
     if (!essential.empty() || !surface.completed) {
-        skipAll(later, "needs: " + (essential.empty() ? surface.failedCheck : essential));
+        skipChecks(later, "needs: " + (essential.empty() ? surface.failedCheck : essential), report, onLine);
         later.clear();
     }
 
@@ -95,10 +91,6 @@ namespace {
 
 void runAll(const std::string& path, const CheckOptions& options, const std::vector<IsolatedCheck>& isolated,
             ComplianceReport& report, const std::function<void(const CheckLine&)>& onLine) {
-    auto collect = [&](const IsolatedRun& run) { collectLines(run, report); };
-    auto skipAll = [&](const std::vector<std::string>& names, const std::string& reason) {
-        skipChecks(names, reason, report, onLine);
-    };
     const IsolatedRun life = runIsolated(
         LifeCycle::checkNames(),
         [&](CheckChannel& channel) {
@@ -107,7 +99,7 @@ void runAll(const std::string& path, const CheckOptions& options, const std::vec
             cycle.run();
         },
         options.timeoutSeconds, onLine);
-    collect(life);
+    collectLines(life, report);
     // The demanding host needs usable sizes; a crash later in the life cycle does not stop it.
     const bool usable = !life.lines.empty() && life.lines.front().name == LifeCycle::checkNames().front() &&
                         life.lines.front().verdict == Verdict::Pass;
@@ -115,17 +107,17 @@ void runAll(const std::string& path, const CheckOptions& options, const std::vec
     std::string hungIn = life.hung ? life.failedCheck : "";
     for (const IsolatedCheck& check : isolated) {
         if (!usable) {
-            skipAll({check.name}, "needs: " + LifeCycle::checkNames().front());
+            skipChecks({check.name}, "needs: " + LifeCycle::checkNames().front(), report, onLine);
             continue;
         }
         if (!hungIn.empty()) {
-            skipAll({check.name}, "not run: the plug-in hung in \"" + hungIn + "\"");
+            skipChecks({check.name}, "not run: the plug-in hung in \"" + hungIn + "\"", report, onLine);
             continue;
         }
         const IsolatedRun run = runIsolated(
             {check.name}, [&](CheckChannel& channel) { runIsolatedCheck(path, check, channel); }, options.timeoutSeconds,
             onLine);
-        collect(run);
+        collectLines(run, report);
         if (run.hung) hungIn = run.failedCheck;
     }
 }
