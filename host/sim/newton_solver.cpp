@@ -50,16 +50,24 @@ void NewtonSolver::setUp() {
     for (auto* v : {&stamp_, &previousStamp_, &olderStamp_, &acceptedStamp_}) v->assign(plugins_.stampSize(), 0.0);
 }
 
-void NewtonSolver::evaluateInstances(const double* x, double time, const Discretisation& d) {
+void NewtonSolver::evaluateInstances(const double* x, double time, const Discretisation& d,
+                                     const std::vector<size_t>* only) {
     udm::SimulationRecordWriter record(simulationRecord_.data());
     record.setTime(time);
     expressions_.setTime(time);  // parameter expressions may use `time`
     record.setStartTime(startTime_);
     const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
     const auto c = d.coefficients();
-    size_t at = 0;
-    for (const auto& instance : plugins_.instances()) {
+    size_t at = 0, next = 0;
+    const auto& instances = plugins_.instances();
+    for (size_t n = 0; n < instances.size(); ++n) {
+        const auto& instance = instances[n];
         const auto& terminals = instance->terminals();
+        if (only && (next == only->size() || (*only)[next] != n)) {
+            at += static_cast<size_t>(instance->entryCount()) + terminals.size();
+            continue;
+        }
+        ++next;
         for (size_t i = 0; i < terminals.size(); ++i) {
             const int u = terminals[i];
             if (u < 0) {

@@ -35,7 +35,9 @@ public:
     Result solve(double time, const Discretisation& d, double gmin, double pluginTime);
     // Back to the iterate before the latest, evaluated there.
     void takeIterateBefore(double pluginTime, const Discretisation& d);
-    void evaluateInstances(const double* x, double time, const Discretisation& d);
+    // `only`: just these instances (ascending), the others keeping their stamps.
+    void evaluateInstances(const double* x, double time, const Discretisation& d,
+                           const std::vector<size_t>* only = nullptr);
 
     // After an accepted point at `time`: the derivatives, the history and
     // the stamps a step's first iterate is solved with.

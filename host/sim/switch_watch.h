@@ -55,6 +55,8 @@ public:
     // as {lo, hi} times within a tenth of the event tolerance; none when it
     // does not show there or there is no such trial.
     std::optional<std::pair<double, double>> relocate(double eventTolerance, bool slopeKnown);
+    // The instances that switched on the trial last located on (ascending).
+    const std::vector<size_t>& locatedInstances() const { return crossingSwitching_; }
     // The located switching has been stepped onto, or the trial is stale.
     void forgetCrossing() {
         crossingEnd_ = -1.0;

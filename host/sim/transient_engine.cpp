@@ -233,8 +233,9 @@ void TransientEngine::step(double until) {
             const auto found = switches_.locate(s.t, step, eventTolerance, parabola);
             const bool atEnd = aimed && found && (1.0 - found->first) * step <= eventTolerance;
             if (atEnd) {
-                // Locating evaluated the instances short of the point it accepts.
-                newton_.evaluateInstances(newton_.x().data(), next, d);
+                // Locating evaluated the switching instances short of the
+                // point it accepts; the others still hold its solution.
+                newton_.evaluateInstances(newton_.x().data(), next, d, &switches_.locatedInstances());
                 switches_.readStates();
             } else {
                 ++output_.stats.rejected;
