@@ -12,6 +12,7 @@ import json
 import os
 import platform
 import resource
+import statistics
 import subprocess
 import sys
 import time
@@ -99,7 +100,8 @@ def oscillator_case(n, build, work):
                                                      timeout=RUN_TIMEOUT))
     row = {"n": n, "udm": udm, "ng": ng}
     if n == 1 and udm:
-        row["per_switching"] = per_switching(udmhost, ours, 10e-6, lambda c, k: c["Y0:STATE"][k] != c["Y0:STATE"][k - 1])
+        state = lambda c, k: c["Y0:STATE"][k]
+        row["per_switching"] = per_switching(udmhost, ours, 10e-6, lambda c, k: state(c, k) != state(c, k - 1))
     for key, run in (("udm", udm), ("ng", ng)):
         if not run:
             continue
@@ -199,11 +201,11 @@ def per_switching(udmhost, netlist, largest_step, changed):
 def cost_sentence(costs, what):
     if not costs:
         return []
-    median = costs[len(costs) // 2] if len(costs) % 2 else 0.5 * (costs[len(costs) // 2 - 1] + costs[len(costs) // 2])
+    quartiles = statistics.quantiles(costs, n=4, method="inclusive") if len(costs) > 1 else costs * 3
     return ["", f"Counted per {what} instead (from a run writing every accepted point: the points since the one "
-                f"before, less the largest steps of that interval): median {median:.1f}, mean "
-                f"{sum(costs) / len(costs):.1f}, quartiles {costs[len(costs) // 4]:.1f} and "
-                f"{costs[3 * len(costs) // 4]:.1f} over {len(costs)}."]
+                f"before, less the largest steps of that interval): median {statistics.median(costs):.1f}, mean "
+                f"{statistics.fmean(costs):.1f}, quartiles {quartiles[0]:.1f} and {quartiles[2]:.1f} over "
+                f"{len(costs)}."]
 
 
 def high_side_instants(times, vsw):
