@@ -25,11 +25,13 @@ public:
 
 // Time function of an independent source.
 struct Waveform {
-    enum class Kind { Dc, Pulse, Sin, Pwl, Exp, Signal };
+    enum class Kind { Dc, Pulse, Sin, Pwl, Exp, Sffm, Am, Signal };
     Kind kind = Kind::Dc;
     double dc = 0.0;
     // Pulse: v1 v2 td tr tf pw per; Sin: vo va freq td theta phase (degrees);
-    // Pwl: t1 v1 t2 v2 ...; Exp: v1 v2 td1 tau1 td2 tau2
+    // Pwl: t1 v1 t2 v2 ...; Exp: v1 v2 td1 tau1 td2 tau2;
+    // Pulse also np (number of pulses, 0: unlimited);
+    // Sffm: vo va fc mdi fs phasec phases; Am: va vo mf fc td phasec phases
     std::vector<double> args;
     std::shared_ptr<const TimeSignal> signal;  // Signal
 };

@@ -54,8 +54,9 @@ void readModel(Context& context, const LogicalLine& line) {
             // Published diode cards carry more (temperature, noise, vendor
             // data): skipped, listed in one warning.
             ignored += (ignored.empty() ? "" : ", ") + parameter.text;
-            if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + parameter.text);
-            if (!cursor.atEnd()) cursor.take();
+            cursor.takeIf(Token::Kind::Equals);
+            if (cursor.atEnd() || cursor.peek().kind == Token::Kind::Close) cursor.expected("a value for " + parameter.text);
+            cursor.take();
             while (!cursor.atEnd() && !cursor.peek().spaceBefore && cursor.peek().kind != Token::Kind::Close)
                 cursor.take();
             continue;
@@ -65,7 +66,8 @@ void readModel(Context& context, const LogicalLine& line) {
             throw NetlistError(parameter.where, "a " + type.text + " model has no parameter " + parameter.text +
                                                     (hint.empty() ? "" : ", did you mean " + hint + "?"));
         }
-        if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after " + parameter.text);
+        // "RON=1", "RON 1" and "RON = 1" are all read as SPICE reads them.
+        cursor.takeIf(Token::Kind::Equals);
         card.places[key] = cursor.here();
         card.values[key] = context.value(cursor, "a value for " + parameter.text);
     }

@@ -67,6 +67,7 @@ struct Context {
     std::vector<std::map<std::string, double>> scopes;  // parameters of subcircuit instances
     int currentScope = -1;                         // -1: the netlist's .param values
     std::vector<std::string> unknownOptions;
+    SourceLocation tranWhere;                      // of the .tran line in force
     SourceLocation firstUnknownOption;
 
     void warn(const SourceLocation& where, const std::string& text);

@@ -106,7 +106,10 @@ NetlistText lexNetlist(std::string_view text, const std::string& file, bool with
                 if (endc) inControl = false;
             } else if (first < line.size() && line[first] != '*') {
                 if (head == ".contr" && lowerCase(line.substr(first, 8)) == ".control") inControl = true;
-                if (line[first] == '+') {
+                if (line[first] == ')' && !result.lines.empty()) {
+                    // A bare ')' closing a multi-line .model without '+'.
+                    lexPhysicalLine(line, file, lineNumber, first, result.lines.back().tokens);
+                } else if (line[first] == '+') {
                     if (result.lines.empty())
                         throw NetlistError({file, lineNumber, static_cast<int>(first) + 1},
                                            "continuation line '+' with no line to continue");

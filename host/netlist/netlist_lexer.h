@@ -30,7 +30,7 @@ struct NetlistText {
 
 // The first physical line is the title. Lines starting with '*' are
 // comments, so is everything after ';' or '$ '; a line starting with '+'
-// continues the previous one. Commas separate like blanks outside braces.
+// continues the previous one, and so does a line starting with ')'. Commas separate like blanks outside braces.
 // Throws NetlistError for an unclosed brace or a continuation with nothing
 // to continue.
 // An included file has no title line: `withTitle` false reads its first

@@ -148,7 +148,13 @@ void readTran(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
     cursor.take();
     TranSpec& tran = context.circuit.tran;
-    if (tran.given) throw NetlistError(line.where, "a second .tran line; only one analysis is run");
+    // Of several .tran lines the last is run, the one ngspice runs first.
+    if (tran.given) {
+        context.warn(context.tranWhere, "an earlier .tran line, replaced by the one at line " +
+                                            std::to_string(line.where.line) + ": only the last .tran is run");
+        tran = TranSpec{};
+    }
+    context.tranWhere = line.where;
     std::vector<double> values;
     std::vector<SourceLocation> places;
     while (!cursor.atEnd()) {

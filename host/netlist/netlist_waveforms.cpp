@@ -1,4 +1,4 @@
-// Time functions of independent sources: PULSE, SIN, PWL and EXP, with or
+// Time functions of independent sources: PULSE, SIN, PWL, EXP, SFFM and AM, with or
 // without parentheses, with the arguments SPICE lets one leave out filled in.
 #include "netlist/netlist_context.h"
 #include "netlist/spice_number.h"
@@ -45,6 +45,8 @@ Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name) {
     waveform.kind = kind == "pulse" ? Waveform::Kind::Pulse
                     : kind == "sin" ? Waveform::Kind::Sin
                     : kind == "exp" ? Waveform::Kind::Exp
+                    : kind == "sffm" ? Waveform::Kind::Sffm
+                    : kind == "am"  ? Waveform::Kind::Am
                                     : Waveform::Kind::Pwl;
     const bool parenthesised = cursor.takeIf(Token::Kind::Open);
     std::vector<SourceLocation> places;
@@ -70,12 +72,12 @@ Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name) {
     auto& a = waveform.args;
     switch (waveform.kind) {
         case Waveform::Kind::Pulse: {
-            if (a.size() < 2 || a.size() > 7)
-                throw NetlistError(name.where, "PULSE takes 2 to 7 values (v1 v2 td tr tf pw per), " +
+            if (a.size() < 2 || a.size() > 8)
+                throw NetlistError(name.where, "PULSE takes 2 to 8 values (v1 v2 td tr tf pw per np), " +
                                                    std::to_string(a.size()) + " given");
-            const double defaults[7] = {0.0, 0.0, 0.0, tran.step, tran.step, tran.stop, tran.stop};
-            for (size_t i = a.size(); i < 7; ++i) a.push_back(defaults[i]);
-            for (size_t i = 2; i < 7; ++i)
+            const double defaults[8] = {0.0, 0.0, 0.0, tran.step, tran.step, tran.stop, tran.stop, 0.0};
+            for (size_t i = a.size(); i < 8; ++i) a.push_back(defaults[i]);
+            for (size_t i = 2; i < 8; ++i)
                 if (a[i] < 0.0)
                     throw NetlistError(i < places.size() ? places[i] : name.where, "PULSE times must not be negative");
             // A zero edge would be a true jump; SPICE takes TSTEP instead.
@@ -106,6 +108,21 @@ Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name) {
             if (a[5] == 0.0) a[5] = tran.step;
             for (size_t i = 2; i < 6; ++i)
                 if (a[i] < 0.0) throw NetlistError(i < places.size() ? places[i] : name.where, "EXP times must not be negative");
+            break;
+        }
+        case Waveform::Kind::Sffm:
+        case Waveform::Kind::Am: {
+            const bool fm = waveform.kind == Waveform::Kind::Sffm;
+            if (a.size() < 2 || a.size() > 7)
+                throw NetlistError(name.where, std::string(fm ? "SFFM takes 2 to 7 values (vo va fc mdi fs phasec phases), "
+                                                              : "AM takes 2 to 7 values (va vo mf fc td phasec phases), ") +
+                                                   std::to_string(a.size()) + " given");
+            a.resize(7, 0.0);
+            // ngspice's defaults: a zero frequency is one period per run
+            // (SFFM's fc and fs, AM's mf; AM's carrier fc stays 0).
+            for (size_t i : fm ? std::vector<size_t>{2, 4} : std::vector<size_t>{2})
+                if (a[i] == 0.0) a[i] = 1.0 / tran.stop;
+            if (!fm && a[4] < 0.0) throw NetlistError(places[4], "AM delay must not be negative");
             break;
         }
         case Waveform::Kind::Pwl: {

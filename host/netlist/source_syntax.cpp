@@ -1,5 +1,5 @@
 // The value part of V and I lines as SPICE writes it:
-//   [[DC] value] [AC mag [phase]] [PULSE|SIN|PWL|EXP (args) | args]
+//   [[DC] value] [AC mag [phase]] [PULSE|SIN|PWL|EXP|SFFM|AM (args) | args]
 // in any order. The AC field belongs to small-signal analyses and is ignored.
 #include "netlist/netlist_context.h"
 #include "netlist/spice_number.h"
@@ -9,7 +9,7 @@ namespace udmhost::netlist {
 namespace {
 
 bool isWaveformName(const std::string& word) {
-    return word == "pulse" || word == "sin" || word == "pwl" || word == "exp";
+    return word == "pulse" || word == "sin" || word == "pwl" || word == "exp" || word == "sffm" || word == "am";
 }
 
 bool startsValue(const LineCursor& cursor) {
@@ -27,7 +27,11 @@ void readSourceValue(Context& context, LineCursor& cursor, Element& element) {
         const std::string word = token.kind == Token::Kind::Word ? lowerCase(token.text) : std::string();
         if (word == "dc") {
             cursor.take();
-            element.waveform.dc = context.value(cursor, "the DC value of " + element.name);
+            // "DC PWL(...)": a DC keyword with no value, which is 0.
+            const bool valued = startsValue(cursor) ||
+                                (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word &&
+                                 context.scopeParams().contains(lowerCase(cursor.peek().text)));
+            element.waveform.dc = valued ? context.value(cursor, "the DC value of " + element.name) : 0.0;
             haveDc = true;
         } else if (word == "ac") {
             cursor.take();
@@ -42,10 +46,13 @@ void readSourceValue(Context& context, LineCursor& cursor, Element& element) {
         } else if (!haveDc && (startsValue(cursor) || context.scopeParams().contains(word))) {
             element.waveform.dc = context.value(cursor, "the value of " + element.name);
             haveDc = true;
-        } else if (word == "sffm" || word == "am" || word == "trnoise" || word == "trrandom") {
-            throw NetlistError(token.where, token.text + " sources are not supported; use PULSE, SIN, PWL or EXP");
+        } else if (word == "trnoise" || word == "trrandom") {
+            throw NetlistError(token.where, element.name + ": " + token.text +
+                                                " sources (random) are not supported; use PULSE, SIN, PWL, EXP, "
+                                                "SFFM or AM");
         } else {
-            cursor.expected(haveDc ? "AC or PULSE, SIN, PWL, EXP" : "a value, DC, AC or PULSE, SIN, PWL, EXP");
+            cursor.expected(haveDc ? "AC or PULSE, SIN, PWL, EXP, SFFM, AM"
+                                  : "a value, DC, AC or PULSE, SIN, PWL, EXP, SFFM, AM");
         }
     }
     if (!haveDc && !haveWaveform) cursor.expected("the value of " + element.name);

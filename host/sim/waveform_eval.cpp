@@ -10,29 +10,48 @@ namespace {
 double arg(const Waveform& w, size_t i, double fallback = 0.0) { return i < w.args.size() ? w.args[i] : fallback; }
 
 struct Pulse {
-    double v1, v2, td, tr, tf, pw, per;
+    double v1, v2, td, tr, tf, pw, per, np;
 };
 
-// Zero rise/fall times and period take SPICE's defaults where the run
-// length is unknown here: a tiny but non-zero edge keeps the source continuous.
+// The reader fills in SPICE's defaults (TSTEP edges, TSTOP width and
+// period); these guards only keep hand-built waveforms finite.
 Pulse pulseOf(const Waveform& w) {
-    Pulse p{arg(w, 0), arg(w, 1), arg(w, 2), arg(w, 3), arg(w, 4), arg(w, 5), arg(w, 6)};
-    if (p.td < 0.0) p.td = 0.0;
+    Pulse p{arg(w, 0), arg(w, 1), arg(w, 2), arg(w, 3), arg(w, 4), arg(w, 5), arg(w, 6), arg(w, 7)};
     if (p.tr <= 0.0) p.tr = 1e-12;
     if (p.tf <= 0.0) p.tf = 1e-12;
     if (p.pw < 0.0) p.pw = 0.0;
     if (p.per <= 0.0) p.per = INFINITY;
+    if (!(p.np > 0.0)) p.np = INFINITY;
     return p;
 }
 
+// ngspice's formula: the time within the period is taken only past a whole
+// period, so a width of a period or more holds V2 between the rises that
+// start each period; after np pulses the source stays at V1.
 double pulseValue(const Pulse& p, double t) {
-    if (t <= p.td) return p.v1;
     double local = t - p.td;
-    if (std::isfinite(p.per) && local >= p.per) local = std::fmod(local, p.per);
+    if (std::isfinite(p.np) && local > p.np * p.per) return p.v1;
+    if (local > p.per) local -= p.per * std::floor(local / p.per);
+    if (local <= 0.0 || local >= p.tr + p.pw + p.tf) return p.v1;
+    if (local >= p.tr && local <= p.tr + p.pw) return p.v2;
     if (local < p.tr) return p.v1 + (p.v2 - p.v1) * local / p.tr;
-    if (local <= p.tr + p.pw) return p.v2;
-    if (local < p.tr + p.pw + p.tf) return p.v2 + (p.v1 - p.v2) * (local - p.tr - p.pw) / p.tf;
-    return p.v1;
+    return p.v2 + (p.v1 - p.v2) * (local - p.tr - p.pw) / p.tf;
+}
+
+double sffmValue(const Waveform& w, double t) {
+    const double vo = arg(w, 0), va = arg(w, 1), fc = arg(w, 2), mdi = arg(w, 3), fs = arg(w, 4);
+    const double phasec = arg(w, 5) * std::numbers::pi / 180.0, phases = arg(w, 6) * std::numbers::pi / 180.0;
+    const double twoPi = 2.0 * std::numbers::pi;
+    return vo + va * std::sin(twoPi * fc * t + phasec + mdi * std::sin(twoPi * fs * t + phases));
+}
+
+// As ngspice computes it, the carrier too takes the modulation's phase.
+double amValue(const Waveform& w, double t) {
+    const double va = arg(w, 0), vo = arg(w, 1), mf = arg(w, 2), fc = arg(w, 3), td = arg(w, 4);
+    const double phases = arg(w, 6) * std::numbers::pi / 180.0;
+    const double local = t - td, twoPi = 2.0 * std::numbers::pi;
+    if (local <= 0.0) return 0.0;
+    return va * (vo + std::sin(twoPi * mf * local + phases)) * std::sin(twoPi * fc * local + phases);
 }
 
 double sinValue(const Waveform& w, double t) {
@@ -77,6 +96,8 @@ double waveformValue(const Waveform& w, double t) {
         case Waveform::Kind::Sin: return sinValue(w, t);
         case Waveform::Kind::Pwl: return pwlValue(w, t);
         case Waveform::Kind::Exp: return expValue(w, t);
+        case Waveform::Kind::Sffm: return sffmValue(w, t);
+        case Waveform::Kind::Am: return amValue(w, t);
         case Waveform::Kind::Signal: return w.signal->at(t);
     }
     return 0.0;
@@ -99,14 +120,26 @@ void appendBreakpoints(const Waveform& w, double stop, std::vector<double>& out)
             for (size_t i = 0; i + 1 < w.args.size(); i += 2)
                 if (w.args[i] >= 0.0 && w.args[i] <= stop) out.push_back(w.args[i]);
             return;
+        case Waveform::Kind::Sffm: return;  // smooth from t = 0
+        case Waveform::Kind::Am:
+            if (arg(w, 4) > 0.0 && arg(w, 4) <= stop) out.push_back(arg(w, 4));
+            return;
         case Waveform::Kind::Pulse: {
+            // Each period starts with a jump back to V1 (unless it is there
+            // already); the corners past a period's end are never reached.
             const Pulse p = pulseOf(w);
-            const double corners[4] = {0.0, p.tr, p.tr + p.pw, p.tr + p.pw + p.tf};
-            for (double start = p.td; start <= stop; start += p.per) {
+            const double corners[3] = {p.tr, p.tr + p.pw, p.tr + p.pw + p.tf};
+            double k = 0.0;
+            for (; k < p.np; k += 1.0) {
+                const double start = k == 0.0 ? p.td : p.td + k * p.per;
+                if (start > stop) return;
+                if (start >= 0.0) out.push_back(start);
                 for (double c : corners)
-                    if (start + c <= stop) out.push_back(start + c);
-                if (!std::isfinite(p.per) || out.size() > 10'000'000) break;
+                    if (c < p.per && start + c >= 0.0 && start + c <= stop) out.push_back(start + c);
+                if (!std::isfinite(p.per) || out.size() > 10'000'000) return;
             }
+            const double end = p.td + p.np * p.per;  // after the last pulse
+            if (end >= 0.0 && end <= stop) out.push_back(end);
             return;
         }
     }

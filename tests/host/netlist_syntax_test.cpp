@@ -125,8 +125,8 @@ R1 1 0 1
     EXPECT_EQ(failure(header + "V1 a 0 PULSE 0 5 PWL 0 1\n"), "net.cir:4:18: V1 has a second time function");
     EXPECT_EQ(failure(header + "V1 a 0 PWL(0 0 1u 1) r=5u\n"),
               "net.cir:4:8: r= must be one of the PWL times, from which the rest repeats");
-    EXPECT_EQ(failure(header + "V1 a 0 SFFM(0 1 1k)\n"),
-              "net.cir:4:8: SFFM sources are not supported; use PULSE, SIN, PWL or EXP");
+    EXPECT_EQ(failure(header + "V1 a 0 DC 0 TRNOISE(1m 1u 0 0)\n"),
+              "net.cir:4:13: V1: TRNOISE sources (random) are not supported; use PULSE, SIN, PWL, EXP, SFFM or AM");
 }
 
 TEST(SpiceSyntax, CommentsQuotesControlBlocksAndMultipliers) {

@@ -43,6 +43,53 @@ TEST(Waveform, PulseWithoutPeriodHappensOnce) {
     EXPECT_DOUBLE_EQ(waveformValue(w, 1.0), 1.0);
 }
 
+// ngspice's PULSE: past a whole period each period restarts with the rise
+// from V1, so PW >= PER holds V2 between rises; np ends the train at V1.
+TEST(Waveform, PulseEdgeCasesAsNgspice) {
+    struct Case {
+        std::vector<double> args;
+        std::vector<std::pair<double, double>> values;  // time, value
+        std::vector<double> breakpoints;                // up to t = 10
+    };
+    const std::vector<Case> cases = {
+        // pw > per: on from the first rise, a rise from V1 at each period start
+        {{0, 1, 1, 0.5, 0.5, 5, 2},
+         {{1.0, 0.0}, {1.25, 0.5}, {2.9, 1.0}, {3.0, 1.0}, {3.25, 0.5}, {4.0, 1.0}, {9.1, 0.2}},
+         {1, 1.5, 3, 3.5, 5, 5.5, 7, 7.5, 9, 9.5}},
+        // tr + pw + tf > per: the fall is cut short by the next rise
+        {{0, 2, 0, 1, 1, 1.5, 3},
+         {{0.5, 1.0}, {2.5, 2.0}, {2.99, 1.02}, {3.0, 1.0}, {3.5, 1.0}, {6.0, 0.0}},
+         {0, 1, 2.5, 3, 4, 5.5, 6, 7, 8.5, 9, 10}},
+        // np = 2: two pulses, then V1 for good
+        {{0, 1, 0, 0.1, 0.1, 0.5, 1, 2},
+         {{0.3, 1.0}, {1.3, 1.0}, {2.3, 0.0}, {5.3, 0.0}},
+         {0, 0.1, 0.6, 0.7, 1, 1.1, 1.6, 1.7, 2}},
+    };
+    for (const Case& c : cases) {
+        const auto w = simtest::waveform(Waveform::Kind::Pulse, c.args);
+        for (const auto& [t, v] : c.values) EXPECT_NEAR(waveformValue(w, t), v, 1e-12) << c.args[5] << " at " << t;
+        std::vector<double> bps;
+        appendBreakpoints(w, 10.0, bps);
+        std::sort(bps.begin(), bps.end());
+        ASSERT_EQ(bps.size(), c.breakpoints.size()) << c.args[5];
+        for (size_t i = 0; i < bps.size(); ++i) EXPECT_NEAR(bps[i], c.breakpoints[i], 1e-12) << c.args[5];
+    }
+}
+
+// Values checked against ngspice 39 runs of the same sources.
+TEST(Waveform, SffmAndAmAsNgspice) {
+    const auto fm = simtest::waveform(Waveform::Kind::Sffm, {0.1, 1, 1e3, 2, 300, 45, 90});
+    EXPECT_NEAR(waveformValue(fm, 3.028e-4), -0.842265, 1e-6);
+    EXPECT_NEAR(waveformValue(fm, 1.9328e-3), -0.883775, 1e-6);
+    const auto am = simtest::waveform(Waveform::Kind::Am, {1.5, 0.5, 200, 2e3, 1e-4, 30, 60});
+    EXPECT_EQ(waveformValue(am, 0.9e-4), 0.0);  // before its delay
+    EXPECT_NEAR(waveformValue(am, 3.028e-4), -0.963282, 1e-6);
+    EXPECT_NEAR(waveformValue(am, 1.9328e-3), -0.381748, 1e-6);
+    std::vector<double> bps;
+    appendBreakpoints(am, 1.0, bps);
+    EXPECT_EQ(bps, (std::vector<double>{1e-4}));
+}
+
 TEST(Waveform, SinStartsAfterItsDelayAndDecays) {
     // vo 1, va 2, 50 Hz, td 0.01, theta 10
     const auto w = simtest::waveform(Waveform::Kind::Sin, {1, 2, 50, 0.01, 10});

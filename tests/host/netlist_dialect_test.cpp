@@ -1,0 +1,80 @@
+// Netlists as they are published for ngspice: model cards written in its
+// looser forms, DC with no value, several .tran lines, SFFM and AM sources.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "fake_catalogue.h"
+#include "netlist/netlist_error.h"
+#include "netlist/netlist_reader.h"
+#include "sim/waveform_eval.h"
+
+using namespace udmhost;
+
+namespace {
+
+Circuit read(const std::string& text) {
+    return readNetlist(text, "net.cir", "/circuits", hosttest::FakeLoader{nullptr}, {{"vcswitch", "/lib/sw.so"}});
+}
+
+const Element& element(const Circuit& c, const std::string& name) {
+    for (const Element& e : c.elements)
+        if (e.name == name) return e;
+    throw std::runtime_error("no element " + name);
+}
+
+}  // namespace
+
+// Every form reads as RON 0.001, ROFF 1meg, VT 2.5, VH 0.5, in plug-in order
+// RON, ROFF, VTHRES, VHYST, CTRL0.
+TEST(NgspiceDialect, ModelCardForms) {
+    const std::vector<std::string> cards = {
+        ".model sw1 SW(RON 0.001 ROFF 1meg VT 2.5 VH 0.5)",
+        ".model sw1 SW(RON=0.001, ROFF=1meg, VT=2.5, VH=0.5)",
+        ".model sw1 SW(RON = 0.001 ROFF= 1meg VT =2.5 VH=0.5)",
+        ".MODEL SW1 sw (\n+ ron=0.001\n+ roff=1meg vt=2.5\n+ vh=0.5 )",
+        ".model sw1 SW(RON=0.001 ROFF=1meg\n+ VT=2.5 VH=0.5\n)",
+        ".model sw1 sw ron=0.001 roff=1meg vt=2.5 vh=0.5",
+        ".model Sw1 SW RON 0.001 ROFF 1meg VT 2.5 VH 0.5",
+    };
+    for (const std::string& card : cards) {
+        const Circuit c = read("t\nS1 a 0 c 0 sW1\nR1 a 0 1\nV1 c 0 1\n" + card + "\n.tran 1u 1m\n");
+        EXPECT_EQ(element(c, "S1").definitionText, "0.001,1000000,2.5,0.5,0") << card;
+    }
+    // A name without a value is still an error, where it stands.
+    try {
+        read("t\nS1 a 0 c 0 sw1\nR1 a 0 1\nV1 c 0 1\n.model sw1 SW(RON 1 ROFF)\n.tran 1u 1m\n");
+        ADD_FAILURE() << "no error";
+    } catch (const NetlistError& error) {
+        EXPECT_STREQ(error.what(), "net.cir:5:25: expected a value for ROFF, found ')'");
+    }
+}
+
+// "DC" with no value before a time function is DC 0; of several .tran
+// lines the last one is run and the others are named in a warning.
+TEST(NgspiceDialect, DcWithoutValueAndSeveralTranLines) {
+    const Circuit c = read("t\n.tran 1u 1m\nVin nin 0 DC pwl 0 0 50u 5V\nV2 b 0 dc 1.5 SIN(0 1 1k)\nR1 nin b 1\n"
+                           ".tran 2u 3m 0 5u\n");
+    const Element& vin = element(c, "Vin");
+    EXPECT_EQ(vin.waveform.kind, Waveform::Kind::Pwl);
+    EXPECT_EQ(vin.waveform.dc, 0.0);
+    EXPECT_DOUBLE_EQ(sim::waveformValue(vin.waveform, 25e-6), 2.5);
+    EXPECT_EQ(element(c, "V2").waveform.dc, 1.5);
+    EXPECT_DOUBLE_EQ(c.tran.step, 2e-6);
+    EXPECT_DOUBLE_EQ(c.tran.stop, 3e-3);
+    EXPECT_DOUBLE_EQ(c.tran.maxStep, 5e-6);
+    ASSERT_EQ(c.notes.size(), 1u);
+    EXPECT_EQ(c.notes[0], "net.cir:2:1: warning: an earlier .tran line, replaced by the one at line 6: only the "
+                          "last .tran is run");
+}
+
+// Defaults filled in as ngspice does: a zero SFFM frequency or AM
+// modulation frequency is one cycle per run.
+TEST(NgspiceDialect, SffmAndAmDefaults) {
+    const Circuit c = read("t\nV1 a 0 SFFM(0.5 2)\nV2 b 0 AM 1.5 0.5 0 2k\nR1 a b 1\n.tran 1u 4m\n");
+    EXPECT_EQ(element(c, "V1").waveform.kind, Waveform::Kind::Sffm);
+    EXPECT_EQ(element(c, "V1").waveform.args, (std::vector<double>{0.5, 2, 250, 0, 250, 0, 0}));
+    EXPECT_EQ(element(c, "V2").waveform.kind, Waveform::Kind::Am);
+    EXPECT_EQ(element(c, "V2").waveform.args, (std::vector<double>{1.5, 0.5, 250, 2000, 0, 0, 0}));
+}
