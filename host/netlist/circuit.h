@@ -9,6 +9,8 @@
 
 namespace udmhost {
 
+class BehaviouralExpression;
+
 struct SourceLocation {
     std::string file;
     int line = 0;
@@ -40,7 +42,9 @@ struct Element {
     enum class Kind {
         Resistor, Capacitor, Inductor, VoltageSource, CurrentSource, Plugin,
         // Linear controlled sources, SPICE's E, F, G, H; `value` is the gain.
-        VoltageControlledVoltage, CurrentControlledCurrent, VoltageControlledCurrent, CurrentControlledVoltage
+        VoltageControlledVoltage, CurrentControlledCurrent, VoltageControlledCurrent, CurrentControlledVoltage,
+        // B sources: a voltage or a current given by an expression of the unknowns.
+        BehaviouralVoltage, BehaviouralCurrent
     };
     Kind kind = Kind::Resistor;
     std::string name;         // as written, e.g. "R1", "Yswitch"
@@ -53,6 +57,7 @@ struct Element {
     // Plugin elements:
     int plugin = -1;                // index into Circuit::plugins
     std::string definitionText;     // parameter texts joined with commas in catalogue order
+    std::shared_ptr<const BehaviouralExpression> expression;  // B sources
     SourceLocation where;
 };
 

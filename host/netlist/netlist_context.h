@@ -64,6 +64,13 @@ struct Context {
     std::set<std::string> warned;                  // topics warned about once
     std::vector<UserFunction> functions;           // .func
     std::vector<std::pair<size_t, Token>> pendingControls;  // F, H: element, controlling source
+    struct PendingBehaviour {
+        size_t element;
+        std::string text;  // .func calls expanded
+        std::vector<std::pair<size_t, SourceLocation>> places;  // offset in text -> where it was written
+        std::map<std::string, double> params;
+    };
+    std::vector<PendingBehaviour> pendingBehaviours;  // B: compiled once every node and source is known
     std::vector<std::map<std::string, double>> scopes;  // parameters of subcircuit instances
     int currentScope = -1;                         // -1: the netlist's .param values
     std::vector<std::string> unknownOptions;
@@ -96,6 +103,10 @@ void readControlledSource(Context& context, const LogicalLine& line, Element& el
 // F and H name their controlling source anywhere in the netlist: resolved
 // once every element is read.
 void resolveControls(Context& context);
+// B sources: `V=expr` or `I=expr`, compiled by resolveBehaviours once every
+// element is read.
+void readBehaviouralSource(Context& context, const LogicalLine& line, Element& element);
+void resolveBehaviours(Context& context);
 // The model `name` names, which must be of `type`.
 const ModelCard& modelOf(Context& context, const Token& name, const std::string& type);
 // Index of the plug-in `key` ("vcswitch", "diode") that runs built-in

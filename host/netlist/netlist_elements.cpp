@@ -19,6 +19,8 @@ const char* kindName(Element::Kind kind) {
         case Element::Kind::CurrentControlledCurrent:
         case Element::Kind::VoltageControlledCurrent:
         case Element::Kind::CurrentControlledVoltage: return "a controlled source";
+        case Element::Kind::BehaviouralVoltage:
+        case Element::Kind::BehaviouralCurrent: return "a behavioural source";
     }
     return "an element";
 }
@@ -164,9 +166,10 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'g':
         case 'h': element.kind = Element::Kind::VoltageControlledVoltage; break;
         case 'w': element.kind = Element::Kind::Plugin; break;
+        case 'b': element.kind = Element::Kind::BehaviouralVoltage; break;
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, V, I, D, E, F, G, H, S, X or Y (plug-in instance)");
+                                               ": expected R, C, L, V, I, B, D, E, F, G, H, S, X or Y (plug-in instance)");
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
@@ -182,6 +185,8 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::CurrentControlledCurrent:
         case Element::Kind::VoltageControlledCurrent:
         case Element::Kind::CurrentControlledVoltage: readControlledSource(context, line, element); break;
+        case Element::Kind::BehaviouralVoltage:
+        case Element::Kind::BehaviouralCurrent: readBehaviouralSource(context, line, element); break;
         case Element::Kind::Plugin:
             if (key[0] == 's' || key[0] == 'w') readSwitch(context, line, element);
             else if (key[0] == 'd') readDiode(context, line, element);

@@ -330,6 +330,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     }
     context.currentScope = -1;
     resolveControls(context);
+    resolveBehaviours(context);
     if (context.circuit.elements.empty())
         throw NetlistError({file, 1, 1}, "the netlist has no elements");
     for (const LogicalLine* line : prints) {

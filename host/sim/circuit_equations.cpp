@@ -86,7 +86,7 @@ CircuitEquations::CircuitEquations(const Circuit& circuit) : circuit_(circuit) {
     for (size_t e = 0; e < circuit.elements.size(); ++e) {
         const Element& el = circuit.elements[e];
         if (el.kind == Kind::VoltageSource || el.kind == Kind::Inductor || el.kind == Kind::VoltageControlledVoltage ||
-            el.kind == Kind::CurrentControlledVoltage)
+            el.kind == Kind::CurrentControlledVoltage || el.kind == Kind::BehaviouralVoltage)
             branch_[e] = size_++;
         if (el.kind == Kind::Capacitor || el.kind == Kind::Inductor) {
             Storage s{};

@@ -96,9 +96,10 @@ std::vector<ElementRoles> splittingRoles(const Circuit& c) {
 }
 
 std::vector<CircuitBlock> partitionCircuit(const Circuit& c, const std::vector<ElementRoles>& roles) {
-    // F and H read another element's branch current: kept whole.
+    // F and H read another element's branch current, B sources may too,
+    // and their expressions name the netlist's nodes: kept whole.
     for (const Element& el : c.elements)
-        if (el.control >= 0) return {};
+        if (el.control >= 0 || el.expression) return {};
     const std::vector<bool> fixed = fixedNodes(c);
     auto isFixed = [&](int n) { return fixed[static_cast<size_t>(n)]; };
     const std::vector<bool> driver = driverSources(c, fixed);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "netlist/behavioural_expression.h"
 #include "sim/callback_router.h"
 #include "sim/circuit_equations.h"
 #include "sim/expression_engine.h"
@@ -55,6 +56,17 @@ std::vector<ElementRoles> elementRoles(const Circuit& circuit, PluginDrives plug
             case Kind::VoltageControlledVoltage:
             case Kind::VoltageControlledCurrent:
                 r.drives.assign(el.nodes.begin(), el.nodes.begin() + 2);  // the output; the control is read
+                break;
+            case Kind::BehaviouralVoltage:
+            case Kind::BehaviouralCurrent:
+                // The output; the expression's nodes and the nodes of the
+                // sources whose currents it reads are read.
+                r.drives.assign(el.nodes.begin(), el.nodes.begin() + 2);
+                for (const BehaviouralInput& in : el.expression->inputs()) {
+                    if (in.kind == BehaviouralInput::Kind::NodeVoltage) r.reads.push_back(in.index);
+                    if (in.kind == BehaviouralInput::Kind::BranchCurrent)
+                        for (int n : circuit.elements[static_cast<size_t>(in.index)].nodes) r.reads.push_back(n);
+                }
                 break;
             case Kind::Plugin:
                 if (pluginDrives == PluginDrives::NoTerminal) break;

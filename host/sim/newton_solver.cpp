@@ -24,7 +24,8 @@ bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, doubl
 
 NewtonSolver::NewtonSolver(const Circuit& circuit, CircuitEquations& equations, PluginSet& plugins,
                            ExpressionEngine& expressions, RunStats& stats)
-    : circuit_(circuit), equations_(equations), plugins_(plugins), expressions_(expressions), stats_(stats) {}
+    : circuit_(circuit), equations_(equations), plugins_(plugins), expressions_(expressions), stats_(stats),
+      behavioural_(circuit, equations) {}
 
 void NewtonSolver::setUp() {
     const int n = equations_.size();
@@ -32,9 +33,11 @@ void NewtonSolver::setUp() {
     PatternBuilder builder(n);
     equations_.requestEntries(builder);
     plugins_.requestEntries(builder);
+    behavioural_.requestEntries(builder);
     pattern_ = builder.build();
     equations_.bindSlots(builder, pattern_.nonZeros());
     plugins_.bindSlots(builder);
+    behavioural_.bindSlots(builder);
     try {
         solver_ = makeLinearSolver(circuit_.options.solver);
     } catch (const std::invalid_argument& e) {
@@ -102,8 +105,12 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         // Converged only when the plug-ins' stamp at this iterate is the one
         // it was solved with: a small update under a stamp that has just
         // jumped (a switch flipping) solves the old equations, not these.
-        if (iteration > 0 && (instances.empty() || stamp_ == previousStamp_ ||
-                              (small && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
+        // B sources are nonlinear: their iterates must have settled too.
+        const bool behaviouralSettled =
+            behavioural_.empty() || (small && behavioural_.sameBranches(x_.data(), time));
+        if (iteration > 0 && behaviouralSettled &&
+            (instances.empty() || stamp_ == previousStamp_ ||
+             (small && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
             return Result::Converged;
         if (iteration >= 2 && stamp_ != previousStamp_ && stamp_ == olderStamp_) return Result::Alternating;
         if (iteration == o.maxNewtonIterations) break;
@@ -117,6 +124,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             for (int k = 0; k < instance->entryCount(); ++k) values_[static_cast<size_t>(plugins_.slot(entry++))] += stamp_[at++];
             for (int u : instance->terminals()) rhs_[u >= 0 ? static_cast<size_t>(u) : n] += stamp_[at++];
         }
+        if (!behavioural_.empty()) behavioural_.stamp(x_.data(), time, values_.data(), rhs_.data());
         values_.back() = 0.0;
         if (!factored_ || values_ != factoredValues_) {
             if (!solver_->factorise(values_.data()))
@@ -169,6 +177,7 @@ void NewtonSolver::accept(double time, const Discretisation& d, bool smooth) {
     tPrev_ = time;
     std::copy(stamp_.begin(), stamp_.end(), acceptedStamp_.begin());
     haveAcceptedStamp_ = true;
+    behavioural_.accept(x_.data(), time);
 }
 
 }  // namespace udmhost::sim

@@ -10,6 +10,7 @@
 
 #include "netlist/circuit.h"
 #include "output/simulation_output.h"
+#include "sim/behavioural_stamps.h"
 #include "sim/circuit_equations.h"
 #include "sim/expression_engine.h"
 #include "sim/linear_solver.h"
@@ -44,6 +45,7 @@ public:
     // `smooth`: see CircuitEquations::accept.
     void accept(double time, const Discretisation& d, bool smooth);
 
+    const BehaviouralStamps& behavioural() const { return behavioural_; }
     std::vector<double>& x() { return x_; }
     const std::vector<double>& x() const { return x_; }
     std::vector<double>& xPrev() { return xPrev_; }
@@ -63,6 +65,7 @@ private:
     PluginSet& plugins_;
     ExpressionEngine& expressions_;
     RunStats& stats_;
+    BehaviouralStamps behavioural_;
     std::unique_ptr<LinearSolver> solver_;
     SparsePattern pattern_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};

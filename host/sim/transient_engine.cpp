@@ -222,6 +222,7 @@ void TransientEngine::step(double until) {
     }
     const bool aimed = s.aimed;
     s.aimed = false;
+    if (!switches_.stateChanged() && behaviouralSwitching(next, d, step)) return;
     if (switches_.stateChanged()) {
         if (step > eventTolerance) {
             // Locate the instant on the trajectory of the accepted stamps

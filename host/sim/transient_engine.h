@@ -84,6 +84,11 @@ private:
     // After a trial of `step` on which a switching was located at {lo, hi}
     // (fractions of it): the trials short of it and across it.
     void retryShortOf(const std::pair<double, double>& found, double step);
+    // After a solved trial of `step` to `next`: when a B source's
+    // discontinuous operation takes another branch on it, the trial is
+    // retried short of the instant, or accepted as a switching once the
+    // step is within the event tolerance. False when none changed.
+    bool behaviouralSwitching(double next, const Discretisation& d, double step);
     // Per unknown: the signal a source holds it to (an upstream node), if any.
     std::vector<const TimeSignal*> signalUnknowns() const;
 

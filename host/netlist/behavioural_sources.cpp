@@ -1,0 +1,112 @@
+// B n+ n- V=expr | I=expr: the expression is kept as text with the places it
+// was written, and compiled once every node and voltage source is known.
+#include "netlist/behavioural_expression.h"
+#include "netlist/netlist_context.h"
+
+namespace udmhost::netlist {
+
+namespace {
+
+bool endsOperand(const std::string& t) {
+    const char c = t.back();
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == ')';
+}
+bool startsOperand(const std::string& t) {
+    const char c = t.front();
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.';
+}
+
+}  // namespace
+
+void readBehaviouralSource(Context& context, const LogicalLine& line, Element& element) {
+    LineCursor cursor(line);
+    const Token& name = cursor.take();
+    // The expression's node names are the netlist's, which subcircuit
+    // expansion does not rename inside it.
+    if (name.text.find('.') != std::string::npos)
+        throw NetlistError(name.where, "B sources inside a subcircuit are not supported; place " + name.text +
+                                           " at the top level");
+    element.nodes.push_back(context.node(cursor.word("the + node of " + name.text)));
+    element.nodes.push_back(context.node(cursor.word("the - node of " + name.text)));
+    const Token& which = cursor.word("V= or I= of " + name.text);
+    const std::string w = lowerCase(which.text);
+    if ((w != "v" && w != "i") || !cursor.takeIf(Token::Kind::Equals))
+        throw NetlistError(which.where, "expected V=expression or I=expression for " + name.text);
+    element.kind = w == "v" ? Element::Kind::BehaviouralVoltage : Element::Kind::BehaviouralCurrent;
+    if (cursor.atEnd()) cursor.expected("the expression of " + name.text);
+    Context::PendingBehaviour pending;
+    pending.element = context.circuit.elements.size();
+    if (cursor.peek().kind == Token::Kind::Braced) {
+        const Token& braced = cursor.take();
+        pending.text = braced.text;
+        SourceLocation inside = braced.where;
+        ++inside.column;
+        pending.places.emplace_back(0, inside);
+        if (!cursor.atEnd()) cursor.expected("the end of the line");
+    } else {
+        // Unbraced, as SPICE reads it: the rest of the line. The lexer took
+        // commas for blanks; between two operands there was one.
+        const Token* previous = nullptr;
+        while (!cursor.atEnd()) {
+            const Token& t = cursor.take();
+            if (t.kind == Token::Kind::Braced) throw NetlistError(t.where, "braces inside an unbraced expression");
+            if (previous && t.spaceBefore)
+                pending.text += endsOperand(previous->text) && startsOperand(t.text) ? "," : " ";
+            pending.places.emplace_back(pending.text.size(), t.where);
+            pending.text += t.text;
+            previous = &t;
+        }
+    }
+    if (!context.functions.empty()) {
+        try {
+            const std::string expanded = expandFunctions(pending.text, context.functions);
+            if (expanded != pending.text) pending.places.resize(1);  // offsets no longer match the line
+            pending.text = expanded;
+        } catch (const std::runtime_error& e) {
+            throw NetlistError(pending.places.front().second, name.text + ": " + e.what());
+        }
+    }
+    pending.params = context.scopeParams();
+    context.pendingBehaviours.push_back(std::move(pending));
+}
+
+void resolveBehaviours(Context& context) {
+    for (const Context::PendingBehaviour& p : context.pendingBehaviours) {
+        Element& element = context.circuit.elements[p.element];
+        BehaviouralExpression::Names names;
+        names.node = [&](const std::string& node) -> std::optional<int> {
+            const std::string key = lowerCase(node);
+            if (key == "0" || key == "gnd") return 0;
+            const auto found = context.nodes.find(key);
+            if (found == context.nodes.end()) return std::nullopt;
+            return found->second;
+        };
+        names.voltageSource = [&](const std::string& source) -> std::optional<int> {
+            const auto found = context.elementsByName.find(lowerCase(source));
+            if (found == context.elementsByName.end() ||
+                context.circuit.elements[static_cast<size_t>(found->second)].kind != Element::Kind::VoltageSource)
+                return std::nullopt;
+            return found->second;
+        };
+        names.parameter = [&](const std::string& param) -> std::optional<double> {
+            const auto found = p.params.find(param);
+            if (found == p.params.end()) return std::nullopt;
+            return found->second;
+        };
+        try {
+            element.expression =
+                std::make_shared<const BehaviouralExpression>(BehaviouralExpression::compile(p.text, names));
+        } catch (const BehaviouralSyntaxError& e) {
+            // The place of the offending character on the line.
+            SourceLocation where = p.places.front().second;
+            for (const auto& [offset, place] : p.places)
+                if (offset <= e.offset) {
+                    where = place;
+                    where.column += static_cast<int>(e.offset - offset);
+                }
+            throw NetlistError(where, element.name + ": " + e.what());
+        }
+    }
+}
+
+}  // namespace udmhost::netlist
