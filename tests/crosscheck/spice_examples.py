@@ -124,16 +124,21 @@ def band_distance(times, values, t, v, shift):
     return 0.0 if low <= v <= high else min(abs(v - low), abs(v - high))
 
 
-def reference_text(text, net, data):
-    """The netlist with a fine step limit and a control block writing vectors."""
+def reference_text(text, net, data, vectors=None, divisor=100, floor=0.0):
+    """The netlist with a control block writing vectors and, unless divisor
+    is None, the step limit ngspice's default divided by it (not below floor)."""
     step, stop = net.tran[0], net.tran[1]
     start = net.tran[2] if len(net.tran) > 2 else 0.0
-    tmax = min(step, (stop - start) / 50) / 100
-    vectors = [p.lower() for p in net.prints]
-    for sw in net.switches:
-        vectors += [f"v({n})" for n in sw["nc"] if n != "0" and f"v({n})" not in vectors]
+    if vectors is None:
+        vectors = [p.lower() for p in net.prints]
+        for sw in net.switches:
+            vectors += [f"v({n})" for n in sw["nc"] if n != "0" and f"v({n})" not in vectors]
     body = re.sub(r"(?ims)^\.control\b.*?^\.endc\b.*?$", "", text)
-    body = re.sub(r"(?im)^\.tran\b.*$", f".tran {step!r} {stop!r} {start!r} {tmax!r}", body)
+    if divisor is not None:
+        tmax = max(min(step, (stop - start) / 50) / divisor, floor)
+        fine = f".tran {step!r} {stop!r} {start!r} {tmax!r}"
+        body = re.sub(r"(?im)^\.tran\b.*$",
+                      lambda m: fine + (" uic" if re.search(r"(?i)\buic\b", m.group(0)) else ""), body)
     body = re.sub(r"(?im)^\.end\s*$", "", body)
     return body + "\n" + spicecmp.ngspice_control(vectors, data) + "\n.end\n"
 
