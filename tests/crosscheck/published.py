@@ -32,11 +32,11 @@ from spice_examples import Netlist, band_distance, reference_text  # noqa: E402
 # listed must run and agree with ngspice.
 EXPECTED = {
     "kicad_boost": "refused: B source (PWM comparator in edt01.sub)",
-    "kicad_buck": "refused: more than one .tran line (deck and included .net)",
-    "kicad_buck_boost": "refused: more than one .tran line (deck and included .net)",
+    "kicad_buck": "refused: more than one .tran line (deck and included .net), then B source",
+    "kicad_buck_boost": "refused: more than one .tran line (deck and included .net), then B source",
     "kicad_rectifier_3phase": "refused: more than one .tran line (deck and included .net)",
-    "kicad_flyback": "refused: XSPICE code model (triangle, array parameters) in edt01.sub",
-    "kicad_half_bridge": "refused: XSPICE code model (triangle, array parameters) in edt01.sub",
+    "kicad_flyback": "refused: XSPICE code model (triangle, array parameters), B sources, C = expression",
+    "kicad_half_bridge": "refused: XSPICE code model (triangle, array parameters), B sources, C = expression",
     "ngspice_sample_hold_noise": "refused: TRNOISE source",
     # Runs, but its period is 1.6 % longer than ngspice's (2.219 ns against
     # 2.183 ns a half period, the reference within 0.2 % of ngspice's default
