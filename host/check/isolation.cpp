@@ -97,7 +97,10 @@ void CheckChannel::begin(const std::string& check) {
     }
 }
 
+CheckChannel::CheckChannel(int fd) : fd_(fd), owner_(static_cast<int>(::getpid())) {}
+
 void CheckChannel::send(char kind, const std::string& body) {
+    if (::getpid() != owner_) _exit(0);
     std::string message(1, kind);
     appendField(message, body);
     const char* data = message.data();
@@ -162,6 +165,8 @@ IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::func
         return run;
     }
     if (pid == 0) {
+        // A group of its own: whatever a plug-in starts is ended with it.
+        setpgid(0, 0);
         close(fds[0]);
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);  // a crash is a finding, not a core file
@@ -180,6 +185,7 @@ IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::func
         close(fds[1]);
         _exit(0);
     }
+    setpgid(pid, pid);  // also here: the child may not have run yet when the group is killed
     close(fds[1]);
 
     std::set<std::string> seen;
@@ -212,15 +218,23 @@ IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::func
                 seen.insert(line.name);
                 hold(line);
             } else if (buffer[0] == 'E') {
-                finished = true;
+                finished = true;  // a process the plug-in started may hold the pipe open
             } else {
                 run.payload += messageBody;
             }
             buffer.erase(0, at);
         }
+        if (finished) break;
     }
     close(fds[0]);
     if (hung) kill(pid, SIGKILL);
+    // Then the rest of the checker child's group: any process a plug-in
+    // started. The child is waited for but not reaped first, so that its
+    // number, the group's, cannot have been reused.
+    siginfo_t ended = {};
+    while (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    kill(-pid, SIGKILL);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

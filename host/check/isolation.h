@@ -13,7 +13,9 @@ namespace udmhost {
 // The child's side: results travel to the parent as they complete.
 class CheckChannel {
 public:
-    explicit CheckChannel(int fd) : fd_(fd) {}
+    // Only the process that made the channel reports through it: a copy a
+    // plug-in forked that returned into the checks ends silently instead.
+    explicit CheckChannel(int fd);
     void begin(const std::string& check);  // named in a crash report
     void emit(const CheckLine& line);
     void payload(const std::string& text);  // a bulk result (the fingerprint)
@@ -22,6 +24,7 @@ public:
 private:
     void send(char kind, const std::string& body);
     int fd_;
+    int owner_;
 };
 
 // What the plug-in is being asked to do right now ("mode 3 on instance 2");

@@ -12,5 +12,6 @@ enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 int infoCommand(const std::vector<std::string>& args);
 int checkCommand(const std::vector<std::string>& args);
 int runCommand(const std::vector<std::string>& args);
+const char* runUsage();
 
 }  // namespace udmhost

@@ -1,5 +1,8 @@
 // udmhost: a command-line host for model plug-ins of the UDM interface.
+#include <unistd.h>
+
 #include <cerrno>
+#include <new>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -17,9 +20,11 @@ const char* kHelp =
     "  udmhost check PLUGIN    compliance check; exit code 0 only when every check passes\n"
     "                          (--json, --timeout S, --record FILE, --against FILE)\n"
     "  udmhost run NETLIST [-o FILE.csv] [--raw FILE.raw [--ascii]] [--plot FILE.png] [--events FILE.csv]\n"
-    "                          [--plugin NAME=PATH]\n"
+    "                          [--plugin NAME=PATH] [--verbose]\n"
     "                          transient simulation; CSV to standard output without -o;\n"
-    "                          --plugin replaces the library path of a .plugin line\n";
+    "                          --plugin replaces the library path of a .plugin line;\n"
+    "                          --verbose names each plug-in before it is loaded\n"
+    "  udmhost help run        the options of run; udmhost --version\n";
 
 // What a command printed must have reached standard output (a full disk,
 // a closed pipe): otherwise the command failed, whatever it concluded.
@@ -32,6 +37,14 @@ int checkedExit(int code) {
 }
 
 int dispatch(std::vector<std::string> args) {
+    if (!args.empty() && (args[0] == "--version" || args[0] == "-V")) {
+        std::cout << "udmhost " UDMHOST_VERSION "\n";
+        return udmhost::kExitOk;
+    }
+    if (args.size() == 2 && args[0] == "help" && args[1] == "run") {
+        std::cout << udmhost::runUsage();
+        return udmhost::kExitOk;
+    }
     if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
         std::cout << kHelp;
         return args.empty() ? udmhost::kExitUsage : udmhost::kExitOk;
@@ -47,4 +60,14 @@ int dispatch(std::vector<std::string> args) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return checkedExit(dispatch(std::vector<std::string>(argv + 1, argv + argc))); }
+int main(int argc, char** argv) {
+    try {
+        return checkedExit(dispatch(std::vector<std::string>(argv + 1, argv + argc)));
+    } catch (const std::bad_alloc&) {
+        // A command catches what it can name; this is what escaped it.
+        static const char kMessage[] = "udmhost: out of memory\n";
+        const ssize_t ignored = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+        (void)ignored;
+        return udmhost::kExitFailure;
+    }
+}

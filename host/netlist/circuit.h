@@ -129,6 +129,7 @@ struct Options {
 struct Circuit {
     std::string title;
     std::string sourceFile;
+    std::vector<std::string> inputFiles;  // the netlist and every file it includes
     std::vector<std::string> nodeNames;  // index = node number; [0] = "0"
     std::vector<Element> elements;
     std::vector<PluginRef> plugins;

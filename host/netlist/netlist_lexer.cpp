@@ -1,6 +1,7 @@
 #include "netlist/netlist_lexer.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "netlist/netlist_error.h"
 #include "text/lower_case.h"
@@ -26,6 +27,20 @@ std::string quoted(std::string_view line, size_t at, char quote, const SourceLoc
     return text;
 }
 
+// A NUL or another control character inside a name would be cut short or
+// garble the outputs that print it (CSV headers, raw files, plots).
+void refuseControlCharacters(std::string_view text, const std::string& file, int lineNumber, size_t offset) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7f) {
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02x", byte);
+            throw NetlistError({file, lineNumber, static_cast<int>(offset + i) + 1},
+                               std::string("control character ") + code + " in the netlist; names and values are printable text");
+        }
+    }
+}
+
 // Tokens of one physical line, appended to `out`.
 void lexPhysicalLine(std::string_view line, const std::string& file, int lineNumber, size_t from,
                      std::vector<Token>& out) {
@@ -41,6 +56,7 @@ void lexPhysicalLine(std::string_view line, const std::string& file, int lineNum
             ++at;
             continue;
         }
+        const size_t tokenAt = at;
         Token token;
         token.where = {file, lineNumber, static_cast<int>(at) + 1};
         token.spaceBefore = space;
@@ -73,6 +89,7 @@ void lexPhysicalLine(std::string_view line, const std::string& file, int lineNum
             token.text = std::string(line.substr(at, end - at));
             at = end;
         }
+        refuseControlCharacters(line.substr(tokenAt, at - tokenAt), file, lineNumber, tokenAt);
         out.push_back(std::move(token));
     }
 }

@@ -274,6 +274,11 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     // other directives, so that elements may use models and plug-ins defined
     // further down; elements next, so that .print may name them.
     const std::vector<LogicalLine> lines = expandIncludes(lexed.lines, file, folder);
+    context.circuit.inputFiles = {file};
+    for (const LogicalLine& line : lines)
+        if (std::find(context.circuit.inputFiles.begin(), context.circuit.inputFiles.end(), line.where.file) ==
+            context.circuit.inputFiles.end())
+            context.circuit.inputFiles.push_back(line.where.file);
     SubcircuitExpander subcircuits;
     std::vector<const LogicalLine*> directives, elements, prints;
     std::vector<ParamDefinition> params;

@@ -1,5 +1,7 @@
 #include "netlist/subcircuit_expander.h"
 
+#include <algorithm>
+
 #include "netlist/constant_expression.h"
 
 namespace udmhost::netlist {
@@ -7,6 +9,8 @@ namespace udmhost::netlist {
 namespace {
 
 constexpr size_t kMaxExpandedElements = 200'000;
+// Deep enough for any hierarchy drawn by hand; the expansion recurses once a level.
+constexpr int kMaxNestingDepth = 64;
 
 std::string keyword(const LogicalLine& line) { return lowerCase(line.tokens.front().text); }
 
@@ -132,7 +136,12 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
     if (end - 2 != d.ports.size())
         throw NetlistError(line.tokens[0].where, "subcircuit " + d.name + " has " + std::to_string(d.ports.size()) +
                                                      " ports, " + std::to_string(end - 2) + " given");
-    if (depth > 64) throw NetlistError(line.tokens[0].where, "subcircuit " + d.name + " contains itself");
+    const std::string definitionKey = lowerCase(d.name);
+    if (std::find(expanding_.begin(), expanding_.end(), definitionKey) != expanding_.end())
+        throw NetlistError(line.tokens[0].where, "subcircuit " + d.name + " contains itself");
+    if (depth >= kMaxNestingDepth)
+        throw NetlistError(line.tokens[0].where, "subcircuits nested more than " + std::to_string(kMaxNestingDepth) +
+                                                     " deep (at an instance of " + d.name + ")");
 
     // Parameters: the instance's values, evaluated where the instance is,
     // over the definition's defaults, evaluated inside.
@@ -159,6 +168,7 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
     context.scopes.push_back(std::move(scope));
     const int scopeIndex = static_cast<int>(context.scopes.size()) - 1;
 
+    expanding_.push_back(definitionKey);
     for (const LogicalLine* inner : d.body) {
         const std::string key = keyword(*inner);
         if (key == ".param") {
@@ -195,6 +205,7 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
         made_.push_back(std::move(renamed));
         out.push_back({&made_.back(), scopeIndex});
     }
+    expanding_.pop_back();
 }
 
 }  // namespace udmhost::netlist

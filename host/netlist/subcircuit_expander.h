@@ -41,6 +41,7 @@ private:
     std::map<std::string, SubcircuitDefinition> definitions_;  // lower-case name
     std::deque<LogicalLine> made_;                             // the renamed lines
     std::set<std::string> globals_;                            // .global nodes, never renamed
+    std::vector<std::string> expanding_;                       // the instances' definitions, outermost first
 
     void instantiate(Context& context, const LogicalLine& line, int parentScope, const std::string& parentPath,
                      int depth, std::vector<ScopedLine>& out);

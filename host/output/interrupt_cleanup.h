@@ -1,6 +1,6 @@
 // Ctrl-C during a run must not leave half-written outputs behind: files in
-// progress are registered here, and on SIGINT or SIGTERM the handler
-// removes them and ends the process with 128 + the signal number.
+// progress are registered here, and on SIGINT, SIGTERM or SIGHUP the
+// handler removes them and ends the process with 128 + the signal number.
 #pragma once
 
 namespace udmhost {
@@ -11,5 +11,8 @@ void installInterruptCleanup();
 // table is full (the file is then not removed on interruption).
 bool rememberPartialFile(const char* path);
 void forgetPartialFile(const char* path);
+
+// Removes every registered file; async-signal-safe.
+void removePartialFiles();
 
 }  // namespace udmhost

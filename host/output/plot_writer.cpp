@@ -1,5 +1,9 @@
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -105,9 +109,22 @@ void writePlot(const std::string& title, const std::vector<ColumnInfo>& columns,
                const RowStore& rows, const std::string& png) {
     AtomicFile image(png);
     const auto script = [&](std::ostream& out) { writeGnuplotScript(out, title, columns, rows); };
-    runPlotter(script, image.descriptor(), png);
-    if (!image.direct() && !isCompletePng(image.temporaryPath()))
-        throw std::runtime_error("cannot draw " + png + ": gnuplot left an incomplete image (disk full?)");
+    // What gnuplot writes to a device cannot be read back: it draws into a
+    // private file, checked and then copied with checked writes.
+    std::optional<AtomicFile> scratch;
+    if (image.direct())
+        scratch.emplace((std::filesystem::temp_directory_path() / "udmhost_plot.png").string());
+    AtomicFile& drawn = scratch ? *scratch : image;
+    const std::string said = runPlotter(script, drawn.descriptor(), png);
+    // gnuplot exits with success after a failed write: the image itself says.
+    if (!isCompletePng(drawn.temporaryPath()))
+        throw std::runtime_error("cannot draw " + png + ": gnuplot left an incomplete image" +
+                                 (said.empty() ? std::string(" (disk full?)") : "; gnuplot said: " + said));
+    if (!said.empty()) std::cerr << "gnuplot: " << said << "\n";
+    if (scratch) {
+        std::ifstream in(scratch->temporaryPath(), std::ios::binary);
+        image.stream() << in.rdbuf();
+    }
     image.commit();
 }
 

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -49,14 +51,28 @@ private:
     bool remembered_ = false;
 };
 
+// What gnuplot said on its standard error, read back from an unnamed file.
+std::string messagesOf(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, file)) text.append(buffer, n);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
 }  // namespace
 
-void runPlotter(const std::function<void(std::ostream&)>& writeScript, int imageFd, const std::string& what) {
+std::string runPlotter(const std::function<void(std::ostream&)>& writeScript, int imageFd, const std::string& what) {
     ScriptFile file;
     file.write(writeScript);
+    // Its messages are kept: gnuplot may exit with success after failing to
+    // write, and what it said explains the failure found afterwards.
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> messages(std::tmpfile(), &std::fclose);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, imageFd, STDOUT_FILENO);
+    if (messages) posix_spawn_file_actions_adddup2(&actions, fileno(messages.get()), STDERR_FILENO);
     std::string program = "gnuplot", scriptPath = file.path();
     char* argv[] = {program.data(), scriptPath.data(), nullptr};
     pid_t child = -1;
@@ -67,11 +83,15 @@ void runPlotter(const std::function<void(std::ostream&)>& writeScript, int image
     int status = 0;
     while (::waitpid(child, &status, 0) < 0)
         if (errno != EINTR) throw std::runtime_error("cannot draw " + what + ": " + std::strerror(errno));
+    const std::string said = messages ? messagesOf(messages.get()) : std::string();
+    const std::string saying = said.empty() ? "" : "; gnuplot said: " + said;
     if (WIFSIGNALED(status))
-        throw std::runtime_error("cannot draw " + what + ": gnuplot was killed by signal " + std::to_string(WTERMSIG(status)));
+        throw std::runtime_error("cannot draw " + what + ": gnuplot was killed by signal " +
+                                 std::to_string(WTERMSIG(status)) + saying);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("cannot draw " + what + ": gnuplot failed (exit status " +
-                                 std::to_string(WEXITSTATUS(status)) + ")");
+                                 std::to_string(WEXITSTATUS(status)) + ")" + saying);
+    return said;
 }
 
 bool isCompletePng(const std::string& path) {

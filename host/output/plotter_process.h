@@ -10,9 +10,10 @@ namespace udmhost {
 
 // Runs `gnuplot SCRIPT` (found through PATH) with standard output on
 // `imageFd`; throws std::runtime_error when it cannot be started, fails or
-// is killed. `writeScript` writes the script (streamed: its inline data
+// is killed (with what gnuplot printed); returns what it printed on its
+// standard error otherwise. `writeScript` writes the script (streamed: its inline data
 // may be large). `what` names the result in messages.
-void runPlotter(const std::function<void(std::ostream&)>& writeScript, int imageFd, const std::string& what);
+std::string runPlotter(const std::function<void(std::ostream&)>& writeScript, int imageFd, const std::string& what);
 
 // True when the file holds a PNG up to its final (IEND) chunk: a plotter
 // that ran out of space may still exit with success.

@@ -1,5 +1,6 @@
 #include "sim/plugin_instance.h"
 
+#include "sim/call_in_progress.h"
 #include "sim/simulator.h"
 
 namespace udmhost::sim {
@@ -47,6 +48,7 @@ PluginInstance::~PluginInstance() {
 
 int32_t PluginInstance::call(int32_t mode, char* text, void* simulation, double* out) {
     router_.enter(&name_, &fields_, &parameterNames_);
+    const CallMark mark(name_, mode);
     const int32_t status = lib_.call(mode, text, simulation, out, instance_, component_);
     router_.leave();
     return status;

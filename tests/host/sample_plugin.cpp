@@ -5,8 +5,11 @@
 #include <csignal>
 #include <cmath>
 #include <new>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <unistd.h>
 
 #include "host_records.h"
 #include "udm_interface.h"
@@ -20,6 +23,10 @@
 #define DEFECT_CHATTY 3          // mode 4 reports a message
 #define DEFECT_NAN_OUTPUT 10     // mode 6 returns NaN
 #define DEFECT_NO_INSTANCE 11    // registers an instance block of 0 bytes
+#define DEFECT_EXITS 12          // mode 3 ends the process with exit(0)
+#define DEFECT_PRINTS 13         // mode 4 prints on standard output
+#define DEFECT_FORKS_BOTH 14     // the first mode 2 forks, and both processes return
+#define DEFECT_FORKS_SLEEPER 15  // the first mode 2 forks a child that sleeps (its number in $SAMPLE_PID_FILE)
 #define DEFECT_CRASHES 4         // mode 3 crashes
 #define DEFECT_HANGS 5           // mode 2 never returns
 #define DEFECT_UNLOCK_ORDER 6    // unlocks the instance block before the component record
@@ -177,6 +184,23 @@ int32_t outputValue(const unsigned char* data, const udm::ComponentRecordView& c
     return UDM_OK;
 }
 
+void forkOnce() {
+    static bool forked = false;
+    if (forked) return;
+    forked = true;
+    const pid_t child = fork();
+    if (SAMPLE_DEFECT == DEFECT_FORKS_SLEEPER && child == 0) {
+        sleep(30);
+        _exit(0);
+    }
+    if (SAMPLE_DEFECT == DEFECT_FORKS_SLEEPER && child > 0)
+        if (const char* file = std::getenv("SAMPLE_PID_FILE"))
+            if (FILE* out = std::fopen(file, "w")) {
+                std::fprintf(out, "%d\n", static_cast<int>(child));
+                std::fclose(out);
+            }
+}
+
 }  // namespace
 
 extern "C" {
@@ -203,15 +227,18 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             if (SAMPLE_DEFECT == DEFECT_HANGS)
                 for (volatile bool forever = true; forever;) {
                 }
+            if (SAMPLE_DEFECT == DEFECT_FORKS_BOTH || SAMPLE_DEFECT == DEFECT_FORKS_SLEEPER) forkOnce();
             status = prepare(data, c);
             break;
         case UDM_MODE_EVALUATE:
             if (SAMPLE_DEFECT == DEFECT_CRASHES) std::raise(SIGSEGV);  // as a stray pointer would, in every build
+            if (SAMPLE_DEFECT == DEFECT_EXITS) std::exit(0);
             status = evaluate(data, c);
             if (SAMPLE_DEFECT == DEFECT_LEAVES_LOCKED) GlobalLock(instance);
             break;
         case UDM_MODE_ACCEPT:
             if (SAMPLE_DEFECT == DEFECT_CHATTY) message(UDM_SEVERITY_WARNING, "step accepted");
+            if (SAMPLE_DEFECT == DEFECT_PRINTS) std::printf("plug-in chatter\n");
             break;
         case UDM_MODE_OUTPUT_INDEX: *out = std::strcmp(text, "I") == 0 ? 1.0 : 0.0; break;
         case UDM_MODE_OUTPUT_VALUE: status = outputValue(data, c, simulation, out); break;

@@ -1,0 +1,66 @@
+#include "output/output_paths.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+
+namespace udmhost {
+
+namespace {
+
+struct Identity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string resolved;  // for a file not there yet
+    bool operator==(const Identity& other) const {
+        if (exists != other.exists) return false;
+        return exists ? device == other.device && inode == other.inode : resolved == other.resolved;
+    }
+};
+
+// nullopt for what may be shared: a device, a pipe, an empty name.
+std::optional<Identity> identify(const std::string& path) {
+    if (path.empty()) return std::nullopt;
+    Identity id;
+    struct stat status = {};
+    if (::stat(path.c_str(), &status) == 0) {  // follows links: a link and its target are one file
+        if (!S_ISREG(status.st_mode)) return std::nullopt;
+        id.exists = true;
+        id.device = status.st_dev;
+        id.inode = status.st_ino;
+        return id;
+    }
+    const std::filesystem::path p(path);
+    std::error_code error;
+    std::filesystem::path folder = p.parent_path().empty() ? std::filesystem::path(".") : p.parent_path();
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(folder, error);
+    id.resolved = ((error ? folder : resolved) / p.filename()).lexically_normal().string();
+    return id;
+}
+
+std::string describe(const NamedPath& named) { return named.option + " " + named.path; }
+
+}  // namespace
+
+void refuseSharedPaths(const std::vector<NamedPath>& outputs, const std::vector<NamedPath>& inputs) {
+    std::vector<std::optional<Identity>> out;
+    for (const NamedPath& o : outputs) out.push_back(identify(o.path));
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        if (!out[i]) continue;
+        for (size_t j = 0; j < i; ++j)
+            if (out[j] && *out[j] == *out[i])
+                throw std::runtime_error(describe(outputs[j]) + " and " + describe(outputs[i]) +
+                                         " name the same file; each output needs a file of its own");
+        for (const NamedPath& input : inputs) {
+            const std::optional<Identity> in = identify(input.path);
+            if (in && *in == *out[i])
+                throw std::runtime_error(describe(outputs[i]) + " would overwrite " + describe(input));
+        }
+    }
+}
+
+}  // namespace udmhost
