@@ -98,6 +98,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     // Between switchings the stamps at the last accepted point are usually
     // those of the next one: the first iterate is solved with them, and the
     // plug-ins are first evaluated at its solution.
+    singularReason_.clear();
     const bool fromAccepted = haveAcceptedStamp_ && d.kind != Discretisation::Kind::OperatingPoint;
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
         if (iteration == 0 && fromAccepted) std::copy(acceptedStamp_.begin(), acceptedStamp_.end(), stamp_.begin());
@@ -127,10 +128,18 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         if (!behavioural_.empty()) behavioural_.stamp(x_.data(), time, values_.data(), rhs_.data());
         values_.back() = 0.0;
         if (!factored_ || values_ != factoredValues_) {
-            if (!solver_->factorise(values_.data()))
-                throw SimulationError("at time " + timeText(time) + ": " +
-                                      singularMatrixReason(circuit_, equations_, pattern_, values_.data(),
-                                                           solver_->singularColumn()));
+            if (!solver_->factorise(values_.data())) {
+                // A wild iterate can leave a pivot that rounding cancels (a
+                // junction far forward beside one far reversed): SPICE takes
+                // that as a failed iteration and cuts the step. The reason
+                // is kept for the error when the step cannot be cut further.
+                singularReason_ = "at time " + timeText(time) + ": " +
+                                  singularMatrixReason(circuit_, equations_, pattern_, values_.data(),
+                                                       solver_->singularColumn());
+                if (d.kind == Discretisation::Kind::OperatingPoint) throw SimulationError(singularReason_);
+                factored_ = false;
+                return Result::Failed;
+            }
             std::copy(values_.begin(), values_.end(), factoredValues_.begin());
             factored_ = true;
         }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "netlist/circuit.h"
@@ -58,6 +59,8 @@ public:
     double tOldest() const { return tOldest_; }
     const std::vector<double>& stamp() const { return stamp_; }
     unsigned char* simulationRecord() { return simulationRecord_.data(); }
+    // Why the latest solve failed when its matrix was singular, else empty.
+    const std::string& singularReason() const { return singularReason_; }
 
 private:
     const Circuit& circuit_;
@@ -75,7 +78,8 @@ private:
     std::vector<double> baseValues_, values_, factoredValues_, baseRhs_, rhs_;
     std::vector<double> x_, xBefore_, xPrev_, xDotPrev_, xFirst_, xOlder_, xOldest_;
     std::vector<double> stamp_, previousStamp_, olderStamp_;  // of this iterate and the two before
-    std::vector<double> acceptedStamp_;                       // at the last accepted point
+    std::vector<double> acceptedStamp_;
+    std::string singularReason_;                       // at the last accepted point
     bool haveAcceptedStamp_ = false;
     bool factored_ = false;
 };

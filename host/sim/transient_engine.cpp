@@ -212,7 +212,9 @@ void TransientEngine::step(double until) {
     auto reject = [&](double newStep) {
         ++output_.stats.rejected;
         s.slowStretch = false;
-        if (newStep < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
+        if (newStep < minStep)
+            throw SimulationError(newton_.singularReason().empty() ? "time step too small at time " + timeText(s.t)
+                                                                    : newton_.singularReason());
         s.h = newStep;
     };
     const bool solved = solvePoint(next, d);
