@@ -23,7 +23,6 @@ void KluSolver::release() {
 
 void KluSolver::analyse(const SparsePattern& pattern) {
     release();
-    factored_.clear();
     pattern_ = pattern;
     symbolic_ = klu_analyze(pattern_.size, pattern_.columnStarts.data(), pattern_.rowIndices.data(), &common_);
     if (symbolic_ == nullptr) throw std::runtime_error("sparse matrix analysis failed");
@@ -46,20 +45,6 @@ bool KluSolver::freshFactorisation(const double* values) {
 
 bool KluSolver::factorise(const double* values) {
     if (symbolic_ == nullptr) throw std::logic_error("factorise before analyse");
-    const auto count = static_cast<std::size_t>(pattern_.nonZeros());
-    // Between switchings the circuit is linear: a Newton iteration often
-    // brings exactly the matrix of the factor in hand, which then stays.
-    if (numeric_ != nullptr && factored_.size() == count && std::equal(values, values + count, factored_.begin())) {
-        ++reusedFactorisations_;
-        return true;
-    }
-    factored_.clear();
-    const bool ok = numericFactorisation(values);
-    if (ok) factored_.assign(values, values + count);
-    return ok;
-}
-
-bool KluSolver::numericFactorisation(const double* values) {
     if (numeric_ == nullptr || poorPivots_) return freshFactorisation(values);
     auto* a = const_cast<double*>(values);  // KLU takes non-const arrays it does not modify
     if (klu_refactor(pattern_.columnStarts.data(), pattern_.rowIndices.data(), a, symbolic_, numeric_, &common_) &&

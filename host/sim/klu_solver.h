@@ -4,8 +4,6 @@
 
 #include <klu.h>
 
-#include <vector>
-
 #include "sim/linear_solver.h"
 
 namespace udmhost::sim {
@@ -21,15 +19,12 @@ public:
     bool factorise(const double* values) override;
     void solve(double* rhsInSolutionOut) override;
     long fullFactorisations() const override { return fullFactorisations_; }
-    // Calls that found the values of the factor in hand and did no work.
-    long reusedFactorisations() const override { return reusedFactorisations_; }
     int singularColumn() const override {
         return common_.status == KLU_SINGULAR ? static_cast<int>(common_.singular_col) : -1;
     }
 
 private:
     bool freshFactorisation(const double* values);
-    bool numericFactorisation(const double* values);
     void release();
 
     klu_common common_{};
@@ -40,8 +35,6 @@ private:
     double bestRcond_ = 0.0;       // of all fresh factorisations
     bool poorPivots_ = false;      // the latest fresh one was of a nearly singular matrix
     long fullFactorisations_ = 0;
-    long reusedFactorisations_ = 0;
-    std::vector<double> factored_;  // the values the factor in hand is of
 };
 
 }  // namespace udmhost::sim

@@ -32,8 +32,6 @@ public:
     virtual int singularColumn() const { return -1; }
     // Fresh factorisations (with pivot search) since analyse().
     virtual long fullFactorisations() const = 0;
-    // Calls that kept the factor in hand because the values had not changed.
-    virtual long reusedFactorisations() const { return 0; }
 };
 
 // "klu" (default) or "eigen"; throws std::invalid_argument for others.
