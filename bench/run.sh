@@ -13,3 +13,5 @@ mkdir -p docs
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUDM_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j 2 --target udmhost vcswitch udmmain_bench udmmain_call_counter platform_lock_bench
 python3 bench/report.py "$build"
+# Every switch in one strongly connected part: oscillators coupled in a ring.
+python3 bench/coupled.py "$build" 16 64 256

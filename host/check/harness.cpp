@@ -110,7 +110,7 @@ std::string number(double value) {
     return std::string(text, result.ptr);
 }
 
-PlugInUnderTest::PlugInUnderTest(const std::string& path) : lib(path) {
+PlugInUnderTest::PlugInUnderTest(const std::string& path) : lib(path, LockBinding::Watched) {
     recorder().activity = "registration";
     RegistrationRecord first{};
     lib.init(staleMessage, staleExpression, &first);

@@ -160,7 +160,7 @@ void runInterfaceChecks(const std::string& path, CheckChannel& channel) {
     channel.emit(exports.line());
     channel.emit(memory.line());
     if (!exports.clean() || !memory.clean()) return;
-    auto lib = std::make_unique<PluginLibrary>(path);
+    auto lib = std::make_unique<PluginLibrary>(path, LockBinding::Watched);
     dlclose(handle);  // the PluginLibrary keeps its own reference
 
     Recorder& rec = recorder();

@@ -49,8 +49,26 @@ std::string loadablePath(const std::string& path) {
     return path;
 }
 
-PluginLibrary::PluginLibrary(const std::string& path) : path_(path) {
-    handle_ = dlopen(loadablePath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+int openFlags(LockBinding binding) {
+    // The sanitizer runtimes intercept allocation and refuse libraries bound
+    // deep; there every plug-in takes the watched, slower binding.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    (void)binding;
+    return RTLD_NOW | RTLD_LOCAL;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    (void)binding;
+    return RTLD_NOW | RTLD_LOCAL;
+#else
+    return RTLD_NOW | RTLD_LOCAL | (binding == LockBinding::Direct ? RTLD_DEEPBIND : 0);
+#endif
+#else
+    return RTLD_NOW | RTLD_LOCAL | (binding == LockBinding::Direct ? RTLD_DEEPBIND : 0);
+#endif
+}
+
+PluginLibrary::PluginLibrary(const std::string& path, LockBinding binding) : path_(path) {
+    handle_ = dlopen(loadablePath(path).c_str(), openFlags(binding));
     if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load plug-in: ") + dlerror());
     try {
         getPlugin = required<GetPlugInFn>(handle_, path, "GetPlugIn");

@@ -38,10 +38,15 @@ void requireUsableRegistration(const Registration& registration, const std::stri
 // library path instead); anything else is left as it is.
 std::string loadablePath(const std::string& path);
 
+// Which GlobalLock and GlobalUnlock the plug-in binds to. Direct: its own
+// platform library, one call per lock (simulation). Watched: the first in the
+// process, which is the checker's logging pair when the executable exports it.
+enum class LockBinding { Direct, Watched };
+
 class PluginLibrary {
 public:
     // Loads the library; throws std::runtime_error with a clear message.
-    explicit PluginLibrary(const std::string& path);
+    explicit PluginLibrary(const std::string& path, LockBinding binding = LockBinding::Direct);
     ~PluginLibrary();
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
