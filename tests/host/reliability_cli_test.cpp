@@ -3,6 +3,8 @@
 // run, and what the user typed wrong is named.
 #include <gtest/gtest.h>
 
+#include "command_output.h"
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,25 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    std::string output;  // standard output, and standard error unless redirected
-};
+using Result = CommandResult;
 
 // `command` runs under /bin/sh; udmhost is $U in it.
-Result shell(const std::string& command) {
-    const std::string line = "U='" UDMHOST_PATH "'; " + command + " 2>&1";
-    Result result;
-    FILE* pipe = popen(line.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, n);
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+Result shell(const std::string& command) { return runCommand("U='" UDMHOST_PATH "'; " + command); }
 
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,6 +1,8 @@
 // udmhost as a user runs it: netlist in, files and exit code out.
 #include <gtest/gtest.h>
 
+#include "command_output.h"
+
 #include <unistd.h>
 
 #include <cmath>
@@ -13,22 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    std::string output;  // standard output and error
-};
+using Result = CommandResult;
 
-Result run(const std::string& arguments) {
-    const std::string command = std::string(UDMHOST_PATH) + " " + arguments + " 2>&1";
-    Result result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, n);
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+Result run(const std::string& arguments) { return runCommand(std::string(UDMHOST_PATH) + " " + arguments); }
 
 class UdmhostCli : public ::testing::Test {
 protected:
