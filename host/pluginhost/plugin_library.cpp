@@ -49,22 +49,21 @@ std::string loadablePath(const std::string& path) {
     return path;
 }
 
-int openFlags(LockBinding binding) {
-    // The sanitizer runtimes intercept allocation and refuse libraries bound
-    // deep; there every plug-in takes the watched, slower binding.
+// The sanitizer runtimes intercept allocation and refuse libraries bound
+// deep; there every plug-in takes the watched, slower binding.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    (void)binding;
-    return RTLD_NOW | RTLD_LOCAL;
+#define UDM_SANITIZED_BUILD 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-    (void)binding;
-    return RTLD_NOW | RTLD_LOCAL;
-#else
-    return RTLD_NOW | RTLD_LOCAL | (binding == LockBinding::Direct ? RTLD_DEEPBIND : 0);
+#define UDM_SANITIZED_BUILD 1
 #endif
-#else
-    return RTLD_NOW | RTLD_LOCAL | (binding == LockBinding::Direct ? RTLD_DEEPBIND : 0);
 #endif
+
+int openFlags(LockBinding binding) {
+#ifdef UDM_SANITIZED_BUILD
+    binding = LockBinding::Watched;
+#endif
+    return RTLD_NOW | RTLD_LOCAL | (binding == LockBinding::Direct ? RTLD_DEEPBIND : 0);
 }
 
 PluginLibrary::PluginLibrary(const std::string& path, LockBinding binding) : path_(path) {

@@ -252,17 +252,8 @@ void TransientEngine::step(double until) {
                 return;
             }
         }
-        acceptPoint(next, d);
-        ++output_.stats.accepted;
-        s.t = next;
-        s.locatesFromHere = 0;
-        s.bracket = kInfinity;
+        acceptSwitchingPoint(next, d, alternated_);
         switches_.forgetCrossing();
-        s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
-        s.restartedBySwitching = true;
-        s.switchedOnOldStamps = alternated_;
-        s.slowStretch = false;
-        s.h = steps.afterSwitching(s.lastFullStep);
         return;
     }
     double ratio = kInfinity;

@@ -89,6 +89,8 @@ private:
     // retried short of the instant, or accepted as a switching once the
     // step is within the event tolerance. False when none changed.
     bool behaviouralSwitching(double next, const Discretisation& d, double step);
+    // Accepts the point of a switching and restarts the step control from it.
+    void acceptSwitchingPoint(double next, const Discretisation& d, bool onOldStamps);
     // Per unknown: the signal a source holds it to (an upstream node), if any.
     std::vector<const TimeSignal*> signalUnknowns() const;
 

@@ -1,4 +1,5 @@
-// B sources' discontinuities in the time loop: located like a switch's.
+// Switchings in the time loop: B sources' discontinuities, located like a
+// switch's, and the restart from a switching point.
 #include <limits>
 
 #include "sim/transient_engine.h"
@@ -17,6 +18,12 @@ bool TransientEngine::behaviouralSwitching(double next, const Discretisation& d,
         retryShortOf({*at, *at}, step);
         return true;
     }
+    acceptSwitchingPoint(next, d, false);
+    return true;
+}
+
+void TransientEngine::acceptSwitchingPoint(double next, const Discretisation& d, bool onOldStamps) {
+    LoopState& s = loop_;
     acceptPoint(next, d);
     ++output_.stats.accepted;
     s.t = next;
@@ -24,10 +31,9 @@ bool TransientEngine::behaviouralSwitching(double next, const Discretisation& d,
     s.bracket = std::numeric_limits<double>::infinity();
     s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
     s.restartedBySwitching = true;
-    s.switchedOnOldStamps = false;
+    s.switchedOnOldStamps = onOldStamps;
     s.slowStretch = false;
     s.h = steps_->afterSwitching(s.lastFullStep);
-    return true;
 }
 
 }  // namespace udmhost::sim
