@@ -19,6 +19,7 @@
 #include "sim/newton_solver.h"
 #include "sim/node_trajectory.h"
 #include "sim/plugin_set.h"
+#include "sim/restart_policy.h"
 #include "sim/simulator.h"
 #include "sim/step_controller.h"
 #include "sim/switch_watch.h"
@@ -81,7 +82,28 @@ private:
     void initialPoint();
     // One trial step of the time loop towards `until`.
     void step(double until);
-    // After a trial of `step` on which a switching was located at {lo, hi}
+    // Where a trial step ends: at the next limit (a breakpoint, the bracket
+    // of a located switching, `until`), short of a predicted switching, or
+    // after the step the error control wants.
+    struct Trial {
+        double next = 0.0, step = 0.0;
+        bool onLimit = false;  // cut short by a limit: says nothing of the step wanted
+    };
+    Trial planTrial(double until);
+    // A trial rejected: the next one takes `newStep`.
+    void rejectTrial(double newStep);
+    // A trial on which a switch changed state: its instant located and the
+    // trial retried short of it, or its point accepted as the switching's.
+    void onSwitching(const Trial& trial, const Discretisation& d, bool aimed);
+    // The truncation ratio of a solved trial (infinity: not estimated), or
+    // none when the trial is rejected for its error.
+    std::optional<double> truncationRatio(const Trial& trial, const Discretisation& d);
+    // Accepts a solved trial and sets the next step.
+    void acceptTrial(const Trial& trial, const Discretisation& d, double ratio);
+    // After an accepted trial: a located switching's bracket reached, missed,
+    // or the instant found again from closer by.
+    void followBracket(const Trial& trial, const Discretisation& d, bool aimed);
+    // After a trial on which a switching was located at {lo, hi}
     // (fractions of it): the trials short of it and across it.
     void retryShortOf(const std::pair<double, double>& found, double step);
     // After a solved trial of `step` to `next`: when a B source's
@@ -128,15 +150,10 @@ private:
         double t = 0.0;
         double bracket = 0.0;       // a located switching lies before this; infinity: none
         double h = 0.0;             // the next trial step
-        double lastFullStep = 0.0;  // the last step not shortened to locate a switching
-        int stepsSinceRestart = 0, locatesFromHere = 0;
-        bool restartedBySwitching = false;
-        bool slowStretch = false;   // a switching led into a stretch far slower than its first step
+        int locatesFromHere = 0;
         bool predict = true;        // a switching may be predicted from the last points
         bool aimed = false;         // the trial ends just past a relocated switching
-        bool switchedOnOldStamps = false;  // the last switching's point: see solvePoint
-        bool trapezoidalNext = false;      // the second step after a switching is trapezoidal
-        bool gearNext = false;             // ... or a second-order backward difference
+        RestartPolicy restart;
         size_t nextBreakpoint = 0;
         double reported = -1.0;
     } loop_;

@@ -14,7 +14,7 @@ bool TransientEngine::behaviouralSwitching(double next, const Discretisation& d,
         // Interpolated from the argument's values at both ends of the trial;
         // an estimate that keeps missing is bisected (retryShortOf).
         ++output_.stats.rejected;
-        s.slowStretch = false;
+        s.restart.rejected();
         retryShortOf({*at, *at}, step);
         return true;
     }
@@ -29,11 +29,7 @@ void TransientEngine::acceptSwitchingPoint(double next, const Discretisation& d,
     s.t = next;
     s.locatesFromHere = 0;
     s.bracket = std::numeric_limits<double>::infinity();
-    s.stepsSinceRestart = 0;  // a fresh backward Euler step after the switching
-    s.restartedBySwitching = true;
-    s.switchedOnOldStamps = onOldStamps;
-    s.slowStretch = false;
-    s.h = steps_->afterSwitching(s.lastFullStep);
+    s.h = s.restart.afterSwitching(*steps_, onOldStamps);
 }
 
 }  // namespace udmhost::sim

@@ -1,0 +1,57 @@
+#include "sim/restart_policy.h"
+
+#include <algorithm>
+
+namespace udmhost::sim {
+
+double RestartPolicy::afterSwitching(const StepController& steps, bool onOldStamps) {
+    stepsSinceRestart_ = 0;  // a fresh backward Euler step after the switching
+    restartedBySwitching_ = true;
+    switchedOnOldStamps_ = onOldStamps;
+    slowStretch_ = false;
+    return steps.afterSwitching(lastFullStep);
+}
+
+RestartPolicy::Kind RestartPolicy::method(Kind secondOrder) const {
+    // Backward Euler for the first two steps after a restart, which leave
+    // the history the second-order methods need; the trapezoidal rule needs
+    // only the last derivative, which a first step far shorter than the
+    // circuit's time scale gives (trapezoidalNext_), and the second-order
+    // backward difference only the charges (gearNext_).
+    if (stepsSinceRestart_ >= 2) return secondOrder;
+    if (secondStep() && trapezoidalNext_) return secondOrder;
+    if (secondStep() && gearNext_) return Kind::Gear;
+    return Kind::BackwardEuler;
+}
+
+double RestartPolicy::accepted(const StepController& steps, Kind secondOrder, double step, double ratio, bool onLimit,
+                               double firstLimit, double h) {
+    const bool first = firstAfterSwitching();
+    ++stepsSinceRestart_;
+    trapezoidalNext_ = gearNext_ = false;
+    if (first) {
+        // Into a slow stretch, the first step's flow is the circuit's at its
+        // end to a share of the step over the time scale: the trapezoidal
+        // rule may go on from it at once, with a long step.
+        slowStretch_ = steps.intoSlowStretch(step, firstLimit);
+        trapezoidalNext_ = slowStretch_ && secondOrder == Kind::Trapezoidal;
+        // A switching point solved on the old stamps gives no flow to
+        // estimate the step from (its jump is no curvature): the second step
+        // is a backward difference, of second order from the charges alone,
+        // at a ratio to the first at which it is stable.
+        gearNext_ = !trapezoidalNext_ && switchedOnOldStamps_ && secondOrder == Kind::Trapezoidal;
+        h = gearNext_ ? steps.backwardDifferenceAfter(step) : steps.afterFirstStep(step, firstLimit, trapezoidalNext_);
+    } else if (slowStretch_ && !onLimit) {
+        h = std::max(h, steps.inSlowStretch(step, ratio));
+    } else if (restartedBySwitching_ && !onLimit && steps.intoSlowStretch(step, ratio * step)) {
+        // The second step's estimate shows the slow stretch the first
+        // one's may not (its flow at the switching may be the old one's).
+        slowStretch_ = true;
+        h = std::max(h, steps.inSlowStretch(step, ratio));
+    }
+    if (h >= steps.maxStep()) slowStretch_ = false;
+    if (!first) restartedBySwitching_ = false;
+    return h;
+}
+
+}  // namespace udmhost::sim

@@ -1,0 +1,49 @@
+// How the time loop starts again after a switching or a source's corner:
+// the method of the first two steps (which leave the history second-order
+// methods need), and the steps that follow, which the first one after a
+// switching sets from how fast the circuit now is.
+#pragma once
+
+#include "sim/circuit_equations.h"
+#include "sim/step_controller.h"
+
+namespace udmhost::sim {
+
+class RestartPolicy {
+public:
+    using Kind = Discretisation::Kind;
+
+    // From a switching's point; `onOldStamps`: it was solved on the stamps
+    // before the switching. Returns the first step.
+    double afterSwitching(const StepController& steps, bool onOldStamps);
+    // From a breakpoint of a source, after the step `step` onto it.
+    void atCorner() { stepsSinceRestart_ = 0; }
+    // A trial step was rejected.
+    void rejected() { slowStretch_ = false; }
+
+    // The method of the next step, of order `secondOrder` once the history allows.
+    Kind method(Kind secondOrder) const;
+    bool historyFor(int points) const { return stepsSinceRestart_ >= points; }
+    bool secondStep() const { return stepsSinceRestart_ == 1; }
+    bool firstAfterSwitching() const { return stepsSinceRestart_ == 0 && restartedBySwitching_; }
+    bool switchedOnOldStamps() const { return switchedOnOldStamps_; }
+
+    // A step accepted with truncation ratio `ratio` (infinity: not
+    // estimated); `h` the next step as the error control and the limits set
+    // it, `firstLimit` the longest step the first one after a switching
+    // allows. Returns the next step.
+    double accepted(const StepController& steps, Kind secondOrder, double step, double ratio, bool onLimit,
+                    double firstLimit, double h);
+    // The step before a switching that was not shortened to locate it.
+    double lastFullStep = 0.0;
+
+private:
+    int stepsSinceRestart_ = 0;
+    bool restartedBySwitching_ = false;
+    bool slowStretch_ = false;          // a switching led into a stretch far slower than its first step
+    bool switchedOnOldStamps_ = false;  // the last switching's point was solved on the old stamps
+    bool trapezoidalNext_ = false;      // the second step after a switching is trapezoidal
+    bool gearNext_ = false;             // ... or a second-order backward difference
+};
+
+}  // namespace udmhost::sim

@@ -1,0 +1,237 @@
+// The time loop's trial step: where it ends, what a switching on it does,
+// whether its error allows it, and the step after it.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "sim/time_text.h"
+#include "sim/transient_engine.h"
+
+namespace udmhost::sim {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Of the interval an instant was located in: the error of the estimate is
+// well below this.
+constexpr double kLocateMargin = 1e-4;
+// Of the step an instant was located on: how far short of the estimate the
+// step to it ends. The estimates on long trapezoidal steps through an
+// algebraic node fall late by up to a few 1e-4 of the step.
+constexpr double kApproachMargin = 3e-4;
+// A switching is predicted from the last three accepted points over a trial
+// at most this many times their span: further on the parabola says little.
+constexpr double kPredictReach = 4.0;
+// Of the event tolerance: a relocated instant whose likely error is at most
+// this is stepped onto directly, the trial ending this far past its estimate.
+constexpr double kAimError = 0.45, kAimPast = 0.45;
+
+// Steps across a located instant are tiny by construction: their divided
+// differences are rounding noise.
+bool tinyStep(double step, double eventTolerance) { return step <= 16.0 * eventTolerance; }
+
+}  // namespace
+
+void TransientEngine::step(double until) {
+    LoopState& s = loop_;
+    const Trial trial = planTrial(until);
+    const Discretisation d{s.restart.method(secondOrder_), trial.step, newton_.tPrev() - newton_.tOlder()};
+    if (!solvePoint(trial.next, d)) {
+        rejectTrial(trial.step / 8.0);
+        return;
+    }
+    const bool aimed = std::exchange(s.aimed, false);
+    if (!switches_.stateChanged() && behaviouralSwitching(trial.next, d, trial.step)) return;
+    if (switches_.stateChanged()) {
+        onSwitching(trial, d, aimed);
+        return;
+    }
+    const auto ratio = truncationRatio(trial, d);
+    if (!ratio) return;
+    acceptTrial(trial, d, *ratio);
+    followBracket(trial, d, aimed);
+    if (progress_ && s.t - s.reported >= 0.01 * span_) {
+        s.reported = s.t;
+        progress_(s.t / circuit_.tran.stop);
+    }
+}
+
+TransientEngine::Trial TransientEngine::planTrial(double until) {
+    const StepController& steps = *steps_;
+    const double minStep = steps.minStep(), eventTolerance = steps.eventTolerance();
+    LoopState& s = loop_;
+    while (s.nextBreakpoint + 1 < breakpoints_.size() && breakpoints_[s.nextBreakpoint] <= s.t + minStep)
+        ++s.nextBreakpoint;
+    const double limit = std::min({breakpoints_[s.nextBreakpoint], s.bracket, until});
+    Trial trial;
+    trial.step = std::min({s.h, steps.maxStep(), limit - s.t});
+    trial.onLimit = trial.step >= limit - s.t - minStep;
+    trial.next = trial.onLimit ? limit : s.t + trial.step;
+    // A switching that the last three points show ahead is approached
+    // without a trial across it, as one that a trial showed.
+    if (s.bracket == kInfinity && s.predict && s.restart.historyFor(2) && trial.next - s.t > eventTolerance &&
+        trial.next - s.t <= kPredictReach * (s.t - newton_.tOldest()))
+        if (const auto ahead = switches_.predict(trial.next, eventTolerance)) {
+            const double at = ahead->first - s.t, past = kLocateMargin * at;
+            const double before = std::max(at - kApproachMargin * (trial.next - s.t), 0.5 * at);
+            const bool across = ahead->second - s.t <= 0.99 * eventTolerance;
+            s.bracket = std::max(ahead->second + (past > eventTolerance ? past : 0.0), s.t + 0.99 * eventTolerance);
+            trial.next = across ? s.bracket : s.t + before;
+            trial.onLimit = true;
+        }
+    trial.step = trial.next - s.t;
+    if (!(trial.step > 0.0)) throw SimulationError("time step too small at time " + timeText(s.t));
+    return trial;
+}
+
+void TransientEngine::rejectTrial(double newStep) {
+    ++output_.stats.rejected;
+    loop_.restart.rejected();
+    if (newStep < steps_->minStep())
+        throw SimulationError(newton_.singularReason().empty() ? "time step too small at time " + timeText(loop_.t)
+                                                                : newton_.singularReason());
+    loop_.h = newStep;
+}
+
+void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, bool aimed) {
+    LoopState& s = loop_;
+    const double eventTolerance = steps_->eventTolerance();
+    if (trial.step > eventTolerance) {
+        // Locate the instant on the trajectory of the accepted stamps (a
+        // parabola through points much closer together than the step would
+        // only extrapolate their rounding), then step to just before it and
+        // across it, unless the trial was aimed just past it and shows it
+        // within the event tolerance of its end.
+        const bool parabola = s.restart.historyFor(1) && s.t - newton_.tOlder() >= 0.1 * trial.step;
+        const auto found = switches_.locate(s.t, trial.step, eventTolerance, parabola);
+        const bool atEnd = aimed && found && (1.0 - found->first) * trial.step <= eventTolerance;
+        if (!atEnd) {
+            if (!found) {
+                s.bracket = trial.next;
+                rejectTrial(trial.step / 2.0);
+            } else {
+                ++output_.stats.rejected;
+                s.restart.rejected();
+                retryShortOf(*found, trial.step);
+            }
+            return;
+        }
+        // Locating evaluated the switching instances short of the point it
+        // accepts; the others still hold its solution.
+        newton_.evaluateInstances(newton_.x().data(), trial.next, d, &switches_.locatedInstances());
+        switches_.readStates();
+    }
+    acceptSwitchingPoint(trial.next, d, alternated_);
+    switches_.forgetCrossing();
+}
+
+std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const Discretisation& d) {
+    const RestartPolicy& restart = loop_.restart;
+    if (!restart.historyFor(1) || tinyStep(trial.step, steps_->eventTolerance())) return kInfinity;
+    // The second-order estimate needs three points after the switching;
+    // until then the first-order one bounds a trapezoidal step's error from
+    // above (by some six times the circuit's time constant over the step),
+    // and a backward difference step's is estimated from the circuit's own
+    // flows at both its ends.
+    using Kind = Discretisation::Kind;
+    const Options& o = circuit_.options;
+    const Discretisation firstOrder{Kind::BackwardEuler, d.step, d.previous};
+    const double* x = newton_.x().data();
+    const bool second = restart.secondStep();
+    const double ratio = !second               ? equations_.truncationRatio(x, d, o)
+                         : d.kind == Kind::Gear ? equations_.ratioFromEndFlows(x, d, o)
+                                                : equations_.truncationRatio(x, firstOrder, o);
+    if (ratio >= 0.9) return ratio;
+    // A backward difference's error coefficient grows as its step shrinks
+    // against the one before: its error falls about as the step, not its square.
+    rejectTrial(steps_->afterRejected(trial.step, d.kind == Kind::Gear && second ? ratio * ratio : ratio));
+    return std::nullopt;
+}
+
+void TransientEngine::acceptTrial(const Trial& trial, const Discretisation& d, double ratio) {
+    const StepController& steps = *steps_;
+    LoopState& s = loop_;
+    // The first step after a switching shows how fast the circuit now is.
+    const double firstLimit = s.restart.firstAfterSwitching()
+                                  ? equations_.stepAfterFirst(newton_.x().data(), d, circuit_.options,
+                                                              s.restart.switchedOnOldStamps())
+                                  : kInfinity;
+    acceptPoint(trial.next, d, s.restart.historyFor(1));
+    ++output_.stats.accepted;
+    s.t = trial.next;
+    s.locatesFromHere = 0;
+    if (!tinyStep(trial.step, steps.eventTolerance()) && s.bracket == kInfinity) s.restart.lastFullStep = trial.step;
+    const double wanted = trial.onLimit ? std::min(s.h, 0.9 * ratio * trial.step)
+                                        : steps.afterAccepted(trial.step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
+    s.h = s.restart.accepted(steps, secondOrder_, trial.step, ratio, trial.onLimit, firstLimit, wanted);
+    if (trial.next == breakpoints_[s.nextBreakpoint] && trial.next < circuit_.tran.stop) {
+        for (const auto& recorded : recorded_) recorded.second->markCorner();
+        s.restart.atCorner();
+        s.h = std::min(steps.afterSwitching(s.restart.lastFullStep),
+                       0.1 * (breakpoints_[s.nextBreakpoint + 1] - trial.next));
+    }
+}
+
+void TransientEngine::followBracket(const Trial& trial, const Discretisation& d, bool aimed) {
+    const double minStep = steps_->minStep(), eventTolerance = steps_->eventTolerance();
+    LoopState& s = loop_;
+    // The next trial ends at the bracket of a located switching (the
+    // limit), unless the switching did not show there after all.
+    s.predict = true;
+    if (aimed && s.bracket - s.t <= minStep) {
+        // Aimed just past a switching that did not show: it lies a little
+        // later, within reach of a step across.
+        s.bracket = s.t + 0.99 * eventTolerance;
+        s.h = s.bracket - s.t;
+    } else if (s.bracket - s.t <= minStep) {
+        if (trial.onLimit) s.h = std::min(s.h, steps_->afterMissedBracket(trial.step));
+        // A switching that did not show where it was expected is not
+        // predicted again at once: a parabola grazing a threshold would
+        // keep predicting it.
+        s.predict = !trial.onLimit;
+        s.bracket = kInfinity;
+        switches_.forgetCrossing();
+    } else if (s.bracket != kInfinity) {
+        // Just short of a located instant: it is found again from here on
+        // the trial that showed it, which is far more exact this close.
+        const auto again = switches_.relocate(eventTolerance, d.kind != Discretisation::Kind::BackwardEuler);
+        if (!again) return;
+        // The step across spans nearly the whole event tolerance and starts
+        // a third of it short of the estimate, so that an estimate a little
+        // off either way still shows the switching on it; within reach of
+        // this point it starts here. A re-predicted instant whose likely
+        // error is well above the event tolerance is approached by that
+        // error (at most half way).
+        const double error = switches_.relocationError();
+        const double margin =
+            error > 10.0 * eventTolerance ? std::min(error, 0.5 * (again->first - s.t)) : 0.3 * eventTolerance;
+        const double before = again->first - margin - s.t, past = kLocateMargin * before;
+        const bool across = before <= 0.1 * eventTolerance || again->second - s.t <= 0.99 * eventTolerance;
+        // An instant known this well is stepped onto at once: the trial ends
+        // just past it and shows it within the event tolerance of its end,
+        // which makes its point the switching's.
+        s.aimed = !across && error <= kAimError * eventTolerance && switches_.relocationReliable();
+        const double from = across ? s.t : s.t + before;
+        s.bracket = s.aimed ? again->second + kAimPast * eventTolerance
+                            : std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
+        s.h = across || s.aimed ? s.bracket - s.t : before;
+    }
+}
+
+void TransientEngine::retryShortOf(const std::pair<double, double>& found, double step) {
+    LoopState& s = loop_;
+    const double minStep = steps_->minStep(), eventTolerance = steps_->eventTolerance();
+    // The second trial ends a little past the estimate, by more than its own
+    // error, so that it brackets the instant tightly.
+    const double past = kLocateMargin * found.first * step;
+    s.bracket = s.t + found.second * step + (past > eventTolerance ? past : 0.0);
+    // The first trial ends short of the estimate, which may fall a little
+    // late (its point is then located again from there without a solve); an
+    // estimate that keeps failing is bisected.
+    const double before = ++s.locatesFromHere > 2 ? 0.5 * found.first * step
+                                                   : std::max(found.first - kApproachMargin, 0.5 * found.first) * step;
+    s.h = before > minStep ? before : s.bracket - s.t;
+    if (s.h < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
+}
+
+}  // namespace udmhost::sim
