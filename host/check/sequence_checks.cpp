@@ -183,6 +183,20 @@ std::string sweepFindings(PlugInUnderTest& plugin, Finding& f, bool replay) {
     return "";
 }
 
+// Over the variation definitions and each parameter at zero, where a
+// reciprocal is most likely to overflow.
+std::string balancedStamps(PlugInUnderTest& plugin, Finding& f) {
+    SweepFindings findings;
+    findings.balance = &f;
+    std::vector<std::string> definitions = variationDefinitions(plugin);
+    const std::vector<std::string> zeros = sweepDefinitions(plugin, {"0", "(0)"});
+    definitions.insert(definitions.end(), zeros.begin() + 2, zeros.end());
+    for (const std::string& definition : definitions) sweepCase(plugin, definition, {}, findings);
+    f.see(std::to_string(definitions.size()) + " definitions, each parameter also at 0: every stamp finite, its columns "
+          "and the right-hand side summing to zero");
+    return "";
+}
+
 }  // namespace
 
 std::vector<IsolatedCheck> sequenceChecks() {
@@ -201,6 +215,10 @@ std::vector<IsolatedCheck> sequenceChecks() {
                           "same stamp and right-hand side over garbage as over guard bytes")},
         {"repeated evaluation with the same inputs gives the same stamp",
          [](PlugInUnderTest& p, Finding& f) { return sweepFindings(p, f, false); }},
+        {"an evaluation follows its own node values, not an earlier iteration at the same time",
+         sameUnderVariant([](const PlugInUnderTest&, SweepOptions& variant) { variant.iterateFirst = true; },
+                          "same stamps when every step is first evaluated with the control at the far end")},
+        {"stamps are finite and balanced: each column and the right-hand side sum to zero", balancedStamps},
     };
 }
 

@@ -107,9 +107,19 @@ set(udm_broken_variants
   "UDM_BREAK_GLOBAL_STATE|instances are independent: nothing of one lives in library-wide state"
   "UDM_BREAK_KEEPS_ADDRESS|the plug-in keeps no address of a block from one call to the next"
   "UDM_BREAK_BLOCK_SIZE|calls write the instance block only within its registered size and the component record only in mode 1"
+  "UDM_BREAK_PARSER_LEAK|no allocation outlives a life cycle"
+  "UDM_BREAK_TRAILING_BLANKS|blanks around a parameter value take time linear in their number"
+  "UDM_BREAK_PARAMETER_INDEX|a parameter read as an output gives the value it was defined with"
+  "UDM_BREAK_NAME_PREFIX|each output name resolves to an index of its own, and no other name resolves"
+  "UDM_BREAK_STAMP_SIGN|stamps are finite and balanced: each column and the right-hand side sum to zero"
+  "UDM_BREAK_ZERO_RESISTANCE|stamps are finite and balanced: each column and the right-hand side sum to zero"
+  "UDM_BREAK_TIME_MEMO|an evaluation follows its own node values, not an earlier iteration at the same time"
   # Laws of this model, beyond a generic checker: only the fingerprint sees them.
   "UDM_BREAK_OPENING_THRESHOLD|behaviour matches the recorded fingerprint"
-  "UDM_BREAK_MEGA|behaviour matches the recorded fingerprint")
+  "UDM_BREAK_MEGA|behaviour matches the recorded fingerprint"
+  "UDM_BREAK_HYSTERESIS_INVERTED|behaviour matches the recorded fingerprint"
+  "UDM_BREAK_WRONG_NODES|behaviour matches the recorded fingerprint"
+  "UDM_BREAK_DERIVATIVE_OFFSET|behaviour matches the recorded fingerprint")
 
 set(udm_variant_table "")
 set(udm_variant_modules)

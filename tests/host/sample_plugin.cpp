@@ -143,7 +143,9 @@ int32_t evaluate(unsigned char* data, const udm::ComponentRecordView& c) {
         expression(UDM_EXPR_EVALUATE, nullptr, ids, value);
         udm::storeAt<double>(data, kResistance, value[0]);
     }
-    const double g = 1.0 / udm::loadAt<double>(data, kResistance);
+    // A short conducts a large finite conductance: an infinite one would spoil the host's matrix.
+    const double r = udm::loadAt<double>(data, kResistance);
+    const double g = r == 0.0 || std::isnan(r) ? 1e12 : 1.0 / r;
     udm::storeAt<double>(data, kConductance, g);
     const double stamp[4] = {g, -g, -g, g};
     const size_t entries = SAMPLE_DEFECT == DEFECT_WRITES_OUTSIDE ? 5 : 4;
