@@ -21,6 +21,10 @@ std::vector<IsolatedCheck> memoryChecks();       // ownership, offsets, selector
 std::vector<IsolatedCheck> environmentChecks();  // locale, huge definitions
 std::vector<IsolatedCheck> outputChecks();       // output names and parameter values
 
+// Defines, prepares and once evaluates `inst` (after the start time);
+// returns "" or why its sizes are not usable.
+std::string readyInstance(TestInstance& inst, const std::string& definition);
+
 // Definition texts on which the host's conduct is varied.
 std::vector<std::string> variationDefinitions(const PlugInUnderTest& plugin);
 // Sweeps each definition twice, the second time with `variant`; every

@@ -78,19 +78,9 @@ std::string noLeak(PlugInUnderTest& plugin, Finding& f) {
 std::string selectors(PlugInUnderTest& plugin, Finding& f) {
     TestInstance inst(plugin, 1);
     inst.watchLocks(&f);
-    std::string sizeFault;
-    inst.define(plugin.defaultDefinition(), &sizeFault);
-    if (!sizeFault.empty()) return "needs usable sizes: " + sizeFault;
-    Recorder& r = recorder();
-    double out = 0.0;
-    r.registrationDue = true;
-    inst.call(UDM_MODE_PREPARE, nullptr, nullptr, &out);
-    r.registrationDue = false;
+    if (std::string why = readyInstance(inst, plugin.defaultDefinition()); !why.empty())
+        return "needs usable sizes: " + why;
     SimulationBlock simulation;
-    simulation.set(0.0, 1e-6, 0.0);
-    r.evaluationDue = true;
-    inst.call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &out);
-    r.evaluationDue = false;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const double selectors[] = {nan, -nan, 2147483648.0, 2147483649.0, -2147483649.0, 4294967296.0, 4294967297.0,

@@ -66,20 +66,10 @@ std::string parameterOutputs(PlugInUnderTest& plugin, Finding& f) {
         }
         TestInstance inst(plugin, 1);
         inst.watchLocks(&f);
-        std::string sizeFault;
-        recorder().messagesAllowed = true;
-        inst.define(definition, &sizeFault);
-        if (!sizeFault.empty()) return "needs usable sizes: " + sizeFault;
         Recorder& r = recorder();
-        double out = 0.0;
-        r.registrationDue = true;
-        inst.call(UDM_MODE_PREPARE, nullptr, nullptr, &out);
-        r.registrationDue = false;
+        r.messagesAllowed = true;
+        if (std::string why = readyInstance(inst, definition); !why.empty()) return "needs usable sizes: " + why;
         SimulationBlock simulation;
-        simulation.set(0.0, 1e-6, 0.0);
-        r.evaluationDue = true;
-        inst.call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &out);
-        r.evaluationDue = false;
         readable = 0;
         for (size_t p = 0; p < plugin.parameters.size(); ++p) {
             const double index = resolve(inst, plugin.parameters[p].name, f);

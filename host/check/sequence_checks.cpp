@@ -11,24 +11,6 @@ namespace udmhost {
 
 namespace {
 
-// A defined, prepared and once evaluated instance; "" or why it is not.
-std::string readyInstance(TestInstance& inst, const std::string& definition) {
-    std::string sizeFault;
-    inst.define(definition, &sizeFault);
-    if (!sizeFault.empty()) return sizeFault;
-    Recorder& r = recorder();
-    r.registrationDue = true;
-    double out = 0.0;
-    inst.call(UDM_MODE_PREPARE, nullptr, nullptr, &out);
-    r.registrationDue = false;
-    r.evaluationDue = true;
-    SimulationBlock simulation;
-    simulation.set(0.0, 1e-6, 0.0);
-    inst.call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &out);
-    r.evaluationDue = false;
-    return "";
-}
-
 struct Snapshot {
     std::vector<unsigned char> instance, component, vector, matrix;
     int registrations = 0, evaluations = 0;
@@ -198,6 +180,23 @@ std::string balancedStamps(PlugInUnderTest& plugin, Finding& f) {
 }
 
 }  // namespace
+
+std::string readyInstance(TestInstance& inst, const std::string& definition) {
+    std::string sizeFault;
+    inst.define(definition, &sizeFault);
+    if (!sizeFault.empty()) return sizeFault;
+    Recorder& r = recorder();
+    r.registrationDue = true;
+    double out = 0.0;
+    inst.call(UDM_MODE_PREPARE, nullptr, nullptr, &out);
+    r.registrationDue = false;
+    r.evaluationDue = true;
+    SimulationBlock simulation;
+    simulation.set(0.0, 1e-6, 0.0);
+    inst.call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &out);
+    r.evaluationDue = false;
+    return "";
+}
 
 std::vector<IsolatedCheck> sequenceChecks() {
     return {
