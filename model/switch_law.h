@@ -15,6 +15,9 @@ inline constexpr double kZeroResistanceSubstitute = 2.938736052218037e-39;
 
 inline double usableResistance(double resistance) {
     // Zero of either sign and NaN all fail both comparisons.
+#ifdef UDM_BREAK_ZERO_RESISTANCE  // fault: a resistance of zero is inverted as it is
+    return resistance;
+#endif
     return resistance < 0.0 || resistance > 0.0 ? resistance : kZeroResistanceSubstitute;
 }
 
@@ -22,6 +25,10 @@ inline double usableResistance(double resistance) {
 inline int32_t decideState(double threshold, double hysteresis, int32_t acceptedState, double control) {
     // Written as "stays ... unless": a NaN anywhere fails the comparison and
     // leaves the switch closed from either side.
+#ifdef UDM_BREAK_HYSTERESIS_INVERTED  // fault: the band's edges swapped, closing below and opening above
+    if (acceptedState == 1) return control <= threshold + hysteresis ? 0 : 1;
+    return control < threshold - hysteresis ? 0 : 1;
+#endif
 #ifdef UDM_BREAK_OPENING_THRESHOLD  // fault: the opening threshold itself no longer opens
     if (acceptedState == 1) return control < threshold - hysteresis ? 0 : 1;
 #else

@@ -214,11 +214,19 @@ void deliverNumber(const OutputPlaces& out, double v) {
     deliver(out.isNumber, 1);
 }
 
+using WorkingCopy = std::unique_ptr<char, TextReleaser>;
+
 // Trims, reads a number or a keyword, checks and scales, all on the caller's
 // zero-terminated working copy, which may be shortened in place.
-void parseWorkingCopy(const OutputPlaces& out, char* copy) {
+void parseWorkingCopy(const OutputPlaces& out, WorkingCopy& working) {
+    char* const copy = working.get();
+#ifdef UDM_BREAK_TRAILING_BLANKS  // fault: measures the text again for every blank it removes
+    while (std::strlen(copy) > 0 && isTrailingBlank(copy[std::strlen(copy) - 1])) copy[std::strlen(copy) - 1] = '\0';
+    const size_t length = std::strlen(copy);
+#else
     size_t length = std::strlen(copy);
     while (length > 0 && isTrailingBlank(copy[length - 1])) copy[--length] = '\0';
+#endif
     if (length == 0) return;
     deliver(out.hasText, 1);
 
@@ -230,7 +238,12 @@ void parseWorkingCopy(const OutputPlaces& out, char* copy) {
     }
 
     int k = 0;
-    if (!unitExponent(remainder, k)) return;
+    if (!unitExponent(remainder, k)) {
+#ifdef UDM_BREAK_PARSER_LEAK  // fault: a refused unit returns without freeing the working copy
+        static_cast<void>(working.release());
+#endif
+        return;
+    }
 
     constexpr double kLargest = std::numeric_limits<double>::max();
     if (std::isnan(v) || v < -kLargest || v > kLargest) return;
@@ -259,12 +272,12 @@ void parseValue(int32_t* hasText, int32_t* isNumber, int32_t* isQuit, int32_t* i
 
     // The text itself is never written; trimming works on a copy.
     const size_t length = std::strlen(text);
-    const std::unique_ptr<char, TextReleaser> copy(allocateText(length + 1));
+    WorkingCopy copy(allocateText(length + 1));
     if (!copy) return;
     std::memcpy(copy.get(), text, length);
     copy.get()[length] = '\0';
 
-    parseWorkingCopy(out, copy.get());
+    parseWorkingCopy(out, copy);
 }
 
 int32_t parseDefinitionToken(const char* text) {

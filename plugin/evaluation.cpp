@@ -78,9 +78,20 @@ int32_t evaluateInstance(InstanceData& inst, udm::ComponentRecordView comp, cons
 #endif
     const udm::SimulationRecordView sim(simulation);
     // The control voltage is read only when the law needs it.
+#ifdef UDM_BREAK_TIME_MEMO  // fault: an evaluation at the time of the previous one reuses its decision
+    static double lastTime = __builtin_nan("");
+    static SwitchStep lastStep{};
+    const SwitchStep step = sim.time() == lastTime ? lastStep
+                            : hasStarted(sim.time(), sim.startTime())
+                                ? decidedStep(values, vector.node(kNC1) - vector.node(kNC2), inst.acceptedState)
+                                : initialStep(values);
+    lastTime = sim.time();
+    lastStep = step;
+#else
     const SwitchStep step = hasStarted(sim.time(), sim.startTime())
                                 ? decidedStep(values, vector.node(kNC1) - vector.node(kNC2), inst.acceptedState)
                                 : initialStep(values);
+#endif
     const double g = step.conductance;
 #ifdef UDM_BREAK_STAMP_SKIPPED
     const bool unchanged = inst.conductance == g && inst.state == step.state;
@@ -109,7 +120,11 @@ int32_t evaluateInstance(InstanceData& inst, udm::ComponentRecordView comp, cons
 #else
         matrix.setValue(0, g);
         matrix.setValue(1, -g);
+#ifdef UDM_BREAK_STAMP_SIGN  // fault: one off-diagonal entry loses its minus sign
+        matrix.setValue(2, g);
+#else
         matrix.setValue(2, -g);
+#endif
         matrix.setValue(3, g);
 #endif
     }

@@ -19,6 +19,9 @@ enum OutputIndex : uint16_t { kState = 1, kVoltage, kCurrent, kVoltageRate, kCur
 static_assert(kFirstParameter == kMeasureCount + 1);
 
 bool outputNameIs(uint16_t i, const char* name) {
+#ifdef UDM_BREAK_NAME_PREFIX  // fault: compares only as many characters as the table's name has
+    if (i < kMeasureCount) return std::strncmp(name, kMeasureNames[i], std::strlen(kMeasureNames[i])) == 0;
+#endif
     if (i < kMeasureCount) return std::strcmp(name, kMeasureNames[i]) == 0;
     return kParameters[i - kMeasureCount].name == name;
 }
@@ -28,14 +31,24 @@ double outputValue(const InstanceData& inst, const udm::VectorBlockView& vector,
         case kState:
             return static_cast<double>(inst.state);
         case kVoltage:
+#ifdef UDM_BREAK_WRONG_NODES  // fault: the voltage across the switch is read from the control pair
+            return vector.node(2) - vector.node(3);
+#endif
             return vector.node(0) - vector.node(1);
         case kCurrent:
             return (vector.node(0) - vector.node(1)) * inst.conductance;
         case kVoltageRate:
+#ifdef UDM_BREAK_DERIVATIVE_OFFSET  // fault: the derivative is read where the node values lie
+            return vector.node(0) - vector.node(1);
+#endif
             return vector.derivative(0) - vector.derivative(1);
         case kCurrentRate:
             return (vector.derivative(0) - vector.derivative(1)) * inst.conductance;
         default:
+#ifdef UDM_BREAK_PARAMETER_INDEX  // fault: counts the parameter outputs from index 5, not 6
+            if (index >= kFirstParameter && index <= kOutputCount)
+                return index - kMeasureCount < kSlotCount ? inst.slots[index - kMeasureCount].value : 0.0;
+#endif
             if (index >= kFirstParameter && index <= kOutputCount) return inst.slots[index - kFirstParameter].value;
 #ifdef UDM_BREAK_SELECTOR  // fault: an unknown output reads as NaN
             return __builtin_nan("");

@@ -68,7 +68,7 @@ ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions&
     ComplianceReport report;
 
     std::vector<IsolatedCheck> isolated = sequenceChecks();
-    for (auto group : {memoryChecks(), environmentChecks()}) isolated.insert(isolated.end(), group.begin(), group.end());
+    for (auto group : {memoryChecks(), environmentChecks(), outputChecks()}) isolated.insert(isolated.end(), group.begin(), group.end());
     std::vector<std::string> later = LifeCycle::checkNames();
     for (const IsolatedCheck& check : isolated) later.push_back(check.name);
 

@@ -1,4 +1,5 @@
 // The process around the plug-in: a decimal-comma locale, huge definitions.
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 
@@ -90,12 +91,36 @@ std::string hugeDefinitions(PlugInUnderTest& plugin, Finding& f) {
     return "";
 }
 
+// A parameter field padded with blanks, before or behind its value: ten times
+// the blanks may take ten times as long, with room for noise, not a hundred.
+std::string blankPadding(PlugInUnderTest& plugin, Finding& f) {
+    if (plugin.parameters.empty()) return "no parameter to pad";
+    const std::string value = plugin.parameters.front().defaultText;
+    std::string rest;
+    for (size_t p = 1; p < plugin.parameters.size(); ++p) rest += "," + plugin.parameters[p].defaultText;
+    for (const bool behind : {true, false}) {
+        auto padded = [&](size_t blanks) {
+            const std::string pad(blanks, ' ');
+            return (behind ? value + pad : pad + value) + rest;
+        };
+        // The faster of two runs each, so that a busy machine's pauses count less.
+        const double small = std::min(secondsToDefine(plugin, padded(30000)), secondsToDefine(plugin, padded(30000)));
+        const double large = std::min(secondsToDefine(plugin, padded(300000)), secondsToDefine(plugin, padded(300000)));
+        if (large > 40.0 * small + 0.2)
+            f.fault(std::string("a field with 30,000 blanks ") + (behind ? "behind" : "before") + " its value takes " +
+                    number(small) + " s to define, with 300,000 blanks " + number(large) + " s");
+    }
+    f.see("30,000 and 300,000 blanks behind and before a value: linear time");
+    return "";
+}
+
 }  // namespace
 
 std::vector<IsolatedCheck> environmentChecks() {
     return {
         {"a decimal-comma locale changes nothing", decimalComma},
         {"70,000 fields and a 1 MB text neither corrupt the instance nor take super-linear time", hugeDefinitions},
+        {"blanks around a parameter value take time linear in their number", blankPadding},
     };
 }
 

@@ -19,6 +19,11 @@ struct IsolatedCheck {
 std::vector<IsolatedCheck> sequenceChecks();     // call sequences and error paths
 std::vector<IsolatedCheck> memoryChecks();       // ownership, offsets, selectors, identifiers
 std::vector<IsolatedCheck> environmentChecks();  // locale, huge definitions
+std::vector<IsolatedCheck> outputChecks();       // output names and parameter values
+
+// Defines, prepares and once evaluates `inst` (after the start time);
+// returns "" or why its sizes are not usable.
+std::string readyInstance(TestInstance& inst, const std::string& definition);
 
 // Definition texts on which the host's conduct is varied.
 std::vector<std::string> variationDefinitions(const PlugInUnderTest& plugin);

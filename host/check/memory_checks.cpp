@@ -40,10 +40,21 @@ std::string noLeak(PlugInUnderTest& plugin, Finding& f) {
         const std::string& value = plugin.parameters[p].defaultText;
         definition += (p > 0 ? "," : "") + (spiceNumber(value) ? "(" + std::string(1000, '0') + value + ")" : value);
     }
+    // Texts that end a parameter parser on its error paths, each long enough
+    // that a working copy left behind shows: a number with a word behind it,
+    // an over-long number, blanks on either side.
+    const std::string digits(1000, '0');
+    std::vector<std::string> definitions = {definition};
+    for (const std::string& odd : {"1" + digits + "xyz", "1" + digits, "0." + digits + "1e", std::string(1000, ' ') + "1x",
+                                   "1" + std::string(1000, ' '), "-" + digits + "k"}) {
+        std::string text;
+        for (size_t p = 0; p < plugin.parameters.size(); ++p) text += (p > 0 ? "," : "") + odd;
+        definitions.push_back(text);
+    }
     SweepOptions coarse;
     coarse.rampStep = 1.0;
     auto lifeCycle = [&] {
-        sweepCase(plugin, definition, coarse, {});
+        for (const std::string& text : definitions) sweepCase(plugin, text, coarse, {});
         Recorder& r = recorder();
         r.registered.clear();
         r.registeredTexts.clear();
@@ -57,8 +68,9 @@ std::string noLeak(PlugInUnderTest& plugin, Finding& f) {
     const size_t after = bytesInUse();
     if (after > before + 500 * kRounds)
         f.fault(std::to_string(after - before) + " bytes more in use after " + std::to_string(kRounds) +
-                " life cycles with " + std::to_string(plugin.parameters.size()) + " expressions of 1,000 bytes and more");
-    f.see(std::to_string(kRounds) + " life cycles (define, prepare, evaluate, accept, outputs, release): " +
+                " rounds of life cycles with expressions of 1,000 bytes and more and with odd parameter texts");
+    f.see(std::to_string(kRounds) + " rounds of " + std::to_string(definitions.size()) +
+          " life cycles (define, prepare, evaluate, accept, outputs, release), expressions and odd texts of 1,000 bytes: " +
           std::to_string(after > before ? after - before : 0) + " bytes growth");
     return "";
 }
@@ -66,19 +78,9 @@ std::string noLeak(PlugInUnderTest& plugin, Finding& f) {
 std::string selectors(PlugInUnderTest& plugin, Finding& f) {
     TestInstance inst(plugin, 1);
     inst.watchLocks(&f);
-    std::string sizeFault;
-    inst.define(plugin.defaultDefinition(), &sizeFault);
-    if (!sizeFault.empty()) return "needs usable sizes: " + sizeFault;
-    Recorder& r = recorder();
-    double out = 0.0;
-    r.registrationDue = true;
-    inst.call(UDM_MODE_PREPARE, nullptr, nullptr, &out);
-    r.registrationDue = false;
+    if (std::string why = readyInstance(inst, plugin.defaultDefinition()); !why.empty())
+        return "needs usable sizes: " + why;
     SimulationBlock simulation;
-    simulation.set(0.0, 1e-6, 0.0);
-    r.evaluationDue = true;
-    inst.call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &out);
-    r.evaluationDue = false;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const double selectors[] = {nan, -nan, 2147483648.0, 2147483649.0, -2147483649.0, 4294967296.0, 4294967297.0,

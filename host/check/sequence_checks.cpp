@@ -11,24 +11,6 @@ namespace udmhost {
 
 namespace {
 
-// A defined, prepared and once evaluated instance; "" or why it is not.
-std::string readyInstance(TestInstance& inst, const std::string& definition) {
-    std::string sizeFault;
-    inst.define(definition, &sizeFault);
-    if (!sizeFault.empty()) return sizeFault;
-    Recorder& r = recorder();
-    r.registrationDue = true;
-    double out = 0.0;
-    inst.call(UDM_MODE_PREPARE, nullptr, nullptr, &out);
-    r.registrationDue = false;
-    r.evaluationDue = true;
-    SimulationBlock simulation;
-    simulation.set(0.0, 1e-6, 0.0);
-    inst.call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &out);
-    r.evaluationDue = false;
-    return "";
-}
-
 struct Snapshot {
     std::vector<unsigned char> instance, component, vector, matrix;
     int registrations = 0, evaluations = 0;
@@ -183,7 +165,38 @@ std::string sweepFindings(PlugInUnderTest& plugin, Finding& f, bool replay) {
     return "";
 }
 
+// Over the variation definitions and each parameter at zero, where a
+// reciprocal is most likely to overflow.
+std::string balancedStamps(PlugInUnderTest& plugin, Finding& f) {
+    SweepFindings findings;
+    findings.balance = &f;
+    std::vector<std::string> definitions = variationDefinitions(plugin);
+    const std::vector<std::string> zeros = sweepDefinitions(plugin, {"0", "(0)"});
+    definitions.insert(definitions.end(), zeros.begin() + 2, zeros.end());
+    for (const std::string& definition : definitions) sweepCase(plugin, definition, {}, findings);
+    f.see(std::to_string(definitions.size()) + " definitions, each parameter also at 0: every stamp finite, its columns "
+          "and the right-hand side summing to zero");
+    return "";
+}
+
 }  // namespace
+
+std::string readyInstance(TestInstance& inst, const std::string& definition) {
+    std::string sizeFault;
+    inst.define(definition, &sizeFault);
+    if (!sizeFault.empty()) return sizeFault;
+    Recorder& r = recorder();
+    r.registrationDue = true;
+    double out = 0.0;
+    inst.call(UDM_MODE_PREPARE, nullptr, nullptr, &out);
+    r.registrationDue = false;
+    r.evaluationDue = true;
+    SimulationBlock simulation;
+    simulation.set(0.0, 1e-6, 0.0);
+    inst.call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &out);
+    r.evaluationDue = false;
+    return "";
+}
 
 std::vector<IsolatedCheck> sequenceChecks() {
     return {
@@ -201,6 +214,10 @@ std::vector<IsolatedCheck> sequenceChecks() {
                           "same stamp and right-hand side over garbage as over guard bytes")},
         {"repeated evaluation with the same inputs gives the same stamp",
          [](PlugInUnderTest& p, Finding& f) { return sweepFindings(p, f, false); }},
+        {"an evaluation follows its own node values, not an earlier iteration at the same time",
+         sameUnderVariant([](const PlugInUnderTest&, SweepOptions& variant) { variant.iterateFirst = true; },
+                          "same stamps when every step is first evaluated with the control at the far end")},
+        {"stamps are finite and balanced: each column and the right-hand side sum to zero", balancedStamps},
     };
 }
 

@@ -1,5 +1,6 @@
 #include "check/sweep.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,7 @@ public:
 
     std::vector<std::string> run(const std::string& definition) {
         Recorder& r = recorder();
+        definitionText_ = definition;
         r.messagesAllowed = true;
         r.idFraction = options_.idFraction;
         std::string sizeFault;
@@ -69,7 +71,8 @@ public:
         r.registrationDue = false;
         note(prepared, "mode 2");
         std::string pattern;
-        for (const auto& [row, col] : inst_.pattern()) pattern += " (" + std::to_string(row) + "," + std::to_string(col) + ")";
+        pattern_ = inst_.pattern();
+        for (const auto& [row, col] : pattern_) pattern += " (" + std::to_string(row) + "," + std::to_string(col) + ")";
         std::string registered;
         for (const std::string& t : r.registeredTexts) registered += " [" + clip(t) + "]";
         lines_.push_back("prepare status " + statusName(prepared) + " pattern" + pattern + " registered" + registered +
@@ -85,6 +88,8 @@ public:
         const std::vector<double> controls = options_.controls.empty() ? ramp(options_.rampStep) : options_.controls;
         for (int parity = 0; parity < (options_.controls.empty() ? 2 : 1); ++parity)
             for (double v : controls) {
+                // A Newton iteration that started far off: only the last evaluation counts.
+                if (options_.iterateFirst) evaluate(time, v > 0 ? -2.5 : 2.5, parity, "iteration");
                 const std::string first = evaluate(time, v, parity, "step");
                 if (step % 3 == 2) {
                     evaluate(time + 1e-6, v > 0 ? -2.5 : 2.5, parity, "rejected");
@@ -128,13 +133,48 @@ private:
         return lines_;
     }
 
+    // Parity 0: v on every other terminal, 0 on the rest. Parity 1: each
+    // terminal at its own multiple of v, so that every pair of terminals sees
+    // a different voltage (a value read from the wrong node shows), while
+    // terminals 2 and 3, a four-terminal device's control pair, still differ
+    // by -v as on alternate terminals. All multiples are exact.
     void setControls(double v, int parity) {
+        static constexpr double kApart[4] = {0.5, 2.0, -0.75, 0.25};
         std::vector<double> values, derivatives;
         for (size_t t = 0; t < plugin_.terminals; ++t) {
-            values.push_back(static_cast<int>(t % 2) == parity ? v : 0.0);
+            const double apart = kApart[t % 4] + 4.0 * static_cast<double>(t / 4);
+            values.push_back(parity == 1 ? apart * v : t % 2 == 0 ? v : 0.0);
             derivatives.push_back(0.1 * static_cast<double>(t + 1) * v);
         }
         inst_.setNodes(values, derivatives);
+    }
+
+    // Every current that enters the instance leaves it: each column of the
+    // stamp (the change of all terminal currents with one node value) and the
+    // right-hand side sum to zero, and nothing is infinite or NaN.
+    void checkBalance(const std::string& where) {
+        if (findings_.balance == nullptr) return;
+        const std::vector<double> stamp = inst_.stamp(), rhs = inst_.rhs();
+        // The pattern as preparation wrote it: a stamp written beyond its entries is another check's fault.
+        const std::vector<std::pair<int32_t, int32_t>>& cells = pattern_;
+        std::vector<double> sum(plugin_.terminals, 0.0), scale(plugin_.terminals, 0.0);
+        for (size_t k = 0; k < stamp.size() && k < cells.size(); ++k) {
+            const auto [row, col] = cells[k];
+            if (!std::isfinite(stamp[k])) findings_.balance->fault(where + ": stamp entry " + std::to_string(k) + " is " + number(stamp[k]));
+            if (row < 0 || col < 0 || static_cast<size_t>(col) >= sum.size()) continue;
+            sum[static_cast<size_t>(col)] += stamp[k];
+            scale[static_cast<size_t>(col)] = std::max(scale[static_cast<size_t>(col)], std::fabs(stamp[k]));
+        }
+        for (size_t c = 0; c < sum.size(); ++c)
+            if (std::fabs(sum[c]) > 1e-9 * scale[c])
+                findings_.balance->fault(where + ": column " + std::to_string(c) + " of the stamp sums to " + number(sum[c]));
+        double total = 0.0, largest = 0.0;
+        for (double r : rhs) {
+            if (!std::isfinite(r)) findings_.balance->fault(where + ": a right-hand side entry is " + number(r));
+            total += r;
+            largest = std::max(largest, std::fabs(r));
+        }
+        if (std::fabs(total) > 1e-9 * largest) findings_.balance->fault(where + ": the right-hand side sums to " + number(total));
     }
 
     // Whatever the host does between two calls of this instance.
@@ -165,6 +205,8 @@ private:
         const int32_t status = inst_.call(UDM_MODE_EVALUATE, nullptr, simulation.bytes, &scratch_);
         note(status, "mode 3");
         const int refreshed = recorder().evaluations - evaluationsBefore;
+        if (status == 0 && std::isfinite(v) && std::string(label) != "iteration")
+            checkBalance(clip(definitionText_) + " at t " + number(time) + " v " + number(v));
         return std::string(label) + " t " + number(time) + " v " + number(v) + " status " + std::to_string(status) +
                " stamp " + numbers(inst_.stamp()) + " rhs " + numbers(inst_.rhs()) +
                (refreshed > 0 ? " expressions " + std::to_string(refreshed) : "") + drainMessages();
@@ -239,6 +281,8 @@ private:
     std::unique_ptr<TestInstance> neighbour_;
     std::vector<std::string> lines_;
     std::vector<double> indices_;
+    std::string definitionText_;
+    std::vector<std::pair<int32_t, int32_t>> pattern_;
     double scratch_ = 0.0;
 };
 

@@ -1,5 +1,6 @@
 // A deterministic drive of fresh instances: controls ramped across the
-// thresholds both ways, rejected steps, every output after each step. Its
+// thresholds both ways (once on alternate terminals, once with every terminal
+// at a value of its own), rejected steps, every output after each step. Its
 // lines are the plug-in's observable behaviour; variations of the host's
 // conduct must not change them, and a fingerprint keeps them.
 #pragma once
@@ -21,6 +22,7 @@ struct SweepOptions {
     double idFraction = 0.0;        // fraction added to the expression identifiers handed out
     bool moveBlocks = false;        // all four blocks move to fresh memory before each call
     std::string neighbour;          // a second instance so defined is driven between the first's calls
+    bool iterateFirst = false;      // each step is first evaluated with the control at the far end
     double rampStep = 0.25;
     std::vector<double> controls;   // instead of the ramps, these control values once each
 };
@@ -30,6 +32,7 @@ struct SweepFindings {
     Finding* replay = nullptr;  // rejected step replayed differs from the first evaluation
     Finding* repeat = nullptr;  // same evaluation twice differs
     Finding* status = nullptr;  // any status other than 0
+    Finding* balance = nullptr;  // a stamp or right-hand side that is not finite or whose currents do not balance
 };
 
 // Definition texts worth sweeping: the defaults, all numeric defaults as

@@ -189,6 +189,7 @@ int runCommand(const std::vector<std::string>& args) {
         if (circuit.printOperatingPoint) reportOperatingPoint(report, circuit, std::cerr);
         // Output files are created before the run, so that a folder that
         // does not exist fails now rather than after a long simulation.
+        phase = "creating the outputs";
         std::optional<AtomicFile> csvFile, rawFile, eventsFile;
         if (!a.csv.empty()) csvFile.emplace(a.csv);
         if (!a.raw.empty()) rawFile.emplace(a.raw);

@@ -1,6 +1,7 @@
 // The circuit as the netlist reader hands it to the simulator.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -105,6 +106,13 @@ struct TranSpec {
     double maxStep = 0.0;    // 0: not given
     bool uic = false;
     bool given = false;
+    // The engine refuses a run that its largest step would cross in more steps.
+    static constexpr double kMostSteps = 1e9;
+    // The longest step the engine takes: TMAX, else the smaller of TSTEP and TSTOP/50.
+    double largestStep() const {
+        const double grid = step > 0.0 ? step : stop / 50.0;
+        return maxStep > 0.0 ? maxStep : std::min(grid, stop / 50.0);
+    }
 };
 
 struct Options {

@@ -123,5 +123,8 @@ PrintItem readPrintItem(Context& context, LineCursor& cursor);
 // .meas tran lines, read once the elements are known.
 void readMeasurement(Context& context, const LogicalLine& line);
 Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name);
+// A located warning when `source`'s waveform is faster than the time steps
+// of the .tran line can follow.
+void warnIfTooFast(Context& context, const std::string& source, const Waveform& waveform, const SourceLocation& where);
 
 }  // namespace udmhost::netlist

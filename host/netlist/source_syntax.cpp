@@ -42,6 +42,7 @@ void readSourceValue(Context& context, LineCursor& cursor, Element& element) {
             const double dc = element.waveform.dc;
             element.waveform = readWaveform(context, cursor, cursor.take());
             element.waveform.dc = dc;
+            warnIfTooFast(context, element.name, element.waveform, token.where);
             haveWaveform = true;
         } else if (!haveDc && (startsValue(cursor) || context.scopeParams().contains(word))) {
             element.waveform.dc = context.value(cursor, "the value of " + element.name);

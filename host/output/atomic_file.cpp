@@ -54,7 +54,12 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd_, 0666 & ~mask);
-    stream_ = std::make_unique<CheckedStream>(fd_);
+    try {
+        stream_ = std::make_unique<CheckedStream>(fd_);
+    } catch (...) {  // out of memory: no destructor will remove the temporary
+        discard();
+        throw;
+    }
 }
 
 AtomicFile::~AtomicFile() {

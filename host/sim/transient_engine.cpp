@@ -16,7 +16,7 @@ constexpr double kGmin = 1e-12;  // from every node to ground, operating point o
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Rows beyond a memory budget go to a temporary file, so the disk bounds
 // them; a grid finer than this is a mistake, not a run to start.
-constexpr double kMaxRows = 1e9, kMaxSteps = 1e9;
+constexpr double kMaxRows = 1e9, kMaxSteps = TranSpec::kMostSteps;
 // A source following an upstream node carries at most this (amperes).
 constexpr double kInputCurrentLimit = 1e-9;
 
@@ -41,7 +41,7 @@ void TransientEngine::setUpLimits() {
         throw SimulationError(".tran: TSTEP " + timeText(tran.step) + " s over " + timeText(tran.stop - tran.start) +
                               " s gives " + timeText(gridRows) + " rows, more than " + timeText(kMaxRows) +
                               "; choose a larger TSTEP");
-    const double maxStep = tran.maxStep > 0.0 ? tran.maxStep : std::min(gridStep, span_ / 50.0);
+    const double maxStep = tran.largestStep();
     if (!(span_ / maxStep <= kMaxSteps))
         throw SimulationError(".tran: the largest time step " + timeText(maxStep) + " s would take more than " +
                               timeText(kMaxSteps) + " steps over " + timeText(span_) + " s; choose a larger TMAX");

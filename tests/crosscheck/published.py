@@ -14,7 +14,6 @@ feature; such a deck must still be refused (a deck that starts to run fails
 the test until the table is updated). A deck listed as "differs" must still
 differ, the same way round; every other deck must run and agree.
 """
-import argparse
 import bisect
 import os
 import re
@@ -25,7 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
 
 import spicecmp  # noqa: E402
-from spice_examples import Netlist, band_distance, reference_text  # noqa: E402
+from spice_examples import Netlist, band_distance, command_line, reference_text, run_each  # noqa: E402
 
 # What udmhost lacks for each deck it refuses today (checked by running it:
 # a deck listed here that udmhost completes fails the test). Decks not
@@ -174,25 +173,18 @@ def check(deck, args):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--udmhost", required=True)
-    parser.add_argument("--plugin", action="append", default=[])
-    parser.add_argument("--work", required=True)
-    parser.add_argument("decks", nargs="+")
-    args = parser.parse_args()
-    os.makedirs(args.work, exist_ok=True)
-    failed = False
-    for deck in args.decks:
+    args = command_line("decks")
+
+    def guarded(deck):
         try:
-            name, report, failures = check(deck, args)
+            return check(deck, args)
         except (RuntimeError, OSError, KeyError, ValueError, IndexError, subprocess.TimeoutExpired) as e:
-            name, report, failures = os.path.splitext(os.path.basename(deck))[0], [], [f"{type(e).__name__}: {e}"]
-        status = "FAILED" if failures else ("as expected" if name in EXPECTED else "agrees with ngspice")
-        print(f"== {name}: {status}")
-        for line in report + [f"FAIL {f}" for f in failures]:
-            print("   " + line)
-        failed = failed or bool(failures)
-    return 1 if failed else 0
+            return os.path.splitext(os.path.basename(deck))[0], [], [f"{type(e).__name__}: {e}"]
+
+    def status(name, failures):
+        return "FAILED" if failures else ("as expected" if name in EXPECTED else "agrees with ngspice")
+
+    return run_each(args.decks, guarded, status)
 
 
 if __name__ == "__main__":

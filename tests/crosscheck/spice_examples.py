@@ -232,22 +232,33 @@ def check(example, args):
     return name, report, failures
 
 
-def main():
+def command_line(inputs):
+    """--udmhost, --plugin (repeatable), --work (created) and the netlists, named `inputs`."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--udmhost", required=True)
     parser.add_argument("--plugin", action="append", default=[])
     parser.add_argument("--work", required=True)
-    parser.add_argument("examples", nargs="+")
+    parser.add_argument(inputs, nargs="+")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
+    return args
+
+
+def run_each(netlists, check, status=lambda name, failures: "FAILED" if failures else "agrees with ngspice"):
+    """Prints what check(netlist) -> (name, report, failures) found for each; 1 if any failed."""
     failed = False
-    for example in args.examples:
-        name, report, failures = check(example, args)
-        print(f"== {name}: {'FAILED' if failures else 'agrees with ngspice'}")
+    for netlist in netlists:
+        name, report, failures = check(netlist)
+        print(f"== {name}: {status(name, failures)}")
         for line in report + [f"FAIL {f}" for f in failures]:
             print("   " + line)
         failed = failed or bool(failures)
     return 1 if failed else 0
+
+
+def main():
+    args = command_line("examples")
+    return run_each(args.examples, lambda example: check(example, args))
 
 
 if __name__ == "__main__":

@@ -30,6 +30,60 @@ foreach(target IN LISTS udm_variant_targets)
   list(APPEND udm_variant_sources ${sources})
 endforeach()
 
+# The project's own headers, by name, for following #include "..." lines.
+file(GLOB udm_variant_headers ${PROJECT_SOURCE_DIR}/plugin/*.h ${PROJECT_SOURCE_DIR}/model/*.h
+     ${PROJECT_SOURCE_DIR}/abi/*.h)
+
+# The text of a source and of every project header it includes, transitively:
+# a fault switched on in a header changes every source that includes it.
+function(udm_translation_text file out)
+  set(seen "${file}")
+  set(queue "${file}")
+  set(text "")
+  while(queue)
+    list(POP_FRONT queue current)
+    file(READ "${current}" content)
+    string(APPEND text "${content}")
+    string(REGEX MATCHALL "#include \"[^\"]+\"" includes "${content}")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "#include \"([^\"]+)\"" "\\1" name "${line}")
+      foreach(header IN LISTS udm_variant_headers)
+        get_filename_component(base "${header}" NAME)
+        if(base STREQUAL name AND NOT header IN_LIST seen)
+          list(APPEND seen "${header}")
+          list(APPEND queue "${header}")
+        endif()
+      endforeach()
+    endforeach()
+  endwhile()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Compile flags of every part of a variant, broken or not.
+function(udm_variant_flags target)
+  target_compile_definitions(${target} PRIVATE UDM_BUILDING_PLUGIN ${ARGN})
+  foreach(t IN LISTS udm_variant_targets)
+    target_include_directories(${target} PRIVATE $<TARGET_PROPERTY:${t},INCLUDE_DIRECTORIES>)
+  endforeach()
+  target_link_libraries(${target} PRIVATE vcswitch_interface vcswitch_resources udmplatform ${CMAKE_DL_LIBS})
+  set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden)
+  target_compile_options(${target} PRIVATE -w)  # a fault on purpose may draw a warning
+endfunction()
+
+# Each source is compiled once unbroken; a variant recompiles only the sources
+# whose text (headers included) names its fault, and links the rest.
+set(udm_variant_parts)
+foreach(source IN LISTS udm_variant_sources)
+  get_filename_component(stem "${source}" NAME_WE)
+  set(part vcswitch_variant_part_${stem})
+  add_library(${part} OBJECT EXCLUDE_FROM_ALL "${source}")
+  udm_variant_flags(${part})
+  udm_translation_text("${source}" text)
+  string(MD5 key "${source}")
+  set(udm_text_${key} "${text}")
+  set(udm_part_${key} ${part})
+endforeach()
+
 # DEFINITION|check that must fail
 set(udm_broken_variants
   "UDM_BREAK_UNLOCK_ORDER|every call unlocks what it locked, in reverse order"
@@ -53,9 +107,19 @@ set(udm_broken_variants
   "UDM_BREAK_GLOBAL_STATE|instances are independent: nothing of one lives in library-wide state"
   "UDM_BREAK_KEEPS_ADDRESS|the plug-in keeps no address of a block from one call to the next"
   "UDM_BREAK_BLOCK_SIZE|calls write the instance block only within its registered size and the component record only in mode 1"
+  "UDM_BREAK_PARSER_LEAK|no allocation outlives a life cycle"
+  "UDM_BREAK_TRAILING_BLANKS|blanks around a parameter value take time linear in their number"
+  "UDM_BREAK_PARAMETER_INDEX|a parameter read as an output gives the value it was defined with"
+  "UDM_BREAK_NAME_PREFIX|each output name resolves to an index of its own, and no other name resolves"
+  "UDM_BREAK_STAMP_SIGN|stamps are finite and balanced: each column and the right-hand side sum to zero"
+  "UDM_BREAK_ZERO_RESISTANCE|stamps are finite and balanced: each column and the right-hand side sum to zero"
+  "UDM_BREAK_TIME_MEMO|an evaluation follows its own node values, not an earlier iteration at the same time"
   # Laws of this model, beyond a generic checker: only the fingerprint sees them.
   "UDM_BREAK_OPENING_THRESHOLD|behaviour matches the recorded fingerprint"
-  "UDM_BREAK_MEGA|behaviour matches the recorded fingerprint")
+  "UDM_BREAK_MEGA|behaviour matches the recorded fingerprint"
+  "UDM_BREAK_HYSTERESIS_INVERTED|behaviour matches the recorded fingerprint"
+  "UDM_BREAK_WRONG_NODES|behaviour matches the recorded fingerprint"
+  "UDM_BREAK_DERIVATIVE_OFFSET|behaviour matches the recorded fingerprint")
 
 set(udm_variant_table "")
 set(udm_variant_modules)
@@ -66,14 +130,23 @@ foreach(entry IN LISTS udm_broken_variants)
   string(SUBSTRING "${entry}" ${after} -1 check)
   string(TOLOWER "${definition}" lower)
   string(REPLACE "udm_break_" "vcswitch_broken_" name "${lower}")
-  add_library(${name} MODULE EXCLUDE_FROM_ALL ${udm_variant_sources})
-  target_compile_definitions(${name} PRIVATE UDM_BUILDING_PLUGIN ${definition})
-  foreach(target IN LISTS udm_variant_targets)
-    target_include_directories(${name} PRIVATE $<TARGET_PROPERTY:${target},INCLUDE_DIRECTORIES>)
+  set(rebuilt)
+  set(linked)
+  foreach(source IN LISTS udm_variant_sources)
+    string(MD5 key "${source}")
+    string(REGEX MATCH "${definition}([^A-Za-z0-9_]|$)" hit "${udm_text_${key}}")
+    if(hit)
+      list(APPEND rebuilt "${source}")
+    else()
+      list(APPEND linked "$<TARGET_OBJECTS:${udm_part_${key}}>")
+    endif()
   endforeach()
-  target_link_libraries(${name} PRIVATE vcswitch_interface vcswitch_resources udmplatform ${CMAKE_DL_LIBS})
-  set_target_properties(${name} PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:udmplatform>" CXX_VISIBILITY_PRESET hidden)
-  target_compile_options(${name} PRIVATE -w)  # a fault on purpose may draw a warning
+  if(NOT rebuilt)
+    message(FATAL_ERROR "no source of the plug-in names ${definition}")
+  endif()
+  add_library(${name} MODULE EXCLUDE_FROM_ALL ${rebuilt} ${linked})
+  udm_variant_flags(${name} ${definition})
+  set_target_properties(${name} PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:udmplatform>")
   list(APPEND udm_variant_modules ${name})
   string(APPEND udm_variant_table "{\"${definition}\", \"$<TARGET_FILE:${name}>\", \"${check}\"},\n")
 endforeach()

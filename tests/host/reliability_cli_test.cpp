@@ -6,6 +6,7 @@
 #include "command_output.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -246,4 +247,82 @@ TEST_F(ReliabilityCli, ForkingPluginsNeitherDuplicateTheReportNorKeepProcesses) 
     if (stat >> pid >> name >> state) {
         EXPECT_EQ(state, "Z") << "the plug-in's child still runs";
     }
+}
+
+namespace {
+
+// udmhost run in `dir` with its address space limited to `bytes`, started
+// directly (no shell), so that the limit is udmhost's own.
+[[maybe_unused]] Result runWithAddressLimit(const fs::path& dir, rlim_t bytes, const std::string& netlist) {
+    int out[2];
+    if (pipe(out) != 0) return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        const struct rlimit limit = {bytes, bytes};
+        if (chdir(dir.c_str()) != 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(97);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execl(UDMHOST_PATH, UDMHOST_PATH, "run", netlist.c_str(), "-o", "out.csv", nullptr);
+        _exit(98);
+    }
+    close(out[1]);
+    Result result;
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace
+
+TEST_F(ReliabilityCli, MemoryShortageALoadingPlugInAndTooFastASourceAreNamed) {
+    // (Not under a sanitizer: its shadow memory does not fit under an address space limit.)
+#if !defined(__SANITIZE_ADDRESS__)
+    // The smallest limit (in steps of 4 MB) under which a plain run succeeds;
+    // 8 MB more cannot hold a PWL repeated into two million values. No limit
+    // tried, however small, leaves a temporary behind.
+    write("small.cir", "small\nV1 in 0 1\nR1 in 0 1k\n.tran 10u 1m\n");
+    write("pwl.cir", "pwl\nV1 in 0 PWL(0 0 1n 1 2n 0) r=0\nR1 in 0 1k\n.tran 1n 1m\n");
+    rlim_t enough = 0;
+    for (rlim_t mb = 8; mb <= 512 && enough == 0; mb += 4)
+        if (runWithAddressLimit(dir_, mb << 20, "small.cir").exitCode == 0) enough = mb << 20;
+    ASSERT_NE(enough, 0u) << "no limit up to 512 MB lets a small run succeed";
+    const Result starved = runWithAddressLimit(dir_, enough + (rlim_t{8} << 20), "pwl.cir");
+    EXPECT_EQ(starved.exitCode, 1) << starved.output;
+    EXPECT_TRUE(contains(starved.output, "pwl.cir: out of memory while reading the netlist")) << starved.output;
+    EXPECT_FALSE(contains(starved.output, "bad_alloc")) << starved.output;
+    EXPECT_EQ(leftOver({"small.cir", "pwl.cir", "out.csv"}), Names{});
+#endif
+    // --verbose names each plug-in before loading it, also one that fails to load.
+    write("broken.so", "not a library");
+    netlist("rc.cir", SAMPLE_GOOD);
+    netlist("broken.cir", (dir_ / "broken.so").string());
+    const Result loads = shell(in("$U run rc.cir -o rc.csv --verbose"));
+    EXPECT_EQ(loads.exitCode, 0) << loads.output;
+    EXPECT_TRUE(contains(loads.output, "udmhost: loading plug-in " SAMPLE_GOOD)) << loads.output;
+    const Result fails = shell(in("$U run broken.cir -o broken.csv --verbose"));
+    EXPECT_EQ(fails.exitCode, 1) << fails.output;
+    const size_t said = fails.output.find("loading plug-in " + (dir_ / "broken.so").string());
+    ASSERT_NE(said, std::string::npos) << fails.output;
+    EXPECT_NE(fails.output.find("broken.so", said + 20), std::string::npos) << "no load failure after the line: " << fails.output;
+
+    // Sources faster than the time steps: a located warning saying what to set; the run goes on.
+    EXPECT_FALSE(contains(loads.output, "warning")) << loads.output;
+    write("fast.cir", "fast\nV1 a 0 SIN(0 1 1Meg)\nV2 b 0 PULSE(0 1 0 1f 1f 1f 1e-30)\nR1 a b 1k\nR2 b 0 1k\n.tran 1u 1m\n");
+    const Result fast = shell(in("$U run fast.cir -o fast.csv"));
+    EXPECT_EQ(fast.exitCode, 0) << fast.output;
+    EXPECT_TRUE(contains(fast.output, "fast.cir:2:8: warning: V1: SIN reaches 1e+06 Hz") &&
+                contains(fast.output, "set TMAX (the fourth value of .tran) to 1e-07 s or less"))
+        << fast.output;
+    EXPECT_TRUE(contains(fast.output, "fast.cir:3:8: warning: V2: PULSE repeats every 1e-30 s") &&
+                contains(fast.output, "set PER to"))
+        << fast.output;
+    const Result followed = shell(in("sed 's|.tran 1u 1m|.tran 1u 1m 0 100n|; /V2/d; s|R1 a b|R1 a 0|' fast.cir > slow.cir && $U run slow.cir -o slow.csv"));
+    EXPECT_EQ(followed.exitCode, 0) << followed.output;
+    EXPECT_FALSE(contains(followed.output, "warning")) << followed.output;
 }

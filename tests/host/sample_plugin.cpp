@@ -27,6 +27,7 @@
 #define DEFECT_PRINTS 13         // mode 4 prints on standard output
 #define DEFECT_FORKS_BOTH 14     // the first mode 2 forks, and both processes return
 #define DEFECT_FORKS_SLEEPER 15  // the first mode 2 forks a child that sleeps (its number in $SAMPLE_PID_FILE)
+#define DEFECT_SHORT_INFINITE 16 // a resistance of 0 stamps an infinite conductance
 #define DEFECT_CRASHES 4         // mode 3 crashes
 #define DEFECT_HANGS 5           // mode 2 never returns
 #define DEFECT_UNLOCK_ORDER 6    // unlocks the instance block before the component record
@@ -143,7 +144,10 @@ int32_t evaluate(unsigned char* data, const udm::ComponentRecordView& c) {
         expression(UDM_EXPR_EVALUATE, nullptr, ids, value);
         udm::storeAt<double>(data, kResistance, value[0]);
     }
-    const double g = 1.0 / udm::loadAt<double>(data, kResistance);
+    // A short conducts a large finite conductance: an infinite one would spoil the host's matrix.
+    const double r = udm::loadAt<double>(data, kResistance);
+    const bool shortIsFinite = SAMPLE_DEFECT != DEFECT_SHORT_INFINITE;
+    const double g = shortIsFinite && (r == 0.0 || std::isnan(r)) ? 1e12 : 1.0 / r;
     udm::storeAt<double>(data, kConductance, g);
     const double stamp[4] = {g, -g, -g, g};
     const size_t entries = SAMPLE_DEFECT == DEFECT_WRITES_OUTSIDE ? 5 : 4;
