@@ -316,6 +316,7 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
     const double h = d.step, h1 = steps_[0], h2 = steps_[1];
     double ratio = std::numeric_limits<double>::infinity();
     for (const Storage& s : storage_) {
+        if (s.stray) continue;  // a pivot's aid, not the circuit's: its error is no measure
         const double q = stateOf(s, x);
         const double d1a = (q - s.q[0]) / h, d1b = (s.q[0] - s.q[1]) / h1;
         const double d2a = (d1a - d1b) / (h + h1);
@@ -344,6 +345,7 @@ double CircuitEquations::ratioFromEndFlows(const double* x, const Discretisation
     const double coefficient = (1.0 + w) * (1.0 + w) / (6.0 * w * (1.0 + 2.0 * w));
     double ratio = std::numeric_limits<double>::infinity();
     for (const Storage& s : storage_) {
+        if (s.stray) continue;
         const double q = stateOf(s, x), flow = flowOf(s, x, d);
         // The flows at both ends are the circuit's own there: their
         // trapezoidal defect over the step is h^3 q'''/12.
@@ -360,6 +362,7 @@ double CircuitEquations::stepAfterFirst(const double* x, const Discretisation& d
     const double h = d.step;
     double limit = std::numeric_limits<double>::infinity();
     for (const Storage& s : storage_) {
+        if (s.stray) continue;
         const double q = stateOf(s, x), flow = (q - s.q[0]) / h;
         // A flow that fell far at the switching shows the new circuit slower,
         // not its curvature; else the jump is taken as curvature, cautiously.
