@@ -35,6 +35,7 @@ constexpr Item kCatalogue[] = {
     {"M", UDM_KIND_PARAMETER, "parallel copies", "1"},
     {"A", UDM_KIND_TERMINAL, "anode", nullptr},
     {"K", UDM_KIND_TERMINAL, "cathode", nullptr},
+    {"STATE", UDM_KIND_OUTPUT, "conducting (1: junction voltage above the critical voltage) or not (0)", nullptr},
 };
 constexpr size_t kParameters = 7;
 
@@ -48,7 +49,10 @@ constexpr size_t kJunctionVoltage = (kIds + 8 * kParameters + 7) / 8 * 8;
 constexpr size_t kAcceptedJunctionVoltage = kJunctionVoltage + 8;
 constexpr size_t kCurrent = kAcceptedJunctionVoltage + 8, kVoltage = kCurrent + 8;
 constexpr size_t kTexts = kVoltage + 8;                             // a char* each
-constexpr size_t kInstanceBytes = kTexts + sizeof(char*) * kParameters;
+// Conduction (int32) at the last evaluation and at the last accepted step.
+constexpr size_t kConducting = kTexts + sizeof(char*) * kParameters;
+constexpr size_t kAcceptedConducting = kConducting + 4;
+constexpr size_t kInstanceBytes = kAcceptedConducting + 4;
 
 char* textAt(const unsigned char* data, size_t i) { return udm::loadAt<char*>(data, kTexts + sizeof(char*) * i); }
 
@@ -119,6 +123,22 @@ void define(unsigned char* data, const char* text) {
     }
 }
 
+// Conducting: the junction voltage above SPICE's critical voltage (about
+// 0.7 V for IS 1e-14), where its resistance falls to about the thermal
+// voltage over the saturation current's scale; it stops conducting 4 N Vt
+// below that (its current a fiftieth). The diode's law is smooth: this only
+// tells the host when the junction turns on or off, which it locates and
+// restarts its integration from. The band keeps two junctions in series,
+// which carry the same current and cross together, from trading the state
+// at every point on the rounding of their shared node.
+int32_t conductingAt(const unsigned char* data, double junctionVoltage) {
+    const udmdiode::DiodeParameters p = parametersOf(data);
+    const double nvt = p.emission * udmdiode::kThermalVoltage;
+    const double critical = nvt * std::log(nvt / (std::sqrt(2.0) * p.saturationCurrent * p.area));
+    const bool was = udm::loadAt<int32_t>(data, kAcceptedConducting) == 1;
+    return junctionVoltage > (was ? critical - 4.0 * nvt : critical) ? 1 : 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -163,6 +183,8 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             define(data, text);
             udm::storeAt<double>(data, kJunctionVoltage, 0.0);
             udm::storeAt<double>(data, kAcceptedJunctionVoltage, 0.0);
+            udm::storeAt<int32_t>(data, kConducting, 0);
+            udm::storeAt<int32_t>(data, kAcceptedConducting, 0);
             c.clearReserved();
             c.setEntryCount(4);
             break;
@@ -210,6 +232,7 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             const udmdiode::Linearised l =
                 udmdiode::linearise(parametersOf(data), v, udm::loadAt<double>(data, kAcceptedJunctionVoltage));
             udm::storeAt<double>(data, kJunctionVoltage, l.junctionVoltage);
+            udm::storeAt<int32_t>(data, kConducting, conductingAt(data, l.junctionVoltage));
             udm::storeAt<double>(data, kCurrent, l.offset + l.conductance * v);
             udm::storeAt<double>(data, kVoltage, v);
             const double stamp[4] = {l.conductance, -l.conductance, -l.conductance, l.conductance};
@@ -221,10 +244,15 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
         }
         case UDM_MODE_ACCEPT:
             udm::storeAt<double>(data, kAcceptedJunctionVoltage, udm::loadAt<double>(data, kJunctionVoltage));
+            udm::storeAt<int32_t>(data, kAcceptedConducting, udm::loadAt<int32_t>(data, kConducting));
             break;
         case UDM_MODE_OUTPUT_INDEX:
             if (out != nullptr)
-                *out = text == nullptr ? 0.0 : std::strcmp(text, "I") == 0 ? 1.0 : std::strcmp(text, "V") == 0 ? 2.0 : 0.0;
+                *out = text == nullptr                   ? 0.0
+                       : std::strcmp(text, "I") == 0     ? 1.0
+                       : std::strcmp(text, "V") == 0     ? 2.0
+                       : std::strcmp(text, "STATE") == 0 ? 3.0
+                                                         : 0.0;
             break;
         case UDM_MODE_OUTPUT_VALUE: {
             const vcswitch::BlockLocks<1> blocks({c.vectorBlock()});
@@ -234,6 +262,7 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             if (out != nullptr)
                 *out = selector == 1.0 ? udm::loadAt<double>(data, kCurrent)
                        : selector == 2.0 ? udm::loadAt<double>(data, kVoltage)
+                       : selector == 3.0 ? udm::loadAt<int32_t>(data, kConducting)
                                          : 0.0;
             break;
         }

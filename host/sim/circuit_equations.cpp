@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "sim/stray_capacitance.h"
 #include "sim/waveform_eval.h"
 
 namespace udmhost::sim {
@@ -99,6 +100,16 @@ CircuitEquations::CircuitEquations(const Circuit& circuit) : circuit_(circuit) {
             s.ic = el.hasInitialCondition ? el.initialCondition : 0.0;
             storage_.push_back(s);
         }
+    }
+    // After the elements' own, which the stamps take in element order.
+    for (const auto& [unknown, c] : strayCapacitances(circuit)) {
+        Storage s{};
+        s.element = -1;
+        s.a = unknown;
+        s.b = s.branch = -1;
+        s.value = c;
+        s.stray = true;
+        storage_.push_back(s);
     }
 }
 
@@ -208,6 +219,11 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
             default: stampControlledSource(el, [&](int i) -> double& { return slot(ticket, i); }); break;
         }
     }
+    for (size_t k = nextStorage; k < storage_.size(); ++k) {
+        const Storage& s = storage_[k];
+        values[slots_[static_cast<size_t>(diagonalTickets_[static_cast<size_t>(s.a)])]] += c * s.value;
+        rhs[s.a] += history(s, d);
+    }
     if (gmin > 0.0)
         for (int t0 : diagonalTickets_) values[slots_[static_cast<size_t>(t0)]] += gmin;
     // .ic: the operating point holds each named node at its value through a
@@ -225,6 +241,7 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
 void CircuitEquations::applyInitialConditions(double* x) const {
     for (const auto& [node, v] : circuit_.initialVoltages) x[nodeUnknown(node)] = v;
     for (const Storage& s : storage_) {
+        if (s.stray) continue;
         if (s.inductor) x[s.branch] = s.ic;
         else if (s.b < 0 && s.a >= 0) x[s.a] = s.ic;
         else if (s.a < 0 && s.b >= 0) x[s.b] = -s.ic;
@@ -253,6 +270,7 @@ void CircuitEquations::applySourceValues(double* x, double t) const {
 std::vector<bool> CircuitEquations::stateUnknowns() const {
     std::vector<bool> states(static_cast<size_t>(size()) + 1, false);
     for (const Storage& s : storage_) {
+        if (s.stray) continue;
         if (s.inductor) states[static_cast<size_t>(s.branch)] = true;
         else if ((s.a < 0) != (s.b < 0)) states[static_cast<size_t>(std::max(s.a, s.b))] = true;
     }
@@ -261,7 +279,7 @@ std::vector<bool> CircuitEquations::stateUnknowns() const {
 
 void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
     for (Storage& s : storage_) {
-        const double q = useInitialConditions ? s.value * s.ic : stateOf(s, x);
+        const double q = useInitialConditions && !s.stray ? s.value * s.ic : stateOf(s, x);
         s.q[0] = s.q[1] = s.q[2] = q;
         s.flow = 0.0;
     }
@@ -298,6 +316,7 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
     const double h = d.step, h1 = steps_[0], h2 = steps_[1];
     double ratio = std::numeric_limits<double>::infinity();
     for (const Storage& s : storage_) {
+        if (s.stray) continue;  // a pivot's aid, not the circuit's: its error is no measure
         const double q = stateOf(s, x);
         const double d1a = (q - s.q[0]) / h, d1b = (s.q[0] - s.q[1]) / h1;
         const double d2a = (d1a - d1b) / (h + h1);
@@ -326,6 +345,7 @@ double CircuitEquations::ratioFromEndFlows(const double* x, const Discretisation
     const double coefficient = (1.0 + w) * (1.0 + w) / (6.0 * w * (1.0 + 2.0 * w));
     double ratio = std::numeric_limits<double>::infinity();
     for (const Storage& s : storage_) {
+        if (s.stray) continue;
         const double q = stateOf(s, x), flow = flowOf(s, x, d);
         // The flows at both ends are the circuit's own there: their
         // trapezoidal defect over the step is h^3 q'''/12.
@@ -342,6 +362,7 @@ double CircuitEquations::stepAfterFirst(const double* x, const Discretisation& d
     const double h = d.step;
     double limit = std::numeric_limits<double>::infinity();
     for (const Storage& s : storage_) {
+        if (s.stray) continue;
         const double q = stateOf(s, x), flow = (q - s.q[0]) / h;
         // A flow that fell far at the switching shows the new circuit slower,
         // not its curvature; else the jump is taken as curvature, cautiously.

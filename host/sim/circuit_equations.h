@@ -105,6 +105,7 @@ private:
         double ic;             // initial condition (volts or amperes), UIC only
         double q[3] = {0, 0, 0};  // charge or flux at the last accepted points, newest first
         double flow = 0.0;     // capacitor current or inductor voltage at the latest accepted point
+        bool stray = false;    // the host's own, from node a to ground (no element)
     };
     double across(const Storage& s, const double* x) const;
     double stateOf(const Storage& s, const double* x) const;  // charge or flux
