@@ -64,6 +64,12 @@ struct Context {
     std::set<std::string> warned;                  // topics warned about once
     std::vector<UserFunction> functions;           // .func
     std::vector<std::pair<size_t, Token>> pendingControls;  // F, H: element, controlling source
+    struct PendingCoupling {
+        size_t element;
+        Token first, second;  // the inductors' names as written
+        SourceLocation valueWhere;
+    };
+    std::vector<PendingCoupling> pendingCouplings;  // K: resolved once every inductor is read
     struct PendingBehaviour {
         size_t element;
         std::string text;  // .func calls expanded
@@ -103,6 +109,10 @@ void readControlledSource(Context& context, const LogicalLine& line, Element& el
 // F and H name their controlling source anywhere in the netlist: resolved
 // once every element is read.
 void resolveControls(Context& context);
+// K couples two inductors named anywhere in the netlist: resolved once
+// every element is read.
+void readCoupling(Context& context, const LogicalLine& line, Element& element);
+void resolveCouplings(Context& context);
 // B sources: `V=expr` or `I=expr`, compiled by resolveBehaviours once every
 // element is read.
 void readBehaviouralSource(Context& context, const LogicalLine& line, Element& element);

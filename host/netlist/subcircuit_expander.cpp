@@ -197,6 +197,11 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
         // F, H and W name the voltage source they sense: the instance's own.
         if ((key[0] == 'f' || key[0] == 'h' || key[0] == 'w') && renamed.tokens.size() > 3 && renamed.tokens[3].kind == Token::Kind::Word)
             renamed.tokens[3].text = renamed.tokens[3].text.substr(0, 1) + "." + path + "." + renamed.tokens[3].text;
+        // K couples two of the instance's own inductors.
+        if (key[0] == 'k')
+            for (size_t i = 1; i <= 2 && i < renamed.tokens.size(); ++i)
+                if (renamed.tokens[i].kind == Token::Kind::Word)
+                    renamed.tokens[i].text = renamed.tokens[i].text.substr(0, 1) + "." + path + "." + renamed.tokens[i].text;
         // Instances of instances multiply: a netlist of a few lines may ask
         // for more elements than memory holds.
         if (out.size() >= kMaxExpandedElements)
