@@ -239,8 +239,9 @@ PrintItem readPrintItem(Context& context, LineCursor& cursor) {
             } else {
                 item.element = element(first);
                 const Element& source = context.circuit.elements[static_cast<size_t>(item.element)];
-                if (source.kind != Element::Kind::VoltageSource)
-                    throw NetlistError(first.where, "I() needs a voltage source, " + source.name + " is " + kindName(source.kind));
+                if (source.kind != Element::Kind::VoltageSource && source.kind != Element::Kind::Inductor)
+                    throw NetlistError(first.where, "I() needs a voltage source or an inductor, " + source.name + " is " +
+                                                        kindName(source.kind));
                 item.kind = PrintItem::Kind::SourceCurrent;
                 item.label = "I(" + source.name + ")";
             }

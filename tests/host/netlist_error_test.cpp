@@ -54,7 +54,7 @@ TEST(NetlistErrors, NameThePlaceAndWhatWasExpected) {
         {"V1 a 0 PWL(0 0 2m 1 1m 2)\n", "net.cir:4:21: PWL times must not decrease"},
         {"V1 a 0 PWL(0 0 2m)\n", "net.cir:4:8: PWL takes pairs of time and value, 3 values given"},
         {"V1 a 0 SIN(0 1 1k\n", "net.cir:4:18: expected a value or ')' at the end of the line"},
-        {"R1 a 0 1\n.print I(R1)\n", "net.cir:5:10: I() needs a voltage source, R1 is a resistor"},
+        {"R1 a 0 1\n.print I(R1)\n", "net.cir:5:10: I() needs a voltage source or an inductor, R1 is a resistor"},
         {"R1 a 0 1\nY1 a 0 a 0 sw\n.print Y1:STAT\n", "net.cir:6:11: plug-in sw has no output STAT, did you mean STATE?"},
         {"R1 a 0 1\n.print R1:STATE\n", "net.cir:5:8: R1 is a resistor, not a plug-in instance"},
         {"R1 a 0 1\n.print out\n", "net.cir:5:8: expected V(node), I(Vname) or Yname:OUTPUT, found 'out'"},
