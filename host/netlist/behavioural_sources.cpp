@@ -21,11 +21,6 @@ bool startsOperand(const std::string& t) {
 void readBehaviouralSource(Context& context, const LogicalLine& line, Element& element) {
     LineCursor cursor(line);
     const Token& name = cursor.take();
-    // The expression's node names are the netlist's, which subcircuit
-    // expansion does not rename inside it.
-    if (name.text.find('.') != std::string::npos)
-        throw NetlistError(name.where, "B sources inside a subcircuit are not supported; place " + name.text +
-                                           " at the top level");
     element.nodes.push_back(context.node(cursor.word("the + node of " + name.text)));
     element.nodes.push_back(context.node(cursor.word("the - node of " + name.text)));
     const Token& which = cursor.word("V= or I= of " + name.text);
@@ -66,7 +61,10 @@ void readBehaviouralSource(Context& context, const LogicalLine& line, Element& e
             throw NetlistError(pending.places.front().second, name.text + ": " + e.what());
         }
     }
+    // Inside a subcircuit the expression's nodes and sources are the
+    // instance's, its parameters those the instance sees.
     pending.params = context.scopeParams();
+    if (context.currentScope >= 0) pending.instance = &context.instanceNames[static_cast<size_t>(context.currentScope)];
     context.pendingBehaviours.push_back(std::move(pending));
 }
 
@@ -75,14 +73,14 @@ void resolveBehaviours(Context& context) {
         Element& element = context.circuit.elements[p.element];
         BehaviouralExpression::Names names;
         names.node = [&](const std::string& node) -> std::optional<int> {
-            const std::string key = lowerCase(node);
+            const std::string key = lowerCase(p.instance ? p.instance->node(node) : node);
             if (key == "0" || key == "gnd") return 0;
             const auto found = context.nodes.find(key);
             if (found == context.nodes.end()) return std::nullopt;
             return found->second;
         };
         names.voltageSource = [&](const std::string& source) -> std::optional<int> {
-            const auto found = context.elementsByName.find(lowerCase(source));
+            const auto found = context.elementsByName.find(lowerCase(p.instance ? p.instance->element(source) : source));
             if (found == context.elementsByName.end() ||
                 context.circuit.elements[static_cast<size_t>(found->second)].kind != Element::Kind::VoltageSource)
                 return std::nullopt;

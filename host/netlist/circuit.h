@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
@@ -45,12 +46,17 @@ struct Element {
         // Linear controlled sources, SPICE's E, F, G, H; `value` is the gain.
         VoltageControlledVoltage, CurrentControlledCurrent, VoltageControlledCurrent, CurrentControlledVoltage,
         // B sources: a voltage or a current given by an expression of the unknowns.
-        BehaviouralVoltage, BehaviouralCurrent
+        BehaviouralVoltage, BehaviouralCurrent,
+        // K: the mutual inductance of two inductors; `value` is the coupling
+        // factor k, `nodes` are the first inductor's two nodes and the
+        // second's, `coupled` the two inductors.
+        MutualInductance
     };
     Kind kind = Kind::Resistor;
     std::string name;         // as written, e.g. "R1", "Yswitch"
     std::vector<int> nodes;   // node numbers; 0 is ground. Two for R, C, L, V, I; four for E, G (output, control)
     int control = -1;         // F, H: index of the voltage source whose current controls
+    std::array<int, 2> coupled{-1, -1};  // K: element indices of the coupled inductors
     double value = 0.0;       // ohms, farads, henries
     bool hasInitialCondition = false;
     double initialCondition = 0.0;  // IC= of C (volts) or L (amperes)

@@ -1,6 +1,7 @@
 // State shared by the parts of the netlist reader while one netlist is read.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -52,6 +53,24 @@ struct ModelCard {
     SourceLocation where;
 };
 
+// How a subcircuit instance renames what its lines name: an inner node
+// becomes PATH.node unless it is a port, ground or global; an element Xn
+// becomes X.PATH.Xn.
+struct InstanceNames {
+    std::string path;
+    std::map<std::string, std::string> ports;  // lower-case inner name -> outer name
+    std::set<std::string> globals;             // lower case
+    std::string node(const std::string& inner) const {
+        const std::string lower = lowerCase(inner);
+        if (lower == "0" || lower == "gnd" || globals.contains(lower)) return inner;
+        const auto port = ports.find(lower);
+        return port != ports.end() ? port->second : path + "." + inner;
+    }
+    std::string element(const std::string& inner) const {
+        return inner.empty() ? inner : inner.substr(0, 1) + "." + path + "." + inner;
+    }
+};
+
 struct Context {
     Circuit circuit;
     std::string folder;
@@ -64,14 +83,22 @@ struct Context {
     std::set<std::string> warned;                  // topics warned about once
     std::vector<UserFunction> functions;           // .func
     std::vector<std::pair<size_t, Token>> pendingControls;  // F, H: element, controlling source
+    struct PendingCoupling {
+        size_t element;
+        Token first, second;  // the inductors' names as written
+        SourceLocation valueWhere;
+    };
+    std::vector<PendingCoupling> pendingCouplings;  // K: resolved once every inductor is read
     struct PendingBehaviour {
         size_t element;
         std::string text;  // .func calls expanded
         std::vector<std::pair<size_t, SourceLocation>> places;  // offset in text -> where it was written
         std::map<std::string, double> params;
+        const InstanceNames* instance = nullptr;  // inside a subcircuit: how its names are renamed
     };
     std::vector<PendingBehaviour> pendingBehaviours;  // B: compiled once every node and source is known
     std::vector<std::map<std::string, double>> scopes;  // parameters of subcircuit instances
+    std::deque<InstanceNames> instanceNames;       // per scope: the instance's renaming
     int currentScope = -1;                         // -1: the netlist's .param values
     std::vector<std::string> unknownOptions;
     SourceLocation tranWhere;                      // of the .tran line in force
@@ -103,6 +130,10 @@ void readControlledSource(Context& context, const LogicalLine& line, Element& el
 // F and H name their controlling source anywhere in the netlist: resolved
 // once every element is read.
 void resolveControls(Context& context);
+// K couples two inductors named anywhere in the netlist: resolved once
+// every element is read.
+void readCoupling(Context& context, const LogicalLine& line, Element& element);
+void resolveCouplings(Context& context);
 // B sources: `V=expr` or `I=expr`, compiled by resolveBehaviours once every
 // element is read.
 void readBehaviouralSource(Context& context, const LogicalLine& line, Element& element);

@@ -21,6 +21,7 @@ const char* kindName(Element::Kind kind) {
         case Element::Kind::CurrentControlledVoltage: return "a controlled source";
         case Element::Kind::BehaviouralVoltage:
         case Element::Kind::BehaviouralCurrent: return "a behavioural source";
+        case Element::Kind::MutualInductance: return "a coupling of inductors";
     }
     return "an element";
 }
@@ -167,9 +168,10 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'h': element.kind = Element::Kind::VoltageControlledVoltage; break;
         case 'w': element.kind = Element::Kind::Plugin; break;
         case 'b': element.kind = Element::Kind::BehaviouralVoltage; break;
+        case 'k': element.kind = Element::Kind::MutualInductance; break;
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, V, I, B, D, E, F, G, H, S, X or Y (plug-in instance)");
+                                               ": expected R, C, L, K, V, I, B, D, E, F, G, H, S, X or Y (plug-in instance)");
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
@@ -187,6 +189,7 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::CurrentControlledVoltage: readControlledSource(context, line, element); break;
         case Element::Kind::BehaviouralVoltage:
         case Element::Kind::BehaviouralCurrent: readBehaviouralSource(context, line, element); break;
+        case Element::Kind::MutualInductance: readCoupling(context, line, element); break;
         case Element::Kind::Plugin:
             if (key[0] == 's' || key[0] == 'w') readSwitch(context, line, element);
             else if (key[0] == 'd') readDiode(context, line, element);
@@ -236,8 +239,9 @@ PrintItem readPrintItem(Context& context, LineCursor& cursor) {
             } else {
                 item.element = element(first);
                 const Element& source = context.circuit.elements[static_cast<size_t>(item.element)];
-                if (source.kind != Element::Kind::VoltageSource)
-                    throw NetlistError(first.where, "I() needs a voltage source, " + source.name + " is " + kindName(source.kind));
+                if (source.kind != Element::Kind::VoltageSource && source.kind != Element::Kind::Inductor)
+                    throw NetlistError(first.where, "I() needs a voltage source or an inductor, " + source.name + " is " +
+                                                        kindName(source.kind));
                 item.kind = PrintItem::Kind::SourceCurrent;
                 item.label = "I(" + source.name + ")";
             }

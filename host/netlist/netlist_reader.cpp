@@ -335,6 +335,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     }
     context.currentScope = -1;
     resolveControls(context);
+    resolveCouplings(context);
     resolveBehaviours(context);
     if (context.circuit.elements.empty())
         throw NetlistError({file, 1, 1}, "the netlist has no elements");

@@ -163,9 +163,13 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
         if (!overridden) scope[name] = evaluate(text, scope, d.where);
     }
     const std::string path = parentPath.empty() ? line.tokens[0].text : parentPath + "." + line.tokens[0].text;
-    std::map<std::string, std::string> nodes;  // inner name -> outer name
-    for (size_t i = 0; i < d.ports.size(); ++i) nodes[d.ports[i]] = line.tokens[i + 1].text;
+    InstanceNames names;
+    names.path = path;
+    names.globals = globals_;
+    for (size_t i = 0; i < d.ports.size(); ++i) names.ports[d.ports[i]] = line.tokens[i + 1].text;
     context.scopes.push_back(std::move(scope));
+    context.instanceNames.push_back(std::move(names));
+    const InstanceNames& renaming = context.instanceNames.back();
     const int scopeIndex = static_cast<int>(context.scopes.size()) - 1;
 
     expanding_.push_back(definitionKey);
@@ -180,23 +184,20 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
             throw NetlistError(inner->where, key + " inside .subckt " + d.name + " is not supported; move it out");
         LogicalLine renamed = *inner;
         const size_t count = std::min(nodeCount(renamed), renamed.tokens.size() - 1);
-        for (size_t i = 1; i <= count; ++i) {
-            std::string& node = renamed.tokens[i].text;
-            const std::string lower = lowerCase(node);
-            if (lower == "0" || lower == "gnd" || globals_.contains(lower)) continue;
-            const auto port = nodes.find(lower);
-            node = port != nodes.end() ? port->second : path + "." + node;
-        }
+        for (size_t i = 1; i <= count; ++i) renamed.tokens[i].text = renaming.node(renamed.tokens[i].text);
         if (key[0] == 'x') {
             made_.push_back(std::move(renamed));
             instantiate(context, made_.back(), scopeIndex, path, depth + 1, out);
             continue;
         }
-        std::string& name = renamed.tokens[0].text;
-        name = name.substr(0, 1) + "." + path + "." + name;
+        renamed.tokens[0].text = renaming.element(renamed.tokens[0].text);
         // F, H and W name the voltage source they sense: the instance's own.
         if ((key[0] == 'f' || key[0] == 'h' || key[0] == 'w') && renamed.tokens.size() > 3 && renamed.tokens[3].kind == Token::Kind::Word)
-            renamed.tokens[3].text = renamed.tokens[3].text.substr(0, 1) + "." + path + "." + renamed.tokens[3].text;
+            renamed.tokens[3].text = renaming.element(renamed.tokens[3].text);
+        // K couples two of the instance's own inductors.
+        if (key[0] == 'k')
+            for (size_t i = 1; i <= 2 && i < renamed.tokens.size(); ++i)
+                if (renamed.tokens[i].kind == Token::Kind::Word) renamed.tokens[i].text = renaming.element(renamed.tokens[i].text);
         // Instances of instances multiply: a netlist of a few lines may ask
         // for more elements than memory holds.
         if (out.size() >= kMaxExpandedElements)

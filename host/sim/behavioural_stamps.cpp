@@ -1,5 +1,6 @@
 #include "sim/behavioural_stamps.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "sim/simulator.h"
@@ -111,11 +112,21 @@ bool BehaviouralStamps::sameBranches(const double* x, double t) const {
 }
 
 void BehaviouralStamps::accept(const double* x, double t) {
-    std::vector<double> in, gradient;
+    std::vector<double> in, gradient, before;
+    switched_.clear();
     for (Source& s : sources_) {
         inputs(s, x, t, in);
         gradient.assign(in.size(), 0.0);
+        before = s.accepted.taken;
         s.expression->evaluate(in.data(), gradient.data(), &s.accepted);
+        if (before.size() != s.accepted.taken.size()) continue;  // the first point: nothing to compare
+        for (size_t k = 0; k < before.size(); ++k) {
+            if (before[k] == s.accepted.taken[k]) continue;
+            // A branch is 0 or 1, a sign, or floor/ceil of a value: clamped to the state's range.
+            const double taken = std::clamp(s.accepted.taken[k], -1e9, 1e9);
+            switched_.push_back({s.element, static_cast<int>(taken)});
+            break;
+        }
     }
 }
 

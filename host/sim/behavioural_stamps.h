@@ -32,6 +32,14 @@ public:
 
     // The branches taken at an accepted point.
     void accept(const double* x, double t);
+    // The sources whose discontinuous operations took other branches at the
+    // point accepted last than at the one before: the source and the branch
+    // its first changed operation took (1 for a comparison that came true).
+    struct Switching {
+        size_t element;
+        int state;
+    };
+    const std::vector<Switching>& switched() const { return switched_; }
     // For a solution at time t after the accepted point: when some
     // discontinuous operation takes another branch there, the fraction of
     // the step where it does, interpolated from its argument (one half
@@ -55,6 +63,7 @@ private:
     std::vector<Source> sources_;
     std::vector<int> slots_;  // by ticket
     int size_ = 0;
+    std::vector<Switching> switched_;
 };
 
 }  // namespace udmhost::sim

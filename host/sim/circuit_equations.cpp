@@ -30,7 +30,8 @@ int ticketsOf(Kind kind) {
         case Kind::Inductor:
         case Kind::CurrentControlledVoltage: return 5;
         case Kind::VoltageControlledVoltage: return 6;
-        case Kind::CurrentControlledCurrent: return 2;
+        case Kind::CurrentControlledCurrent:
+        case Kind::MutualInductance: return 2;
         default: return 0;
     }
 }
@@ -101,6 +102,21 @@ CircuitEquations::CircuitEquations(const Circuit& circuit) : circuit_(circuit) {
             storage_.push_back(s);
         }
     }
+    // K: the flux of each winding includes M times the other's current.
+    mutual_.assign(circuit.elements.size(), 0.0);
+    for (size_t e = 0; e < circuit.elements.size(); ++e) {
+        const Element& el = circuit.elements[e];
+        if (el.kind != Kind::MutualInductance) continue;
+        size_t of[2] = {0, 0};
+        for (size_t w = 0; w < 2; ++w)
+            of[w] = static_cast<size_t>(std::find_if(storage_.begin(), storage_.end(),
+                                                     [&](const Storage& s) { return s.element == el.coupled[w]; }) -
+                                        storage_.begin());
+        const double m = el.value * std::sqrt(storage_.at(of[0]).value * storage_.at(of[1]).value);
+        mutual_[e] = m;
+        storage_[of[0]].mutual.emplace_back(of[1], m);
+        storage_[of[1]].mutual.emplace_back(of[0], m);
+    }
     // After the elements' own, which the stamps take in element order.
     for (const auto& [unknown, c] : strayCapacitances(circuit)) {
         Storage s{};
@@ -126,6 +142,9 @@ void CircuitEquations::requestEntries(PatternBuilder& builder) {
         };
         if (el.kind == Kind::Resistor || el.kind == Kind::Capacitor) {
             ask(a, a), ask(a, b), ask(b, a), ask(b, b);
+        } else if (el.kind == Kind::MutualInductance) {
+            const int k1 = branch_[static_cast<size_t>(el.coupled[0])], k2 = branch_[static_cast<size_t>(el.coupled[1])];
+            ask(k1, k2), ask(k2, k1);
         } else if (!controlledSourcePattern(el, k, el.control >= 0 ? branch_[static_cast<size_t>(el.control)] : -1, ask)) {
             ask(a, k), ask(b, k), ask(k, a), ask(k, b);
             if (el.kind == Kind::Inductor) ask(k, k);
@@ -157,7 +176,10 @@ double CircuitEquations::across(const Storage& s, const double* x) const {
 }
 
 double CircuitEquations::stateOf(const Storage& s, const double* x) const {
-    return s.inductor ? s.value * x[s.branch] : s.value * across(s, x);
+    if (!s.inductor) return s.value * across(s, x);
+    double flux = s.value * x[s.branch];
+    for (const auto& [other, m] : s.mutual) flux += m * x[storage_[other].branch];
+    return flux;
 }
 
 double CircuitEquations::flowOf(const Storage& s, const double* x, const Discretisation& d) const {
@@ -215,6 +237,10 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 r(nodeUnknown(el.nodes.at(1))) += i;
                 break;
             }
+            case Kind::MutualInductance:
+                // Each winding's branch row: v - c (L i + M i_other) = -c flux_prev ...
+                slot(ticket, 0) -= c * mutual_[e], slot(ticket, 1) -= c * mutual_[e];
+                break;
             case Kind::Plugin: break;
             default: stampControlledSource(el, [&](int i) -> double& { return slot(ticket, i); }); break;
         }
@@ -279,7 +305,9 @@ std::vector<bool> CircuitEquations::stateUnknowns() const {
 
 void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
     for (Storage& s : storage_) {
-        const double q = useInitialConditions && !s.stray ? s.value * s.ic : stateOf(s, x);
+        double q = useInitialConditions && !s.stray ? s.value * s.ic : stateOf(s, x);
+        if (useInitialConditions)
+            for (const auto& [other, m] : s.mutual) q += m * storage_[other].ic;
         s.q[0] = s.q[1] = s.q[2] = q;
         s.flow = 0.0;
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <utility>
 #include <vector>
 
 #include "netlist/circuit.h"
@@ -106,6 +107,9 @@ private:
         double q[3] = {0, 0, 0};  // charge or flux at the last accepted points, newest first
         double flow = 0.0;     // capacitor current or inductor voltage at the latest accepted point
         bool stray = false;    // the host's own, from node a to ground (no element)
+        // Inductors coupled by K: the other winding's storage and the mutual
+        // inductance; the flux of a winding is L i + sum M i_other.
+        std::vector<std::pair<size_t, double>> mutual;
     };
     double across(const Storage& s, const double* x) const;
     double stateOf(const Storage& s, const double* x) const;  // charge or flux
@@ -128,6 +132,7 @@ private:
     int size_ = 0;
     std::vector<int> branch_;
     std::vector<Storage> storage_;
+    std::vector<double> mutual_;  // per element: K's mutual inductance, else 0
     std::vector<int> tickets_;   // per element, its first ticket (contiguous)
     std::vector<int> slots_;     // by ticket
     std::vector<int> diagonalTickets_;

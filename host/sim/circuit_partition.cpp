@@ -78,6 +78,33 @@ std::vector<bool> driverSources(const Circuit& c, const std::vector<bool>& fixed
     return driver;
 }
 
+// A K and its two inductors are one set of equations. The K reads and
+// drives the inductors' nodes, so their unfixed nodes are in one block; an
+// inductor between fixed nodes goes to its K's block. False when an
+// inductor would have to be in two blocks.
+bool keepCouplingsTogether(const Circuit& c, const std::vector<ElementRoles>& roles, const std::vector<bool>& fixed,
+                           std::vector<int>& blockOf) {
+    auto drivesUnfixed = [&](size_t e) {
+        return std::any_of(roles[e].drives.begin(), roles[e].drives.end(),
+                           [&](int n) { return !fixed[static_cast<size_t>(n)]; });
+    };
+    for (size_t e = 0; e < c.elements.size(); ++e) {
+        const Element& el = c.elements[e];
+        if (el.kind != Kind::MutualInductance) continue;
+        for (int l : el.coupled) {
+            const auto inductor = static_cast<size_t>(l);
+            if (!drivesUnfixed(inductor)) blockOf[inductor] = blockOf[e];
+        }
+    }
+    for (size_t e = 0; e < c.elements.size(); ++e) {
+        const Element& el = c.elements[e];
+        if (el.kind != Kind::MutualInductance) continue;
+        for (int l : el.coupled)
+            if (blockOf[static_cast<size_t>(l)] != blockOf[e]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int dependencyBlocks(const Circuit& c, const std::vector<ElementRoles>& roles) {
@@ -127,6 +154,7 @@ std::vector<CircuitBlock> partitionCircuit(const Circuit& c, const std::vector<E
                 if (!isFixed(r)) b = std::max(b, blockOfNode[static_cast<size_t>(r)]);
         blockOf[e] = std::max(b, 0);
     }
+    if (!keepCouplingsTogether(c, roles, fixed, blockOf)) return {};
 
     std::vector<CircuitBlock> out(static_cast<size_t>(blocks));
     std::vector<std::map<int, int>> nodeMaps(out.size());
@@ -158,6 +186,13 @@ std::vector<CircuitBlock> partitionCircuit(const Circuit& c, const std::vector<E
             for (size_t b = 0; b < out.size(); ++b) place(b, e);
         else place(static_cast<size_t>(blockOf[e]), e);
     }
+    // K names its inductors by index: their indices in its block.
+    for (CircuitBlock& b : out)
+        for (Element& el : b.circuit.elements)
+            if (el.kind == Kind::MutualInductance) {
+                const auto block = static_cast<size_t>(&b - out.data());
+                for (int& l : el.coupled) l = elementMaps[block][static_cast<size_t>(l)];
+            }
     // Upstream nodes a block reads become sources that follow them.
     std::map<int, std::shared_ptr<NodeTrajectory>> trajectories;
     std::vector<std::map<int, bool>> inputs(out.size());  // node -> read by a linear element

@@ -93,7 +93,13 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smo
     const bool operatingPoint = d.kind == Discretisation::Kind::OperatingPoint;
     newton_.accept(time, d, smooth);
     const size_t before = output_.events.size();
-    const bool switched = switches_.accept(time, operatingPoint, *steps_, output_.events);
+    bool switched = switches_.accept(time, operatingPoint, *steps_, output_.events);
+    // A B source's discontinuity that took another branch is a switching of its own.
+    if (!operatingPoint)
+        for (const BehaviouralStamps::Switching& b : newton_.behavioural().switched()) {
+            output_.events.push_back({time, circuit_.elements[b.element].name, b.state});
+            switched = true;
+        }
     output_.stats.events += static_cast<long>(output_.events.size() - before);
     for (const auto& [node, trajectory] : recorded_)
         trajectory->record(time, newton_.x()[static_cast<size_t>(CircuitEquations::nodeUnknown(node))], switched);

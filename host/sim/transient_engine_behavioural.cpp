@@ -1,5 +1,6 @@
 // Switchings in the time loop: B sources' discontinuities, located like a
 // switch's, and the restart from a switching point.
+#include <algorithm>
 #include <limits>
 
 #include "sim/transient_engine.h"
@@ -12,10 +13,14 @@ bool TransientEngine::behaviouralSwitching(double next, const Discretisation& d,
     LoopState& s = loop_;
     if (step > steps_->eventTolerance()) {
         // Interpolated from the argument's values at both ends of the trial;
-        // an estimate that keeps missing is bisected (retryShortOf).
+        // an estimate that keeps missing is bisected (retryShortOf). An
+        // accepted point within rounding of the threshold puts the estimate
+        // at the start: the next trial then spans half the tolerance, which
+        // locates it.
         ++output_.stats.rejected;
         s.restart.rejected();
-        retryShortOf({*at, *at}, step);
+        const double fraction = std::max(*at, 0.5 * steps_->eventTolerance() / step);
+        retryShortOf({fraction, fraction}, step);
         return true;
     }
     acceptSwitchingPoint(next, d, false);

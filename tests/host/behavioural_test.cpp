@@ -158,3 +158,37 @@ TEST(BehaviouralSource, ErrorsNameThePlace) {
         EXPECT_EQ(got, message);
     }
 }
+
+TEST(BehaviouralSource, ComparatorFlipsAreCountedAsEvents) {
+    // Over 2 ms the sine passes 0.5 four times: at 1/12, 5/12, 13/12 and
+    // 17/12 ms, each a B1 event with the comparison's new value. At this span
+    // a trial once ended within rounding of the first instant.
+    const std::string text = "comparator\nV1 s 0 SIN(0 1 1k)\nVr r 0 0.5\nB1 out 0 V={v(s) > v(r) ? 5 : 0}\n"
+                             "R1 out c 1k\nC1 c 0 10n\n.tran 1u 2m\n.print tran v(out)\n.end\n";
+    Circuit c = readNetlist(text, "cmp.cir", ".", hosttest::FakeLoader{});
+    std::ostringstream messages;
+    const auto out = simulate(c, messages);
+    const double instants[] = {1.0 / 12e3, 5.0 / 12e3, 13.0 / 12e3, 17.0 / 12e3};
+    ASSERT_EQ(out.events.size(), 4u);
+    EXPECT_EQ(out.stats.events, 4);
+    for (size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(out.events[k].element, "B1");
+        EXPECT_EQ(out.events[k].newState, k % 2 == 0 ? 1 : 0);
+        EXPECT_NEAR(out.events[k].time, instants[k], 1e-12);
+    }
+}
+
+TEST(BehaviouralSource, InsideASubcircuitNamesTheInstancesOwn) {
+    // Each instance's B reads its own inner node, its own sensing source and
+    // its own parameter: 3 * 1 V + 1k * 1 mA and 2 * 2 V + 1k * 2 mA.
+    const std::string text =
+        "sub\nV1 a 0 1\nV2 b 0 2\nX1 a o1 amp gain=3\nX2 b o2 amp\nRl1 o1 0 1k\nRl2 o2 0 1k\n"
+        ".subckt amp in out gain=2\nVs in mid 0\nRm mid 0 1k\nBo out 0 V={gain*v(mid) + 1k*i(Vs)}\n.ends\n"
+        ".tran 1u 10u\n.print tran v(o1) v(o2)\n.end\n";
+    Circuit c = readNetlist(text, "sub.cir", ".", hosttest::FakeLoader{});
+    std::ostringstream messages;
+    const auto out = simulate(c, messages);
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.back()[1], 4.0, 1e-9);
+    EXPECT_NEAR(out.rows.back()[2], 6.0, 1e-9);
+}

@@ -38,7 +38,7 @@ TEST(NetlistErrors, NameThePlaceAndWhatWasExpected) {
         {"Y1 a 0 b 0 sw RON={max(1,2)}\n",
          "net.cir:4:19: the value of RON contains a comma, which cannot be passed to the plug-in"},
         {"Y1 a 0 b 0 relay\n", "net.cir:4:12: unknown plug-in relay (no .plugin line defines it)"},
-        {"Q1 a b c\n", "net.cir:4:1: unknown element Q1: expected R, C, L, V, I, B, D, E, F, G, H, S, X or Y (plug-in instance)"},
+        {"Q1 a b c\n", "net.cir:4:1: unknown element Q1: expected R, C, L, K, V, I, B, D, E, F, G, H, S, X or Y (plug-in instance)"},
         {"R1 a 0\n", "net.cir:4:7: expected the value of R1 at the end of the line"},
         {"R1 a 0 abc\n",
          "net.cir:4:8: expected the value of R1 (a number, a .param name or {expression}), found 'abc'"},
@@ -54,7 +54,7 @@ TEST(NetlistErrors, NameThePlaceAndWhatWasExpected) {
         {"V1 a 0 PWL(0 0 2m 1 1m 2)\n", "net.cir:4:21: PWL times must not decrease"},
         {"V1 a 0 PWL(0 0 2m)\n", "net.cir:4:8: PWL takes pairs of time and value, 3 values given"},
         {"V1 a 0 SIN(0 1 1k\n", "net.cir:4:18: expected a value or ')' at the end of the line"},
-        {"R1 a 0 1\n.print I(R1)\n", "net.cir:5:10: I() needs a voltage source, R1 is a resistor"},
+        {"R1 a 0 1\n.print I(R1)\n", "net.cir:5:10: I() needs a voltage source or an inductor, R1 is a resistor"},
         {"R1 a 0 1\nY1 a 0 a 0 sw\n.print Y1:STAT\n", "net.cir:6:11: plug-in sw has no output STAT, did you mean STATE?"},
         {"R1 a 0 1\n.print R1:STATE\n", "net.cir:5:8: R1 is a resistor, not a plug-in instance"},
         {"R1 a 0 1\n.print out\n", "net.cir:5:8: expected V(node), I(Vname) or Yname:OUTPUT, found 'out'"},
@@ -63,7 +63,7 @@ TEST(NetlistErrors, NameThePlaceAndWhatWasExpected) {
         {"R1 a 0 1\n.plugn x y.so\n", "net.cir:5:1: unknown directive .plugn, did you mean .plugin?"},
         {".plugin sw other_sw.so\n", "net.cir:4:9: plug-in sw is already defined at line 2"},
         {".plugin nope missing.so\n", "net.cir:4:14: cannot load plug-in: ./missing.so: no such file"},
-        {"5 a 0 1\n", "net.cir:4:1: unknown element 5: expected R, C, L, V, I, B, D, E, F, G, H, S, X or Y (plug-in instance)"},
+        {"5 a 0 1\n", "net.cir:4:1: unknown element 5: expected R, C, L, K, V, I, B, D, E, F, G, H, S, X or Y (plug-in instance)"},
     };
     for (const BadCase& c : cases) EXPECT_EQ(failure(std::string(kHeader) + c.lines), c.message) << c.lines;
 }
