@@ -39,6 +39,7 @@ void printSummary(std::ostream& out, const RunStats& stats, size_t rows) {
     if (stats.evaluations > 0)
         out << "evaluations:        " << stats.evaluations << " in Newton iterations, " << stats.bypassed
             << " of them bypassed\n";
+    out << "factorisations:     " << stats.factorisations << "\n";
     if (stats.parts > 1) out << "circuit parts:      " << stats.parts << ", each on its own time steps\n";
     out << "rows written:       " << rows << "\n"
         << "wall time:          " << stats.wallSeconds << " s\n";

@@ -166,6 +166,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             }
             std::copy(values_.begin(), values_.end(), factoredValues_.begin());
             factored_ = true;
+            ++stats_.factorisations;
         }
         solver_->solve(rhs_.data());
         rhs_[n] = 0.0;
