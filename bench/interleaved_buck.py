@@ -152,7 +152,7 @@ def case(build, n, folder):
 
 
 def fmt_cpu(cpu, run):
-    return f"{cpu:.2f}" if cpu is not None else str(run)
+    return f"{cpu:.2f} s" if cpu is not None else str(run)
 
 
 def growth(rows, key):
@@ -175,8 +175,8 @@ def main():
             bypass = ""
             if not isinstance(udm, str):
                 bypass = next((l.strip() for l in udm.log.splitlines() if l.startswith("evaluations:")), "")
-            print(f"interleaved buck N={n}: udmhost {fmt_cpu(row['udm_cpu'], udm)} s CPU, "
-                  f"ngspice {fmt_cpu(row['ng_cpu'], ng)} s CPU; instant error udmhost "
+            print(f"interleaved buck N={n}: CPU udmhost {fmt_cpu(row['udm_cpu'], udm)}, "
+                  f"ngspice {fmt_cpu(row['ng_cpu'], ng)}; instant error udmhost "
                   f"{row.get('udm_error', float('nan')):.2e} s, ngspice {row.get('ng_error', float('nan')):.2e} s; "
                   f"changes (run/reference) udmhost {row.get('udm_counts')}, ngspice {row.get('ng_counts')}; "
                   f"{bypass}", flush=True)
