@@ -15,3 +15,6 @@ cmake --build "$build" -j 2 --target udmhost vcswitch udmmain_bench udmmain_call
 python3 bench/report.py "$build"
 # Every switch in one strongly connected part: oscillators coupled in a ring.
 python3 bench/coupled.py "$build" 16 64 256
+# Every switch and diode in one part: the interleaved buck, each run bounded
+# by UDM_BENCH_TIMEOUT seconds (default 600; N = 256 takes longer on two cores).
+python3 bench/interleaved_buck.py "$build" 16 64 256

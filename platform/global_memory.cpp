@@ -3,108 +3,105 @@
 // A handle packs a slot index (low bits) and the slot's generation (high
 // bits). Freeing a block bumps the generation, so every handle issued for the
 // slot before is stale from then on; a slot whose generation is exhausted is
-// retired instead of reused. Slots live in fixed pages that never move, so a
-// lookup is two array reads and a compare, without a mutex; only allocation
-// and release take one.
+// retired instead of reused.
+//
+// Every UDMMain call locks and unlocks four blocks, so a lock is one table
+// read, one compare and one counter: the slots lie in flat arrays indexed by
+// the handle's low bits (zero pages until used: the kernel maps them on first
+// touch), and a slot whose block can be locked holds its whole handle as its
+// lock key. Any other slot holds a key that no handle with its index equals:
+// 0 for a free slot or a zero-byte block (a handle is never 0 beyond slot 0),
+// all ones for slot 0, which is never issued. Only allocation and release
+// take the mutex.
 #include "udm_platform.h"
 
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
-#include <new>
 #include <type_traits>
 
 namespace {
 
 constexpr unsigned kIndexBits = 20;
-constexpr unsigned kPageBits = 10;
 constexpr uint32_t kIndexMask = (1u << kIndexBits) - 1;
-constexpr uint32_t kPageSize = 1u << kPageBits;
-constexpr uint32_t kPageCount = 1u << (kIndexBits - kPageBits);
+constexpr uint32_t kSlotCount = 1u << kIndexBits;
 constexpr uint32_t kMaxGeneration = (1u << (32 - kIndexBits)) - 1;
 constexpr UINT kDiscarded = 0x4000u;
+constexpr uintptr_t kNoKey = 0;
+constexpr uintptr_t kSlotZeroKey = UINTPTR_MAX;  // its handle would index the last slot, not slot 0
 
-struct Slot {
-    std::atomic<uint32_t> generation{0};  // of the live block; 0 while free
-    std::atomic<uint32_t> locks{0};
-    void* data = nullptr;
-    size_t size = 0;
-    uint32_t lastGeneration = 0;  // generation last issued from this slot
-    uint32_t nextFree = 0;        // free list link (slot index), 0 for none
+// What lock and unlock read, one array each, so that one base address and
+// the index reach all three.
+struct HotSlots {
+    std::atomic<uintptr_t> lockKey[kSlotCount]{};  // the handle, while its block can be locked
+    std::atomic<uint32_t> locks[kSlotCount]{};
+    void* data[kSlotCount]{};
+};
+static_assert(sizeof(HotSlots) < (uintptr_t{1} << 31), "every field is a 32-bit displacement from the base");
+
+// The rest of a slot, read under the mutex or by the rarer queries.
+struct ColdSlot {
+    size_t size;              // of the live block; while free: the next free slot's index, 0 for none
+    uint32_t handle;          // of the live block (zero-byte ones too); 0 while free
+    uint32_t lastGeneration;  // generation last issued from this slot
 };
 
 struct Table {
-    std::array<std::atomic<Slot*>, kPageCount> pages{};
     std::mutex mutex;        // guards allocation, release and the free list
     uint32_t freeHead = 0;   // most recently freed slot
     uint32_t nextUnused = 1; // index 0 is never issued, so no handle is 0
     bool closed = false;     // set when the library is unloaded
 };
 
-// Constant-initialised and trivially destructible: there is no guard to test
-// on every lookup, and the table outlives every static destructor.
+// Constant-initialised and trivially destructible: no guard to test on a
+// lookup, and they outlive every static destructor. The slot arrays are all
+// zero, so they take no room in the library's file and no memory until used.
+constinit HotSlots g_hot;
+constinit ColdSlot g_cold[kSlotCount];
 constinit Table g_table;
-static_assert(std::is_trivially_destructible_v<Table>);
+static_assert(std::is_trivially_destructible_v<HotSlots> && std::is_trivially_destructible_v<Table>);
 
-Table& table() { return g_table; }
+uintptr_t loadKey(uint32_t index) { return g_hot.lockKey[index].load(std::memory_order_acquire); }
+void storeKey(uint32_t index, uintptr_t key) { g_hot.lockKey[index].store(key, std::memory_order_release); }
+uint32_t lockCount(uint32_t index) { return g_hot.locks[index].load(std::memory_order_relaxed); }
+void setLockCount(uint32_t index, uint32_t count) { g_hot.locks[index].store(count, std::memory_order_relaxed); }
 
-// The slot a handle names, or null when the handle is not a live block. Every
-// lock and unlock runs this, so it is kept inline and branch-light.
-[[gnu::always_inline]] inline Slot* liveSlot(HGLOBAL h) {
-    const uintptr_t raw = reinterpret_cast<uintptr_t>(h);
-    if (raw > UINT32_MAX) return nullptr;
-    const auto value = static_cast<uint32_t>(raw);
-    const uint32_t generation = value >> kIndexBits;
-    // Generation 0 covers the null handle too. Index 0 needs no test of its
-    // own: its slot is never issued, so its generation stays 0 and no
-    // handle with a non-zero generation matches it.
-    if (generation == 0) return nullptr;
-    const uint32_t index = value & kIndexMask;
-    Slot* page = g_table.pages[index >> kPageBits].load(std::memory_order_acquire);
-    if (page == nullptr) return nullptr;
-    Slot& slot = page[index & (kPageSize - 1)];
-    if (slot.generation.load(std::memory_order_acquire) != generation) return nullptr;
-    return &slot;
+[[gnu::constructor]] void KeySlotZero() { storeKey(0, kSlotZeroKey); }
+
+uintptr_t keyOf(HGLOBAL h) { return reinterpret_cast<uintptr_t>(h); }
+uint32_t indexOf(uintptr_t key) { return static_cast<uint32_t>(key) & kIndexMask; }
+
+// The live slot a handle names (zero-byte blocks too), or null.
+ColdSlot* liveSlot(HGLOBAL h) {
+    const uintptr_t key = keyOf(h);
+    if (key == 0 || key > UINT32_MAX) return nullptr;
+    ColdSlot& slot = g_cold[indexOf(key)];
+    return slot.handle == key ? &slot : nullptr;
 }
 
-Slot& slotAt(Table& t, uint32_t index) {
-    return t.pages[index >> kPageBits].load(std::memory_order_relaxed)[index & (kPageSize - 1)];
-}
-
-// A free slot index with its page present, or 0 when the table is full.
+// A free slot index, or 0 when the table is full.
 uint32_t takeSlot(Table& t) {
     if (t.freeHead != 0) {
         const uint32_t index = t.freeHead;
-        t.freeHead = slotAt(t, index).nextFree;
+        t.freeHead = static_cast<uint32_t>(g_cold[index].size);
         return index;
     }
     if (t.nextUnused > kIndexMask) return 0;
-    const uint32_t index = t.nextUnused;
-    auto& page = t.pages[index >> kPageBits];
-    if (page.load(std::memory_order_relaxed) == nullptr) {
-        Slot* fresh = new (std::nothrow) Slot[kPageSize];
-        if (fresh == nullptr) return 0;
-        page.store(fresh, std::memory_order_release);
-    }
-    ++t.nextUnused;
-    return index;
+    return t.nextUnused++;
 }
 
-// The slot pages belong to this library: they go when it is unloaded, so a
-// host that loads and unloads plug-ins does not lose them each time. Blocks
-// still allocated then are the host's; their handles stop resolving, and no
-// block is handed out afterwards, so no old handle can come back to life.
-[[gnu::destructor]] void ReleaseSlotPages() {
+// Blocks still allocated when this library is unloaded are the host's: their
+// handles stop resolving, and no block is handed out afterwards, so no old
+// handle can come back to life.
+[[gnu::destructor]] void CloseTable() {
     std::lock_guard<std::mutex> guard(g_table.mutex);
     g_table.closed = true;
-    for (auto& page : g_table.pages) delete[] page.exchange(nullptr, std::memory_order_acq_rel);
-}
-
-HGLOBAL handleOf(uint32_t index, uint32_t generation) {
-    return reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>((generation << kIndexBits) | index));
+    for (uint32_t i = 1; i < g_table.nextUnused; ++i) {
+        storeKey(i, kNoKey);
+        g_cold[i].handle = 0;
+    }
 }
 
 }  // namespace
@@ -118,69 +115,80 @@ HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
         data = (flags & GMEM_ZEROINIT) ? std::calloc(1, bytes) : std::malloc(bytes);
         if (data == nullptr) return nullptr;
     }
-    Table& t = table();
+    Table& t = g_table;
     std::lock_guard<std::mutex> guard(t.mutex);
     const uint32_t index = t.closed ? 0 : takeSlot(t);
     if (index == 0) {
         std::free(data);
         return nullptr;
     }
-    Slot& slot = slotAt(t, index);
+    ColdSlot& slot = g_cold[index];
     const uint32_t generation = slot.lastGeneration + 1;
+    const uint32_t handle = (generation << kIndexBits) | index;
     slot.lastGeneration = generation;
-    slot.data = data;
     slot.size = bytes;
-    slot.locks.store(0, std::memory_order_relaxed);
-    slot.generation.store(generation, std::memory_order_release);
-    return handleOf(index, generation);
+    slot.handle = handle;
+    g_hot.data[index] = data;
+    setLockCount(index, 0);
+    // A zero-byte block is discarded: it exists but cannot be locked.
+    storeKey(index, data != nullptr ? handle : kNoKey);
+    return reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(handle));
 }
 
 void* GlobalLock(HGLOBAL h) {
-    Slot* slot = liveSlot(h);
-    if (slot == nullptr || slot->data == nullptr) return nullptr;
-    slot->locks.fetch_add(1, std::memory_order_relaxed);
-    return slot->data;
+    const uintptr_t key = keyOf(h);
+    const uint32_t index = indexOf(key);
+    if (loadKey(index) != key) [[unlikely]]
+        return nullptr;
+    g_hot.locks[index].fetch_add(1, std::memory_order_relaxed);
+    return g_hot.data[index];
 }
 
 int GlobalUnlock(HGLOBAL h) {
-    Slot* slot = liveSlot(h);
-    if (slot == nullptr) return 0;
-    uint32_t locks = slot->locks.load(std::memory_order_relaxed);
-    while (locks != 0 &&
-           !slot->locks.compare_exchange_weak(locks, locks - 1, std::memory_order_relaxed)) {
+    const uintptr_t key = keyOf(h);
+    const uint32_t index = indexOf(key);
+    if (loadKey(index) != key) [[unlikely]]
+        return 0;
+    const uint32_t before = g_hot.locks[index].fetch_sub(1, std::memory_order_relaxed);
+    if (before == 0) [[unlikely]] {  // was not locked: stays at zero
+        g_hot.locks[index].fetch_add(1, std::memory_order_relaxed);
+        return 0;
     }
-    return locks > 1 ? 1 : 0;
+    // The locks left: nonzero exactly while the block is still locked.
+    return static_cast<int>(before - 1);
 }
 
 HGLOBAL GlobalFree(HGLOBAL h) {
-    Table& t = table();
+    Table& t = g_table;
     std::lock_guard<std::mutex> guard(t.mutex);
-    Slot* slot = liveSlot(h);
+    ColdSlot* slot = liveSlot(h);
     if (slot == nullptr) return h;
-    const uint32_t index = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h)) & kIndexMask;
-    slot->generation.store(0, std::memory_order_release);
-    std::free(slot->data);
-    slot->data = nullptr;
+    const uint32_t index = indexOf(keyOf(h));
+    storeKey(index, kNoKey);
+    slot->handle = 0;
+    std::free(g_hot.data[index]);
+    g_hot.data[index] = nullptr;
+    setLockCount(index, 0);
     slot->size = 0;
-    slot->locks.store(0, std::memory_order_relaxed);
     if (slot->lastGeneration < kMaxGeneration) {  // otherwise retired for good
-        slot->nextFree = t.freeHead;
+        slot->size = t.freeHead;
         t.freeHead = index;
     }
     return nullptr;
 }
 
 UINT GlobalFlags(HGLOBAL h) {
-    Slot* slot = liveSlot(h);
+    const ColdSlot* slot = liveSlot(h);
     if (slot == nullptr) return GMEM_INVALID_HANDLE;
-    const uint32_t locks = slot->locks.load(std::memory_order_relaxed);
+    const uint32_t index = indexOf(keyOf(h));
+    const uint32_t locks = lockCount(index);
     UINT flags = locks > GMEM_LOCKCOUNT ? GMEM_LOCKCOUNT : locks;
-    if (slot->data == nullptr) flags |= kDiscarded;
+    if (g_hot.data[index] == nullptr) flags |= kDiscarded;
     return flags;
 }
 
 size_t GlobalSize(HGLOBAL h) {
-    Slot* slot = liveSlot(h);
+    const ColdSlot* slot = liveSlot(h);
     return slot == nullptr ? 0 : slot->size;
 }
 

@@ -3,6 +3,8 @@
 #include <new>
 
 #include "block_locks.h"
+#include "block_pair.h"
+#include "evaluation.h"
 #include "registration.h"
 #include "switch_instance.h"
 
@@ -10,7 +12,7 @@ namespace vcswitch {
 
 namespace {
 
-int32_t runPhase(int32_t mode, char* text, void* simulation, double* out, void* instanceBlock,
+[[gnu::always_inline]] inline int32_t runPhase(int32_t mode, char* text, void* simulation, double* out, void* instanceBlock,
                  void* componentBlock) {
     // The host's block is zero-filled memory of at least UDM_INSTANCE_BYTES,
     // aligned as GlobalLock aligns every block; InstanceData is an
@@ -18,14 +20,15 @@ int32_t runPhase(int32_t mode, char* text, void* simulation, double* out, void* 
     auto& inst = *std::launder(static_cast<InstanceData*>(instanceBlock));
     const udm::ComponentRecordView comp(componentBlock);
     const HostCallbacks& host = hostCallbacks();
+    // The host's Newton loop calls this one far more than all the others.
+    if (mode == UDM_MODE_EVALUATE) [[likely]]
+        return evaluateInstance(inst, comp, simulation, host.expression);
     switch (mode) {
         case UDM_MODE_INIT:
             defineInstance(inst, comp, text, host.message);
             return UDM_OK;
         case UDM_MODE_PREPARE:
             return prepareInstance(inst, comp, host.expression);
-        case UDM_MODE_EVALUATE:
-            return evaluateInstance(inst, comp, simulation, host.expression);
         case UDM_MODE_ACCEPT: {
 #ifdef UDM_BREAK_ACCEPT_NEEDS_BLOCKS  // fault: acceptance insists on the inner blocks
             const BlockLocks<2> inner({comp.vectorBlock(), comp.matrixBlock()});
@@ -55,9 +58,9 @@ int32_t runPhase(int32_t mode, char* text, void* simulation, double* out, void* 
 
 int32_t dispatch(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
                  HGLOBAL component) {
-    const BlockLocks<2> blocks({instance, component});
+    const BlockPair blocks(instance, component);
     if (blocks.status() != UDM_OK) return blocks.status();
-    return runPhase(mode, text, simulation, out, blocks.block(0), blocks.block(1));
+    return runPhase(mode, text, simulation, out, blocks.first(), blocks.second());
 }
 
 }  // namespace vcswitch

@@ -5,10 +5,7 @@
 
 namespace vcswitch {
 
-HostCallbacks& hostCallbacks() {
-    static HostCallbacks callbacks;
-    return callbacks;
-}
+constinit HostCallbacks g_hostCallbacks;
 
 }  // namespace vcswitch
 

@@ -10,7 +10,9 @@ struct HostCallbacks {
     ExpressionCallback expression = nullptr;
 };
 
-HostCallbacks& hostCallbacks();
+// Set by UDMInit; read by every call, so inline.
+extern HostCallbacks g_hostCallbacks;
+inline HostCallbacks& hostCallbacks() { return g_hostCallbacks; }
 
 // This library's own module handle, kept when the library is loaded.
 HINSTANCE moduleHandle();

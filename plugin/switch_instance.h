@@ -37,8 +37,7 @@ void defineInstance(InstanceData& inst, udm::ComponentRecordView comp, char* tex
                     MessageCallback message);                                   // mode 1
 int32_t prepareInstance(InstanceData& inst, udm::ComponentRecordView comp,
                         ExpressionCallback expression);                         // mode 2
-int32_t evaluateInstance(InstanceData& inst, udm::ComponentRecordView comp, const void* simulation,
-                         ExpressionCallback expression);                        // mode 3
+// mode 3: evaluateInstance in evaluation.h
 void acceptStep(InstanceData& inst);                                            // mode 4
 void resolveOutputIndex(const char* name, double* out);                         // mode 5
 int32_t readOutputValue(const InstanceData& inst, udm::ComponentRecordView comp,

@@ -36,6 +36,10 @@ void printSummary(std::ostream& out, const RunStats& stats, size_t rows) {
     out << "time points:        " << stats.accepted << " accepted, " << stats.rejected << " rejected\n"
         << "Newton iterations:  " << stats.newtonIterations << "\n"
         << "switching events:   " << stats.events << "\n";
+    if (stats.evaluations > 0)
+        out << "evaluations:        " << stats.evaluations << " in Newton iterations, " << stats.bypassed
+            << " of them bypassed\n";
+    out << "factorisations:     " << stats.factorisations << "\n";
     if (stats.parts > 1) out << "circuit parts:      " << stats.parts << ", each on its own time steps\n";
     out << "rows written:       " << rows << "\n"
         << "wall time:          " << stats.wallSeconds << " s\n";

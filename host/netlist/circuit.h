@@ -138,6 +138,9 @@ struct Options {
     // Rows at every accepted time point instead of on the TSTEP grid plus the
     // switching instants.
     bool printAllPoints = false;
+    // An instance whose inputs stayed within the Newton tolerances since its
+    // last evaluation keeps its stamp (SPICE's bypass); 0 evaluates always.
+    bool bypass = true;
 };
 
 struct Circuit {

@@ -182,7 +182,8 @@ void readTran(Context& context, const LogicalLine& line) {
 
 void readOptions(Context& context, const LogicalLine& line) {
     static const std::vector<std::string> names = {"reltol",   "abstol", "vntol",  "chgtol", "trtol",
-                                                   "eventtol", "itl4",   "method", "solver", "points"};
+                                                   "eventtol", "itl4",   "method", "solver", "points",
+                                                   "bypass"};
     LineCursor cursor(line);
     cursor.take();
     Options& options = context.circuit.options;
@@ -218,6 +219,11 @@ void readOptions(Context& context, const LogicalLine& line) {
             continue;
         }
         const double value = context.value(cursor, "a value for " + key);
+        if (key == "bypass") {
+            if (value != 0.0 && value != 1.0) throw NetlistError(where, "bypass must be 0 or 1");
+            options.bypass = value == 1.0;
+            continue;
+        }
         if (!(value > 0.0)) throw NetlistError(where, key + " must be positive");
         if (key == "reltol") options.reltol = value;
         else if (key == "abstol") options.abstol = value;

@@ -13,6 +13,9 @@ struct RunStats {
     long accepted = 0;          // time points accepted
     long rejected = 0;          // steps rejected (truncation error, Newton failure, event location)
     long newtonIterations = 0;
+    long evaluations = 0;       // plug-in instances evaluated in Newton iterations
+    long bypassed = 0;          // of those, kept their stamp without a call (bypass)
+    long factorisations = 0;    // numeric factorisations; an iteration on unchanged values reuses the last
     long events = 0;            // switching events located
     long parts = 1;             // parts of the circuit integrated each on its own steps
     double wallSeconds = 0.0;

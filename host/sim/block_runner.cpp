@@ -82,6 +82,9 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
         output.stats.accepted += part.stats.accepted;
         output.stats.rejected += part.stats.rejected;
         output.stats.newtonIterations += part.stats.newtonIterations;
+        output.stats.evaluations += part.stats.evaluations;
+        output.stats.bypassed += part.stats.bypassed;
+        output.stats.factorisations += part.stats.factorisations;
         output.stats.events += part.stats.events;
     }
     output.stats.parts = static_cast<long>(blocks.size());

@@ -84,6 +84,7 @@ int UDM_CALL CallbackRouter::onExpression(int op, const char* text, double* in, 
         }
     }
     if (op == UDM_EXPR_EVALUATE) {
+        ++self->expressionEvaluations_;
         out[0] = std::nan("");
         const int index = in != nullptr ? engine.indexOf(in[0], in[1]) : -1;
         if (index < 0) {

@@ -38,6 +38,9 @@ public:
     bool failed() const { return !failure_.empty(); }
 
     ExpressionEngine& expressions() { return expressions_; }
+    // Expressions evaluated for plug-ins so far: a call that evaluated none
+    // depends on no expression value.
+    long expressionEvaluations() const { return expressionEvaluations_; }
 
 private:
     static int UDM_CALL onMessage(int severity, const char* text);
@@ -52,6 +55,7 @@ private:
     const std::vector<std::string>* fields_ = nullptr;
     const std::vector<std::string>* fieldNames_ = nullptr;
     std::string failure_;
+    long expressionEvaluations_ = 0;
     // Per registered expression: the instance and parameter it belongs to.
     std::vector<std::string> expressionOwners_;
     CallbackRouter* previous_ = nullptr;

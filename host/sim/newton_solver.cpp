@@ -51,6 +51,11 @@ void NewtonSolver::setUp() {
     for (auto* v : {&baseRhs_, &rhs_, &x_, &xBefore_, &xPrev_, &xDotPrev_, &xFirst_, &xOlder_, &xOldest_})
         v->assign(unknowns, 0.0);
     for (auto* v : {&stamp_, &previousStamp_, &olderStamp_, &acceptedStamp_}) v->assign(plugins_.stampSize(), 0.0);
+    size_t terminals = 0;
+    for (const auto& instance : plugins_.instances()) terminals = std::max(terminals, instance->terminals().size());
+    nodeValues_.assign(terminals, 0.0);
+    nodeDerivatives_.assign(terminals, 0.0);
+    bypass_.setUp(plugins_.instances());
 }
 
 void NewtonSolver::evaluateInstances(const double* x, double time, const Discretisation& d,
@@ -61,30 +66,49 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
     record.setStartTime(startTime_);
     const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
     const auto c = d.coefficients();
+    const bool started = time >= startTime_;
+    // The instances a location re-evaluates are about to switch: always called.
+    const bool mayBypass = circuit_.options.bypass && only == nullptr;
     size_t at = 0, next = 0;
     const auto& instances = plugins_.instances();
     for (size_t n = 0; n < instances.size(); ++n) {
         const auto& instance = instances[n];
         const auto& terminals = instance->terminals();
+        const size_t width = static_cast<size_t>(instance->entryCount()) + terminals.size();
         if (only && (next == only->size() || (*only)[next] != n)) {
-            at += static_cast<size_t>(instance->entryCount()) + terminals.size();
+            at += width;
             continue;
         }
         ++next;
         for (size_t i = 0; i < terminals.size(); ++i) {
             const int u = terminals[i];
             if (u < 0) {
-                instance->setNode(i, 0.0, 0.0);
+                nodeValues_[i] = nodeDerivatives_[i] = 0.0;
                 continue;
             }
             const auto k = static_cast<size_t>(u);
             const double derivative = c[0] * (x[u] - xPrev_[k]) + c[2] * (xOlder_[k] - xPrev_[k]);
-            instance->setNode(i, x[u], derivative - (trap ? xDotPrev_[k] : 0.0));
+            nodeValues_[i] = x[u];
+            nodeDerivatives_[i] = derivative - (trap ? xDotPrev_[k] : 0.0);
         }
+        if (mayBypass && bypass_.keeps(n, *instance, nodeValues_.data(), nodeDerivatives_.data(), started, time,
+                                       c[0], circuit_.options)) {
+            std::copy_n(bypass_.stampOf(n), width, stamp_.begin() + static_cast<std::ptrdiff_t>(at));
+            at += width;
+            ++stats_.evaluations;
+            ++stats_.bypassed;
+            continue;
+        }
+        for (size_t i = 0; i < terminals.size(); ++i) instance->setNode(i, nodeValues_[i], nodeDerivatives_[i]);
+        ++stats_.evaluations;
+        const long changesBefore = instance->blockChanges();
         instance->evaluate(simulationRecord_.data());
         requireFiniteStamp(*instance, time);
+        const size_t from = at;
         for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
         for (size_t i = 0; i < terminals.size(); ++i) stamp_[at++] = instance->rhs(i);
+        bypass_.record(n, *instance, nodeValues_.data(), nodeDerivatives_.data(), started, time, changesBefore,
+                       stamp_.data() + from);
     }
 }
 
@@ -142,6 +166,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             }
             std::copy(values_.begin(), values_.end(), factoredValues_.begin());
             factored_ = true;
+            ++stats_.factorisations;
         }
         solver_->solve(rhs_.data());
         rhs_[n] = 0.0;

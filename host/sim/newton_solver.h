@@ -13,6 +13,7 @@
 #include "output/simulation_output.h"
 #include "sim/behavioural_stamps.h"
 #include "sim/circuit_equations.h"
+#include "sim/evaluation_bypass.h"
 #include "sim/expression_engine.h"
 #include "sim/linear_solver.h"
 #include "sim/plugin_set.h"
@@ -79,6 +80,8 @@ private:
     std::vector<double> x_, xBefore_, xPrev_, xDotPrev_, xFirst_, xOlder_, xOldest_;
     std::vector<double> stamp_, previousStamp_, olderStamp_;  // of this iterate and the two before
     std::vector<double> acceptedStamp_;
+    std::vector<double> nodeValues_, nodeDerivatives_;  // of the instance being evaluated
+    EvaluationBypass bypass_;
     std::string singularReason_;                       // at the last accepted point
     bool haveAcceptedStamp_ = false;
     bool factored_ = false;

@@ -1,5 +1,7 @@
 #include "sim/plugin_instance.h"
 
+#include <cstring>
+
 #include "sim/call_in_progress.h"
 #include "sim/simulator.h"
 
@@ -100,6 +102,9 @@ void PluginInstance::prepare() {
 
     rows_.resize(entries);
     columns_.resize(entries);
+    localRows_.resize(entries);
+    localColumns_.resize(entries);
+    loaded_.assign(terminals_.size(), false);
     const auto local = static_cast<int32_t>(terminals_.size());
     const udm::MatrixBlockView matrix(matrix_, layout_);
     for (size_t k = 0; k < entries; ++k) {
@@ -109,16 +114,36 @@ void PluginInstance::prepare() {
             throw SimulationError(name_ + ": matrix entry " + std::to_string(k) + " (" + std::to_string(row) + ", " +
                                   std::to_string(col) + ") lies outside the instance's " + std::to_string(local) +
                                   " terminals");
+        localRows_[k] = static_cast<size_t>(row);
+        localColumns_[k] = static_cast<size_t>(col);
+        loaded_[localRows_[k]] = loaded_[localColumns_[k]] = true;
         rows_[k] = terminals_[static_cast<size_t>(row)];
         columns_[k] = terminals_[static_cast<size_t>(col)];
     }
 }
 
-void PluginInstance::evaluate(void* simulationRecord) {
-    check(call(UDM_MODE_EVALUATE, nullptr, simulationRecord, nullptr), UDM_MODE_EVALUATE);
+void PluginInstance::noteBlockChanges() {
+    const void* block = lib_.globalLock(instance_);
+    if (block == nullptr) return;
+    if (blockSnapshot_.size() != instanceBytes_ || std::memcmp(block, blockSnapshot_.data(), instanceBytes_) != 0) {
+        const auto* bytes = static_cast<const unsigned char*>(block);
+        blockSnapshot_.assign(bytes, bytes + instanceBytes_);
+        ++blockChanges_;
+    }
+    lib_.globalUnlock(instance_);
 }
 
-void PluginInstance::accept() { check(call(UDM_MODE_ACCEPT, nullptr, nullptr, nullptr), UDM_MODE_ACCEPT); }
+void PluginInstance::evaluate(void* simulationRecord) {
+    const long before = router_.expressionEvaluations();
+    check(call(UDM_MODE_EVALUATE, nullptr, simulationRecord, nullptr), UDM_MODE_EVALUATE);
+    usedExpressions_ = router_.expressionEvaluations() != before;
+    noteBlockChanges();
+}
+
+void PluginInstance::accept() {
+    check(call(UDM_MODE_ACCEPT, nullptr, nullptr, nullptr), UDM_MODE_ACCEPT);
+    noteBlockChanges();
+}
 
 int PluginInstance::resolveOutput(const std::string& output) {
     std::vector<char> text(output.begin(), output.end());
@@ -133,6 +158,7 @@ double PluginInstance::output(int index, void* simulationRecord) {
     udm::SimulationRecordWriter(simulationRecord).setSelector(index);
     double value = 0.0;
     check(call(UDM_MODE_OUTPUT_VALUE, nullptr, simulationRecord, &value), UDM_MODE_OUTPUT_VALUE);
+    noteBlockChanges();
     return value;
 }
 

@@ -36,6 +36,9 @@ public:
     // Unknowns of entry k (-1: ground), after prepare().
     int entryRow(int k) const { return rows_[static_cast<size_t>(k)]; }
     int entryColumn(int k) const { return columns_[static_cast<size_t>(k)]; }
+    // Terminals (catalogue order) of entry k.
+    size_t entryTerminalRow(int k) const { return localRows_[static_cast<size_t>(k)]; }
+    size_t entryTerminalColumn(int k) const { return localColumns_[static_cast<size_t>(k)]; }
 
     // Node values and their time derivatives, one per terminal.
     void setNode(size_t terminal, double value, double derivative) {
@@ -48,6 +51,15 @@ public:
     double rhs(size_t terminal) const { return udm::VectorBlockView(vector_, layout_).rhs(terminal); }
 
     void accept();                                         // mode 4
+    // Changes by the plug-in to its instance block, counted over the calls
+    // that may make them (modes 3, 4 and 6): the plug-in keeps no state
+    // outside that block, so while the count stays the same so does
+    // everything its evaluation depends on besides its inputs.
+    long blockChanges() const { return blockChanges_; }
+    // Expressions the latest evaluation had the host evaluate.
+    bool latestEvaluationUsedExpressions() const { return usedExpressions_; }
+    // Terminal i carries some matrix entry (row or column) of the stamp.
+    bool loadsTerminal(size_t i) const { return loaded_[i]; }
     int resolveOutput(const std::string& output);          // mode 5: 0 when unknown
     double output(int index, void* simulationRecord);      // mode 6
     void release() noexcept;                               // mode 7, once
@@ -57,6 +69,7 @@ private:
     static constexpr udm::BlockSpacing kSpacing{8, 8};
     udm::InstanceBlockLayout layoutFor(size_t entries) const;
     int32_t call(int32_t mode, char* text, void* simulation, double* out);
+    void noteBlockChanges();
     void check(int32_t status, int32_t mode);
 
     const PluginLibrary& lib_;
@@ -74,6 +87,11 @@ private:
     udm::InstanceBlockLayout layout_;
     int entries_ = 0;
     std::vector<int> rows_, columns_;
+    std::vector<size_t> localRows_, localColumns_;
+    std::vector<bool> loaded_;
+    std::vector<unsigned char> blockSnapshot_;
+    long blockChanges_ = 0;
+    bool usedExpressions_ = false;
     bool defined_ = false, released_ = false;
 };
 
