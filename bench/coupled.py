@@ -6,6 +6,7 @@ netlist, runs both and prints CPU seconds and the growth exponent.
 """
 import math
 import os
+import re
 import resource
 import subprocess
 import sys
@@ -28,13 +29,19 @@ def with_ring(text, n):
 
 
 def cpu_seconds(command, folder, ok=(0,), done=None):
-    """CPU seconds of one run; ngspice in batch mode may end with 1 after a complete run."""
+    """CPU seconds of one run and its output; ngspice in batch mode may end with 1 after a complete run."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     result = subprocess.run(command, cwd=folder, capture_output=True, text=True)
     if result.returncode not in ok or (done and done not in result.stdout + result.stderr):
         raise RuntimeError(f"{command[0]} failed:\n{(result.stdout + result.stderr)[-2000:]}")
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime), result.stdout + result.stderr
+
+
+def udmhost_counts(report):
+    """Accepted and rejected points and switching events from udmhost's report."""
+    accepted, rejected = map(int, re.search(r"(\d+) accepted, (\d+) rejected", report).groups())
+    return accepted, rejected, int(re.search(r"switching events:\s+(\d+)", report).group(1))
 
 
 def run(build, n, folder):
@@ -46,8 +53,9 @@ def run(build, n, folder):
     with open(theirs, "w") as f:
         f.write(with_ring(osc.ngspice_netlist(n, TSTEP, f"ring{n}.ngspice.dat"), n))
     udmhost = os.path.abspath(os.path.join(build, "host", "udmhost"))
-    return (cpu_seconds([udmhost, "run", ours, "-o", f"ring{n}.csv"], folder),
-            cpu_seconds(["ngspice", "-b", theirs], folder, (0, 1), "Transient analysis time"))
+    ours_cpu, report = cpu_seconds([udmhost, "run", ours, "-o", f"ring{n}.csv"], folder)
+    theirs_cpu, _ = cpu_seconds(["ngspice", "-b", theirs], folder, (0, 1), "Transient analysis time")
+    return ours_cpu, theirs_cpu, udmhost_counts(report)
 
 
 def main():
@@ -56,9 +64,13 @@ def main():
     rows = []
     with tempfile.TemporaryDirectory() as folder:
         for n in sizes:
-            ours, theirs = run(build, n, folder)
+            ours, theirs, (accepted, rejected, events) = run(build, n, folder)
             rows.append((n, ours, theirs))
-            print(f"ring N={n}: udmhost {ours:.2f} s, ngspice {theirs:.2f} s", flush=True)
+            # Beyond the points the largest step (TSTEP) takes anyway, per switching event.
+            extra = accepted - osc.TSTOP / TSTEP
+            print(f"ring N={n}: udmhost {ours:.2f} s, ngspice {theirs:.2f} s; udmhost {accepted} accepted, "
+                  f"{rejected} rejected, {events} events, {extra / events:.2f} points and "
+                  f"{(extra + rejected) / events:.2f} solves per event", flush=True)
     for (n0, a0, b0), (n1, a1, b1) in zip(rows, rows[1:]):
         k = math.log(n1 / n0)
         print(f"growth N={n0}..{n1}: udmhost N^{math.log(a1 / a0) / k:.2f}, ngspice N^{math.log(b1 / b0) / k:.2f}")

@@ -1,15 +1,24 @@
 #include "sim/restart_policy.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace udmhost::sim {
 
 double RestartPolicy::afterSwitching(const StepController& steps, bool onOldStamps) {
     stepsSinceRestart_ = 0;  // a fresh backward Euler step after the switching
     restartedBySwitching_ = true;
+    firstRetried_ = false;
     switchedOnOldStamps_ = onOldStamps;
     slowStretch_ = false;
-    return steps.afterSwitching(lastFullStep);
+    return steps.afterSwitching(pace);
+}
+
+void RestartPolicy::notePace(const StepController& steps, double step, double ratio, bool cut) {
+    // Without an estimate only a step that nothing cut short shows the pace.
+    if (!cut) lastFullStep = step;
+    if (std::isfinite(ratio)) pace = std::clamp(steps.allowedBy(step, ratio), step, steps.maxStep());
+    else if (!cut) pace = step;
 }
 
 RestartPolicy::Kind RestartPolicy::method(Kind secondOrder) const {

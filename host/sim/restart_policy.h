@@ -27,6 +27,8 @@ public:
     bool secondStep() const { return stepsSinceRestart_ == 1; }
     bool firstAfterSwitching() const { return stepsSinceRestart_ == 0 && restartedBySwitching_; }
     bool switchedOnOldStamps() const { return switchedOnOldStamps_; }
+    bool firstRetried() const { return firstRetried_; }
+    void retryFirst() { firstRetried_ = true; }
 
     // A step accepted with truncation ratio `ratio` (infinity: not
     // estimated); `h` the next step as the error control and the limits set
@@ -34,12 +36,23 @@ public:
     // allows. Returns the next step.
     double accepted(const StepController& steps, Kind secondOrder, double step, double ratio, bool onLimit,
                     double firstLimit, double h);
-    // The step before a switching that was not shortened to locate it.
+    // The pace of the circuit before a switching: the step the truncation
+    // estimate allowed at the last accepted point (not the step taken, which
+    // a switching just before, or the approach to this one, may have cut
+    // short), from which the first step after the switching is a fraction.
+    // `ratio`: of that point's step `step` (infinity: not estimated);
+    // `cut`: the step was cut short by a limit.
+    void notePace(const StepController& steps, double step, double ratio, bool cut);
+    double pace = 0.0;
+    // The step before a corner that was not shortened by a limit, from
+    // which the first step after the corner is a fraction: a source's corner
+    // is not checked as a switching's first step is.
     double lastFullStep = 0.0;
 
 private:
     int stepsSinceRestart_ = 0;
     bool restartedBySwitching_ = false;
+    bool firstRetried_ = false;         // the first step after the switching was taken again
     bool slowStretch_ = false;          // a switching led into a stretch far slower than its first step
     bool switchedOnOldStamps_ = false;  // the last switching's point was solved on the old stamps
     bool trapezoidalNext_ = false;      // the second step after a switching is trapezoidal

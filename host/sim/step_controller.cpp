@@ -21,7 +21,7 @@ constexpr double kAfterMissedBracket = 64.0;
 // A step that should change by less than this stays as it is: the matrix,
 // and so its factorisation, stays the same.
 constexpr double kHoldBand = 1.5;
-// The first step after a switching, relative to the step before it: the
+// The first step after a switching, relative to the pace before it: the
 // circuit after a switching may be far faster than before.
 constexpr double kRestartFraction = 1e-2;
 // The second step after a switching may grow this much when the first one
@@ -56,12 +56,14 @@ double StepController::afterAccepted(double step, double ratio, bool secondOrder
 
 double StepController::afterMissedBracket(double step) const { return kAfterMissedBracket * step; }
 
+double StepController::allowedBy(double step, double ratio) const { return kSafety * ratio * step; }
+
 double StepController::afterRejected(double step, double ratio) const {
     return step * std::max(kSafety * ratio, 0.1);
 }
 
-double StepController::afterSwitching(double stepBefore) const {
-    return std::min(std::max(kRestartFraction * stepBefore, 4.0 * minStep_), maxStep_);
+double StepController::afterSwitching(double paceBefore) const {
+    return std::min(std::max(kRestartFraction * paceBefore, 4.0 * minStep_), maxStep_);
 }
 
 double StepController::afterFirstStep(double step, double allowed, bool trapezoidal) const {

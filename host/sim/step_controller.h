@@ -25,11 +25,13 @@ public:
     // The limit on the next step after a step that ended at the bracket of
     // a located switching without showing it.
     double afterMissedBracket(double step) const;
+    // The longest step a truncation ratio allows, with the safety margin.
+    double allowedBy(double step, double ratio) const;
     // After a rejection for truncation error.
     double afterRejected(double step, double ratio) const;
-    // The first step after a switching, from the last step before it that
-    // was not shortened to locate it.
-    double afterSwitching(double stepBefore) const;
+    // The first step after a switching, from the pace before it (the step
+    // the error control allowed there).
+    double afterSwitching(double paceBefore) const;
     // The second step after a switching, from the first one and the longest
     // step its truncation estimate allows.
     // `trapezoidal`: that step is taken by the trapezoidal rule, whose error

@@ -183,7 +183,7 @@ void TransientEngine::start() {
     loop_.t = startTime_;
     loop_.bracket = kInfinity;
     loop_.h = steps.afterSwitching(steps.maxStep());
-    loop_.restart.lastFullStep = steps.maxStep();
+    loop_.restart.pace = loop_.restart.lastFullStep = steps.maxStep();
 }
 
 SimulationOutput TransientEngine::finish() {

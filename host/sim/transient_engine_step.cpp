@@ -26,6 +26,10 @@ constexpr double kPredictReach = 4.0;
 // this is stepped onto directly, the trial ending this far past its estimate.
 constexpr double kAimError = 0.45, kAimPast = 0.45;
 
+// Of the longest first step after a switching its estimate allows: a
+// longer one is taken again.
+constexpr double kFirstStepSlack = 3.0;
+
 // Steps across a located instant are tiny by construction: their divided
 // differences are rounding noise.
 bool tinyStep(double step, double eventTolerance) { return step <= 16.0 * eventTolerance; }
@@ -126,8 +130,27 @@ void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, b
 }
 
 std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const Discretisation& d) {
-    const RestartPolicy& restart = loop_.restart;
-    if (!restart.historyFor(1) || tinyStep(trial.step, steps_->eventTolerance())) return kInfinity;
+    RestartPolicy& restart = loop_.restart;
+    if (tinyStep(trial.step, steps_->eventTolerance())) return kInfinity;
+    if (!restart.historyFor(1)) {
+        // The first step after a switching is sized from the pace before
+        // it; its own error shows once it is taken. One far longer than its
+        // estimate allows (which takes a jump of the flow on the old stamps
+        // as curvature, so it may be cautious) is taken again, once.
+        if (restart.firstAfterSwitching() && !restart.firstRetried()) {
+            const double limit = equations_.stepAfterFirst(newton_.x().data(), d, circuit_.options,
+                                                           restart.switchedOnOldStamps());
+            // Never shorter than the fraction of the last full step that it
+            // was before the pace set it.
+            const double floor = steps_->afterSwitching(restart.lastFullStep);
+            if (trial.step > std::max(kFirstStepSlack * limit, floor)) {
+                restart.retryFirst();
+                rejectTrial(std::max(steps_->allowedBy(limit, 1.0), floor));
+                return std::nullopt;
+            }
+        }
+        return kInfinity;
+    }
     // The second-order estimate needs three points after the switching;
     // until then the first-order one bounds a trapezoidal step's error from
     // above (by some six times the circuit's time constant over the step),
@@ -160,7 +183,7 @@ void TransientEngine::acceptTrial(const Trial& trial, const Discretisation& d, d
     ++output_.stats.accepted;
     s.t = trial.next;
     s.locatesFromHere = 0;
-    if (!tinyStep(trial.step, steps.eventTolerance()) && s.bracket == kInfinity) s.restart.lastFullStep = trial.step;
+    if (!tinyStep(trial.step, steps.eventTolerance())) s.restart.notePace(steps, trial.step, ratio, s.bracket != kInfinity);
     const double wanted = trial.onLimit ? std::min(s.h, 0.9 * ratio * trial.step)
                                         : steps.afterAccepted(trial.step, ratio, d.kind != Discretisation::Kind::BackwardEuler);
     s.h = s.restart.accepted(steps, secondOrder_, trial.step, ratio, trial.onLimit, firstLimit, wanted);
