@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "netlist/mosfet_parameters.h"
+
 namespace udmhost {
 
 class BehaviouralExpression;
@@ -44,7 +46,11 @@ struct Element {
         // Linear controlled sources, SPICE's E, F, G, H; `value` is the gain.
         VoltageControlledVoltage, CurrentControlledCurrent, VoltageControlledCurrent, CurrentControlledVoltage,
         // B sources: a voltage or a current given by an expression of the unknowns.
-        BehaviouralVoltage, BehaviouralCurrent
+        BehaviouralVoltage, BehaviouralCurrent,
+        // M elements: nodes drain, gate, source inside the series resistances,
+        // then the bulk (level 1) or the outer drain and the body diode's
+        // anode (VDMOS).
+        Mosfet
     };
     Kind kind = Kind::Resistor;
     std::string name;         // as written, e.g. "R1", "Yswitch"
@@ -58,6 +64,7 @@ struct Element {
     int plugin = -1;                // index into Circuit::plugins
     std::string definitionText;     // parameter texts joined with commas in catalogue order
     std::shared_ptr<const BehaviouralExpression> expression;  // B sources
+    std::shared_ptr<const MosfetParameters> mosfet;           // M elements
     SourceLocation where;
 };
 

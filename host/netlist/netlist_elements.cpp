@@ -21,6 +21,7 @@ const char* kindName(Element::Kind kind) {
         case Element::Kind::CurrentControlledVoltage: return "a controlled source";
         case Element::Kind::BehaviouralVoltage:
         case Element::Kind::BehaviouralCurrent: return "a behavioural source";
+        case Element::Kind::Mosfet: return "a MOSFET";
     }
     return "an element";
 }
@@ -167,9 +168,10 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'h': element.kind = Element::Kind::VoltageControlledVoltage; break;
         case 'w': element.kind = Element::Kind::Plugin; break;
         case 'b': element.kind = Element::Kind::BehaviouralVoltage; break;
+        case 'm': element.kind = Element::Kind::Mosfet; break;
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, V, I, B, D, E, F, G, H, S, X or Y (plug-in instance)");
+                                               ": expected R, C, L, V, I, B, D, E, F, G, H, M, S, X or Y (plug-in instance)");
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
@@ -187,6 +189,7 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::CurrentControlledVoltage: readControlledSource(context, line, element); break;
         case Element::Kind::BehaviouralVoltage:
         case Element::Kind::BehaviouralCurrent: readBehaviouralSource(context, line, element); break;
+        case Element::Kind::Mosfet: readMosfet(context, line, element); break;
         case Element::Kind::Plugin:
             if (key[0] == 's' || key[0] == 'w') readSwitch(context, line, element);
             else if (key[0] == 'd') readDiode(context, line, element);

@@ -271,6 +271,8 @@ void TransientEngine::step(double until) {
         ratio = !secondStep               ? equations_.truncationRatio(x, d, o)
                 : d.kind == Kind::Gear ? equations_.ratioFromEndFlows(x, d, o)
                                           : equations_.truncationRatio(x, firstOrder, o);
+        if (!newton_.mosfets().empty())
+            ratio = std::min(ratio, newton_.mosfets().truncationRatio(d, o, secondStep && d.kind != Kind::Gear));
         if (ratio < 0.9) {
             // A backward difference's error coefficient grows as its step
             // shrinks against the one before: its error falls about as the
