@@ -25,7 +25,7 @@ const std::map<std::string, std::vector<std::string>>& knownParameters() {
         {"pmos", kLevel1},
         {"vdmos", {"vto", "kp", "lambda", "theta", "mtriode", "ksubthres", "subshift", "rd", "rs", "rg", "rds", "rb",
                    "cgdmax", "cgdmin", "a", "cgs", "is", "n", "cjo", "cj0", "vj", "m", "fc", "tt", "bv", "ibv",
-                   "pchan", "nchan"}},
+                   "nbv", "pchan", "nchan"}},
     };
     return known;
 }

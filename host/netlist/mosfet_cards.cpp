@@ -103,6 +103,7 @@ MosfetParameters vdmos(const ModelCard& card, double m) {
     p.hasBreakdown = has(card, "bv");
     p.bv = given(card, "bv", 1e30);
     p.ibv = given(card, "ibv", 1e-10) * m;
+    p.nbv = given(card, "nbv", 1.0);
     return p;
 }
 

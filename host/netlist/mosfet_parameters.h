@@ -39,6 +39,7 @@ struct MosfetParameters {
     double diodeFc = 0.5;
     bool hasBreakdown = false;
     double bv = 1e30, ibv = 1e-10;  // bv: the breakdown knee once matched to IBV
+    double nbv = 1.0;               // emission coefficient of the breakdown
 };
 
 }  // namespace udmhost

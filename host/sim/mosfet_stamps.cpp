@@ -42,7 +42,7 @@ MosfetStamps::MosfetStamps(const Circuit& circuit) {
         Device dev{};
         dev.element = e;
         dev.p = *el.mosfet;
-        if (dev.p.hasBreakdown) dev.p.bv = matchedBreakdown(dev.p.is, dev.p.bv, dev.p.ibv, circuit.options.reltol);
+        if (dev.p.hasBreakdown) dev.p.bv = matchedBreakdown(dev.p.is, dev.p.bv, dev.p.ibv, dev.p.nbv, circuit.options.reltol);
         for (int n : el.nodes) dev.unknowns.push_back(CircuitEquations::nodeUnknown(n));
         const MosfetParameters& p = dev.p;
         auto charge = [&](int plus, int minus, bool meyer, double overlap) {
@@ -191,9 +191,9 @@ bool MosfetStamps::evaluateVdmos(Device& dev, const double* x, const Discretisat
             vgs = vgd + vds;
         }
         bool cut = false;
-        const double vt = kThermalVoltage;
-        if (p.hasBreakdown && vd < std::min(0.0, -p.bv + 10.0 * vt)) {
-            const double beyond = limitJunction(-(vd + p.bv), -(dev.vd + p.bv), vt, dev.vcritDiode, cut);
+        const double vt = kThermalVoltage, vtBreakdown = p.nbv * vt;
+        if (p.hasBreakdown && vd < std::min(0.0, -p.bv + 10.0 * vtBreakdown)) {
+            const double beyond = limitJunction(-(vd + p.bv), -(dev.vd + p.bv), vtBreakdown, dev.vcritDiode, cut);
             vd = -(beyond + p.bv);
         } else {
             vd = limitJunction(vd, dev.vd, p.n * vt, dev.vcritDiode, cut);

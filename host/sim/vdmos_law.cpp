@@ -73,9 +73,10 @@ DiodeState bodyDiode(const MosfetParameters& p, double vd) {
         i = -p.is * (1.0 + arg3);
         g = p.is * 3.0 * arg3 / vd;
     } else {
-        const double e = std::exp(-(p.bv + vd) / kThermalVoltage);
+        const double vtBreakdown = p.nbv * kThermalVoltage;
+        const double e = std::exp(-(p.bv + vd) / vtBreakdown);
         i = -p.is * e;
-        g = p.is * e / kThermalVoltage;
+        g = p.is * e / vtBreakdown;
     }
     out.i = i + kJunctionGmin * vd;
     out.g = g + kJunctionGmin;
@@ -104,14 +105,14 @@ double bodyDiodeVcrit(const MosfetParameters& p) {
     return vte * std::log(vte / (std::numbers::sqrt2 * p.is));
 }
 
-double matchedBreakdown(double is, double bv, double ibv, double reltol) {
-    const double vt = kThermalVoltage;
+double matchedBreakdown(double is, double bv, double ibv, double nbv, double reltol) {
+    const double vt = kThermalVoltage, vtb = nbv * kThermalVoltage;
     bv = std::abs(bv);
     if (ibv < is * bv / vt) return bv;
-    double knee = bv - vt * std::log(1.0 + ibv / is);
+    double knee = bv - vtb * std::log(1.0 + ibv / is);
     for (int iteration = 0; iteration < 25; ++iteration) {
-        knee = bv - vt * std::log(ibv / is + 1.0 - knee / vt);
-        const double current = is * (std::exp((bv - knee) / vt) - 1.0 + knee / vt);
+        knee = bv - vtb * std::log(ibv / is + 1.0 - knee / vt);
+        const double current = is * (std::exp((bv - knee) / vtb) - 1.0 + knee / vt);
         if (std::abs(current - ibv) <= reltol * ibv) break;
     }
     return knee;

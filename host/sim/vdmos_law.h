@@ -30,6 +30,6 @@ DiodeState bodyDiode(const MosfetParameters& p, double vd);
 // Its critical voltage for the junction limit.
 double bodyDiodeVcrit(const MosfetParameters& p);
 // The breakdown knee at which the reverse current reaches IBV.
-double matchedBreakdown(double is, double bv, double ibv, double reltol);
+double matchedBreakdown(double is, double bv, double ibv, double nbv, double reltol);
 
 }  // namespace udmhost::sim
