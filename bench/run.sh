@@ -15,3 +15,5 @@ cmake --build "$build" -j 2 --target udmhost vcswitch udmmain_bench udmmain_call
 python3 bench/report.py "$build"
 # Every switch in one strongly connected part: oscillators coupled in a ring.
 python3 bench/coupled.py "$build" 16 64 256
+# MOSFETs: the synchronous buck example for 1 ms.
+python3 bench/mosfet_buck.py "$build"
