@@ -18,3 +18,5 @@ python3 bench/coupled.py "$build" 16 64 256
 # Every switch and diode in one part: the interleaved buck, each run bounded
 # by UDM_BENCH_TIMEOUT seconds (default 600; N = 256 takes longer on two cores).
 python3 bench/interleaved_buck.py "$build" 16 64 256
+# MOSFETs: the synchronous buck example for 1 ms.
+python3 bench/mosfet_buck.py "$build"

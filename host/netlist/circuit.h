@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "netlist/mosfet_parameters.h"
+
 namespace udmhost {
 
 class BehaviouralExpression;
@@ -50,7 +52,11 @@ struct Element {
         // K: the mutual inductance of two inductors; `value` is the coupling
         // factor k, `nodes` are the first inductor's two nodes and the
         // second's, `coupled` the two inductors.
-        MutualInductance
+        MutualInductance,
+        // M elements: nodes drain, gate, source inside the series resistances,
+        // then the bulk (level 1) or the outer drain and the body diode's
+        // anode (VDMOS).
+        Mosfet
     };
     Kind kind = Kind::Resistor;
     std::string name;         // as written, e.g. "R1", "Yswitch"
@@ -65,6 +71,7 @@ struct Element {
     int plugin = -1;                // index into Circuit::plugins
     std::string definitionText;     // parameter texts joined with commas in catalogue order
     std::shared_ptr<const BehaviouralExpression> expression;  // B sources
+    std::shared_ptr<const MosfetParameters> mosfet;           // M elements
     SourceLocation where;
 };
 

@@ -10,6 +10,10 @@ namespace udmhost::netlist {
 
 namespace {
 
+const std::vector<std::string> kLevel1 = {"level", "vto", "kp", "gamma", "phi", "lambda", "rd", "rs", "cbd", "cbs",
+                                          "is", "pb", "cgso", "cgdo", "cgbo", "cj", "mj", "cjsw", "mjsw", "fc", "tox",
+                                          "u0", "uo", "js", "ld"};
+
 // Parameters each model type knows; other types are kept unchecked and
 // refused where an element uses them.
 const std::map<std::string, std::vector<std::string>>& knownParameters() {
@@ -17,8 +21,21 @@ const std::map<std::string, std::vector<std::string>>& knownParameters() {
         {"sw", {"vt", "vh", "ron", "roff"}},
         {"csw", {"it", "ih", "ron", "roff"}},
         {"d", {"is", "n", "rs", "cjo", "cj0", "vj", "m", "tt", "bv", "ibv", "area"}},
+        {"nmos", kLevel1},
+        {"pmos", kLevel1},
+        {"vdmos", {"vto", "kp", "lambda", "theta", "mtriode", "ksubthres", "subshift", "rd", "rs", "rg", "rds", "rb",
+                   "cgdmax", "cgdmin", "a", "cgs", "is", "n", "cjo", "cj0", "vj", "m", "fc", "tt", "bv", "ibv",
+                   "nbv", "pchan", "nchan"}},
     };
     return known;
+}
+
+// Published MOSFET cards carry data sheet figures (VDS, RON, QG) and the
+// maker's name: read past without a warning, as they describe the part.
+bool descriptive(const std::string& type, const std::string& key) {
+    static const std::vector<std::string> keys = {"vds", "ron", "qg", "mfg"};
+    return (type == "vdmos" || type == "nmos" || type == "pmos") &&
+           std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
 }  // namespace
@@ -40,7 +57,7 @@ void readModel(Context& context, const LogicalLine& line) {
     const Token& name = cursor.word("a model name");
     card.name = name.text;
     card.where = name.where;
-    const Token& type = cursor.word("a model type (SW, D)");
+    const Token& type = cursor.word("a model type (SW, D, NMOS, PMOS, VDMOS)");
     card.type = lowerCase(type.text);
     const bool parenthesised = cursor.takeIf(Token::Kind::Open);
     const auto known = knownParameters().find(card.type);
@@ -50,10 +67,18 @@ void readModel(Context& context, const LogicalLine& line) {
         const std::string key = lowerCase(parameter.text);
         const bool unknown = known != knownParameters().end() &&
                              std::find(known->second.begin(), known->second.end(), key) == known->second.end();
-        if (unknown && card.type == "d") {
+        // VDMOS's channel type is a flag without a value.
+        if (card.type == "vdmos" && (key == "pchan" || key == "nchan")) {
+            card.values[key] = 1.0;
+            card.places[key] = parameter.where;
+            continue;
+        }
+        const bool skipped = descriptive(card.type, key);
+        if ((unknown && (card.type == "d" || card.type == "nmos" || card.type == "pmos" || card.type == "vdmos")) ||
+            skipped) {
             // Published diode cards carry more (temperature, noise, vendor
             // data): skipped, listed in one warning.
-            ignored += (ignored.empty() ? "" : ", ") + parameter.text;
+            if (!skipped) ignored += (ignored.empty() ? "" : ", ") + parameter.text;
             cursor.takeIf(Token::Kind::Equals);
             if (cursor.atEnd() || cursor.peek().kind == Token::Kind::Close) cursor.expected("a value for " + parameter.text);
             cursor.take();
@@ -69,7 +94,7 @@ void readModel(Context& context, const LogicalLine& line) {
         // "RON=1", "RON 1" and "RON = 1" are all read as SPICE reads them.
         cursor.takeIf(Token::Kind::Equals);
         card.places[key] = cursor.here();
-        card.values[key] = context.value(cursor, "a value for " + parameter.text);
+        card.values[key == "uo" ? "u0" : key] = context.value(cursor, "a value for " + parameter.text);
     }
     if (parenthesised && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
     if (!cursor.atEnd()) cursor.expected("the end of the line");

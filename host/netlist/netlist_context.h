@@ -81,6 +81,7 @@ struct Context {
     std::map<std::string, PluginInfo> pluginsByName;  // lower-case name -> catalogue
     std::map<std::string, ModelCard> models;       // lower-case name -> card
     std::set<std::string> warned;                  // topics warned about once
+    std::set<int> internalNodes;                   // inside elements (behind a MOSFET's RD): not printed by default
     std::vector<UserFunction> functions;           // .func
     std::vector<std::pair<size_t, Token>> pendingControls;  // F, H: element, controlling source
     struct PendingCoupling {
@@ -126,6 +127,7 @@ void readModel(Context& context, const LogicalLine& line);
 // An S switch as an instance of the switch plug-in.
 void readSwitch(Context& context, const LogicalLine& line, Element& element);
 void readDiode(Context& context, const LogicalLine& line, Element& element);
+void readMosfet(Context& context, const LogicalLine& line, Element& element);
 void readControlledSource(Context& context, const LogicalLine& line, Element& element);
 // F and H name their controlling source anywhere in the netlist: resolved
 // once every element is read.

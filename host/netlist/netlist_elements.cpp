@@ -22,6 +22,7 @@ const char* kindName(Element::Kind kind) {
         case Element::Kind::BehaviouralVoltage:
         case Element::Kind::BehaviouralCurrent: return "a behavioural source";
         case Element::Kind::MutualInductance: return "a coupling of inductors";
+        case Element::Kind::Mosfet: return "a MOSFET";
     }
     return "an element";
 }
@@ -169,9 +170,10 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'w': element.kind = Element::Kind::Plugin; break;
         case 'b': element.kind = Element::Kind::BehaviouralVoltage; break;
         case 'k': element.kind = Element::Kind::MutualInductance; break;
+        case 'm': element.kind = Element::Kind::Mosfet; break;
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, K, V, I, B, D, E, F, G, H, S, X or Y (plug-in instance)");
+                                               ": expected R, C, L, K, V, I, B, D, E, F, G, H, M, S, X or Y (plug-in instance)");
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
@@ -190,6 +192,7 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::BehaviouralVoltage:
         case Element::Kind::BehaviouralCurrent: readBehaviouralSource(context, line, element); break;
         case Element::Kind::MutualInductance: readCoupling(context, line, element); break;
+        case Element::Kind::Mosfet: readMosfet(context, line, element); break;
         case Element::Kind::Plugin:
             if (key[0] == 's' || key[0] == 'w') readSwitch(context, line, element);
             else if (key[0] == 'd') readDiode(context, line, element);

@@ -239,8 +239,9 @@ void readOptions(Context& context, const LogicalLine& line) {
     }
 }
 
-void defaultPrints(Circuit& circuit) {
+void defaultPrints(Circuit& circuit, const std::set<int>& internal) {
     for (size_t node = 1; node < circuit.nodeNames.size(); ++node) {
+        if (internal.contains(static_cast<int>(node))) continue;
         PrintItem item;
         item.kind = PrintItem::Kind::NodeVoltage;
         item.node1 = static_cast<int>(node);
@@ -351,7 +352,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         else if (keyword == ".ic" || keyword == ".nodeset") readMoreDirective(context, *line, keyword);
         else readMeasurement(context, *line);
     }
-    if (context.circuit.prints.empty()) defaultPrints(context.circuit);
+    if (context.circuit.prints.empty()) defaultPrints(context.circuit, context.internalNodes);
     return std::move(context.circuit);
 }
 

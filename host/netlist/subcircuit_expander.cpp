@@ -54,6 +54,11 @@ size_t nodeCount(const LogicalLine& line) {
     switch (keyword(line)[0]) {
         case 'r': case 'c': case 'l': case 'v': case 'i': case 'd': case 'f': case 'h': case 'w': case 'b': return 2;
         case 's': case 'e': case 'g': return 4;
+        case 'm': {
+            // Three nodes (VDMOS) or four before the model name and NAME=value pairs.
+            const size_t end = firstAssignment(line);
+            return end >= 2 ? std::min<size_t>(end - 2, 4) : 0;
+        }
         case 'x': case 'y': {
             // The nodes come before the subcircuit or plug-in name, which is
             // the last word before the parameters.

@@ -25,7 +25,7 @@ bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, doubl
 NewtonSolver::NewtonSolver(const Circuit& circuit, CircuitEquations& equations, PluginSet& plugins,
                            ExpressionEngine& expressions, RunStats& stats)
     : circuit_(circuit), equations_(equations), plugins_(plugins), expressions_(expressions), stats_(stats),
-      behavioural_(circuit, equations) {}
+      behavioural_(circuit, equations), mosfets_(circuit) {}
 
 void NewtonSolver::setUp() {
     const int n = equations_.size();
@@ -34,10 +34,12 @@ void NewtonSolver::setUp() {
     equations_.requestEntries(builder);
     plugins_.requestEntries(builder);
     behavioural_.requestEntries(builder);
+    mosfets_.requestEntries(builder);
     pattern_ = builder.build();
     equations_.bindSlots(builder, pattern_.nonZeros());
     plugins_.bindSlots(builder);
     behavioural_.bindSlots(builder);
+    mosfets_.bindSlots(builder);
     try {
         solver_ = makeLinearSolver(circuit_.options.solver);
     } catch (const std::invalid_argument& e) {
@@ -124,6 +126,8 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     // plug-ins are first evaluated at its solution.
     singularReason_.clear();
     const bool fromAccepted = haveAcceptedStamp_ && d.kind != Discretisation::Kind::OperatingPoint;
+    mosfets_.beginPoint();
+    bool mosfetsUnlimited = true;  // the MOSFETs' last stamp took the iterate's voltages unlimited
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
         if (iteration == 0 && fromAccepted) std::copy(acceptedStamp_.begin(), acceptedStamp_.end(), stamp_.begin());
         else evaluateInstances(x_.data(), pluginTime, d);
@@ -132,7 +136,8 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         // jumped (a switch flipping) solves the old equations, not these.
         // B sources are nonlinear: their iterates must have settled too.
         const bool behaviouralSettled =
-            behavioural_.empty() || (small && behavioural_.sameBranches(x_.data(), time));
+            (behavioural_.empty() || (small && behavioural_.sameBranches(x_.data(), time))) &&
+            (mosfets_.empty() || (small && mosfetsUnlimited));
         if (iteration > 0 && behaviouralSettled &&
             (instances.empty() || stamp_ == previousStamp_ ||
              (small && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
@@ -150,6 +155,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             for (int u : instance->terminals()) rhs_[u >= 0 ? static_cast<size_t>(u) : n] += stamp_[at++];
         }
         if (!behavioural_.empty()) behavioural_.stamp(x_.data(), time, values_.data(), rhs_.data());
+        if (!mosfets_.empty()) mosfetsUnlimited = mosfets_.stamp(x_.data(), d, values_.data(), rhs_.data());
         values_.back() = 0.0;
         if (!factored_ || values_ != factoredValues_) {
             if (!solver_->factorise(values_.data())) {
@@ -203,6 +209,8 @@ void NewtonSolver::accept(double time, const Discretisation& d, bool smooth) {
         for (size_t u = 0; u < n; ++u)
             xDotPrev_[u] = c[0] * (x_[u] - xPrev_[u]) + c[2] * (xOlder_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
     if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d, smooth);
+    if (d.kind == Discretisation::Kind::OperatingPoint) mosfets_.startFrom(x_.data());
+    else mosfets_.accept(d);
     std::swap(xOldest_, xOlder_);
     std::swap(xOlder_, xPrev_);
     std::copy(x_.begin(), x_.end(), xPrev_.begin());

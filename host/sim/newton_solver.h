@@ -16,6 +16,7 @@
 #include "sim/evaluation_bypass.h"
 #include "sim/expression_engine.h"
 #include "sim/linear_solver.h"
+#include "sim/mosfet_stamps.h"
 #include "sim/plugin_set.h"
 
 namespace udmhost::sim {
@@ -48,6 +49,7 @@ public:
     void accept(double time, const Discretisation& d, bool smooth);
 
     const BehaviouralStamps& behavioural() const { return behavioural_; }
+    const MosfetStamps& mosfets() const { return mosfets_; }
     std::vector<double>& x() { return x_; }
     const std::vector<double>& x() const { return x_; }
     std::vector<double>& xPrev() { return xPrev_; }
@@ -70,6 +72,7 @@ private:
     ExpressionEngine& expressions_;
     RunStats& stats_;
     BehaviouralStamps behavioural_;
+    MosfetStamps mosfets_;
     std::unique_ptr<LinearSolver> solver_;
     SparsePattern pattern_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};

@@ -161,9 +161,12 @@ std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const
     const Discretisation firstOrder{Kind::BackwardEuler, d.step, d.previous};
     const double* x = newton_.x().data();
     const bool second = restart.secondStep();
-    const double ratio = !second               ? equations_.truncationRatio(x, d, o)
-                         : d.kind == Kind::Gear ? equations_.ratioFromEndFlows(x, d, o)
-                                                : equations_.truncationRatio(x, firstOrder, o);
+    double ratio = !second               ? equations_.truncationRatio(x, d, o)
+                   : d.kind == Kind::Gear ? equations_.ratioFromEndFlows(x, d, o)
+                                          : equations_.truncationRatio(x, firstOrder, o);
+    // MOSFET charges are the engine's own, not the equations' storage.
+    if (!newton_.mosfets().empty())
+        ratio = std::min(ratio, newton_.mosfets().truncationRatio(d, o, second && d.kind != Kind::Gear));
     if (ratio >= 0.9) return ratio;
     // A backward difference's error coefficient grows as its step shrinks
     // against the one before: its error falls about as the step, not its square.

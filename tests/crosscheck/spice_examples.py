@@ -31,6 +31,12 @@ SPAN_SLACK = 1e-3      # of the span: largest instant difference allowed
 WINDOW = 1e-3          # of the span, left out of the waveform comparison around events
 WAVE_TOLERANCE = 0.02  # of the waveform's peak-to-peak range
 SHIFT = 1e-4           # of the span: a jump this much earlier or later is the same jump
+# Circuits switched by MOSFETs have no switching events: their edges are where
+# each waveform crosses the middle of its range, compared within a share of
+# the period, and their waveforms within a tighter share of the range.
+MOSFET_WAVE_TOLERANCE = 0.01
+EDGE_SLACK = 0.01      # of the reference's period
+EDGE_BAND = 0.05       # of the range: hysteresis of a crossing
 
 
 def logical_lines(text):
@@ -63,6 +69,7 @@ class Netlist:
         self.lines = logical_lines(text)
         self.params, self.models, self.subckts = {}, {}, {}
         self.switches, self.prints, self.tran = [], [], None
+        self.mosfets = any(line.split()[0][0] in "mM" for line in self.lines)
         top, current = [], None
         for line in self.lines:
             ws = words(line)
@@ -112,6 +119,41 @@ class Netlist:
             inner = {p: node(a) for p, a in zip(sub["ports"], ws[1:-1])}
             for body in sub["body"]:
                 self._element(body, f"{path}.{name}" if path else name, inner)
+
+
+def crossings(times, values, low, high):
+    """(time, rising) where the waveform passes from below low to above high
+    or back, at the interpolated middle."""
+    mid, out, state = 0.5 * (low + high), [], None
+    for k in range(1, len(times)):
+        v0, v1 = values[k - 1], values[k]
+        if state is None:
+            state = v0 > mid
+        if (not state and v1 > high) or (state and v1 < low):
+            j = k
+            while j > 0 and (values[j - 1] > mid) != state:
+                j -= 1
+            a, b = values[j - 1], values[j]
+            f = (mid - a) / (b - a) if b != a else 0.0
+            out.append((times[j - 1] + f * (times[j] - times[j - 1]), not state))
+            state = not state
+    return out
+
+
+def compare_edges(ours_t, ours_v, ref_t, ref_v):
+    """Largest difference of the mid-range crossing instants and the
+    reference's period, or a failure text."""
+    low, high = min(ref_v), max(ref_v)
+    band = EDGE_BAND * (high - low)
+    mine = crossings(ours_t, ours_v, 0.5 * (low + high) - band, 0.5 * (low + high) + band)
+    theirs = crossings(ref_t, ref_v, 0.5 * (low + high) - band, 0.5 * (low + high) + band)
+    rises = [t for t, up in theirs if up]
+    gaps = sorted(b - a for a, b in zip(rises, rises[1:]))
+    period = gaps[len(gaps) // 2] if gaps else ref_t[-1] - ref_t[0]
+    if [up for _, up in mine] != [up for _, up in theirs]:
+        return None, period, f"{len(mine)} edges, reference {len(theirs)}", mine + theirs
+    worst = max((abs(a - b) for (a, _), (b, _) in zip(mine, theirs)), default=0.0)
+    return worst, period, None, mine + theirs
 
 
 def band_distance(times, values, t, v, shift):
@@ -215,6 +257,21 @@ def check(example, args):
     report.append(f"{len(mine)} switching events, largest instant difference "
                   f"{'-' if worst is None else f'{worst:.3g} s'}")
     events = [t for t, _, _ in mine] + [t for t, _, _ in other]
+    wave_tolerance = MOSFET_WAVE_TOLERANCE if net.mosfets else WAVE_TOLERANCE
+    if net.mosfets:
+        for column in ours.columns:
+            if column == "time" or column.lower() not in theirs.columns:
+                continue
+            worst, period, failure, edges = compare_edges(ours.columns["time"], ours.columns[column],
+                                                          theirs.columns["time"], theirs.columns[column.lower()])
+            events += [t for t, _ in edges]
+            if failure:
+                failures.append(f"{column}: {failure}")
+                continue
+            report.append(f"{column}: {len(edges) // 2} edges, largest instant difference {worst:.3g} s "
+                          f"({worst / period:.2%} of the period {period:.3g} s)")
+            if worst > EDGE_SLACK * period:
+                failures.append(f"{column}: edges differ by {worst:.3g} s, more than {EDGE_SLACK:.0%} of the period")
     for column in ours.columns:
         if column == "time" or column.lower() not in theirs.columns:
             continue
@@ -224,7 +281,7 @@ def check(example, args):
         if not points:
             continue
         values = [v for _, v in points]
-        tolerance = WAVE_TOLERANCE * max(max(values) - min(values), 1e-6 / WAVE_TOLERANCE)
+        tolerance = wave_tolerance * max(max(values) - min(values), 1e-6 / wave_tolerance)
         diff = max(band_distance(t_ng, v_ng, t, v, SHIFT * span) for t, v in points)
         report.append(f"{column}: largest difference {diff:.3g} (tolerance {tolerance:.3g})")
         if diff > tolerance:

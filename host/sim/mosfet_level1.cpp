@@ -1,0 +1,128 @@
+#include "sim/mosfet_level1.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sim/fet_limits.h"
+
+namespace udmhost::sim {
+
+namespace {
+
+constexpr double kMaxExponent = 709.0;
+// Meyer's model takes a saturation voltage below this as this.
+constexpr double kMinSaturation = 0.025;
+
+}  // namespace
+
+ChannelCurrent level1Current(const MosfetParameters& p, double vgs, double vds, double vbs) {
+    // In reverse the drain acts as the source: the law is evaluated on the
+    // voltages to it and its current negated.
+    const bool reversed = vds < 0.0;
+    const double vg = reversed ? vgs - vds : vgs;   // gate to acting source
+    const double vb = reversed ? vbs - vds : vbs;   // bulk to acting source
+    const double vd = reversed ? -vds : vds;
+    double sarg = 0.0, dSarg = 0.0;  // sqrt(phi - vb), smoothly continued for vb > 0
+    if (vb <= 0.0) {
+        sarg = std::sqrt(p.phi - vb);
+        dSarg = -0.5 / sarg;
+    } else {
+        const double root = std::sqrt(p.phi);
+        sarg = root - vb / (2.0 * root);
+        dSarg = -0.5 / root;
+        if (sarg < 0.0) sarg = dSarg = 0.0;
+    }
+    ChannelCurrent out;
+    out.von = p.vto - p.gamma * std::sqrt(p.phi) + p.gamma * sarg;
+    const double vgst = vg - out.von;
+    const double dVgstDvb = -p.gamma * dSarg;
+    out.vdsat = std::max(vgst, 0.0);
+    double id = 0.0, gm = 0.0, gds = 0.0;  // in the acting orientation
+    if (vgst > 0.0) {
+        const double betap = p.beta * (1.0 + p.lambda * vd);
+        if (vgst <= vd) {
+            id = 0.5 * betap * vgst * vgst;
+            gm = betap * vgst;
+            gds = 0.5 * p.lambda * p.beta * vgst * vgst;
+        } else {
+            id = betap * vd * (vgst - 0.5 * vd);
+            gm = betap * vd;
+            gds = betap * (vgst - vd) + p.lambda * p.beta * vd * (vgst - 0.5 * vd);
+        }
+    }
+    const double gmb = gm * dVgstDvb;
+    if (!reversed) {
+        out.id = id;
+        out.dVgs = gm;
+        out.dVds = gds;
+        out.dVbs = gmb;
+    } else {
+        // id(vgs - vds, vbs - vds, -vds), negated.
+        out.id = -id;
+        out.dVgs = -gm;
+        out.dVbs = -gmb;
+        out.dVds = gm + gmb + gds;
+    }
+    return out;
+}
+
+MeyerHalves meyerHalves(double vgs, double vgd, double von, double vdsat, double phi, double cox) {
+    MeyerHalves h;
+    const double vgst = vgs - von;
+    vdsat = std::max(vdsat, kMinSaturation);
+    const double vds = vgs - vgd;
+    if (vgst <= -phi) {
+        h.gb = cox / 2.0;
+    } else if (vgst <= -phi / 2.0) {
+        h.gb = -vgst * cox / (2.0 * phi);
+    } else if (vgst <= 0.0) {
+        h.gb = -vgst * cox / (2.0 * phi);
+        h.gs = vgst * cox / (1.5 * phi) + cox / 3.0;
+        if (vds < vdsat) {
+            const double dif = 2.0 * vdsat - vds, dif1 = vdsat - vds, dif2 = dif * dif;
+            h.gd = h.gs * (1.0 - vdsat * vdsat / dif2);
+            h.gs = h.gs * (1.0 - dif1 * dif1 / dif2);
+        }
+    } else if (vdsat <= vds) {
+        h.gs = cox / 3.0;
+    } else {
+        const double dif = 2.0 * vdsat - vds, dif1 = vdsat - vds, dif2 = dif * dif;
+        h.gd = cox * (1.0 - vdsat * vdsat / dif2) / 3.0;
+        h.gs = cox * (1.0 - dif1 * dif1 / dif2) / 3.0;
+    }
+    return h;
+}
+
+JunctionCharge bulkDepletion(const MosfetParameters& p, double bottom, double sidewall, double v) {
+    JunctionCharge out;
+    if (bottom == 0.0 && sidewall == 0.0) return out;
+    const double depCap = p.fc * p.pb;
+    if (v < depCap) {
+        const double arg = 1.0 - v / p.pb;
+        const double sarg = std::exp(-p.mj * std::log(arg)), sargsw = std::exp(-p.mjsw * std::log(arg));
+        out.q = p.pb * (bottom * (1.0 - arg * sarg) / (1.0 - p.mj) + sidewall * (1.0 - arg * sargsw) / (1.0 - p.mjsw));
+        out.c = bottom * sarg + sidewall * sargsw;
+        return out;
+    }
+    // Beyond FC*PB the capacitance goes on linearly, as SPICE's.
+    const double arg = 1.0 - p.fc;
+    const double sarg = std::exp(-p.mj * std::log(arg)), sargsw = std::exp(-p.mjsw * std::log(arg));
+    const double f2 = bottom * (1.0 - p.fc * (1.0 + p.mj)) * sarg / arg +
+                      sidewall * (1.0 - p.fc * (1.0 + p.mjsw)) * sargsw / arg;
+    const double f3 = bottom * p.mj * sarg / arg / p.pb + sidewall * p.mjsw * sargsw / arg / p.pb;
+    const double f4 = bottom * p.pb * (1.0 - arg * sarg) / (1.0 - p.mj) +
+                      sidewall * p.pb * (1.0 - arg * sargsw) / (1.0 - p.mjsw) - f3 / 2.0 * depCap * depCap -
+                      depCap * f2;
+    out.q = f4 + v * (f2 + v * f3 / 2.0);
+    out.c = f2 + f3 * v;
+    return out;
+}
+
+JunctionCurrent bulkJunctionCurrent(double is, double v) {
+    const double vt = kThermalVoltage;
+    if (v <= -3.0 * vt) return {kJunctionGmin * v - is, kJunctionGmin};
+    const double e = std::exp(std::min(kMaxExponent, v / vt));
+    return {is * (e - 1.0) + kJunctionGmin * v, is * e / vt + kJunctionGmin};
+}
+
+}  // namespace udmhost::sim

@@ -1,0 +1,280 @@
+#include "sim/mosfet_stamps.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "sim/fet_limits.h"
+#include "sim/mosfet_level1.h"
+#include "sim/vdmos_law.h"
+
+namespace udmhost::sim {
+
+namespace {
+
+// Terminals in Element::nodes order.
+enum Terminal { kDrain = 0, kGate = 1, kSource = 2, kBulk = 3, kOuterDrain = 3, kAnode = 4 };
+// A limit that moved a voltage by more than this leaves the iterate unconverged.
+constexpr double kLimitedBy = 1e-9;
+
+double voltage(const std::vector<int>& u, const double* x, int a, int b) {
+    const double va = u[static_cast<size_t>(a)] >= 0 ? x[u[static_cast<size_t>(a)]] : 0.0;
+    const double vb = u[static_cast<size_t>(b)] >= 0 ? x[u[static_cast<size_t>(b)]] : 0.0;
+    return va - vb;
+}
+
+}  // namespace
+
+void MosfetStamps::Linear::branch(int from, int to, int a, int b, double value, double dg, double v0) {
+    g[static_cast<size_t>(from)][static_cast<size_t>(a)] += dg;
+    g[static_cast<size_t>(from)][static_cast<size_t>(b)] -= dg;
+    g[static_cast<size_t>(to)][static_cast<size_t>(a)] -= dg;
+    g[static_cast<size_t>(to)][static_cast<size_t>(b)] += dg;
+    const double equivalent = value - dg * v0;
+    i[static_cast<size_t>(from)] += equivalent;
+    i[static_cast<size_t>(to)] -= equivalent;
+}
+
+MosfetStamps::MosfetStamps(const Circuit& circuit) {
+    for (size_t e = 0; e < circuit.elements.size(); ++e) {
+        const Element& el = circuit.elements[e];
+        if (el.kind != Element::Kind::Mosfet) continue;
+        Device dev{};
+        dev.element = e;
+        dev.p = *el.mosfet;
+        if (dev.p.hasBreakdown) dev.p.bv = matchedBreakdown(dev.p.is, dev.p.bv, dev.p.ibv, dev.p.nbv, circuit.options.reltol);
+        for (int n : el.nodes) dev.unknowns.push_back(CircuitEquations::nodeUnknown(n));
+        const MosfetParameters& p = dev.p;
+        auto charge = [&](int plus, int minus, bool meyer, double overlap) {
+            Charge c;
+            c.plus = plus, c.minus = minus, c.meyer = meyer, c.overlap = overlap;
+            dev.charges.push_back(c);
+        };
+        const double vt = kThermalVoltage;
+        if (p.law == MosfetParameters::Law::Level1) {
+            charge(kGate, kSource, true, p.cgso);
+            charge(kGate, kDrain, true, p.cgdo);
+            charge(kGate, kBulk, true, p.cgbo);
+            charge(kBulk, kSource, false, 0.0);
+            charge(kBulk, kDrain, false, 0.0);
+            dev.vcritSource = vt * std::log(vt / (std::sqrt(2.0) * p.sourceSatCur));
+            dev.vcritDrain = vt * std::log(vt / (std::sqrt(2.0) * p.drainSatCur));
+        } else {
+            charge(kGate, kSource, true, 0.0);
+            charge(kGate, kDrain, true, 0.0);
+            charge(kAnode, kOuterDrain, false, 0.0);
+            dev.vcritDiode = bodyDiodeVcrit(p);
+        }
+        devices_.push_back(std::move(dev));
+    }
+}
+
+// A dense block over each device's terminals, row by row.
+void MosfetStamps::requestEntries(PatternBuilder& builder) {
+    for (Device& dev : devices_) {
+        dev.firstTicket = -1;
+        for (int row : dev.unknowns)
+            for (int col : dev.unknowns) {
+                const int t = builder.request(row, col);
+                if (dev.firstTicket < 0) dev.firstTicket = t;
+            }
+    }
+}
+
+void MosfetStamps::bindSlots(const PatternBuilder& builder) {
+    for (const Device& dev : devices_) {
+        const size_t first = static_cast<size_t>(dev.firstTicket), count = dev.unknowns.size() * dev.unknowns.size();
+        if (slots_.size() < first + count) slots_.resize(first + count, 0);
+        for (size_t k = 0; k < count; ++k) slots_[first + k] = builder.slotOf(static_cast<int>(first + k));
+    }
+}
+
+void MosfetStamps::beginPoint() {
+    for (Device& dev : devices_) {
+        dev.vgs = dev.acceptedVgs, dev.vds = dev.acceptedVds, dev.vbs = dev.acceptedVbs;
+        dev.vd = dev.acceptedVd, dev.von = dev.acceptedVon;
+    }
+}
+
+void MosfetStamps::integrate(const Device& dev, Charge& c, double v, double q, double cap, const Discretisation& d,
+                             Linear& out) {
+    c.history.pending = q;
+    c.pendingV = v;
+    c.cap = cap;
+    c.idle = cap == 0.0;
+    if (d.kind == Discretisation::Kind::OperatingPoint || c.idle) return;
+    const double g = d.coefficients()[0] * cap;
+    out.branch(c.plus, c.minus, c.plus, c.minus, dev.p.polarity * c.history.current(q, d), g, v * dev.p.polarity);
+}
+
+void MosfetStamps::integrateMeyer(const Device& dev, Charge& c, double v, double half, const Discretisation& d,
+                                  Linear& out) {
+    c.pendingHalf = half;
+    if (d.kind == Discretisation::Kind::OperatingPoint) {
+        const double cap = 2.0 * half + c.overlap;
+        integrate(dev, c, v, v * cap, cap, d, out);
+        return;
+    }
+    const double cap = half + c.half0 + c.overlap;
+    integrate(dev, c, v, c.history.q[0] + (v - c.v0) * cap, cap, d, out);
+}
+
+bool MosfetStamps::evaluateLevel1(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
+    const MosfetParameters& p = dev.p;
+    const double pol = p.polarity;
+    double vgs = pol * voltage(dev.unknowns, x, kGate, kSource);
+    double vds = pol * voltage(dev.unknowns, x, kDrain, kSource);
+    double vbs = pol * voltage(dev.unknowns, x, kBulk, kSource);
+    const double rawVgs = vgs, rawVds = vds, rawVbs = vbs;
+    bool limited = false;
+    if (limit) {
+        double vgd = vgs - vds;
+        const double oldVgd = dev.vgs - dev.vds;
+        if (dev.vds >= 0.0) {
+            vgs = limitFetGate(vgs, dev.vgs, dev.von);
+            vds = limitDrainSource(vgs - vgd, dev.vds);
+        } else {
+            vgd = limitFetGate(vgd, oldVgd, dev.von);
+            vds = -limitDrainSource(-(vgs - vgd), -dev.vds);
+            vgs = vgd + vds;
+        }
+        bool cut = false;
+        if (vds >= 0.0) {
+            vbs = limitJunction(vbs, dev.vbs, kThermalVoltage, dev.vcritSource, cut);
+        } else {
+            const double vbd = limitJunction(vbs - vds, dev.vbs - dev.vds, kThermalVoltage, dev.vcritDrain, cut);
+            vbs = vbd + vds;
+        }
+        limited = cut || std::abs(vgs - rawVgs) > kLimitedBy || std::abs(vds - rawVds) > kLimitedBy ||
+                  std::abs(vbs - rawVbs) > kLimitedBy;
+    }
+    const double vbd = vbs - vds, vgd = vgs - vds, vgb = vgs - vbs;
+    const ChannelCurrent ch = level1Current(p, vgs, vds, vbs);
+    dev.vgs = vgs, dev.vds = vds, dev.vbs = vbs, dev.von = ch.von;
+    // The channel: a current from drain to source controlled by vgs, vds, vbs.
+    const double equivalent = ch.id - ch.dVgs * vgs - ch.dVds * vds - ch.dVbs * vbs;
+    out.branch(kDrain, kSource, kGate, kSource, 0.0, ch.dVgs, 0.0);
+    out.branch(kDrain, kSource, kDrain, kSource, 0.0, ch.dVds, 0.0);
+    out.branch(kDrain, kSource, kBulk, kSource, pol * equivalent, ch.dVbs, 0.0);
+    const JunctionCurrent js = bulkJunctionCurrent(p.sourceSatCur, vbs), jd = bulkJunctionCurrent(p.drainSatCur, vbd);
+    out.branch(kBulk, kSource, kBulk, kSource, pol * js.i, js.g, pol * vbs);
+    out.branch(kBulk, kDrain, kBulk, kDrain, pol * jd.i, jd.g, pol * vbd);
+    // Meyer's capacitances in the orientation the channel conducts in.
+    MeyerHalves h = vds >= 0.0 ? meyerHalves(vgs, vgd, ch.von, ch.vdsat, p.phi, p.cox)
+                               : meyerHalves(vgd, vgs, ch.von, ch.vdsat, p.phi, p.cox);
+    if (vds < 0.0) std::swap(h.gs, h.gd);
+    integrateMeyer(dev, dev.charges[0], vgs, h.gs, d, out);
+    integrateMeyer(dev, dev.charges[1], vgd, h.gd, d, out);
+    integrateMeyer(dev, dev.charges[2], vgb, h.gb, d, out);
+    const JunctionCharge qs = bulkDepletion(p, p.cbs, p.cbssw, vbs), qd = bulkDepletion(p, p.cbd, p.cbdsw, vbd);
+    integrate(dev, dev.charges[3], vbs, qs.q, qs.c, d, out);
+    integrate(dev, dev.charges[4], vbd, qd.q, qd.c, d, out);
+    return !limited;
+}
+
+bool MosfetStamps::evaluateVdmos(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
+    const MosfetParameters& p = dev.p;
+    const double pol = p.polarity;
+    double vgs = pol * voltage(dev.unknowns, x, kGate, kSource);
+    double vds = pol * voltage(dev.unknowns, x, kDrain, kSource);
+    double vd = pol * voltage(dev.unknowns, x, kAnode, kOuterDrain);
+    const double rawVgs = vgs, rawVds = vds, rawVd = vd;
+    bool limited = false;
+    if (limit) {
+        double vgd = vgs - vds;
+        if (dev.vds >= 0.0) {
+            vgs = limitFetGate(vgs, dev.vgs, dev.von);
+            vds = limitDrainSource(vgs - vgd, dev.vds);
+        } else {
+            vgd = limitFetGate(vgd, dev.vgs - dev.vds, dev.von);
+            vds = -limitDrainSource(-(vgs - vgd), -dev.vds);
+            vgs = vgd + vds;
+        }
+        bool cut = false;
+        const double vt = kThermalVoltage, vtBreakdown = p.nbv * vt;
+        if (p.hasBreakdown && vd < std::min(0.0, -p.bv + 10.0 * vtBreakdown)) {
+            const double beyond = limitJunction(-(vd + p.bv), -(dev.vd + p.bv), vtBreakdown, dev.vcritDiode, cut);
+            vd = -(beyond + p.bv);
+        } else {
+            vd = limitJunction(vd, dev.vd, p.n * vt, dev.vcritDiode, cut);
+        }
+        limited = cut || std::abs(vgs - rawVgs) > kLimitedBy || std::abs(vds - rawVds) > kLimitedBy ||
+                  std::abs(vd - rawVd) > kLimitedBy;
+    }
+    const double vgd = vgs - vds;
+    const ChannelCurrent ch = vdmosCurrent(p, vgs, vds);
+    dev.vgs = vgs, dev.vds = vds, dev.vd = vd, dev.von = ch.von;
+    const double equivalent = ch.id - ch.dVgs * vgs - ch.dVds * vds;
+    out.branch(kDrain, kSource, kGate, kSource, 0.0, ch.dVgs, 0.0);
+    out.branch(kDrain, kSource, kDrain, kSource, pol * equivalent, ch.dVds, 0.0);
+    const VdmosHalves h = vdmosHalves(p, vgd);
+    integrateMeyer(dev, dev.charges[0], vgs, h.gs, d, out);
+    integrateMeyer(dev, dev.charges[1], vgd, h.gd, d, out);
+    const DiodeState diode = bodyDiode(p, vd);
+    out.branch(kAnode, kOuterDrain, kAnode, kOuterDrain, pol * diode.i, diode.g, pol * vd);
+    integrate(dev, dev.charges[2], vd, diode.q, diode.c, d, out);
+    return !limited;
+}
+
+bool MosfetStamps::evaluate(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
+    return dev.p.law == MosfetParameters::Law::Level1 ? evaluateLevel1(dev, x, d, limit, out)
+                                                       : evaluateVdmos(dev, x, d, limit, out);
+}
+
+bool MosfetStamps::stamp(const double* x, const Discretisation& d, double* values, double* rhs) {
+    bool converged = true;
+    for (Device& dev : devices_) {
+        Linear out;
+        if (!evaluate(dev, x, d, true, out)) converged = false;
+        const size_t k = dev.unknowns.size();
+        size_t slot = static_cast<size_t>(dev.firstTicket);
+        for (size_t r = 0; r < k; ++r) {
+            for (size_t c = 0; c < k; ++c) values[slots_[slot++]] += out.g[r][c];
+            // Ground's row lands in the spare element behind the unknowns.
+            if (dev.unknowns[r] >= 0) rhs[dev.unknowns[r]] -= out.i[r];
+        }
+    }
+    return converged;
+}
+
+void MosfetStamps::startFrom(const double* x) {
+    const Discretisation op{Discretisation::Kind::OperatingPoint, 0.0};
+    for (Device& dev : devices_) {
+        Linear ignored;
+        evaluate(dev, x, op, false, ignored);
+        for (Charge& c : dev.charges) {
+            c.history.startFrom(c.history.pending);
+            c.v0 = c.pendingV;
+            c.half0 = c.pendingHalf;
+        }
+        dev.acceptedVgs = dev.vgs, dev.acceptedVds = dev.vds, dev.acceptedVbs = dev.vbs;
+        dev.acceptedVd = dev.vd, dev.acceptedVon = dev.von;
+    }
+    steps_[0] = steps_[1] = 0.0;
+}
+
+void MosfetStamps::accept(const Discretisation& d) {
+    for (Device& dev : devices_) {
+        for (Charge& c : dev.charges) {
+            c.history.accept(d);
+            if (c.idle) c.history.flow = 0.0;
+            c.v0 = c.pendingV;
+            c.half0 = c.pendingHalf;
+        }
+        dev.acceptedVgs = dev.vgs, dev.acceptedVds = dev.vds, dev.acceptedVbs = dev.vbs;
+        dev.acceptedVd = dev.vd, dev.acceptedVon = dev.von;
+    }
+    steps_[1] = steps_[0];
+    steps_[0] = d.step;
+}
+
+double MosfetStamps::truncationRatio(const Discretisation& d, const Options& o, bool firstOrder) const {
+    Discretisation used = d;
+    if (firstOrder) used.kind = Discretisation::Kind::BackwardEuler;
+    double ratio = std::numeric_limits<double>::infinity();
+    for (const Device& dev : devices_)
+        for (const Charge& c : dev.charges) ratio = std::min(ratio, c.history.ratio(used, steps_[0], steps_[1], o));
+    return ratio;
+}
+
+}  // namespace udmhost::sim

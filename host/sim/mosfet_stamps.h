@@ -1,0 +1,89 @@
+// MOSFETs (level 1 and VDMOS) in the Newton iteration: each is linearised at
+// the iterate from its exact derivatives, with SPICE's voltage limits, and
+// its gate and junction charges are integrated by the engine's method, their
+// truncation error bounding the step as a capacitor's does. The switching
+// of a MOSFET is smooth: a stiff stretch for the step control, not an event.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "netlist/circuit.h"
+#include "sim/charge_history.h"
+#include "sim/circuit_equations.h"
+#include "sim/pattern_builder.h"
+
+namespace udmhost::sim {
+
+class MosfetStamps {
+public:
+    explicit MosfetStamps(const Circuit& circuit);
+
+    bool empty() const { return devices_.empty(); }
+    void requestEntries(PatternBuilder& builder);
+    void bindSlots(const PatternBuilder& builder);
+    // A new point's iteration limits its first update from the last accepted one's voltages.
+    void beginPoint();
+    // Adds every MOSFET's stamp at x (rhs[size] is ground's). False when a
+    // voltage was limited: the iterate is then no solution yet.
+    bool stamp(const double* x, const Discretisation& d, double* values, double* rhs);
+    // The operating point at x (or the initial conditions) starts the charges' history.
+    void startFrom(const double* x);
+    // The charges of the latest evaluation become the accepted ones.
+    void accept(const Discretisation& d);
+    // As CircuitEquations::truncationRatio, over the charges of the latest
+    // evaluation; `firstOrder`: the estimate of a backward Euler step.
+    double truncationRatio(const Discretisation& d, const Options& o, bool firstOrder) const;
+
+private:
+    // A charge between two of the device's terminals, with the voltage and
+    // half-capacitance at the accepted point for the gate charges, which
+    // SPICE accumulates from capacitances rather than from a charge law.
+    struct Charge {
+        int plus = 0, minus = 0;  // terminal indices
+        ChargeHistory history;
+        double v0 = 0.0, half0 = 0.0, pendingV = 0.0, pendingHalf = 0.0;
+        bool meyer = false;
+        bool idle = false;  // no capacitance at the latest evaluation: no current, as SPICE
+        double overlap = 0.0;
+        // Of the latest evaluation: companion current and capacitance.
+        double cap = 0.0;
+    };
+    struct Device {
+        size_t element;
+        MosfetParameters p;  // with the breakdown knee matched
+        std::vector<int> unknowns;  // per terminal, -1 for ground
+        int firstTicket = -1;
+        std::vector<Charge> charges;
+        // Limited voltages of the latest evaluation, and of the accepted point.
+        double vgs = 0, vds = 0, vbs = 0, vd = 0, von = 0;
+        double acceptedVgs = 0, acceptedVds = 0, acceptedVbs = 0, acceptedVd = 0, acceptedVon = 0;
+        double vcritSource = 0, vcritDrain = 0, vcritDiode = 0;
+    };
+    // Accumulates one device's linearised currents out of each terminal.
+    struct Linear {
+        std::array<std::array<double, 5>, 5> g{};
+        std::array<double, 5> i{};
+        // A current `value` from terminal `from` to `to`, depending on the
+        // branch voltage (a - b) with conductance dg, linearised at v0.
+        void branch(int from, int to, int a, int b, double value, double dg, double v0);
+    };
+    bool evaluate(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
+    bool evaluateLevel1(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
+    bool evaluateVdmos(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
+    // Integrates charge `c` at branch voltage v (N-channel sense) with the
+    // charge law's value q and capacitance cap and adds it to `out`.
+    void integrate(const Device& dev, Charge& c, double v, double q, double cap, const Discretisation& d,
+                   Linear& out);
+    // Meyer's accumulation: the charge from the accepted point over v - v0
+    // at the mean of both points' capacitances plus the overlap.
+    void integrateMeyer(const Device& dev, Charge& c, double v, double half, const Discretisation& d,
+                        Linear& out);
+
+    std::vector<Device> devices_;
+    std::vector<int> slots_;
+    double steps_[2] = {0, 0};  // the last two accepted steps, newest first
+    bool transient_ = false;
+};
+
+}  // namespace udmhost::sim

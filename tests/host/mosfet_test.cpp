@@ -1,0 +1,167 @@
+// MOSFETs: the drain current laws and junction charges against central
+// differences in every region, P devices as mirrored N devices, the gate
+// charge over a cycle, and the step control across a smooth switching edge.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <sstream>
+
+#include "netlist/netlist_reader.h"
+#include "sim/mosfet_level1.h"
+#include "sim/simulator.h"
+#include "sim/vdmos_law.h"
+
+using namespace udmhost;
+
+namespace {
+
+// d f / d x at x by central differences.
+double slope(const std::function<double(double)>& f, double x, double h = 1e-6) {
+    return (f(x + h) - f(x - h)) / (2.0 * h);
+}
+
+void expectDerivative(double exact, double numeric, const char* what) {
+    EXPECT_NEAR(exact, numeric, 1e-5 * std::abs(numeric) + 1e-9) << what;
+}
+
+SimulationOutput run(const std::string& text) {
+    const Circuit c = readNetlist(text, "mosfet.cir", ".", loadCatalogue, {});
+    std::ostringstream messages;
+    return simulate(c, messages);
+}
+
+}  // namespace
+
+TEST(Mosfet, DrainCurrentDerivativesMatchDifferencesInEveryRegion) {
+    MosfetParameters level1;
+    level1.vto = 0.8, level1.beta = 2e-3, level1.gamma = 0.5, level1.phi = 0.7, level1.lambda = 0.05;
+    MosfetParameters vdmos;
+    vdmos.law = MosfetParameters::Law::Vdmos;
+    vdmos.vto = 2.3, vdmos.beta = 50.0, vdmos.lambda = 0.07, vdmos.theta = 0.1, vdmos.mtriode = 2.0;
+    // cut-off, weak inversion, triode, saturation, reversed triode, reversed saturation, forward body bias
+    const double points[][3] = {{0.3, 2.0, -1.0}, {2.3, 1.0, -0.5}, {3.0, 0.5, -0.5}, {2.0, 4.0, -1.0},
+                                {3.0, -0.6, -0.3}, {1.5, -3.0, -2.0}, {3.0, 1.0, 0.2}};
+    for (const auto& v : points) {
+        SCOPED_TRACE(testing::Message() << "vgs " << v[0] << " vds " << v[1] << " vbs " << v[2]);
+        const auto l = sim::level1Current(level1, v[0], v[1], v[2]);
+        expectDerivative(l.dVgs, slope([&](double x) { return sim::level1Current(level1, x, v[1], v[2]).id; }, v[0]), "gm");
+        expectDerivative(l.dVds, slope([&](double x) { return sim::level1Current(level1, v[0], x, v[2]).id; }, v[1]), "gds");
+        expectDerivative(l.dVbs, slope([&](double x) { return sim::level1Current(level1, v[0], v[1], x).id; }, v[2]), "gmbs");
+        const auto p = sim::vdmosCurrent(vdmos, v[0] + 1.5, v[1]);
+        expectDerivative(p.dVgs, slope([&](double x) { return sim::vdmosCurrent(vdmos, x, v[1]).id; }, v[0] + 1.5), "vdmos gm");
+        expectDerivative(p.dVds, slope([&](double x) { return sim::vdmosCurrent(vdmos, v[0] + 1.5, x).id; }, v[1]), "vdmos gds");
+    }
+    // Off below threshold, on above; the reversed device conducts from source to drain.
+    EXPECT_EQ(sim::level1Current(level1, 0.3, 2.0, 0.0).id, 0.0);
+    EXPECT_LT(sim::level1Current(level1, 3.0, -0.6, 0.0).id, 0.0);
+    EXPECT_LT(sim::vdmosCurrent(vdmos, 1.0, 5.0).id, 1e-6);
+}
+
+TEST(Mosfet, JunctionConductancesAndCapacitancesMatchDifferences) {
+    MosfetParameters p;
+    p.law = MosfetParameters::Law::Vdmos;
+    p.is = 1e-12, p.n = 1.2, p.cjo = 1e-9, p.vj = 0.8, p.m = 0.4, p.tt = 50e-9;
+    p.hasBreakdown = true, p.bv = 30.0;
+    // forward, reverse, beyond FC*VJ, in breakdown
+    for (double v : {0.6, -5.0, 0.5, -30.2}) {
+        SCOPED_TRACE(v);
+        const auto d = sim::bodyDiode(p, v);
+        expectDerivative(d.g, slope([&](double x) { return sim::bodyDiode(p, x).i; }, v), "g");
+        expectDerivative(d.c, slope([&](double x) { return sim::bodyDiode(p, x).q; }, v), "c");
+    }
+    MosfetParameters bulk;
+    bulk.cbd = 20e-15, bulk.cbdsw = 5e-15, bulk.mjsw = 0.33;
+    for (double v : {-3.0, 0.2, 0.6}) {
+        SCOPED_TRACE(v);
+        const auto q = sim::bulkDepletion(bulk, bulk.cbd, bulk.cbdsw, v);
+        expectDerivative(q.c, slope([&](double x) { return sim::bulkDepletion(bulk, bulk.cbd, bulk.cbdsw, x).q; }, v), "c");
+    }
+}
+
+// A P device with every voltage negated is the N device mirrored: the same
+// waveforms negated, through the limits, the charges and the step control.
+TEST(Mosfet, PChannelCircuitsMirrorTheirNChannelTwins) {
+    const std::string level1 = "LEVEL=1 VTO={s*0.8} KP=50u GAMMA=0.5 PHI=0.7 LAMBDA=0.02 CGSO=0.3n CGDO=0.3n "
+                               "CBD=20f CBS=20f TOX=20n";
+    const std::string vdmos = "{flag} Vto={s*2.3} Kp=50 Lambda=0.07 Rd=10m Rs=5m Rg=1 Rb=5m Cgdmax=1n Cgdmin=70p "
+                              "A=0.6 Cgs=2.7n Cjo=3n M=0.75 Is=30p VJ=2.5 N=1.1 TT=3n";
+    for (const bool power : {false, true}) {
+        SCOPED_TRACE(power ? "VDMOS" : "level 1");
+        auto deck = [&](double s) {
+            std::string model = power ? vdmos : level1;
+            const std::string flag = s > 0 ? "" : "pchan";
+            model.replace(model.find("{flag}") == std::string::npos ? 0 : model.find("{flag}"),
+                          model.find("{flag}") == std::string::npos ? 0 : 6, flag);
+            const std::string type = power ? "VDMOS" : (s > 0 ? "NMOS" : "PMOS");
+            return "mirror\n.param s=" + std::to_string(s) + "\nVDD vdd 0 {s*12}\nVG drv 0 PULSE(0 {s*10} 10n 5n 5n 100n 250n)\n"
+                   "RG drv g 10\nRL vdd d 20\nM1 d g 0 " + std::string(power ? "" : "0 ") + "mm" +
+                   (power ? "" : " L=2u W=2000u") + "\n.model mm " + type + " (" + model + ")\n.tran 1n 500n\n"
+                   ".print tran V(d) V(g)\n";
+        };
+        const SimulationOutput n = run(deck(1.0)), p = run(deck(-1.0));
+        ASSERT_EQ(n.rows.size(), p.rows.size());
+        double swing = 0.0;
+        for (size_t k = 0; k < n.rows.size(); ++k) {
+            ASSERT_EQ(n.rows[k][0], p.rows[k][0]);
+            EXPECT_NEAR(n.rows[k][1], -p.rows[k][1], 1e-6) << "at " << n.rows[k][0];
+            EXPECT_NEAR(n.rows[k][2], -p.rows[k][2], 1e-6) << "at " << n.rows[k][0];
+            swing = std::max(swing, 12.0 - n.rows[k][1]);
+        }
+        EXPECT_GT(swing, 10.0);  // the transistor did switch the load
+    }
+}
+
+// Driven through a resistor from a periodic source, a gate takes back over
+// a period the charge it gave: the gate charges are charges, not currents
+// that drift; and the smooth edges take a few dozen points each.
+TEST(Mosfet, GateChargeReturnsOverACycleAndEdgesTakeFewPoints) {
+    const SimulationOutput out = run(R"(gate cycle
+VDD vdd 0 12
+VG drv 0 PULSE(0 10 1u 20n 20n 10u 20u)
+RG drv g 10
+RL vdd d 2
+M1 d g 0 BSC0901NS
+.model BSC0901NS VDMOS(Rg=0.8 Vto=2.3 Rd=720u Rs=365u Rb=945u Kp=579.7 Lambda=0.07 Cgdmin=72p Cgdmax=1.26n A=0.6
++ Cgs=2.71n Cjo=3.1n M=0.75 Is=30.7p VJ=2.5 N=1.12 TT=3n)
+.options points=all
+.tran 2u 100u
+.print tran I(VG)
+)");
+    // Over the cycles from 40 us to 80 us (the source's current flows out of its + node).
+    double net = 0.0, moved = 0.0;
+    for (size_t k = 1; k < out.rows.size(); ++k) {
+        const double t0 = out.rows[k - 1][0], t1 = out.rows[k][0];
+        if (t0 < 40e-6 || t1 > 80e-6) continue;
+        const double q = 0.5 * (out.rows[k - 1][1] + out.rows[k][1]) * (t1 - t0);
+        net += q;
+        moved += std::abs(q);
+    }
+    EXPECT_GT(moved, 40e-9);  // some 20 nC each way per cycle, four edges
+    EXPECT_LT(std::abs(net), 1e-3 * moved);
+    // Ten edges over 100 us with a 2 us step limit: some 50 points each on top of the 50 steps.
+    EXPECT_LT(out.stats.accepted, 1000);
+}
+
+TEST(Mosfet, ElementsAndCardsRefusedWhereTheyAreWrong) {
+    const struct {
+        const char* deck;
+        const char* message;
+        const char* where;  // the element, or the card's LEVEL
+    } cases[] = {
+        {"M1 d g s b mm\n.model mm VDMOS (Vto=2)\n", "three nodes", "bad.cir:3:"},
+        {"M1 d g s mm\n.model mm NMOS (Vto=2)\n", "four nodes", "bad.cir:3:"},
+        {"M1 d g s b mm\n.model mm NMOS (LEVEL=3 Vto=2)\n", "only LEVEL=1", "bad.cir:4:"},
+        {"M1 d g s b mm Q=2\n.model mm NMOS (Vto=2)\n", "no parameter Q", "bad.cir:3:"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = std::string("refused\nV1 d 0 1\n") + c.deck + ".tran 1n 10n\n";
+        try {
+            (void)readNetlist(text, "bad.cir", ".", loadCatalogue, {});
+            ADD_FAILURE() << "accepted: " << c.deck;
+        } catch (const std::exception& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.where), std::string::npos) << e.what();
+        }
+    }
+}
