@@ -76,7 +76,7 @@ void TransientEngine::setUpBreakpoints() {
 }
 
 bool TransientEngine::solvePoint(double time, const Discretisation& d) {
-    const auto result = newton_.solve(time, d, kGmin, time);
+    const auto result = newton_.solve(time, d, 0.0, time);
     alternated_ = result == NewtonSolver::Result::Alternating;
     switches_.readStates();
     if (result != NewtonSolver::Result::Alternating || switches_.stateChanged())
