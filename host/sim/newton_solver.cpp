@@ -61,6 +61,8 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
     record.setStartTime(startTime_);
     const bool trap = d.kind == Discretisation::Kind::Trapezoidal;
     const auto c = d.coefficients();
+    // The rule the node derivatives below follow, for plug-ins' own charges.
+    record.setRates(c[0], c[2], trap ? 1.0 : 0.0);
     size_t at = 0, next = 0;
     const auto& instances = plugins_.instances();
     for (size_t n = 0; n < instances.size(); ++n) {
