@@ -11,6 +11,10 @@ public:
     double selector() const { return loadAt<double>(base_, UDM_SIM_SELECTOR); }
     double time() const { return loadAt<double>(base_, UDM_SIM_TIME); }
     double startTime() const { return loadAt<double>(base_, UDM_SIM_START_TIME); }
+    // The weights of the integration rule (see UDM_SIM_RATE_NEW).
+    double rateOfNew() const { return loadAt<double>(base_, UDM_SIM_RATE_NEW); }
+    double rateOfOlder() const { return loadAt<double>(base_, UDM_SIM_RATE_OLDER); }
+    double rateOfLastDerivative() const { return loadAt<double>(base_, UDM_SIM_RATE_LAST_DERIVATIVE); }
 
 private:
     const void* base_;
@@ -23,6 +27,11 @@ public:
     void setSelector(double v) const { storeAt<double>(base_, UDM_SIM_SELECTOR, v); }
     void setTime(double v) const { storeAt<double>(base_, UDM_SIM_TIME, v); }
     void setStartTime(double v) const { storeAt<double>(base_, UDM_SIM_START_TIME, v); }
+    void setRates(double ofNew, double ofOlder, double ofLastDerivative) const {
+        storeAt<double>(base_, UDM_SIM_RATE_NEW, ofNew);
+        storeAt<double>(base_, UDM_SIM_RATE_OLDER, ofOlder);
+        storeAt<double>(base_, UDM_SIM_RATE_LAST_DERIVATIVE, ofLastDerivative);
+    }
 
 private:
     void* base_;

@@ -93,6 +93,15 @@ enum {
 enum {
     UDM_SIM_SELECTOR = 0,
     UDM_SIM_TIME = 8,
+    /* The host's integration method at this evaluation, for plug-ins that
+     * store charge: the derivative of a quantity q at the new point is
+     *   NEW * (q - q1) + OLDER * (q2 - q1) - LAST_DERIVATIVE * dq1/dt,
+     * q1 and q2 the values at the last two accepted points (newest first),
+     * dq1/dt the derivative this rule gave at the last one. All three are
+     * 0 in an operating point, where nothing flows into a charge. */
+    UDM_SIM_RATE_NEW = 16,
+    UDM_SIM_RATE_OLDER = 24,
+    UDM_SIM_RATE_LAST_DERIVATIVE = 32,
     UDM_SIM_START_TIME = 40,
     UDM_SIMULATION_RECORD_BYTES = 48
 };

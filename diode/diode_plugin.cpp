@@ -1,5 +1,7 @@
 // A junction diode as a plug-in of the model interface: terminals A and K,
-// the SPICE diode's DC parameters, a linearised stamp per evaluation.
+// the SPICE diode's parameters, a linearised stamp per evaluation with the
+// companion model of the junction's charge under the host's integration rule.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -26,6 +28,7 @@ struct Item {
 constexpr Item kCatalogue[] = {
     {"I", UDM_KIND_OUTPUT, "current from anode to cathode", nullptr},
     {"V", UDM_KIND_OUTPUT, "voltage from anode to cathode", nullptr},
+    {"STATE", UDM_KIND_OUTPUT, "1 forward biased, 0 reverse", nullptr},
     {"IS", UDM_KIND_PARAMETER, "saturation current", "1e-14"},
     {"N", UDM_KIND_PARAMETER, "emission coefficient", "1"},
     {"RS", UDM_KIND_PARAMETER, "series resistance", "0"},
@@ -33,22 +36,33 @@ constexpr Item kCatalogue[] = {
     {"IBV", UDM_KIND_PARAMETER, "current at the breakdown voltage", "0.001"},
     {"AREA", UDM_KIND_PARAMETER, "area factor", "1"},
     {"M", UDM_KIND_PARAMETER, "parallel copies", "1"},
+    {"CJO", UDM_KIND_PARAMETER, "zero-bias junction capacitance", "0"},
+    {"VJ", UDM_KIND_PARAMETER, "junction potential", "1"},
+    {"MJ", UDM_KIND_PARAMETER, "junction grading coefficient", "0.5"},
+    {"FC", UDM_KIND_PARAMETER, "forward-bias depletion coefficient", "0.5"},
+    {"TT", UDM_KIND_PARAMETER, "transit time", "0"},
     {"A", UDM_KIND_TERMINAL, "anode", nullptr},
     {"K", UDM_KIND_TERMINAL, "cathode", nullptr},
     {"STATE", UDM_KIND_OUTPUT, "conducting (1: junction voltage above the critical voltage) or not (0)", nullptr},
 };
-constexpr size_t kParameters = 7;
+constexpr size_t kParameters = 12;
+constexpr size_t kFirstParameter = 3;  // in the catalogue
 
 // Instance block: the parameter values, which of them are expressions the
 // host evaluates (with their identifiers and owned copies of their texts),
 // the junction voltage of the last evaluation and of the last accepted step,
-// then what the last evaluation found.
+// what the last evaluation found, then the junction's charge and the
+// current into it at the last evaluation and at the last accepted points
+// (the charge also at the one before), which the integration rule needs.
 constexpr size_t kIsExpression = 8 * kParameters;                   // int32 each
 constexpr size_t kIds = kIsExpression + 4 * kParameters;            // two int32 each
 constexpr size_t kJunctionVoltage = (kIds + 8 * kParameters + 7) / 8 * 8;
 constexpr size_t kAcceptedJunctionVoltage = kJunctionVoltage + 8;
 constexpr size_t kCurrent = kAcceptedJunctionVoltage + 8, kVoltage = kCurrent + 8;
-constexpr size_t kTexts = kVoltage + 8;                             // a char* each
+constexpr size_t kCharge = kVoltage + 8, kChargeCurrent = kCharge + 8;
+constexpr size_t kAcceptedCharge = kChargeCurrent + 8, kOlderCharge = kAcceptedCharge + 8;
+constexpr size_t kAcceptedChargeCurrent = kOlderCharge + 8;
+constexpr size_t kTexts = kAcceptedChargeCurrent + 8;               // a char* each
 // Conduction (int32) at the last evaluation and at the last accepted step.
 constexpr size_t kConducting = kTexts + sizeof(char*) * kParameters;
 constexpr size_t kAcceptedConducting = kConducting + 4;
@@ -56,22 +70,39 @@ constexpr size_t kInstanceBytes = kAcceptedConducting + 4;
 
 char* textAt(const unsigned char* data, size_t i) { return udm::loadAt<char*>(data, kTexts + sizeof(char*) * i); }
 
-double defaultOf(size_t i) { return std::strtod(kCatalogue[2 + i].defaultText, nullptr); }
+double defaultOf(size_t i) { return std::strtod(kCatalogue[kFirstParameter + i].defaultText, nullptr); }
 
-// RS and BV (fields 2 and 3) may be zero; the others must be positive.
-bool inRange(size_t i, double v) { return std::isfinite(v) && (v > 0.0 || ((i == 2 || i == 3) && v == 0.0)); }
+// Fields that may be zero: RS, BV, CJO, MJ, FC and TT; the others must be
+// positive. MJ and FC are taken at most 0.9 and 0.95 by the charge law.
+bool mayBeZero(size_t i) { return i == 2 || i == 3 || i == 7 || i == 9 || i == 10 || i == 11; }
+bool inRange(size_t i, double v) { return std::isfinite(v) && (v > 0.0 || (mayBeZero(i) && v == 0.0)); }
 
 // The parameters in use: a value out of its range (possible only through
 // an expression) gives way to the default, so that every stamp is finite.
 udmdiode::DiodeParameters parametersOf(const unsigned char* data) {
     udmdiode::DiodeParameters p;
-    double* fields[kParameters] = {&p.saturationCurrent, &p.emission, &p.seriesResistance, &p.breakdownVoltage,
-                                   &p.breakdownCurrent,  &p.area,     &p.multiplier};
+    double* fields[kParameters] = {&p.saturationCurrent,   &p.emission,          &p.seriesResistance,
+                                   &p.breakdownVoltage,    &p.breakdownCurrent,  &p.area,
+                                   &p.multiplier,          &p.junctionCapacitance, &p.junctionPotential,
+                                   &p.grading,             &p.forwardCoefficient,  &p.transitTime};
     for (size_t i = 0; i < kParameters; ++i) {
         const double v = udm::loadAt<double>(data, 8 * i);
         *fields[i] = inRange(i, v) ? v : defaultOf(i);
     }
     return p;
+}
+
+// The charge's companion under the rule the host integrates with at this
+// evaluation: the charge current is rate * q plus what the accepted points
+// give. Weights that are not finite count as an operating point.
+udmdiode::ChargeCompanion companionOf(const unsigned char* data, const void* simulation) {
+    if (simulation == nullptr) return {};
+    const udm::SimulationRecordView record(simulation);
+    const double ofNew = record.rateOfNew(), ofOlder = record.rateOfOlder(), ofLast = record.rateOfLastDerivative();
+    if (!std::isfinite(ofNew) || !std::isfinite(ofOlder) || !std::isfinite(ofLast) || ofNew == 0.0) return {};
+    const double q1 = udm::loadAt<double>(data, kAcceptedCharge), q2 = udm::loadAt<double>(data, kOlderCharge);
+    const double i1 = udm::loadAt<double>(data, kAcceptedChargeCurrent);
+    return {ofNew, -ofNew * q1 + ofOlder * (q2 - q1) - ofLast * i1};
 }
 
 // A decimal number with a full stop whatever the process's locale, blanks
@@ -116,7 +147,12 @@ void define(unsigned char* data, const char* text) {
             else if (message != nullptr) message(UDM_SEVERITY_FAILURE, "DIODE: no memory for a parameter expression");
             udm::storeAt<char*>(data, kTexts + sizeof(char*) * i, copy);
         } else if (number && !inRange(i, value) && message != nullptr) {
-            message(UDM_SEVERITY_FAILURE, "DIODE: IS, N, IBV, AREA and M must be positive, RS and BV not negative");
+            message(UDM_SEVERITY_FAILURE,
+                    "DIODE: IS, N, IBV, AREA, M and VJ must be positive, RS, BV, CJO, MJ, FC and TT not negative");
+        } else if (number && message != nullptr &&
+                   ((i == 9 && value > udmdiode::kLargestGrading) ||
+                    (i == 10 && value > udmdiode::kLargestForwardCoefficient))) {
+            message(UDM_SEVERITY_WARNING, i == 9 ? "DIODE: MJ above 0.9 is taken as 0.9" : "DIODE: FC above 0.95 is taken as 0.95");
         }
         udm::storeAt<double>(data, 8 * i, value);
         at = *end == ',' ? end + 1 : end;
@@ -185,6 +221,8 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             udm::storeAt<double>(data, kAcceptedJunctionVoltage, 0.0);
             udm::storeAt<int32_t>(data, kConducting, 0);
             udm::storeAt<int32_t>(data, kAcceptedConducting, 0);
+            for (size_t at : {kCharge, kChargeCurrent, kAcceptedCharge, kOlderCharge, kAcceptedChargeCurrent})
+                udm::storeAt<double>(data, at, 0.0);
             c.clearReserved();
             c.setEntryCount(4);
             break;
@@ -226,13 +264,16 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             const double v = udm::loadAt<double>(vector, c.nodeValueOffset()) -
                              udm::loadAt<double>(vector, c.nodeValueOffset() + 8);
             // Nothing of the last iterate is used: the stamp follows from the
-            // inputs (the accepted junction voltage only starts the series-
-            // resistance solve), so a rejected step or a repeated call
-            // leaves no trace.
-            const udmdiode::Linearised l =
-                udmdiode::linearise(parametersOf(data), v, udm::loadAt<double>(data, kAcceptedJunctionVoltage));
+            // inputs and the accepted points (the accepted junction voltage
+            // only starts the series-resistance solve), so a rejected step
+            // or a repeated call leaves no trace.
+            const udmdiode::Linearised l = udmdiode::linearise(parametersOf(data), v,
+                                                               udm::loadAt<double>(data, kAcceptedJunctionVoltage),
+                                                               companionOf(data, simulation));
             udm::storeAt<double>(data, kJunctionVoltage, l.junctionVoltage);
             udm::storeAt<int32_t>(data, kConducting, conductingAt(data, l.junctionVoltage));
+            udm::storeAt<double>(data, kCharge, l.charge);
+            udm::storeAt<double>(data, kChargeCurrent, l.chargeCurrent);
             udm::storeAt<double>(data, kCurrent, l.offset + l.conductance * v);
             udm::storeAt<double>(data, kVoltage, v);
             const double stamp[4] = {l.conductance, -l.conductance, -l.conductance, l.conductance};
@@ -244,6 +285,9 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
         }
         case UDM_MODE_ACCEPT:
             udm::storeAt<double>(data, kAcceptedJunctionVoltage, udm::loadAt<double>(data, kJunctionVoltage));
+            udm::storeAt<double>(data, kOlderCharge, udm::loadAt<double>(data, kAcceptedCharge));
+            udm::storeAt<double>(data, kAcceptedCharge, udm::loadAt<double>(data, kCharge));
+            udm::storeAt<double>(data, kAcceptedChargeCurrent, udm::loadAt<double>(data, kChargeCurrent));
             udm::storeAt<int32_t>(data, kAcceptedConducting, udm::loadAt<int32_t>(data, kConducting));
             break;
         case UDM_MODE_OUTPUT_INDEX:

@@ -42,7 +42,35 @@ Junction junction(const DiodeParameters& p, double vd) {
     return j;
 }
 
+// The junction's current with the current into its charge, and their
+// conductance, at junction voltage vd.
+struct Branch {
+    double current, conductance, charge, chargeCurrent;
+};
+
+Branch branch(const DiodeParameters& p, double vd, const ChargeCompanion& companion) {
+    const Junction j = junction(p, vd);
+    if (p.junctionCapacitance == 0.0 && p.transitTime == 0.0)
+        return {j.current, j.conductance, 0.0, 0.0};
+    const double czero = p.junctionCapacitance * p.area;
+    const ChargeAndCapacitance depletion =
+        depletionCharge(czero, p.junctionPotential, p.grading, p.forwardCoefficient, vd);
+    const ChargeAndCapacitance diffusion = diffusionCharge(p.transitTime, j.current, j.conductance);
+    const double q = depletion.charge + diffusion.charge;
+    const double flow = companion.rate * q + companion.history;
+    return {j.current + flow, j.conductance + companion.rate * (depletion.capacitance + diffusion.capacitance), q,
+            flow};
+}
+
 }  // namespace
+
+ChargeAndCapacitance storedCharge(const DiodeParameters& p, double junctionVoltage) {
+    const Junction j = junction(p, junctionVoltage);
+    const ChargeAndCapacitance depletion = depletionCharge(p.junctionCapacitance * p.area, p.junctionPotential,
+                                                           p.grading, p.forwardCoefficient, junctionVoltage);
+    const ChargeAndCapacitance diffusion = diffusionCharge(p.transitTime, j.current, j.conductance);
+    return {depletion.charge + diffusion.charge, depletion.capacitance + diffusion.capacitance};
+}
 
 double limitJunctionVoltage(double proposed, double previous, double thermal, double critical) {
     if (proposed > critical && std::abs(proposed - previous) > 2.0 * thermal) {
@@ -55,7 +83,8 @@ double limitJunctionVoltage(double proposed, double previous, double thermal, do
     return proposed;
 }
 
-Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage) {
+Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage,
+                     const ChargeCompanion& companion) {
     const double nvt = p.emission * kThermalVoltage;
     const double is = p.saturationCurrent * p.area;
     const double critical = nvt * std::log(nvt / (std::sqrt(2.0) * is));
@@ -64,12 +93,13 @@ Linearised linearise(const DiodeParameters& p, double v, double previousJunction
     if (rs <= 0.0) {
         vd = v;
     } else {
-        // The junction voltage at which junction and resistor carry the same
-        // current: vd + rs * i(vd) = v, increasing in vd, solved by limited
-        // Newton steps from the previous junction voltage.
+        // The junction voltage at which junction (with its charge) and
+        // resistor carry the same current: vd + rs * i(vd) = v, increasing
+        // in vd, solved by limited Newton steps from the previous junction
+        // voltage.
         vd = std::min(previousJunctionVoltage, v);
         for (int step = 0; step < 200; ++step) {
-            const Junction j = junction(p, vd);
+            const Branch j = branch(p, vd, companion);
             const double residual = vd + rs * j.current - v;
             const double next = limitJunctionVoltage(vd - residual / (1.0 + rs * j.conductance), vd, nvt, critical);
             const bool done = std::abs(next - vd) < 1e-12 * (1.0 + std::abs(vd));
@@ -77,14 +107,14 @@ Linearised linearise(const DiodeParameters& p, double v, double previousJunction
             if (done) break;
         }
     }
-    const Junction j = junction(p, vd);
+    const Branch j = branch(p, vd, companion);
     const double m = p.multiplier;
     const double g = (rs > 0.0 ? j.conductance / (1.0 + rs * j.conductance) : j.conductance) + kGmin;
     // The terminal voltage this junction voltage belongs to: with limiting
     // it differs from v, and the linear model passes through that point.
     const double terminal = vd + rs * j.current;
     const double current = m * (j.current + kGmin * terminal);
-    return {vd, current, m * g, current - m * g * terminal};
+    return {vd, current, m * g, current - m * g * terminal, j.charge, j.chargeCurrent};
 }
 
 }  // namespace udmdiode

@@ -1,6 +1,9 @@
-// The DC law of a junction diode with series resistance and breakdown, and
-// the voltage limiting that keeps its series-resistance solve on the exponential.
+// The law of a junction diode with series resistance, breakdown and stored
+// charge, and the voltage limiting that keeps its series-resistance solve on
+// the exponential.
 #pragma once
+
+#include "junction_charge.h"
 
 namespace udmdiode {
 
@@ -12,6 +15,20 @@ struct DiodeParameters {
     double breakdownCurrent = 1e-3;    // IBV, amperes, before AREA
     double area = 1.0;
     double multiplier = 1.0;           // parallel copies
+    double junctionCapacitance = 0.0;  // CJO, farads, before AREA
+    double junctionPotential = 1.0;    // VJ, volts
+    double grading = 0.5;              // M of the model card
+    double forwardCoefficient = 0.5;   // FC
+    double transitTime = 0.0;          // TT, seconds
+};
+
+// The charge's companion model under the host's integration rule: the
+// current into the junction's charge q is rate * q + history, where the
+// history is what the accepted points contribute. Zero rate: no charge
+// current (an operating point).
+struct ChargeCompanion {
+    double rate = 0.0;     // 1/s
+    double history = 0.0;  // amperes, per parallel copy
 };
 
 // The diode's linear model at one terminal voltage: i = conductance * v + offset.
@@ -20,6 +37,8 @@ struct Linearised {
     double current;          // anode to cathode, at the terminal voltage the junction voltage gives
     double conductance;      // d current / d terminal voltage, GMIN included
     double offset;           // current - conductance * terminal voltage
+    double charge;           // stored at the junction voltage, per parallel copy
+    double chargeCurrent;    // into that charge, per parallel copy (included in current)
 };
 
 constexpr double kThermalVoltage = 0.025852;  // kT/q at 300.15 K
@@ -30,12 +49,16 @@ constexpr double kLargestCurrent = 1e4;       // amperes: the exponential law en
 // thermal voltage above the critical voltage is taken logarithmically.
 double limitJunctionVoltage(double proposed, double previous, double thermal, double critical);
 
-// The linear model at terminal voltage `v`, a function of `v` alone: a
-// converged point always meets the diode's law. With series resistance the
+// The junction's stored charge, per parallel copy, and its capacitance.
+ChargeAndCapacitance storedCharge(const DiodeParameters& p, double junctionVoltage);
+
+// The linear model at terminal voltage `v`, a function of `v` and the
+// charge's companion alone: a converged point always meets the diode's law. With series resistance the
 // junction voltage is solved by limited steps from `previousJunctionVoltage`
 // (the plug-in passes that of the last accepted step), which only speeds
 // the solve; a wild iterate is tamed by the straight continuation of the
 // exponential beyond kLargestCurrent, not by holding the junction back.
-Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage);
+Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage,
+                     const ChargeCompanion& companion = {});
 
 }  // namespace udmdiode

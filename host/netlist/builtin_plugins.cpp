@@ -62,10 +62,15 @@ void readDiode(Context& context, const LogicalLine& line, Element& element) {
         const auto found = model.values.find(key);
         return found == model.values.end() ? fallback : found->second;
     };
-    std::map<std::string, double> values = {{"is", given("is", 1e-14)}, {"n", given("n", 1.0)},
-                                            {"rs", given("rs", 0.0)},   {"bv", given("bv", 0.0)},
-                                            {"ibv", given("ibv", 1e-3)}, {"area", given("area", 1.0)},
-                                            {"m", 1.0}};
+    // SPICE's aliases: CJ0 and CJ for CJO, PB for VJ, MJ for the grading
+    // coefficient M (the plug-in's M is the instance's parallel copies).
+    std::map<std::string, double> values = {
+        {"is", given("is", 1e-14)},   {"n", given("n", 1.0)},
+        {"rs", given("rs", 0.0)},     {"bv", given("bv", 0.0)},
+        {"ibv", given("ibv", 1e-3)},  {"area", given("area", 1.0)},
+        {"m", 1.0},                   {"cjo", given("cjo", given("cj0", given("cj", 0.0)))},
+        {"vj", given("vj", given("pb", 1.0))}, {"mj", given("m", given("mj", 0.5))},
+        {"fc", given("fc", 0.5)},     {"tt", given("tt", 0.0)}};
     while (!cursor.atEnd()) {
         const Token& token = cursor.peek();
         const std::string word = token.kind == Token::Kind::Word ? lowerCase(token.text) : std::string();
@@ -91,11 +96,6 @@ void readDiode(Context& context, const LogicalLine& line, Element& element) {
         if (!(area > 0.0)) throw NetlistError(where, "the area factor must be positive");
         values["area"] = area;
     }
-    for (const char* charge : {"cjo", "cj0", "tt"})
-        if (model.values.contains(charge))
-            context.warnOnce("diode-charge", model.where,
-                             "diode charge storage (CJO, TT) is not modelled: the diode switches without "
-                             "reverse recovery or junction capacitance");
     element.plugin = builtInPlugin(context, name, "diode", "D elements");
     const PluginRef& ref = context.circuit.plugins[static_cast<size_t>(element.plugin)];
     const auto& catalogue = context.pluginsByName.at(lowerCase(ref.name)).catalogue;

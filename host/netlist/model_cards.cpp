@@ -20,7 +20,7 @@ const std::map<std::string, std::vector<std::string>>& knownParameters() {
     static const std::map<std::string, std::vector<std::string>> known = {
         {"sw", {"vt", "vh", "ron", "roff"}},
         {"csw", {"it", "ih", "ron", "roff"}},
-        {"d", {"is", "n", "rs", "cjo", "cj0", "vj", "m", "tt", "bv", "ibv", "area"}},
+        {"d", {"is", "n", "rs", "cjo", "cj0", "cj", "vj", "pb", "m", "mj", "fc", "tt", "bv", "ibv", "area"}},
         {"nmos", kLevel1},
         {"pmos", kLevel1},
         {"vdmos", {"vto", "kp", "lambda", "theta", "mtriode", "ksubthres", "subshift", "rd", "rs", "rg", "rds", "rb",

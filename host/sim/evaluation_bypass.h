@@ -44,6 +44,10 @@ public:
     // instance's block changes before the call.
     void record(size_t n, const PluginInstance& instance, const double* values, const double* derivatives,
                 bool started, double time, long changesBefore, const double* stamp);
+    // No stamp is kept any longer (the discretisation changed).
+    void forgetAll() {
+        for (Entry& e : entries_) e.valid = false;
+    }
     const double* stampOf(size_t n) const { return entries_[n].stamp.data(); }
 
 private:

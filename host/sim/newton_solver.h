@@ -85,6 +85,7 @@ private:
     std::vector<double> acceptedStamp_;
     std::vector<double> nodeValues_, nodeDerivatives_;  // of the instance being evaluated
     EvaluationBypass bypass_;
+    std::array<double, 3> bypassRates_{};  // the discretisation the kept stamps were evaluated on
     std::string singularReason_;                       // at the last accepted point
     bool haveAcceptedStamp_ = false;
     bool factored_ = false;

@@ -1,13 +1,22 @@
-// The diode plug-in's junction law and a converter whose freewheeling diode
-// must converge at every switching.
+// The diode plug-in's junction law, its charge and the charge's integration,
+// a converter whose freewheeling diode must converge at every switching, and
+// a diode's reverse recovery.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 
 #include "junction.h"
+#include "junction_charge.h"
 #include "netlist/netlist_reader.h"
+#include "pluginhost/plugin_library.h"
+#include "sim/callback_router.h"
+#include "sim/expression_engine.h"
+#include "sim/plugin_instance.h"
 #include "sim/simulator.h"
+#include "simulation_record.h"
 
 using namespace udmhost;
 
@@ -88,5 +97,163 @@ Rload out 0 5
         EXPECT_GT(lowest, -1.0);
         EXPECT_GT(lowestEver, -1.5);
         EXPECT_GE(out.events.size(), 70u);  // both edges of each of the 40 periods
+    }
+}
+
+// The depletion charge's capacitance is its derivative on both sides of the
+// corner FC*VJ, where the law changes to its linear extension: charge and
+// capacitance are continuous there (a slip in F1, F2 or F3 breaks one).
+TEST(Diode, DepletionChargeAndCapacitanceAgreeOnBothSidesOfTheCorner) {
+    const double cjo = 50e-12, vj = 0.7, m = 0.4, fc = 0.5, corner = fc * vj;
+    auto q = [&](double v) { return udmdiode::depletionCharge(cjo, vj, m, fc, v); };
+    EXPECT_EQ(q(0.0).charge, 0.0);
+    EXPECT_DOUBLE_EQ(q(0.0).capacitance, cjo);
+    for (double v : {-20.0, -1.0, -0.1, 0.2, 0.34, 0.36, 0.6, 1.5}) {
+        SCOPED_TRACE(v);
+        const double h = 1e-6;
+        const double slope = (q(v + h).charge - q(v - h).charge) / (2.0 * h);
+        EXPECT_NEAR(slope, q(v).capacitance, 1e-6 * q(v).capacitance);
+    }
+    // Reverse biased: the closed form CJO*VJ/(1-M)*(1-(1-v/VJ)^(1-M)).
+    EXPECT_NEAR(q(-20.0).charge, cjo * vj / (1.0 - m) * (1.0 - std::pow(1.0 + 20.0 / vj, 1.0 - m)), 1e-20);
+    const double e = 1e-12;
+    EXPECT_NEAR(q(corner - e).charge, q(corner + e).charge, 1e-9 * std::abs(q(corner).charge));
+    EXPECT_NEAR(q(corner - e).capacitance, q(corner + e).capacitance, 1e-9 * q(corner).capacitance);
+    // Beyond the corner the capacitance grows linearly, not without bound.
+    EXPECT_NEAR(q(1.5).capacitance - q(1.0).capacitance, 2.0 * (q(1.0).capacitance - q(0.75).capacitance),
+                1e-9 * cjo);
+    // The diffusion charge: TT times the junction current, its capacitance TT*g.
+    const auto diffusion = udmdiode::diffusionCharge(500e-9, 0.1, 2.0);
+    EXPECT_DOUBLE_EQ(diffusion.charge, 50e-9);
+    EXPECT_DOUBLE_EQ(diffusion.capacitance, 1e-6);
+}
+
+namespace {
+
+// One diode instance driven as the host drives it: node values, the
+// integration rule's weights, evaluations and acceptances.
+class DiodeInstance {
+public:
+    explicit DiodeInstance(const std::string& definition)
+        : expressions_({}), router_(messages_, expressions_), library_(DIODE_PLUGIN) {
+        const Registration r =
+            library_.registerWith(sim::CallbackRouter::messageCallback(), sim::CallbackRouter::expressionCallback());
+        std::vector<std::string> names;
+        for (const CatalogueItem& item : library_.catalogue())
+            if (item.kind == UDM_KIND_PARAMETER) names.push_back(item.name);
+        instance_ = std::make_unique<sim::PluginInstance>(library_, r.record.instanceBytes, router_, "D1",
+                                                          std::vector<int>{0, -1}, definition, names);
+        instance_->define();
+        instance_->prepare();
+    }
+    // The current from anode to cathode the stamp gives at v, and its slope,
+    // under the rule with these weights.
+    std::array<double, 2> evaluate(double v, double ofNew, double ofOlder = 0.0, double ofLast = 0.0) {
+        udm::SimulationRecordWriter(record_.data()).setRates(ofNew, ofOlder, ofLast);
+        instance_->setNode(0, v, 0.0);
+        instance_->setNode(1, 0.0, 0.0);
+        instance_->evaluate(record_.data());
+        const double g = instance_->matrixValue(0);
+        return {g * v - instance_->rhs(0), g};
+    }
+    void accept() { instance_->accept(); }
+
+private:
+    std::ostringstream messages_;
+    ExpressionEngine expressions_;
+    sim::CallbackRouter router_;
+    PluginLibrary library_;
+    alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> record_{};
+    std::unique_ptr<sim::PluginInstance> instance_;
+};
+
+// IS N RS BV IBV AREA M CJO VJ MJ FC TT
+constexpr const char* kChargedDiode = "1e-9,1.8,0,0,0.001,1,1,50e-12,0.7,0.4,0.5,500e-9";
+
+}  // namespace
+
+// The charge enters by the host's rule from the accepted points only: a
+// trial that is rejected (evaluated, never accepted) changes nothing, and
+// an accepted one moves the history the next step starts from.
+TEST(Diode, ChargeIsIntegratedFromAcceptedPointsOnly) {
+    udmdiode::DiodeParameters p;
+    p.saturationCurrent = 1e-9;
+    p.emission = 1.8;
+    p.junctionCapacitance = 50e-12;
+    p.junctionPotential = 0.7;
+    p.grading = 0.4;
+    p.transitTime = 500e-9;
+    auto dc = [&](double v) { return udmdiode::linearise(p, v, v).current; };
+    auto charge = [&](double v) { return udmdiode::storedCharge(p, v).charge; };
+
+    DiodeInstance rejected(kChargedDiode), straight(kChargedDiode);
+    for (DiodeInstance* d : {&rejected, &straight}) {
+        EXPECT_NEAR(d->evaluate(0.8, 0.0)[0], dc(0.8), 1e-15);  // operating point: no charge current
+        d->accept();
+    }
+    // A backward Euler trial far off (a step the host then rejects).
+    rejected.evaluate(-5.0, 1.0 / 1e-9);
+    // The shorter step taken instead: both instances give the same stamp,
+    // the current i(v) + (q(v) - q(0.8)) / h.
+    const double h = 0.25e-9;
+    const auto a = rejected.evaluate(0.7, 1.0 / h), b = straight.evaluate(0.7, 1.0 / h);
+    EXPECT_EQ(a, b);
+    EXPECT_NEAR(a[0], dc(0.7) + (charge(0.7) - charge(0.8)) / h, 1e-9 * std::abs(a[0]));
+    EXPECT_LT(a[0], 0.0);  // the stored charge flows out: a reverse current at a forward voltage
+    // Accepted, the point is the history of a trapezoidal step: the charge
+    // current there is subtracted, and the new one is 2/h (q - q1) - i1.
+    rejected.accept();
+    const double i1 = a[0] - dc(0.7);
+    const auto trap = rejected.evaluate(0.65, 2.0 / h, 0.0, 1.0);
+    EXPECT_NEAR(trap[0], dc(0.65) + 2.0 / h * (charge(0.65) - charge(0.7)) - i1, 1e-9 * std::abs(trap[0]));
+    // Its slope includes the capacitance the rule gives: dI/dv = g + 2/h C.
+    const double dv = 1e-7;
+    const double slope = (rejected.evaluate(0.65 + dv, 2.0 / h, 0.0, 1.0)[0] -
+                          rejected.evaluate(0.65 - dv, 2.0 / h, 0.0, 1.0)[0]) / (2.0 * dv);
+    EXPECT_NEAR(rejected.evaluate(0.65, 2.0 / h, 0.0, 1.0)[1], slope, 1e-5 * slope);
+}
+
+// A diode carrying I_F switched to a reverse voltage through a resistor:
+// it goes on conducting backwards at I_R, forward biased, until the stored
+// charge is gone. By the charge-control law the charge drawn out in that
+// time is I_R * TT * ln(1 + I_F / I_R), 0.989 TT*I_F at I_R = 44 I_F (the
+// rest recombines).
+TEST(Diode, RecoveredChargeIsTheStoredChargeTTTimesIF) {
+    const std::string text = R"(recovery
+V1 in 0 PULSE(1.75 -50 1u 1n 1n 10u 20u)
+R1 in a 100
+D1 a 0 drec
+.model drec D(is=1e-12 n=1 cjo=1p tt=1u)
+.tran 10n 3u
+.print tran I(V1) V(a)
+)";
+    for (const char* method : {"trap", "gear"}) {
+        SCOPED_TRACE(method);
+        const Circuit c = readNetlist(text + ".options points=all method=" + method + "\n", "recovery.cir", ".",
+                                      loadCatalogue, {{"diode", DIODE_PLUGIN}});
+        std::ostringstream messages;
+        const SimulationOutput out = simulate(c, messages);
+        EXPECT_EQ(messages.str().find("not modelled"), std::string::npos) << messages.str();
+        double forward = 0.0, reverse = 0.0, recovered = 0.0, recoveredUntil = 0.0;
+        for (size_t k = 1; k < out.rows.size(); ++k) {
+            const auto& row = out.rows[k];
+            const auto& before = out.rows[k - 1];
+            // The diode current is the source's, reversed.
+            if (row[0] <= 1e-6) forward = -row[1];
+            if (row[0] <= 1e-6 || before[2] <= 0.0) continue;
+            // Forward biased after the edge: the reverse current integrated
+            // by the trapezoidal rule.
+            reverse = std::max(reverse, row[1]);
+            recovered += 0.5 * (row[1] + before[1]) * (row[0] - before[0]);
+            recoveredUntil = row[0];
+        }
+        ASSERT_GT(forward, 9e-3);
+        ASSERT_GT(reverse, 40.0 * forward);
+        EXPECT_LT(recoveredUntil, 1.05e-6);  // the storage time is about 20 ns
+        const double tt = 1e-6, expected = reverse * tt * std::log(1.0 + forward / reverse);
+        EXPECT_NEAR(recovered, expected, 0.01 * expected);
+        EXPECT_NEAR(recovered, tt * forward, 0.02 * tt * forward);
+        std::printf("%s: I_F %.4g A, I_R %.4g A, recovered %.4g C, TT*I_F %.4g C\n", method, forward, reverse,
+                    recovered, tt * forward);
     }
 }
