@@ -28,7 +28,7 @@ struct Item {
 constexpr Item kCatalogue[] = {
     {"I", UDM_KIND_OUTPUT, "current from anode to cathode", nullptr},
     {"V", UDM_KIND_OUTPUT, "voltage from anode to cathode", nullptr},
-    {"STATE", UDM_KIND_OUTPUT, "1 forward biased, 0 reverse", nullptr},
+    {"STATE", UDM_KIND_OUTPUT, "conducting (1: junction voltage above the critical voltage) or not (0)", nullptr},
     {"IS", UDM_KIND_PARAMETER, "saturation current", "1e-14"},
     {"N", UDM_KIND_PARAMETER, "emission coefficient", "1"},
     {"RS", UDM_KIND_PARAMETER, "series resistance", "0"},
@@ -43,7 +43,6 @@ constexpr Item kCatalogue[] = {
     {"TT", UDM_KIND_PARAMETER, "transit time", "0"},
     {"A", UDM_KIND_TERMINAL, "anode", nullptr},
     {"K", UDM_KIND_TERMINAL, "cathode", nullptr},
-    {"STATE", UDM_KIND_OUTPUT, "conducting (1: junction voltage above the critical voltage) or not (0)", nullptr},
 };
 constexpr size_t kParameters = 12;
 constexpr size_t kFirstParameter = 3;  // in the catalogue
@@ -159,21 +158,13 @@ void define(unsigned char* data, const char* text) {
     }
 }
 
-// Conducting: the junction voltage above SPICE's critical voltage (about
-// 0.7 V for IS 1e-14), where its resistance falls to about the thermal
-// voltage over the saturation current's scale; it stops conducting 4 N Vt
-// below that (its current a fiftieth). The diode's law is smooth: this only
-// tells the host when the junction turns on or off, which it locates and
-// restarts its integration from. The band keeps two junctions in series,
-// which carry the same current and cross together, from trading the state
-// at every point on the rounding of their shared node.
-int32_t conductingAt(const unsigned char* data, double junctionVoltage) {
-    const udmdiode::DiodeParameters p = parametersOf(data);
-    const double nvt = p.emission * udmdiode::kThermalVoltage;
-    const double critical = nvt * std::log(nvt / (std::sqrt(2.0) * p.saturationCurrent * p.area));
-    const bool was = udm::loadAt<int32_t>(data, kAcceptedConducting) == 1;
-    return junctionVoltage > (was ? critical - 4.0 * nvt : critical) ? 1 : 0;
-}
+// Conducting: the junction forward biased. The diode's law is smooth: this
+// only tells the host when the junction turns on or off, which it locates
+// and restarts its integration from. Above all the end of a reverse
+// recovery, where the stored charge is gone and the junction voltage falls
+// from forward bias to the reverse one within nanoseconds: a step across
+// that, taken by the trapezoidal rule, rings on the junction's capacitance.
+int32_t conductingAt(double junctionVoltage) { return junctionVoltage > 0.0 ? 1 : 0; }
 
 }  // namespace
 
@@ -271,7 +262,7 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
                                                                udm::loadAt<double>(data, kAcceptedJunctionVoltage),
                                                                companionOf(data, simulation));
             udm::storeAt<double>(data, kJunctionVoltage, l.junctionVoltage);
-            udm::storeAt<int32_t>(data, kConducting, conductingAt(data, l.junctionVoltage));
+            udm::storeAt<int32_t>(data, kConducting, conductingAt(l.junctionVoltage));
             udm::storeAt<double>(data, kCharge, l.charge);
             udm::storeAt<double>(data, kChargeCurrent, l.chargeCurrent);
             udm::storeAt<double>(data, kCurrent, l.offset + l.conductance * v);

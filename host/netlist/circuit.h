@@ -147,7 +147,7 @@ struct Options {
     bool printAllPoints = false;
     // An instance whose inputs stayed within the Newton tolerances since its
     // last evaluation keeps its stamp (SPICE's bypass); 0 evaluates always.
-    bool bypass = true;
+    bool bypass = false;  // off: it changed a charge-storing diode's recovery by volts
 };
 
 struct Circuit {
