@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 namespace udmhost {
 
 namespace {
