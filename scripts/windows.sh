@@ -36,7 +36,9 @@ trap finish EXIT
 
 # Presets mingw64 and mingw32; the 64-bit toolchain file finds Wine and
 # makes it the emulator ctest starts the test programs with.
-echo "--- 64-bit DLL and test programs"
+echo "--- 64-bit DLL, udmhost.exe and test programs"
+# udmhost.exe's muparser and KLU, built once from Debian's sources (cached).
+scripts/windows-deps.sh
 cmake --preset mingw64 >/dev/null
 cmake --build --preset mingw64 -j "$jobs"
 

@@ -35,11 +35,13 @@ std::string statusName(int status) {
     }
 }
 
+#ifndef _WIN32
 std::string signalName(int signal) {
     const char* name = sigabbrev_np(signal);
     const char* text = strsignal(signal);
     return std::string(name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(signal)) +
            (text != nullptr ? " (" + std::string(text) + ")" : "");
 }
+#endif
 
 }  // namespace udmhost

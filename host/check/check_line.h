@@ -57,7 +57,9 @@ CheckLine skippedLine(const std::string& name, const std::string& reason);
 
 // "0 (success)", "28195 (UDM_ERR_NULL_HANDLE)", "17 (unknown status)".
 std::string statusName(int status);
+#ifndef _WIN32
 // "SIGSEGV (Segmentation fault)".
 std::string signalName(int signal);
+#endif
 
 }  // namespace udmhost

@@ -2,26 +2,28 @@
 
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
+#include <stdexcept>
 
 #include "check/fingerprint.h"
 #include "check/interface_checks.h"
 #include "check/isolated_check.h"
 #include "check/isolation.h"
 #include "check/lifecycle_check.h"
+#include "pluginhost/plugin_library.h"
 
 namespace udmhost {
 
 namespace {
 
 const char* const kFingerprint = "behaviour matches the recorded fingerprint";
+// The parts that run in a child process each, besides the isolated checks
+// (named by their check).
+const char* const kInterfacePart = "interface";
+const char* const kLifeCyclePart = "life cycle";
+const char* const kFingerprintPart = "recording the fingerprint";
 
 // A bare file name means the file in the working folder, not the loader's search path.
-std::string resolvedPath(const std::string& path) {
-    struct stat info {};
-    if (path.find('/') == std::string::npos && stat(path.c_str(), &info) == 0) return "./" + path;
-    return path;
-}
+std::string resolvedPath(const std::string& path) { return loadablePath(path); }
 
 // The first failed check among those the rest builds on: a library that
 // loads, registers and enumerates a catalogue with terminals.
@@ -62,6 +64,28 @@ void runIsolatedCheck(const std::string& path, const IsolatedCheck& check, Check
 
 }  // namespace
 
+void runCheckPart(const std::string& part, const std::string& path, CheckChannel& channel) {
+    if (part == kInterfacePart) {
+        runInterfaceChecks(path, channel);
+    } else if (part == kLifeCyclePart) {
+        PlugInUnderTest plugin(path);
+        LifeCycle cycle(plugin, channel);
+        cycle.run();
+    } else if (part == kFingerprintPart) {
+        channel.begin(part);
+        PlugInUnderTest plugin(path);
+        channel.payload(fingerprintOf(plugin));
+        Finding done(part);
+        channel.emit(done.line());
+    } else {
+        std::vector<IsolatedCheck> isolated = sequenceChecks();
+        for (auto group : {memoryChecks(), environmentChecks()}) isolated.insert(isolated.end(), group.begin(), group.end());
+        for (const IsolatedCheck& check : isolated)
+            if (check.name == part) return runIsolatedCheck(path, check, channel);
+        throw std::runtime_error("no part of the check is called \"" + part + "\"");
+    }
+}
+
 ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions& options,
                                  const std::function<void(const CheckLine&)>& onLine) {
     const std::string path = resolvedPath(rawPath);
@@ -72,9 +96,7 @@ ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions&
     std::vector<std::string> later = LifeCycle::checkNames();
     for (const IsolatedCheck& check : isolated) later.push_back(check.name);
 
-    const IsolatedRun surface = runIsolated(
-        interfaceCheckNames(), [&](CheckChannel& channel) { runInterfaceChecks(path, channel); }, options.timeoutSeconds,
-        onLine);
+    const IsolatedRun surface = runIsolated(interfaceCheckNames(), kInterfacePart, path, options.timeoutSeconds, onLine);
     collectLines(surface, report);
     const std::string essential = firstEssentialFailure(surface.lines);
     if (!essential.empty() || !surface.completed) {
@@ -91,14 +113,7 @@ namespace {
 
 void runAll(const std::string& path, const CheckOptions& options, const std::vector<IsolatedCheck>& isolated,
             ComplianceReport& report, const std::function<void(const CheckLine&)>& onLine) {
-    const IsolatedRun life = runIsolated(
-        LifeCycle::checkNames(),
-        [&](CheckChannel& channel) {
-            PlugInUnderTest plugin(path);
-            LifeCycle cycle(plugin, channel);
-            cycle.run();
-        },
-        options.timeoutSeconds, onLine);
+    const IsolatedRun life = runIsolated(LifeCycle::checkNames(), kLifeCyclePart, path, options.timeoutSeconds, onLine);
     collectLines(life, report);
     // The demanding host needs usable sizes; a crash later in the life cycle does not stop it.
     const bool usable = !life.lines.empty() && life.lines.front().name == LifeCycle::checkNames().front() &&
@@ -114,9 +129,7 @@ void runAll(const std::string& path, const CheckOptions& options, const std::vec
             skipChecks({check.name}, "not run: the plug-in hung in \"" + hungIn + "\"", report, onLine);
             continue;
         }
-        const IsolatedRun run = runIsolated(
-            {check.name}, [&](CheckChannel& channel) { runIsolatedCheck(path, check, channel); }, options.timeoutSeconds,
-            onLine);
+        const IsolatedRun run = runIsolated({check.name}, check.name, path, options.timeoutSeconds, onLine);
         collectLines(run, report);
         if (run.hung) hungIn = run.failedCheck;
     }
@@ -152,17 +165,7 @@ void compareFingerprint(const std::string& path, const CheckOptions& options, Co
 
 std::string recordFingerprint(const std::string& rawPath, int timeoutSeconds, std::string* error) {
     const std::string path = resolvedPath(rawPath);
-    const std::string name = "recording the fingerprint";
-    const IsolatedRun run = runIsolated(
-        {name},
-        [&](CheckChannel& channel) {
-            channel.begin(name);
-            PlugInUnderTest plugin(path);
-            channel.payload(fingerprintOf(plugin));
-            Finding done(name);
-            channel.emit(done.line());
-        },
-        timeoutSeconds, {});
+    const IsolatedRun run = runIsolated({kFingerprintPart}, kFingerprintPart, path, timeoutSeconds, {});
     for (const CheckLine& line : run.lines)
         if (!line.passed()) {
             *error = line.name + ": " + (line.faults.empty() ? line.detail : line.faults.front());

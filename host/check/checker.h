@@ -20,6 +20,11 @@ struct CheckOptions {
 ComplianceReport checkCompliance(const std::string& path, const CheckOptions& options = {},
                                  const std::function<void(const CheckLine&)>& onLine = {});
 
+class CheckChannel;
+// Runs one part of the check, as a child process does: "interface",
+// "life cycle", "recording the fingerprint" or the name of an isolated check.
+void runCheckPart(const std::string& part, const std::string& path, CheckChannel& channel);
+
 // The plug-in's fingerprint; on failure "" with `error` set.
 std::string recordFingerprint(const std::string& path, int timeoutSeconds, std::string* error);
 

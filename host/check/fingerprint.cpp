@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "check/sweep.h"
+#include "check/user_language.h"
 #include "host_records.h"
 
 namespace udmhost {
@@ -30,9 +31,7 @@ const std::vector<std::string> kDefinitions = {"",          ",,,,",          "1,
                                                "(2),(3),(0.5),(0.25),(1)"};
 
 void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<std::string>& lines) {
-    unsetenv("LC_ALL");
-    unsetenv("LC_MESSAGES");
-    setenv("LANG", language, 1);
+    setUserLanguage(nullptr, nullptr, language);
     // The raw record: a default field is shown for every entry, whatever it holds.
     // Bytes beyond ASCII as \xHH, so that the file is plain text whatever the code page.
     auto field = [](const udm::CatalogueEntryView& entry, udm::CatalogueText which) {
@@ -62,7 +61,7 @@ void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<s
                         field(entry, CatalogueText::Default) + " description " +
                         field(entry, CatalogueText::Description));
     }
-    unsetenv("LANG");
+    setUserLanguage(nullptr, nullptr, nullptr);
 }
 
 std::vector<std::string> splitLines(const std::string& text) {

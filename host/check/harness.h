@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "check/check_line.h"
+#include "check/lock_watch.h"
 #include "host_records.h"
 #include "pluginhost/plugin_library.h"
 
@@ -44,6 +45,7 @@ double expressionValue(const std::string& text);
 struct PlugInUnderTest {
     explicit PlugInUnderTest(const std::string& path);  // loads and registers; throws
     PluginLibrary lib;
+    LockWatchBinding lockWatch{lib};  // after lib: restored before the library is unloaded
     Registration registration;
     std::vector<CatalogueItem> catalogue;
     size_t terminals = 0;

@@ -1,13 +1,13 @@
 #include "check/interface_checks.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
 
 #include "check/harness.h"
+#include "check/library_probe.h"
+#include "check/user_language.h"
 #include "host_records.h"
 
 namespace udmhost {
@@ -46,12 +46,7 @@ std::string encodingFault(const std::string& text) {
 
 std::vector<std::string> descriptionsUnder(const PluginLibrary& lib, const char* all, const char* messages,
                                            const char* lang) {
-    const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-    const char* values[] = {all, messages, lang};
-    for (int i = 0; i < 3; ++i) {
-        if (values[i] == nullptr) unsetenv(names[i]);
-        else setenv(names[i], values[i], 1);
-    }
+    setUserLanguage(all, messages, lang);
     std::vector<std::string> texts;
     for (const CatalogueItem& item : lib.catalogue()) texts.push_back(item.description);
     return texts;
@@ -142,26 +137,26 @@ std::vector<std::string> interfaceCheckNames() {
 void runInterfaceChecks(const std::string& path, CheckChannel& channel) {
     channel.begin(kExports);
     noteActivity("loading the library");
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
+    std::string loadError;
+    auto probe = LibraryProbe::open(path, &loadError);
+    if (!probe) {
         Finding load(kExports);
-        load.fault(std::string("the library does not load: ") + dlerror());
+        load.fault("the library does not load: " + loadError);
         channel.emit(load.line());
         return;
     }
     Finding exports(kExports), memory(kMemory);
     for (const char* name : {"GetPlugIn", "UDMInit", "GetVersionNumber", "ListNodeInfo", "UDMMain"})
-        if (dlsym(handle, name) == nullptr) exports.fault("missing: " + std::string(name));
-    for (const char* name : {"GlobalAlloc", "GlobalLock", "GlobalUnlock", "GlobalFree", "GlobalFlags", "GlobalSize"})
-        if (dlsym(handle, name) == nullptr) memory.fault("missing: " + std::string(name));
-    void* exportedInit = dlsym(handle, "UDMInit");
+        if (probe->symbol(name) == nullptr) exports.fault("missing: " + std::string(name));
+    for (const std::string& name : probe->missingMemoryFunctions()) memory.fault("missing: " + name);
+    void* exportedInit = probe->symbol("UDMInit");
     exports.see("all five present");
     memory.see("GlobalAlloc ... GlobalSize");
     channel.emit(exports.line());
     channel.emit(memory.line());
     if (!exports.clean() || !memory.clean()) return;
     auto lib = std::make_unique<PluginLibrary>(path, LockBinding::Watched);
-    dlclose(handle);  // the PluginLibrary keeps its own reference
+    probe.reset();  // the PluginLibrary keeps its own reference
 
     Recorder& rec = recorder();
     rec.activity = "registration";

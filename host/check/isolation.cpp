@@ -1,30 +1,16 @@
 #include "check/isolation.h"
 
-#include <poll.h>
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <optional>
-#include <set>
+
+#include "check/isolation_child.h"
 
 namespace udmhost {
 
 namespace {
-
-// Shared between parent and child; the child writes, the parent reads after
-// the child ended.
-struct SharedState {
-    char check[512];
-    char activity[512];
-};
 
 SharedState* shared = nullptr;
 
@@ -75,14 +61,6 @@ CheckLine decodeLine(const std::string& body) {
     return line;
 }
 
-CheckLine failure(const std::string& check, const std::string& what) {
-    CheckLine line;
-    line.name = check;
-    line.verdict = Verdict::Fail;
-    line.faults.push_back(what);
-    line.faultCount = 1;
-    return line;
-}
 
 }  // namespace
 
@@ -106,7 +84,11 @@ void CheckChannel::send(char kind, const std::string& body) {
     const char* data = message.data();
     size_t left = message.size();
     while (left > 0) {
+#ifdef _WIN32
+        const int written = ::write(fd_, data, static_cast<unsigned>(left < (1u << 30) ? left : (1u << 30)));
+#else
         const ssize_t written = ::write(fd_, data, left);
+#endif
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) _exit(3);  // the parent is gone; nobody to report to
         data += written;
@@ -129,147 +111,76 @@ void CheckChannel::payload(const std::string& text) { send('P', text); }
 
 void CheckChannel::finish() { send('E', ""); }
 
-IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::function<void(CheckChannel&)>& body,
-                        int timeoutSeconds, const std::function<void(const CheckLine&)>& onLine) {
-    IsolatedRun run;
-    auto report = [&](const CheckLine& line) {
-        run.lines.push_back(line);
-        if (onLine) onLine(line);
-    };
-    // Each line is held until the next arrives: a crash right after a check
-    // reported (freeing memory it corrupted, say) belongs to that check.
-    std::optional<CheckLine> pending;
-    auto hold = [&](const CheckLine& line) {
-        if (pending) report(*pending);
-        pending = line;
-    };
-    void* page = mmap(nullptr, sizeof(SharedState), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    int fds[2];
-    if (page == MAP_FAILED || pipe(fds) != 0) {
-        if (page != MAP_FAILED) munmap(page, sizeof(SharedState));
-        report(failure(planned.empty() ? "child process" : planned.front(),
-                       std::string("cannot start a child process: ") + std::strerror(errno)));
-        return run;
-    }
-    auto* state = static_cast<SharedState*>(page);
-    std::memset(state, 0, sizeof *state);
-    std::cout.flush();
-    std::fflush(nullptr);  // a plug-in calling exit() must not print our buffers twice
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        munmap(page, sizeof(SharedState));
-        report(failure(planned.empty() ? "child process" : planned.front(),
-                       std::string("cannot fork: ") + std::strerror(errno)));
-        return run;
-    }
-    if (pid == 0) {
-        // A group of its own: whatever a plug-in starts is ended with it.
-        setpgid(0, 0);
-        close(fds[0]);
-        const rlimit noCore{0, 0};
-        setrlimit(RLIMIT_CORE, &noCore);  // a crash is a finding, not a core file
-        // The plug-in's crash ends the child by its signal, also where a
-        // sanitizer runtime would catch it and exit instead.
-        for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) std::signal(signal, SIG_DFL);
-        dup2(STDERR_FILENO, STDOUT_FILENO);  // what a plug-in prints must not mix with the report
-        shared = state;
-        CheckChannel channel(fds[1]);
-        try {
-            body(channel);
-        } catch (const std::exception& error) {
-            channel.emit(failure(state->check[0] != '\0' ? state->check : "check", std::string("host error: ") + error.what()));
-        }
-        channel.finish();
-        close(fds[1]);
-        _exit(0);
-    }
-    setpgid(pid, pid);  // also here: the child may not have run yet when the group is killed
-    close(fds[1]);
+CheckLine checkFailure(const std::string& check, const std::string& what) {
+    CheckLine line;
+    line.name = check;
+    line.verdict = Verdict::Fail;
+    line.faults.push_back(what);
+    line.faultCount = 1;
+    return line;
+}
 
-    std::set<std::string> seen;
-    std::string buffer;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    bool hung = false;
-    bool finished = false;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            hung = true;
-            break;
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) continue;
-        char chunk[65536];
-        const ssize_t got = ::read(fds[0], chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        buffer.append(chunk, static_cast<size_t>(got));
-        for (;;) {  // every complete message in the buffer
-            if (buffer.empty()) break;
-            size_t at = 1;
-            std::string messageBody;
-            if (!takeField(buffer, at, messageBody)) break;
-            if (buffer[0] == 'L') {
-                CheckLine line = decodeLine(messageBody);
-                seen.insert(line.name);
-                hold(line);
-            } else if (buffer[0] == 'E') {
-                finished = true;  // a process the plug-in started may hold the pipe open
-            } else {
-                run.payload += messageBody;
-            }
-            buffer.erase(0, at);
-        }
-        if (finished) break;
-    }
-    close(fds[0]);
-    if (hung) kill(pid, SIGKILL);
-    // Then the rest of the checker child's group: any process a plug-in
-    // started. The child is waited for but not reaped first, so that its
-    // number, the group's, cannot have been reused.
-    siginfo_t ended = {};
-    while (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-    }
-    kill(-pid, SIGKILL);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    const std::string check = state->check[0] != '\0' ? state->check : (planned.empty() ? "child process" : planned.front());
-    const std::string during = state->activity[0] != '\0' ? std::string(" during ") + state->activity : "";
-    std::string problem;
-    if (hung)
-        problem = "no answer within " + std::to_string(timeoutSeconds) + " s" + during + "; the plug-in hangs";
-    else if (WIFSIGNALED(status))
-        problem = "the plug-in crashed with " + signalName(WTERMSIG(status)) + during;
-    else if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
-        problem = "the plug-in ended the process with exit code " + std::to_string(WEXITSTATUS(status)) + during;
-    else if (!finished)
-        problem = "the plug-in ended the process" + during;
-    munmap(page, sizeof(SharedState));
-    run.completed = problem.empty();
-    run.hung = hung;
-    if (!run.completed) {
-        run.failedCheck = check;
-        if (pending && pending->name == check) {
-            pending->verdict = Verdict::Fail;
-            pending->faults.insert(pending->faults.begin(), problem);
-            ++pending->faultCount;
+void shareProgress(SharedState* state) { shared = state; }
+
+void ChildResults::report(const CheckLine& line) {
+    run_.lines.push_back(line);
+    if (onLine_) onLine_(line);
+}
+
+// Each line is held until the next arrives: a crash right after a check
+// reported (freeing memory it corrupted, say) belongs to that check.
+void ChildResults::hold(const CheckLine& line) {
+    if (pending_) report(*pending_);
+    pending_ = line;
+}
+
+void ChildResults::take(std::string& buffer) {
+    for (;;) {  // every complete message in the buffer
+        if (buffer.empty()) break;
+        size_t at = 1;
+        std::string messageBody;
+        if (!takeField(buffer, at, messageBody)) break;
+        if (buffer[0] == 'L') {
+            CheckLine line = decodeLine(messageBody);
+            seen_.insert(line.name);
+            hold(line);
+        } else if (buffer[0] == 'E') {
+            finished_ = true;  // a process the plug-in started may hold the pipe open
         } else {
-            if (pending) report(*pending);
-            pending.reset();
-            seen.insert(check);
-            report(failure(check, problem));
+            run_.payload += messageBody;
+        }
+        buffer.erase(0, at);
+    }
+}
+
+void ChildResults::cannotStart(const std::string& what) {
+    report(checkFailure(planned_.empty() ? "child process" : planned_.front(), what));
+}
+
+void ChildResults::conclude(const std::string& problem, const SharedState& state, bool hung) {
+    const std::string check =
+        state.check[0] != '\0' ? state.check : (planned_.empty() ? "child process" : planned_.front());
+    run_.completed = problem.empty();
+    run_.hung = hung;
+    if (!run_.completed) {
+        run_.failedCheck = check;
+        if (pending_ && pending_->name == check) {
+            pending_->verdict = Verdict::Fail;
+            pending_->faults.insert(pending_->faults.begin(), problem);
+            ++pending_->faultCount;
+        } else {
+            if (pending_) report(*pending_);
+            pending_.reset();
+            seen_.insert(check);
+            report(checkFailure(check, problem));
         }
     }
-    if (pending) report(*pending);
-    for (const std::string& name : planned)
-        if (seen.insert(name).second)
-            report(skippedLine(name, run.completed ? "the check did not run" : "not run: the plug-in failed in \"" + check + "\""));
-    return run;
+    if (pending_) report(*pending_);
+    pending_.reset();
+    for (const std::string& name : planned_)
+        if (seen_.insert(name).second)
+            report(skippedLine(name, run_.completed ? "the check did not run"
+                                                    : "not run: the plug-in failed in \"" + check + "\""));
 }
 
 }  // namespace udmhost

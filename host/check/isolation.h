@@ -39,10 +39,18 @@ struct IsolatedRun {
     std::string failedCheck;  // the check during which it crashed or hung
 };
 
-// Forks; the child runs `body` and ends. `planned` names the checks the body
-// will emit, so that those a crash leaves out are reported as skipped.
-// `onLine` sees each line as soon as it arrives.
-IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::function<void(CheckChannel&)>& body,
+// Runs the part of the check named `part` (runCheckPart, check/checker.h)
+// on the library at `path` in a child process: forked on POSIX systems, on
+// Windows udmhost.exe started again with the part selector. `planned` names
+// the checks the part will emit, so that those a crash leaves out are
+// reported as skipped. `onLine` sees each line as soon as it arrives.
+IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::string& part, const std::string& path,
                         int timeoutSeconds, const std::function<void(const CheckLine&)>& onLine);
+
+#ifdef _WIN32
+// Windows: the child's side, `udmhost.exe --check-part ...` (main.cpp hands
+// over the arguments after the selector); returns the exit code.
+int runCheckChild(const std::vector<std::string>& args);
+#endif
 
 }  // namespace udmhost

@@ -1,6 +1,9 @@
 // udmhost run NETLIST: a transient simulation and its outputs.
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <cstdio>
 
@@ -127,7 +130,11 @@ extern "C" void exitDuringPluginCall() {
 // copy of the descriptor and descriptor 1 is standard error.
 class ResultsOutput {
 public:
+#ifdef _WIN32
+    ResultsOutput() : fd_(::_dup(STDOUT_FILENO)) {
+#else
     ResultsOutput() : fd_(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3)) {
+#endif
         if (fd_ >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
             ::close(fd_);
             fd_ = -1;

@@ -10,6 +10,13 @@
 #include <vector>
 
 #include "cli/commands.h"
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "check/isolation.h"
+#endif
 
 namespace {
 
@@ -61,6 +68,14 @@ int dispatch(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Outputs are byte-exact as on Linux (no CR before each LF); a missing
+    // library is an error message, not a dialog box.
+    _setmode(_fileno(stdout), _O_BINARY);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    if (argc >= 2 && std::string(argv[1]) == "--check-part")
+        return udmhost::runCheckChild(std::vector<std::string>(argv + 2, argv + argc));
+#endif
     try {
         return checkedExit(dispatch(std::vector<std::string>(argv + 1, argv + argc)));
     } catch (const std::bad_alloc&) {

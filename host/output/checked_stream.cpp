@@ -11,7 +11,12 @@ namespace udmhost {
 bool FdStreamBuffer::writeAll(const char* data, size_t size) {
     if (error_ != 0) return false;
     while (size > 0) {
+#ifdef _WIN32
+        // The C runtime's write takes an unsigned count.
+        const int n = ::write(fd_, data, static_cast<unsigned>(size < (1u << 30) ? size : (1u << 30)));
+#else
         const ssize_t n = ::write(fd_, data, size);
+#endif
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error_ = n < 0 ? errno : EIO;

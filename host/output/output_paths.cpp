@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "text/lower_case.h"
+
 namespace udmhost {
 
 namespace {
@@ -18,7 +20,11 @@ struct Identity {
     std::string resolved;  // for a file not there yet
     bool operator==(const Identity& other) const {
         if (exists != other.exists) return false;
+#ifdef _WIN32
+        return exists == other.exists && resolved == other.resolved;
+#else
         return exists ? device == other.device && inode == other.inode : resolved == other.resolved;
+#endif
     }
 };
 
@@ -26,6 +32,17 @@ struct Identity {
 std::optional<Identity> identify(const std::string& path) {
     if (path.empty()) return std::nullopt;
     Identity id;
+#ifdef _WIN32
+    // Windows has no inode numbers in stat: an existing file is known by its
+    // canonical path, letters of any case being one name.
+    std::error_code status;
+    if (std::filesystem::exists(path, status)) {
+        if (!std::filesystem::is_regular_file(path, status)) return std::nullopt;
+        id.exists = true;
+        id.resolved = lowerCase(std::filesystem::canonical(path, status).string());
+        return id;
+    }
+#else
     struct stat status = {};
     if (::stat(path.c_str(), &status) == 0) {  // follows links: a link and its target are one file
         if (!S_ISREG(status.st_mode)) return std::nullopt;
@@ -34,6 +51,7 @@ std::optional<Identity> identify(const std::string& path) {
         id.inode = status.st_ino;
         return id;
     }
+#endif
     const std::filesystem::path p(path);
     std::error_code error;
     std::filesystem::path folder = p.parent_path().empty() ? std::filesystem::path(".") : p.parent_path();

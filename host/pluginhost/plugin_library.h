@@ -64,6 +64,7 @@ public:
     }
 
     void* symbol(const char* name) const;  // null when absent
+    void* nativeHandle() const { return handle_; }  // dlopen's handle, or the HMODULE on Windows
 
     // Movable memory, from the plug-in's own dependency on Linux.
     decltype(&::GlobalAlloc) globalAlloc = nullptr;
