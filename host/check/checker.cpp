@@ -54,6 +54,13 @@ void runAll(const std::string& path, const CheckOptions& options, const std::vec
 void compareFingerprint(const std::string& path, const CheckOptions& options, ComplianceReport& report,
                         const std::function<void(const CheckLine&)>& onLine);
 
+// Every check that runs in a process of its own, in the order they run.
+std::vector<IsolatedCheck> isolatedChecks() {
+    std::vector<IsolatedCheck> isolated = sequenceChecks();
+    for (auto group : {memoryChecks(), environmentChecks(), outputChecks()}) isolated.insert(isolated.end(), group.begin(), group.end());
+    return isolated;
+}
+
 void runIsolatedCheck(const std::string& path, const IsolatedCheck& check, CheckChannel& channel) {
     channel.begin(check.name);
     PlugInUnderTest plugin(path);
@@ -78,9 +85,7 @@ void runCheckPart(const std::string& part, const std::string& path, CheckChannel
         Finding done(part);
         channel.emit(done.line());
     } else {
-        std::vector<IsolatedCheck> isolated = sequenceChecks();
-        for (auto group : {memoryChecks(), environmentChecks()}) isolated.insert(isolated.end(), group.begin(), group.end());
-        for (const IsolatedCheck& check : isolated)
+        for (const IsolatedCheck& check : isolatedChecks())
             if (check.name == part) return runIsolatedCheck(path, check, channel);
         throw std::runtime_error("no part of the check is called \"" + part + "\"");
     }
@@ -91,8 +96,7 @@ ComplianceReport checkCompliance(const std::string& rawPath, const CheckOptions&
     const std::string path = resolvedPath(rawPath);
     ComplianceReport report;
 
-    std::vector<IsolatedCheck> isolated = sequenceChecks();
-    for (auto group : {memoryChecks(), environmentChecks(), outputChecks()}) isolated.insert(isolated.end(), group.begin(), group.end());
+    const std::vector<IsolatedCheck> isolated = isolatedChecks();
     std::vector<std::string> later = LifeCycle::checkNames();
     for (const IsolatedCheck& check : isolated) later.push_back(check.name);
 
