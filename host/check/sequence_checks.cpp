@@ -1,6 +1,10 @@
 // Call sequences a demanding host may use: error paths, null pointers where
 // a mode reads nothing, unknown modes, repeated release, acceptance without
 // blocks, rejected and repeated evaluations, a stamp over garbage.
+#ifndef _WIN32
+#include <malloc.h>
+#endif
+
 #include <climits>
 #include <cmath>
 
@@ -148,9 +152,24 @@ std::string releaseTwice(PlugInUnderTest& plugin, Finding& f) {
     inst.watchLocks(&f);
     if (std::string why = readyInstance(inst, allExpressionDefinition(plugin)); !why.empty())
         return "needs usable sizes: " + why;
+    // A second release that frees again may free a block the allocator has
+    // handed out since, without a crash: it shows as memory given back.
+    auto bytesInUse = [] {
+#ifdef _WIN32
+        return size_t{0};
+#else
+        const struct mallinfo2 info = mallinfo2();
+        return info.uordblks + info.hblkhd;
+#endif
+    };
+    size_t inUse = 0;
     for (int round = 1; round <= 2; ++round) {
         const int32_t status = inst.call(UDM_MODE_RELEASE, nullptr, nullptr, nullptr);
         if (status != 0) f.fault("release " + std::to_string(round) + " returned " + statusName(status));
+        const size_t now = bytesInUse();
+        if (round == 2 && now < inUse)
+            f.fault("the second release gave back " + std::to_string(inUse - now) + " bytes: it freed again");
+        inUse = now;
     }
     f.see("two releases of an instance with expressions");
     return "";
