@@ -55,11 +55,12 @@ struct Table {
     bool closed = false;     // set when the library is unloaded
 };
 
-// Constant-initialised and trivially destructible: no guard to test on a
+// Zero-initialised and trivially destructible: no guard to test on a
 // lookup, and they outlive every static destructor. The slot arrays are all
 // zero, so they take no room in the library's file and no memory until used.
-constinit HotSlots g_hot;
-constinit ColdSlot g_cold[kSlotCount];
+// (Not constinit: clang's constant evaluation gives up on arrays this large.)
+HotSlots g_hot;
+ColdSlot g_cold[kSlotCount];
 constinit Table g_table;
 static_assert(std::is_trivially_destructible_v<HotSlots> && std::is_trivially_destructible_v<Table>);
 
