@@ -59,7 +59,10 @@ void NewtonSolver::setUp() {
     for (const auto& instance : plugins_.instances()) terminals = std::max(terminals, instance->terminals().size());
     nodeValues_.assign(terminals, 0.0);
     nodeDerivatives_.assign(terminals, 0.0);
-    bypass_.setUp(plugins_.instances());
+    if (circuit_.options.bypass) {
+        bypass_.setUp(plugins_.instances());
+        for (const auto& instance : plugins_.instances()) instance->countBlockChanges();
+    }
 }
 
 void NewtonSolver::evaluateInstances(const double* x, double time, const Discretisation& d,
@@ -78,7 +81,7 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
     // A plug-in's own charges follow those rates: a stamp kept from other
     // rates (a trial retried on a shorter step) would carry the old step.
     const std::array<double, 3> rates{c[0], c[2], trap ? 1.0 : 0.0};
-    if (rates != bypassRates_) {
+    if (circuit_.options.bypass && rates != bypassRates_) {
         bypass_.forgetAll();
         bypassRates_ = rates;
     }
@@ -120,8 +123,9 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
         const size_t from = at;
         for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
         for (size_t i = 0; i < terminals.size(); ++i) stamp_[at++] = instance->rhs(i);
-        bypass_.record(n, *instance, nodeValues_.data(), nodeDerivatives_.data(), started, time, changesBefore,
-                       stamp_.data() + from);
+        if (circuit_.options.bypass)
+            bypass_.record(n, *instance, nodeValues_.data(), nodeDerivatives_.data(), started, time, changesBefore,
+                           stamp_.data() + from);
     }
 }
 

@@ -123,6 +123,7 @@ void PluginInstance::prepare() {
 }
 
 void PluginInstance::noteBlockChanges() {
+    if (!countBlockChanges_) return;
     const void* block = lib_.globalLock(instance_);
     if (block == nullptr) return;
     if (blockSnapshot_.size() != instanceBytes_ || std::memcmp(block, blockSnapshot_.data(), instanceBytes_) != 0) {

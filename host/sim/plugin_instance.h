@@ -55,7 +55,10 @@ public:
     // that may make them (modes 3, 4 and 6): the plug-in keeps no state
     // outside that block, so while the count stays the same so does
     // everything its evaluation depends on besides its inputs.
+    // Counted only once asked for: each count is a lock and a comparison of
+    // the whole block after every call, which only the bypass needs.
     long blockChanges() const { return blockChanges_; }
+    void countBlockChanges() { countBlockChanges_ = true; }
     // Expressions the latest evaluation had the host evaluate.
     bool latestEvaluationUsedExpressions() const { return usedExpressions_; }
     // Terminal i carries some matrix entry (row or column) of the stamp.
@@ -91,6 +94,7 @@ private:
     std::vector<bool> loaded_;
     std::vector<unsigned char> blockSnapshot_;
     long blockChanges_ = 0;
+    bool countBlockChanges_ = false;
     bool usedExpressions_ = false;
     bool defined_ = false, released_ = false;
 };
