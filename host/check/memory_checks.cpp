@@ -1,12 +1,11 @@
 // Ownership and ranges: the definition text copied, no allocation left
 // behind, large offsets, odd output selectors, non-integer identifiers,
 // registration order.
-#include <malloc.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
+#include "check/heap_usage.h"
 #include "check/isolated_check.h"
 #include "check/sweep.h"
 #include "netlist/spice_number.h"
@@ -14,15 +13,6 @@
 namespace udmhost {
 
 namespace {
-
-size_t bytesInUse() {
-#ifdef _WIN32
-    return 0;  // the C runtime keeps no statistics: the leak check is skipped
-#else
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
 
 void* volatile probeBlock = nullptr;  // keeps the probe allocation from being optimised away
 

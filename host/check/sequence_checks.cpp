@@ -1,13 +1,10 @@
 // Call sequences a demanding host may use: error paths, null pointers where
 // a mode reads nothing, unknown modes, repeated release, acceptance without
 // blocks, rejected and repeated evaluations, a stamp over garbage.
-#ifndef _WIN32
-#include <malloc.h>
-#endif
-
 #include <climits>
 #include <cmath>
 
+#include "check/heap_usage.h"
 #include "check/isolated_check.h"
 #include "check/sweep.h"
 
@@ -154,14 +151,6 @@ std::string releaseTwice(PlugInUnderTest& plugin, Finding& f) {
         return "needs usable sizes: " + why;
     // A second release that frees again may free a block the allocator has
     // handed out since, without a crash: it shows as memory given back.
-    auto bytesInUse = [] {
-#ifdef _WIN32
-        return size_t{0};
-#else
-        const struct mallinfo2 info = mallinfo2();
-        return info.uordblks + info.hblkhd;
-#endif
-    };
     size_t inUse = 0;
     for (int round = 1; round <= 2; ++round) {
         const int32_t status = inst.call(UDM_MODE_RELEASE, nullptr, nullptr, nullptr);
