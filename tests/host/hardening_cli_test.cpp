@@ -3,6 +3,7 @@
 // commands, plug-ins that return NaN or register nonsense.
 #include <gtest/gtest.h>
 
+#include "cli_folder.h"
 #include "command_output.h"
 
 #include <signal.h>
@@ -23,38 +24,9 @@ using Result = CommandResult;
 // `command` runs under /bin/sh; udmhost is $U in it.
 Result shell(const std::string& command) { return runCommand("U='" UDMHOST_PATH "'; " + command); }
 
-class HardeningCli : public ::testing::Test {
+class HardeningCli : public CliFolderTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("udmhost_hardening_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);
-    }
-    fs::path write(const std::string& name, const std::string& text) {
-        const fs::path path = dir_ / name;
-        std::ofstream(path) << text;
-        return path;
-    }
-    // An RC circuit through the given plug-in; `extra` lines go before .tran.
-    fs::path netlist(const std::string& name, const std::string& plugin, const std::string& extra = "",
-                     const std::string& tran = ".tran 10u 1m", const std::string& title = "rc") {
-        return write(name, title + "\n.plugin res " + plugin + "\nV1 in 0 SIN(0 1 1k)\nYr in out res R=1k\n" +
-                               "C1 out 0 1u\n" + extra + tran + "\n");
-    }
-    // Every file in the folder other than those named.
-    std::vector<std::string> leftOver(const std::vector<std::string>& expected) const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_)) {
-            const std::string name = entry.path().filename().string();
-            if (std::find(expected.begin(), expected.end(), name) == expected.end()) names.push_back(name);
-        }
-        return names;
-    }
-    std::string in(const std::string& command) const { return "cd '" + dir_.string() + "' && " + command; }
-    fs::path dir_;
+    HardeningCli() : CliFolderTest("udmhost_hardening_") {}
 };
 
 using Names = std::vector<std::string>;
