@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "junction_charge.h"
 #include "sim/fet_limits.h"
 
 namespace udmhost::sim {
@@ -94,27 +95,12 @@ MeyerHalves meyerHalves(double vgs, double vgd, double von, double vdsat, double
 }
 
 JunctionCharge bulkDepletion(const MosfetParameters& p, double bottom, double sidewall, double v) {
+    // The bottom and the sidewall are two junctions of one potential in parallel.
+    const udmdiode::ChargeAndCapacitance b = udmdiode::depletionCharge(bottom, p.pb, p.mj, p.fc, v);
+    const udmdiode::ChargeAndCapacitance s = udmdiode::depletionCharge(sidewall, p.pb, p.mjsw, p.fc, v);
     JunctionCharge out;
-    if (bottom == 0.0 && sidewall == 0.0) return out;
-    const double depCap = p.fc * p.pb;
-    if (v < depCap) {
-        const double arg = 1.0 - v / p.pb;
-        const double sarg = std::exp(-p.mj * std::log(arg)), sargsw = std::exp(-p.mjsw * std::log(arg));
-        out.q = p.pb * (bottom * (1.0 - arg * sarg) / (1.0 - p.mj) + sidewall * (1.0 - arg * sargsw) / (1.0 - p.mjsw));
-        out.c = bottom * sarg + sidewall * sargsw;
-        return out;
-    }
-    // Beyond FC*PB the capacitance goes on linearly, as SPICE's.
-    const double arg = 1.0 - p.fc;
-    const double sarg = std::exp(-p.mj * std::log(arg)), sargsw = std::exp(-p.mjsw * std::log(arg));
-    const double f2 = bottom * (1.0 - p.fc * (1.0 + p.mj)) * sarg / arg +
-                      sidewall * (1.0 - p.fc * (1.0 + p.mjsw)) * sargsw / arg;
-    const double f3 = bottom * p.mj * sarg / arg / p.pb + sidewall * p.mjsw * sargsw / arg / p.pb;
-    const double f4 = bottom * p.pb * (1.0 - arg * sarg) / (1.0 - p.mj) +
-                      sidewall * p.pb * (1.0 - arg * sargsw) / (1.0 - p.mjsw) - f3 / 2.0 * depCap * depCap -
-                      depCap * f2;
-    out.q = f4 + v * (f2 + v * f3 / 2.0);
-    out.c = f2 + f3 * v;
+    out.q = b.charge + s.charge;
+    out.c = b.capacitance + s.capacitance;
     return out;
 }
 

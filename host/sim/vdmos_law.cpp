@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "junction_charge.h"
 #include "sim/fet_limits.h"
 
 namespace udmhost::sim {
@@ -80,21 +81,9 @@ DiodeState bodyDiode(const MosfetParameters& p, double vd) {
     }
     out.i = i + kJunctionGmin * vd;
     out.g = g + kJunctionGmin;
-    const double depCap = p.diodeFc * p.vj;
-    if (p.cjo != 0.0) {
-        if (vd < depCap) {
-            const double arg = 1.0 - vd / p.vj, sarg = std::exp(-p.m * std::log(arg));
-            out.q = p.vj * p.cjo * (1.0 - arg * sarg) / (1.0 - p.m);
-            out.c = p.cjo * sarg;
-        } else {
-            const double xfc = std::log(1.0 - p.diodeFc);
-            const double f1 = p.vj * (1.0 - std::exp((1.0 - p.m) * xfc)) / (1.0 - p.m);
-            const double f2 = std::exp((1.0 + p.m) * xfc), f3 = 1.0 - p.diodeFc * (1.0 + p.m);
-            const double czof2 = p.cjo / f2;
-            out.q = p.cjo * f1 + czof2 * (f3 * (vd - depCap) + p.m / (2.0 * p.vj) * (vd * vd - depCap * depCap));
-            out.c = czof2 * (f3 + p.m * vd / p.vj);
-        }
-    }
+    const udmdiode::ChargeAndCapacitance depletion = udmdiode::depletionCharge(p.cjo, p.vj, p.m, p.diodeFc, vd);
+    out.q = depletion.charge;
+    out.c = depletion.capacitance;
     out.q += p.tt * i;
     out.c += p.tt * g;
     return out;
