@@ -23,6 +23,21 @@ double voltage(const std::vector<int>& u, const double* x, int a, int b) {
     return va - vb;
 }
 
+// SPICE's limits on a FET's gate and drain-source voltages against the last
+// iterate's, taken from the side that conducts: the source's when VDS >= 0,
+// else the drain's.
+void limitGateAndDrainSource(double& vgs, double& vds, double oldVgs, double oldVds, double von) {
+    double vgd = vgs - vds;
+    if (oldVds >= 0.0) {
+        vgs = limitFetGate(vgs, oldVgs, von);
+        vds = limitDrainSource(vgs - vgd, oldVds);
+    } else {
+        vgd = limitFetGate(vgd, oldVgs - oldVds, von);
+        vds = -limitDrainSource(-(vgs - vgd), -oldVds);
+        vgs = vgd + vds;
+    }
+}
+
 }  // namespace
 
 void MosfetStamps::Linear::branch(int from, int to, int a, int b, double value, double dg, double v0) {
@@ -128,16 +143,7 @@ bool MosfetStamps::evaluateLevel1(Device& dev, const double* x, const Discretisa
     const double rawVgs = vgs, rawVds = vds, rawVbs = vbs;
     bool limited = false;
     if (limit) {
-        double vgd = vgs - vds;
-        const double oldVgd = dev.vgs - dev.vds;
-        if (dev.vds >= 0.0) {
-            vgs = limitFetGate(vgs, dev.vgs, dev.von);
-            vds = limitDrainSource(vgs - vgd, dev.vds);
-        } else {
-            vgd = limitFetGate(vgd, oldVgd, dev.von);
-            vds = -limitDrainSource(-(vgs - vgd), -dev.vds);
-            vgs = vgd + vds;
-        }
+        limitGateAndDrainSource(vgs, vds, dev.vgs, dev.vds, dev.von);
         bool cut = false;
         if (vds >= 0.0) {
             vbs = limitJunction(vbs, dev.vbs, kThermalVoltage, dev.vcritSource, cut);
@@ -181,15 +187,7 @@ bool MosfetStamps::evaluateVdmos(Device& dev, const double* x, const Discretisat
     const double rawVgs = vgs, rawVds = vds, rawVd = vd;
     bool limited = false;
     if (limit) {
-        double vgd = vgs - vds;
-        if (dev.vds >= 0.0) {
-            vgs = limitFetGate(vgs, dev.vgs, dev.von);
-            vds = limitDrainSource(vgs - vgd, dev.vds);
-        } else {
-            vgd = limitFetGate(vgd, dev.vgs - dev.vds, dev.von);
-            vds = -limitDrainSource(-(vgs - vgd), -dev.vds);
-            vgs = vgd + vds;
-        }
+        limitGateAndDrainSource(vgs, vds, dev.vgs, dev.vds, dev.von);
         bool cut = false;
         const double vt = kThermalVoltage, vtBreakdown = p.nbv * vt;
         if (p.hasBreakdown && vd < std::min(0.0, -p.bv + 10.0 * vtBreakdown)) {
