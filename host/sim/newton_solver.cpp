@@ -1,8 +1,7 @@
 #include "sim/newton_solver.h"
 
-#include <array>
-
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
@@ -76,11 +75,11 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
     const bool started = time >= startTime_;
     // The instances a location re-evaluates are about to switch: always called.
     const bool mayBypass = circuit_.options.bypass && only == nullptr;
-    // The rule the node derivatives below follow, for plug-ins' own charges.
-    record.setRates(c[0], c[2], trap ? 1.0 : 0.0);
-    // A plug-in's own charges follow those rates: a stamp kept from other
-    // rates (a trial retried on a shorter step) would carry the old step.
+    // The rule the node derivatives below follow, for plug-ins' own charges;
+    // a stamp kept from other rates (a trial retried on a shorter step)
+    // would carry the old step.
     const std::array<double, 3> rates{c[0], c[2], trap ? 1.0 : 0.0};
+    record.setRates(rates[0], rates[1], rates[2]);
     if (circuit_.options.bypass && rates != bypassRates_) {
         bypass_.forgetAll();
         bypassRates_ = rates;
