@@ -138,7 +138,12 @@ M1 d g 0 BSC0901NS
         moved += std::abs(q);
     }
     EXPECT_GT(moved, 40e-9);  // some 20 nC each way per cycle, four edges
-    EXPECT_LT(std::abs(net), 1e-3 * moved);
+    // The gate-drain charge is accumulated from its capacitance at both ends
+    // of each step (as SPICE does), so it returns only to the accuracy of
+    // that quadrature over the steps the edges take: ngspice's own run of
+    // this deck is off by 0.7 %; a charge accumulated at the capacitance of
+    // one end of each step is off by some 5 %.
+    EXPECT_LT(std::abs(net), 5e-3 * moved);
     // Ten edges over 100 us with a 2 us step limit: some 50 points each on top of the 50 steps.
     EXPECT_LT(out.stats.accepted, 1000);
 }
