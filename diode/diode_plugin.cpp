@@ -29,6 +29,7 @@ constexpr Item kCatalogue[] = {
     {"I", UDM_KIND_OUTPUT, "current from anode to cathode", nullptr},
     {"V", UDM_KIND_OUTPUT, "voltage from anode to cathode", nullptr},
     {"STATE", UDM_KIND_OUTPUT, "conducting (1: junction voltage above the critical voltage) or not (0)", nullptr},
+    {"Q", UDM_KIND_OUTPUT, "charge stored in the junction (depletion and diffusion)", nullptr},
     {"IS", UDM_KIND_PARAMETER, "saturation current", "1e-14"},
     {"N", UDM_KIND_PARAMETER, "emission coefficient", "1"},
     {"RS", UDM_KIND_PARAMETER, "series resistance", "0"},
@@ -45,7 +46,7 @@ constexpr Item kCatalogue[] = {
     {"K", UDM_KIND_TERMINAL, "cathode", nullptr},
 };
 constexpr size_t kParameters = 12;
-constexpr size_t kFirstParameter = 3;  // in the catalogue
+constexpr size_t kFirstParameter = 4;  // in the catalogue
 
 // Instance block: the parameter values, which of them are expressions the
 // host evaluates (with their identifiers and owned copies of their texts),
@@ -158,12 +159,13 @@ void define(unsigned char* data, const char* text) {
     }
 }
 
-// Conducting: the junction forward biased. The diode's law is smooth: this
-// only tells the host when the junction turns on or off, which it locates
-// and restarts its integration from. Above all the end of a reverse
-// recovery, where the stored charge is gone and the junction voltage falls
-// from forward bias to the reverse one within nanoseconds: a step across
-// that, taken by the trapezoidal rule, rings on the junction's capacitance.
+// Conducting: the junction forward biased. A diode that stores charge (CJO
+// or TT) reports it as Q: the host bounds its step by that charge's
+// truncation error, as a capacitor's, which steps through the end of a
+// reverse recovery (the junction falling from forward bias to reverse within
+// nanoseconds) without ringing, and this state is then only an output. A
+// diode without charge turns on and off within a step, which the host
+// locates as a switching of this state.
 int32_t conductingAt(double junctionVoltage) { return junctionVoltage > 0.0 ? 1 : 0; }
 
 }  // namespace
@@ -287,6 +289,7 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
                        : std::strcmp(text, "I") == 0     ? 1.0
                        : std::strcmp(text, "V") == 0     ? 2.0
                        : std::strcmp(text, "STATE") == 0 ? 3.0
+                       : std::strcmp(text, "Q") == 0     ? 4.0
                                                          : 0.0;
             break;
         case UDM_MODE_OUTPUT_VALUE: {
@@ -298,6 +301,7 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
                 *out = selector == 1.0 ? udm::loadAt<double>(data, kCurrent)
                        : selector == 2.0 ? udm::loadAt<double>(data, kVoltage)
                        : selector == 3.0 ? udm::loadAt<int32_t>(data, kConducting)
+                       : selector == 4.0 ? udm::loadAt<double>(data, kCharge)
                                          : 0.0;
             break;
         }

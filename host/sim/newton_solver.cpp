@@ -41,6 +41,7 @@ void NewtonSolver::setUp() {
     plugins_.bindSlots(builder);
     behavioural_.bindSlots(builder);
     mosfets_.bindSlots(builder);
+    pluginCharges_.setUp(plugins_);
     try {
         solver_ = makeLinearSolver(circuit_.options.solver);
     } catch (const std::invalid_argument& e) {
@@ -223,8 +224,16 @@ void NewtonSolver::accept(double time, const Discretisation& d, bool smooth) {
         for (size_t u = 0; u < n; ++u)
             xDotPrev_[u] = c[0] * (x_[u] - xPrev_[u]) + c[2] * (xOlder_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
     if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d, smooth);
-    if (d.kind == Discretisation::Kind::OperatingPoint) mosfets_.startFrom(x_.data());
-    else mosfets_.accept(d);
+    if (d.kind == Discretisation::Kind::OperatingPoint) {
+        mosfets_.startFrom(x_.data());
+        pluginCharges_.startFrom(simulationRecord_.data());
+    } else {
+        mosfets_.accept(d);
+        if (!pluginCharges_.empty()) {
+            pluginCharges_.read(simulationRecord_.data());
+            pluginCharges_.accept(d);
+        }
+    }
     std::swap(xOldest_, xOlder_);
     std::swap(xOlder_, xPrev_);
     std::copy(x_.begin(), x_.end(), xPrev_.begin());

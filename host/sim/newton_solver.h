@@ -17,6 +17,7 @@
 #include "sim/expression_engine.h"
 #include "sim/linear_solver.h"
 #include "sim/mosfet_stamps.h"
+#include "sim/plugin_charges.h"
 #include "sim/plugin_set.h"
 
 namespace udmhost::sim {
@@ -50,6 +51,12 @@ public:
 
     const BehaviouralStamps& behavioural() const { return behavioural_; }
     const MosfetStamps& mosfets() const { return mosfets_; }
+    const PluginCharges& pluginCharges() const { return pluginCharges_; }
+    // The plug-ins' own charges, read at the latest evaluation.
+    const PluginCharges& readPluginCharges() {
+        pluginCharges_.read(simulationRecord_.data());
+        return pluginCharges_;
+    }
     std::vector<double>& x() { return x_; }
     const std::vector<double>& x() const { return x_; }
     std::vector<double>& xPrev() { return xPrev_; }
@@ -73,6 +80,7 @@ private:
     RunStats& stats_;
     BehaviouralStamps behavioural_;
     MosfetStamps mosfets_;
+    PluginCharges pluginCharges_;
     std::unique_ptr<LinearSolver> solver_;
     SparsePattern pattern_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};

@@ -32,6 +32,7 @@ PluginSet::LoadedPlugin& PluginSet::plugin(int index) {
         if (item.kind == UDM_KIND_TERMINAL) ++p.terminalCount;
         if (item.kind == UDM_KIND_PARAMETER) p.parameterNames.push_back(item.name);
         if (item.kind == UDM_KIND_OUTPUT && item.name == "STATE") p.hasStateOutput = true;
+        if (item.kind == UDM_KIND_OUTPUT && item.name == "Q") p.hasChargeOutput = true;
     }
     return p;
 }
@@ -56,6 +57,7 @@ void PluginSet::createInstances() {
         instance.define();
         instance.prepare();
         stateOutputs_.push_back(p.hasStateOutput ? instance.resolveOutput("STATE") : 0);
+        chargeOutputs_.push_back(p.hasChargeOutput ? instance.resolveOutput("Q") : 0);
     }
 }
 

@@ -24,11 +24,14 @@ public:
     PluginSet& operator=(const PluginSet&) = delete;
 
     // One instance per plug-in element, in element order: created, defined,
-    // prepared and its STATE output resolved. Throws SimulationError.
+    // prepared and its STATE and Q outputs resolved. Throws SimulationError.
     void createInstances();
     const std::vector<std::unique_ptr<PluginInstance>>& instances() const { return instances_; }
     // Mode 6 index of the instance's STATE output, 0 when its plug-in has none.
     int stateOutput(size_t instance) const { return stateOutputs_[instance]; }
+    // Mode 6 index of the instance's Q output (the charge it stores and
+    // integrates itself), 0 when its plug-in has none.
+    int chargeOutput(size_t instance) const { return chargeOutputs_[instance]; }
     // Index in instances() of circuit element `element`, -1 for other elements.
     int instanceOfElement(int element) const { return instanceOfElement_.at(static_cast<size_t>(element)); }
 
@@ -51,7 +54,7 @@ private:
         std::vector<CatalogueItem> catalogue;
         std::vector<std::string> parameterNames;
         size_t terminalCount = 0;
-        bool hasStateOutput = false;
+        bool hasStateOutput = false, hasChargeOutput = false;
     };
     LoadedPlugin& plugin(int index);
 
@@ -59,7 +62,7 @@ private:
     CallbackRouter& router_;
     std::vector<LoadedPlugin> plugins_;  // by Circuit::plugins index; loaded on first use
     std::vector<std::unique_ptr<PluginInstance>> instances_;  // released and destroyed before the libraries
-    std::vector<int> stateOutputs_;
+    std::vector<int> stateOutputs_, chargeOutputs_;
     std::vector<int> instanceOfElement_;
     std::vector<int> tickets_, slots_;
 };

@@ -37,6 +37,8 @@ void SwitchWatch::setUp() {
         tracked_.push_back(std::move(t));
         allInstances_.push_back(i);
     }
+    predictable_ = allInstances_;
+    smoothSeen_ = 0;
 }
 
 int SwitchWatch::stateOf(size_t i, const double* stamp) {
@@ -94,6 +96,27 @@ std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double
     return predictWithin(end, kLocateWidth * eventTolerance, slopeKnown);
 }
 
+bool SwitchWatch::onlySmoothChanged() const {
+    bool any = false;
+    for (size_t i = 0; i < tracked_.size(); ++i) {
+        if (tracked_[i].newState == tracked_[i].acceptedState) continue;
+        if (!newton_.pluginCharges().smooth(i)) return false;
+        any = true;
+    }
+    return any;
+}
+
+const std::vector<size_t>& SwitchWatch::predictable() {
+    const PluginCharges& charges = newton_.pluginCharges();
+    if (charges.smoothCount() != smoothSeen_) {
+        smoothSeen_ = charges.smoothCount();
+        predictable_.clear();
+        for (size_t i : allInstances_)
+            if (!charges.smooth(i)) predictable_.push_back(i);
+    }
+    return predictable_;
+}
+
 std::optional<std::pair<double, double>> SwitchWatch::predictWithin(double end, double width, bool slopeKnown) {
     const double a = newton_.tOldest(), b = newton_.tOlder(), c = newton_.tPrev();
     const bool again = crossingPredicted_ && crossingEnd_ == end && predictedFrom_ < c && predictedAt_ > predictedFrom_;
@@ -104,7 +127,7 @@ std::optional<std::pair<double, double>> SwitchWatch::predictWithin(double end, 
     const bool tangent = slopeKnown && again && c - b >= 1e-3 * (b - a);
     const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true,
                           tangent ? &newton_.xDotPrev() : nullptr, &stateUnknowns_};
-    const auto found = changeAlong(allInstances_, path, c, end, width);
+    const auto found = changeAlong(predictable(), path, c, end, width);
     if (!found) return std::nullopt;
     reliable_ = followsSlope(changedInstance_, path, tangent);
     const double instant = c + found->first * (end - c);

@@ -31,6 +31,10 @@ public:
     // The state of every instance at the latest evaluation (stamp: the solver's).
     void readStates();
     bool stateChanged() const;
+    // Some instance changed state, and each one that did is smooth (the
+    // step control follows it through its charge): its instant is not
+    // located, and it is never predicted.
+    bool onlySmoothChanged() const;
     // The states read now are where the run starts, not switchings.
     void adoptStates();
 
@@ -123,6 +127,10 @@ private:
     std::vector<double> crossingX_;
     std::vector<size_t> crossingSwitching_;
     std::vector<size_t> allInstances_;
+    // The instances that are not smooth, which predictions follow.
+    const std::vector<size_t>& predictable();
+    std::vector<size_t> predictable_;
+    size_t smoothSeen_ = 0;
     std::vector<bool> stateUnknowns_;
     std::vector<const TimeSignal*> signalUnknowns_;
     std::vector<double> stampBuffer_;

@@ -95,6 +95,9 @@ private:
     // A trial on which a switch changed state: its instant located and the
     // trial retried short of it, or its point accepted as the switching's.
     void onSwitching(const Trial& trial, const Discretisation& d, bool aimed);
+    // A trial on which only smooth instances changed state: accepted, by
+    // backward Euler, as the switching's point.
+    void onSmoothSwitching(const Trial& trial, const Discretisation& d);
     // The truncation ratio of a solved trial (infinity: not estimated), or
     // none when the trial is rejected for its error.
     std::optional<double> truncationRatio(const Trial& trial, const Discretisation& d);

@@ -46,6 +46,10 @@ void TransientEngine::step(double until) {
     }
     const bool aimed = std::exchange(s.aimed, false);
     if (!switches_.stateChanged() && behaviouralSwitching(trial.next, d, trial.step)) return;
+    if (switches_.onlySmoothChanged()) {
+        onSmoothSwitching(trial, d);
+        return;
+    }
     if (switches_.stateChanged()) {
         onSwitching(trial, d, aimed);
         return;
@@ -129,6 +133,28 @@ void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, b
     switches_.forgetCrossing();
 }
 
+void TransientEngine::onSmoothSwitching(const Trial& trial, const Discretisation& d) {
+    // A smooth instance turned on the trial (a diode at the end of its
+    // recovery, its junction falling from forward bias to reverse within
+    // nanoseconds). Its charge bounds the step, so the instant needs no
+    // location; but the trapezoidal rule across that fall rings on the
+    // junction's capacitance. The trial is solved again by backward Euler,
+    // which damps, and the integration restarts from its point.
+    // Either solution's error must allow the step: else a shorter trial
+    // comes closer to the instant.
+    if (!truncationRatio(trial, d)) return;
+    const Discretisation firstOrder{Discretisation::Kind::BackwardEuler, d.step, d.previous};
+    if (d.kind != Discretisation::Kind::BackwardEuler) {
+        if (!solvePoint(trial.next, firstOrder)) {
+            rejectTrial(trial.step / 8.0);
+            return;
+        }
+        if (!truncationRatio(trial, firstOrder)) return;
+    }
+    acceptSwitchingPoint(trial.next, firstOrder, false);
+    switches_.forgetCrossing();
+}
+
 std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const Discretisation& d) {
     RestartPolicy& restart = loop_.restart;
     if (tinyStep(trial.step, steps_->eventTolerance())) return kInfinity;
@@ -167,6 +193,9 @@ std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const
     // MOSFET charges are the engine's own, not the equations' storage.
     if (!newton_.mosfets().empty())
         ratio = std::min(ratio, newton_.mosfets().truncationRatio(d, o, second && d.kind != Kind::Gear));
+    // Nor are the charges plug-ins integrate themselves.
+    if (const PluginCharges& charges = newton_.readPluginCharges(); !charges.empty())
+        ratio = std::min(ratio, charges.truncationRatio(d, o, second && d.kind != Kind::Gear));
     if (ratio >= 0.9) return ratio;
     // A backward difference's error coefficient grows as its step shrinks
     // against the one before: its error falls about as the step, not its square.

@@ -242,10 +242,13 @@ D1 a 0 drec
             if (row[0] <= 1e-6) forward = -row[1];
             if (row[0] <= 1e-6 || before[2] <= 0.0) continue;
             // Forward biased after the edge: the reverse current integrated
-            // by the trapezoidal rule.
-            reverse = std::max(reverse, row[1]);
-            recovered += 0.5 * (row[1] + before[1]) * (row[0] - before[0]);
-            recoveredUntil = row[0];
+            // by the trapezoidal rule, up to where the anode crosses zero
+            // (interpolated: the step across it need not end there).
+            const double f = row[2] > 0.0 ? 1.0 : before[2] / (before[2] - row[2]);
+            const double current = before[1] + f * (row[1] - before[1]);
+            reverse = std::max(reverse, current);
+            recovered += 0.5 * (current + before[1]) * f * (row[0] - before[0]);
+            recoveredUntil = before[0] + f * (row[0] - before[0]);
         }
         ASSERT_GT(forward, 9e-3);
         ASSERT_GT(reverse, 40.0 * forward);
