@@ -20,3 +20,5 @@ python3 bench/coupled.py "$build" 16 64 256
 python3 bench/interleaved_buck.py "$build" 16 64 256
 # MOSFETs: the synchronous buck example for 1 ms.
 python3 bench/mosfet_buck.py "$build"
+# MOSFETs: points per switching edge on the MOSFET examples.
+python3 bench/mosfet_edges.py "$build"
