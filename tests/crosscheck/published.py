@@ -30,12 +30,18 @@ from spice_examples import Netlist, band_distance, command_line, reference_text,
 # a deck listed here that udmhost completes fails the test). Decks not
 # listed must run and agree with ngspice.
 EXPECTED = {
-    # The PWM's B comparator inside edt01.sub runs; its low level is exactly
-    # the switch model's VT = 0 with VH = 0, where the switch plug-in both
-    # opens (control <= VT - VH) and closes (control >= VT + VH), so S1 has no
-    # state it can hold; ngspice opens the switch there.
-    "kicad_boost": "refused: S1's control sits exactly on VT = 0 with VH = 0 when the PWM is low (chattering)",
-    "kicad_buck": "refused: S1's control sits exactly on VT = 0 with VH = 0 when the PWM is low (chattering)",
+    # Both run. The switch node rings in discontinuous conduction (the
+    # diodes' junction capacitance with the inductor, 3 MHz): its troughs
+    # sit within 0.1 V of the crossing band, and udmhost's rows on the TSTEP
+    # grid (0.1 us) miss most extremes, so the counts of that node differ
+    # (buck V(/b): 14446 against 16436, ngspice's own default step 13548)
+    # while its samples agree within 0.4 mV and V(/c) within 1.2 mV.
+    "kicad_buck": "differs: crossings of the ringing switch node V(/b) (waveforms agree)",
+    # Boost V(/l1_neg): 1834 against 18490 (default step 2744). The PWM nodes
+    # switch every 50 us, inside the 100 us left out around each crossing,
+    # and udmhost's UIC row at t = 0 shows the comparator's node at 0 before
+    # its first value: one crossing more.
+    "kicad_boost": "differs: crossings of the ringing switch node, the t = 0 row of the PWM comparator",
     # The same switch; as it opens the first time, the node between it, the
     # inductor and the diode is judged to have no independent equation.
     "kicad_buck_boost": "refused: singular matrix at V(/l_in) when S1 first opens (switch at VT = VH = 0)",
@@ -101,9 +107,20 @@ def run_udmhost(deck, name, args):
     return proc, csv_file
 
 
+def only_last_tran(text):
+    """The deck with its earlier .tran lines commented out. udmhost runs the
+    last of several (ngspice's first plot); with all of them, the plot that
+    ngspice's control block writes after `run` is the first line's."""
+    lines = text.splitlines()
+    trans = [k for k, line in enumerate(lines) if re.match(r"(?i)^\s*\.tran\b", line)]
+    for k in trans[:-1]:
+        lines[k] = "* " + lines[k]
+    return "\n".join(lines) + "\n"
+
+
 def ngspice_runs(deck, name, vectors, args):
     """(as published, reference): the deck's own .tran, then the fine one."""
-    text = expand(deck)
+    text = only_last_tran(expand(deck))
     net = Netlist(re.sub(r"(?ims)^\.control\b.*?^\.endc\b.*?$", "", text))
     if not net.tran:
         raise RuntimeError("no .tran line for ngspice")
