@@ -136,3 +136,34 @@ Vc c 0 PWL()") + k.control + ")\n.model SWE SW(" + k.model + R"( RON=1 ROFF=1G)
         EXPECT_EQ(out.events.size(), 2u);  // closes past 3 (0), opens past 1 (at 0)
     }
 }
+
+// A switch opening on a diode that carried a large current (the operating
+// point shorts the inductor: 12 V through RON 1 mOhm, about 11 kA) leaves
+// that diode far forward in series with ROFF on the first short steps; the
+// pair is well-posed, and the inductor's current goes on into C1 through D1.
+TEST(SwitchOpening, ALargeCurrentFreewheelsIntoTheCapacitor) {
+    const SimulationOutput out = run(R"(freewheel
+V1 in 0 DC 12
+Vc ctl 0 PWL(0 1 37.5u 1 37.6u 0)
+S1 in ndb ctl 0 SWB
+Dblock ndb lin DS
+Dbody lin in DS
+L1 0 lin 100m
+D1 rin lin DS
+C1 rin 0 100u
+R1 rin 0 100
+.model SWB SW(RON=1m)
+.model DS D
+.tran 0.1u 60u
+.print tran V(rin) I(L1)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    const double i0 = out.rows.front()[2];
+    EXPECT_LT(i0, -1e4);  // from lin to ground through L1
+    double at = 0.0, v = 0.0, i = 0.0;
+    for (const auto& row : out.rows)
+        if (row[0] <= 57.6e-6) at = row[0], v = row[1], i = row[2];
+    ASSERT_GT(at, 57.5e-6);
+    EXPECT_NEAR(i, i0, 1e-3 * std::abs(i0));
+    EXPECT_NEAR(v, i0 * (at - 37.6e-6) / 100e-6, 0.01 * std::abs(v));  // C1 charged by the inductor's current
+}
