@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "netlist/netlist_context.h"
+#include "netlist/switch_edges.h"
 
 namespace udmhost::netlist {
 
@@ -160,9 +161,6 @@ void readSwitch(Context& context, const LogicalLine& line, Element& element) {
     if (!cursor.atEnd()) cursor.expected("the end of the line");
 
     element.plugin = builtInPlugin(context, name, "vcswitch", "S and W switches");
-    context.warnOnce("sw-law", name.where,
-                     "S and W switches run on the switch plug-in: it closes when the control reaches VT+VH and "
-                     "opens when it reaches VT-VH, where SPICE waits for the control to pass them");
     auto given = [&](const char* key, double fallback) {
         const auto found = model.values.find(key);
         return found == model.values.end() ? fallback : found->second;
@@ -175,11 +173,16 @@ void readSwitch(Context& context, const LogicalLine& line, Element& element) {
                          "treat it differently");
         hysteresis = -hysteresis;
     }
-    // SPICE's defaults, not the plug-in's.
+    if (hysteresis == 0.0)
+        context.warnOnce("sw-law", name.where,
+                         "a switch without hysteresis (VH or IH 0) is open while its control rests exactly on VT (IT); "
+                         "SPICE closes it there when the control came from below, or in the operating point");
+    // SPICE's defaults, not the plug-in's; SPICE's strict comparisons.
+    const PlugInEdges edges = plugInEdges(given(byCurrent ? "it" : "vt", 0.0), hysteresis);
     const std::map<std::string, double> values = {{"ron", given("ron", 1.0)},
                                                   {"roff", given("roff", 1e12)},
-                                                  {"vthres", given(byCurrent ? "it" : "vt", 0.0)},
-                                                  {"vhyst", hysteresis},
+                                                  {"vthres", edges.threshold},
+                                                  {"vhyst", edges.hysteresis},
                                                   {"ctrl0", initial}};
     const PluginRef& ref = context.circuit.plugins[static_cast<size_t>(element.plugin)];
     const auto& catalogue = context.pluginsByName.at(lowerCase(ref.name)).catalogue;

@@ -44,6 +44,9 @@ public:
     int size() const { return size_; }
     // Unknown of a node's voltage; -1 for ground.
     static int nodeUnknown(int node) { return node - 1; }
+    // Slot of the diagonal entry of unknown `u`, a node's voltage.
+    int nodeDiagonalSlot(int u) const { return slots_[static_cast<size_t>(diagonalTickets_[static_cast<size_t>(u)])]; }
+    int nodeCount() const { return static_cast<int>(diagonalTickets_.size()); }
     // Unknown of the branch current of element `e` (V and L), else -1.
     int branchUnknown(int e) const { return branch_[static_cast<size_t>(e)]; }
 

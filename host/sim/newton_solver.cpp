@@ -13,6 +13,11 @@ namespace udmhost::sim {
 
 namespace {
 
+// Part of itself by which a node's diagonal is raised when the true matrix
+// has lost a pivot in rounding: millions of units in its last place, and
+// still a nanosiemens per siemens.
+constexpr double kRaisedDiagonal = 1e-9;
+
 // Stamps (conductances and currents) equal within the Newton tolerances.
 bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, double reltol, double abstol) {
     for (size_t k = 0; k < a.size(); ++k)
@@ -172,28 +177,47 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         if (!behavioural_.empty()) behavioural_.stamp(x_.data(), time, values_.data(), rhs_.data());
         if (!mosfets_.empty()) mosfetsUnlimited = mosfets_.stamp(x_.data(), d, values_.data(), rhs_.data());
         values_.back() = 0.0;
+        bool raised = false;
         if (!factored_ || values_ != factoredValues_) {
-            if (!solver_->factorise(values_.data())) {
-                // A wild iterate can leave a pivot that rounding cancels (a
-                // junction far forward beside one far reversed): SPICE takes
-                // that as a failed iteration and cuts the step. The reason
-                // is kept for the error when the step cannot be cut further.
+            bool factorised = solver_->factorise(values_.data());
+            // Kept for the error when the step cannot be cut further.
+            if (!factorised)
                 singularReason_ = "at time " + timeText(time) + ": " +
                                   singularMatrixReason(circuit_, equations_, pattern_, values_.data(),
                                                        solver_->singularColumn());
+            if (!factorised && d.kind != Discretisation::Kind::OperatingPoint) {
+                // A junction far forward (a diode that carried a large current
+                // through a switch that has just opened) in series with an open
+                // switch's ROFF: on a very short step the storage elements'
+                // companions vanish beside it in rounding, and the node pair
+                // loses its pivot although the circuit is well-posed. The
+                // iteration goes on with every node's diagonal raised by a
+                // part in 1e9 of itself; such an iteration never counts as
+                // converged, the next one is solved on the true matrix.
+                for (int u = 0; u < equations_.nodeCount(); ++u) {
+                    double& diagonal = values_[static_cast<size_t>(equations_.nodeDiagonalSlot(u))];
+                    diagonal += kRaisedDiagonal * std::abs(diagonal);
+                }
+                factorised = raised = solver_->factorise(values_.data());
+            }
+            if (!factorised) {
+                // A wild iterate can leave a pivot that rounding cancels (a
+                // junction far forward beside one far reversed): SPICE takes
+                // that as a failed iteration and cuts the step.
                 if (d.kind == Discretisation::Kind::OperatingPoint) throw SimulationError(singularReason_);
                 factored_ = false;
                 return Result::Failed;
             }
-            std::copy(values_.begin(), values_.end(), factoredValues_.begin());
-            factored_ = true;
+            // A raised matrix is not the one a later iteration may reuse.
+            factored_ = !raised;
+            if (!raised) std::copy(values_.begin(), values_.end(), factoredValues_.begin());
             ++stats_.factorisations;
         }
         solver_->solve(rhs_.data());
         rhs_[n] = 0.0;
         ++stats_.newtonIterations;
 
-        small = true;
+        small = !raised;
         for (size_t u = 0; u < n; ++u) {
             const double next = rhs_[u], now = x_[u];
             if (!std::isfinite(next)) return Result::Failed;

@@ -27,7 +27,8 @@ const Element& element(const Circuit& c, const std::string& name) {
 }  // namespace
 
 // Every form reads as RON 0.001, ROFF 1meg, VT 2.5, VH 0.5, in plug-in order
-// RON, ROFF, VTHRES, VHYST, CTRL0.
+// RON, ROFF, VTHRES, VHYST, CTRL0 (VH a step wider, so that the plug-in's
+// edges lie just outside SPICE's 3 and 2).
 TEST(NgspiceDialect, ModelCardForms) {
     const std::vector<std::string> cards = {
         ".model sw1 SW(RON 0.001 ROFF 1meg VT 2.5 VH 0.5)",
@@ -40,7 +41,7 @@ TEST(NgspiceDialect, ModelCardForms) {
     };
     for (const std::string& card : cards) {
         const Circuit c = read("t\nS1 a 0 c 0 sW1\nR1 a 0 1\nV1 c 0 1\n" + card + "\n.tran 1u 1m\n");
-        EXPECT_EQ(element(c, "S1").definitionText, "0.001,1000000,2.5,0.5,0") << card;
+        EXPECT_EQ(element(c, "S1").definitionText, "0.001,1000000,2.5,0.5000000000000004,0") << card;
     }
     // A name without a value is still an error, where it stands.
     try {

@@ -100,3 +100,70 @@ S1 y 0 ctl 0 SWTANK )") + k.initial + "\nVctl ctl 0 DC " + k.control + R"(
         EXPECT_TRUE(out.events.empty());  // the starting state is no switching
     }
 }
+
+// SPICE's switch changes state only once its control has passed an edge:
+// with VH a control resting on VT+VH or VT-VH holds the state; without, a
+// control falling back exactly onto VT (a comparator's 0 with VT = 0) opens
+// the switch once and keeps it open, with no chattering.
+TEST(SwitchThresholds, AControlRestingOnAnEdgeChangesTheStateAtMostOnce) {
+    struct Case {
+        const char* model;
+        const char* control;  // PWL resting on an edge (or below VT) from 1u to 5u, on one from 11u to 15u
+        double resting[2];    // V(o) there: 1 closed, 0 open
+    };
+    // Edges that every number reader takes exactly (ngspice's agrees here).
+    for (const Case& k : {Case{"VT=2 VH=1", "0 0 1u 3 5u 3 6u 4 10u 4 11u 1 15u 1 16u 0", {0.0, 1.0}},
+                          Case{"VT=0 VH=0", "0 -1 1u -1 5u -1 6u 1 10u 1 11u 0 15u 0 16u -1", {0.0, 0.0}}}) {
+        SCOPED_TRACE(k.model);
+        const SimulationOutput out = run(std::string(R"(edges
+V1 a 0 1
+S1 a o c 0 SWE
+R1 o 0 1k
+Vc c 0 PWL()") + k.control + ")\n.model SWE SW(" + k.model + R"( RON=1 ROFF=1G)
+.tran 0.5u 18u
+.print tran V(o)
+)");
+        ASSERT_FALSE(out.rows.empty());
+        auto at = [&](double t) {
+            for (const auto& row : out.rows)
+                if (row[0] >= t) return row[1];
+            return -1.0;
+        };
+        EXPECT_NEAR(at(4e-6), k.resting[0], 1e-2);
+        EXPECT_NEAR(at(8e-6), 1.0, 1e-2);
+        EXPECT_NEAR(at(14e-6), k.resting[1], 1e-2);
+        EXPECT_NEAR(at(17e-6), 0.0, 1e-2);
+        EXPECT_EQ(out.events.size(), 2u);  // closes past 3 (0), opens past 1 (at 0)
+    }
+}
+
+// A switch opening on a diode that carried a large current (the operating
+// point shorts the inductor: 12 V through RON 1 mOhm, about 11 kA) leaves
+// that diode far forward in series with ROFF on the first short steps; the
+// pair is well-posed, and the inductor's current goes on into C1 through D1.
+TEST(SwitchOpening, ALargeCurrentFreewheelsIntoTheCapacitor) {
+    const SimulationOutput out = run(R"(freewheel
+V1 in 0 DC 12
+Vc ctl 0 PWL(0 1 37.5u 1 37.6u 0)
+S1 in ndb ctl 0 SWB
+Dblock ndb lin DS
+Dbody lin in DS
+L1 0 lin 100m
+D1 rin lin DS
+C1 rin 0 100u
+R1 rin 0 100
+.model SWB SW(RON=1m)
+.model DS D
+.tran 0.1u 60u
+.print tran V(rin) I(L1)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    const double i0 = out.rows.front()[2];
+    EXPECT_LT(i0, -1e4);  // from lin to ground through L1
+    double at = 0.0, v = 0.0, i = 0.0;
+    for (const auto& row : out.rows)
+        if (row[0] <= 57.6e-6) at = row[0], v = row[1], i = row[2];
+    ASSERT_GT(at, 57.5e-6);
+    EXPECT_NEAR(i, i0, 1e-3 * std::abs(i0));
+    EXPECT_NEAR(v, i0 * (at - 37.6e-6) / 100e-6, 0.01 * std::abs(v));  // C1 charged by the inductor's current
+}
