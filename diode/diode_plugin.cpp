@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "block_locks.h"
 #include "host_records.h"
@@ -77,19 +78,24 @@ double defaultOf(size_t i) { return std::strtod(kCatalogue[kFirstParameter + i].
 bool mayBeZero(size_t i) { return i == 2 || i == 3 || i == 7 || i == 9 || i == 10 || i == 11; }
 bool inRange(size_t i, double v) { return std::isfinite(v) && (v > 0.0 || (mayBeZero(i) && v == 0.0)); }
 
-// The parameters in use: a value out of its range (possible only through
-// an expression) gives way to the default, so that every stamp is finite.
+// The parameters in use. A value out of its range (a number at definition,
+// an expression's value at its refresh) is stored as the default, so that
+// every stamp is finite and an evaluation reads the slots as they are.
+double usableValue(size_t i, double v) { return inRange(i, v) ? v : defaultOf(i); }
+
 udmdiode::DiodeParameters parametersOf(const unsigned char* data) {
+    static_assert(std::is_standard_layout_v<udmdiode::DiodeParameters> &&
+                  sizeof(udmdiode::DiodeParameters) == 8 * kParameters);
     udmdiode::DiodeParameters p;
-    double* fields[kParameters] = {&p.saturationCurrent,   &p.emission,          &p.seriesResistance,
-                                   &p.breakdownVoltage,    &p.breakdownCurrent,  &p.area,
-                                   &p.multiplier,          &p.junctionCapacitance, &p.junctionPotential,
-                                   &p.grading,             &p.forwardCoefficient,  &p.transitTime};
-    for (size_t i = 0; i < kParameters; ++i) {
-        const double v = udm::loadAt<double>(data, 8 * i);
-        *fields[i] = inRange(i, v) ? v : defaultOf(i);
-    }
+    std::memcpy(&p, data, sizeof p);  // the slots in the order of the fields
     return p;
+}
+
+// Whether some parameter is an expression, without a branch per slot.
+bool anyExpression(const unsigned char* data) {
+    int32_t any = 0;
+    for (size_t i = 0; i < kParameters; ++i) any |= udm::loadAt<int32_t>(data, kIsExpression + 4 * i);
+    return any != 0;
 }
 
 // The charge's companion under the rule the host integrates with at this
@@ -154,7 +160,7 @@ void define(unsigned char* data, const char* text) {
                     (i == 10 && value > udmdiode::kLargestForwardCoefficient))) {
             message(UDM_SEVERITY_WARNING, i == 9 ? "DIODE: MJ above 0.9 is taken as 0.9" : "DIODE: FC above 0.95 is taken as 0.95");
         }
-        udm::storeAt<double>(data, 8 * i, value);
+        udm::storeAt<double>(data, 8 * i, usableValue(i, value));
         at = *end == ',' ? end + 1 : end;
     }
 }
@@ -246,13 +252,13 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             if (status != 0) break;
             void* vector = blocks.block(0);
             void* matrix = blocks.block(1);
-            for (size_t i = 0; i < kParameters && expression != nullptr; ++i) {
+            for (size_t i = 0; i < kParameters && expression != nullptr && anyExpression(data); ++i) {
                 if (udm::loadAt<int32_t>(data, kIsExpression + 4 * i) == 0) continue;
                 double ids[2] = {static_cast<double>(udm::loadAt<int32_t>(data, kIds + 8 * i)),
                                  static_cast<double>(udm::loadAt<int32_t>(data, kIds + 8 * i + 4))};
                 double value[2] = {0.0, 0.0};
                 expression(UDM_EXPR_EVALUATE, nullptr, ids, value);
-                udm::storeAt<double>(data, 8 * i, value[0]);
+                udm::storeAt<double>(data, 8 * i, usableValue(i, value[0]));
             }
             const double v = udm::loadAt<double>(vector, c.nodeValueOffset()) -
                              udm::loadAt<double>(vector, c.nodeValueOffset() + 8);

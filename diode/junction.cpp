@@ -7,35 +7,36 @@ namespace udmdiode {
 
 namespace {
 
-// exp() continued as a straight line beyond kMax, so that no iterate
-// overflows and Newton's method comes back from a wild iterate in one step.
-double safeExp(double x, double kMax, double* slope) {
-    if (x <= kMax) {
-        const double e = std::exp(x);
+// exp() continued as a straight line beyond the exponent at which a junction
+// with scale current `scale` carries kLargestCurrent (kept within [1, 80]),
+// so that no iterate overflows and Newton's method comes back from a wild
+// iterate in one step. The exponential is compared with the current's
+// bound instead of the exponent with its logarithm: the same test but at
+// its edge, without a logarithm at every evaluation.
+double safeExp(double x, double scale, double* slope) {
+    const double e = std::exp(x);
+    if (x <= 1.0 || (x <= 80.0 && e * scale <= kLargestCurrent)) {
         *slope = e;
         return e;
     }
-    const double e = std::exp(kMax);
-    *slope = e;
-    return e * (1.0 + x - kMax);
+    const double kMax = std::clamp(std::log(kLargestCurrent / scale), 1.0, 80.0);
+    const double edge = std::exp(kMax);
+    *slope = edge;
+    return edge * (1.0 + x - kMax);
 }
 
 struct Junction {
     double current, conductance;
 };
 
-// The exponent at which a junction with scale current `scale` carries
-// kLargestCurrent: beyond it the law goes on straight.
-double largestExponent(double scale) { return std::clamp(std::log(kLargestCurrent / scale), 1.0, 80.0); }
-
 Junction junction(const DiodeParameters& p, double vd) {
     const double is = p.saturationCurrent * p.area, nvt = p.emission * kThermalVoltage;
     double slope = 0.0;
-    const double e = safeExp(vd / nvt, largestExponent(is), &slope);
+    const double e = safeExp(vd / nvt, is, &slope);
     Junction j{is * (e - 1.0), is * slope / nvt};
     if (p.breakdownVoltage > 0.0 && vd < -p.breakdownVoltage + 50.0 * nvt) {
         const double ibv = p.breakdownCurrent * p.area;
-        const double eb = safeExp(-(vd + p.breakdownVoltage) / nvt, largestExponent(ibv), &slope);
+        const double eb = safeExp(-(vd + p.breakdownVoltage) / nvt, ibv, &slope);
         j.current -= ibv * eb;
         j.conductance += ibv * slope / nvt;
     }
@@ -87,12 +88,12 @@ Linearised linearise(const DiodeParameters& p, double v, double previousJunction
                      const ChargeCompanion& companion) {
     const double nvt = p.emission * kThermalVoltage;
     const double is = p.saturationCurrent * p.area;
-    const double critical = nvt * std::log(nvt / (std::sqrt(2.0) * is));
     const double rs = p.seriesResistance / p.area;
     double vd = 0.0;
     if (rs <= 0.0) {
         vd = v;
     } else {
+        const double critical = nvt * std::log(nvt / (std::sqrt(2.0) * is));
         // The junction voltage at which junction (with its charge) and
         // resistor carry the same current: vd + rs * i(vd) = v, increasing
         // in vd, solved by limited Newton steps from the previous junction

@@ -37,7 +37,9 @@ typedef unsigned int UINT;
 #define GMEM_INVALID_HANDLE 0x8000u
 
 /* Movable memory. Handles are generation-checked: a freed, stale or forged
- * handle never reaches memory it does not own. Lock and unlock are O(1). */
+ * handle never reaches memory it does not own. Lock and unlock are O(1) and
+ * take no lock of their own; the lock count is exact for calls on one block
+ * that do not overlap (the address is right in any case). */
 UDM_PLATFORM_API HGLOBAL GlobalAlloc(UINT flags, size_t bytes);
 UDM_PLATFORM_API void* GlobalLock(HGLOBAL h);
 UDM_PLATFORM_API int GlobalUnlock(HGLOBAL h);

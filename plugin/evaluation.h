@@ -26,10 +26,17 @@ inline bool hasExpression(const InstanceData& inst) {
 // Every expression parameter, refreshed through the host in slot order.
 void refreshExpressions(InstanceData& inst, ExpressionCallback expression);
 
+// The callback is taken by reference: it is read only for an instance with
+// expressions.
 [[gnu::always_inline]] inline int32_t evaluateInstance(InstanceData& inst, udm::ComponentRecordView comp, const void* simulation,
-                                ExpressionCallback expression) {
+                                const ExpressionCallback& expression) {
     if (simulation == nullptr) return UDM_ERR_NULL_HANDLE;
-    const BlockPair blocks(comp.vectorBlock(), comp.matrixBlock());
+    // Which rule applies is settled before the blocks are locked, so that the
+    // record is not held across the locks; both handles are read again from
+    // the component record to be released, for the same reason.
+    const udm::SimulationRecordView sim(simulation);
+    const bool started = hasStarted(sim.time(), sim.startTime());
+    const InnerBlocks blocks(comp);
     if (blocks.status() != UDM_OK) return blocks.status();
 
     if (hasExpression(inst)) [[unlikely]]
@@ -51,21 +58,22 @@ void refreshExpressions(InstanceData& inst, ExpressionCallback expression);
     static int32_t shared = 0;
     inst.acceptedState = shared;
 #endif
-    const udm::SimulationRecordView sim(simulation);
     // The control voltage is read only when the law needs it.
 #ifdef UDM_BREAK_TIME_MEMO  // fault: an evaluation at the time of the previous one reuses its decision
     static double lastTime = __builtin_nan("");
     static SwitchStep lastStep{};
     const SwitchStep step = sim.time() == lastTime ? lastStep
-                            : hasStarted(sim.time(), sim.startTime())
+                            : started
                                 ? decidedStep(values, vector.node(kNC1) - vector.node(kNC2), inst.acceptedState)
                                 : initialStep(values);
     lastTime = sim.time();
     lastStep = step;
 #else
-    const SwitchStep step = hasStarted(sim.time(), sim.startTime())
-                                ? decidedStep(values, vector.node(kNC1) - vector.node(kNC2), inst.acceptedState)
-                                : initialStep(values);
+    SwitchStep step;
+    if (started) [[likely]]
+        step = decidedStep(values, vector.node(kNC1) - vector.node(kNC2), inst.acceptedState);
+    else
+        step = initialStep(values);
 #endif
     const double g = step.conductance;
 #ifdef UDM_BREAK_STAMP_SKIPPED
