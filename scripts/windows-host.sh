@@ -73,8 +73,11 @@ if [[ -f "$out/windows-events.csv" && -f "$out/linux-events.csv" ]]; then
 fi
 ((failed == 0)) || exit 1
 
-# Each platform accepts the other's fingerprint of the same plug-in.
+# Each platform accepts the other's fingerprint of the same plug-in, also
+# as a Windows checkout with CRLF line endings has it.
+sed 's/$/\r/' "$out/linux.fingerprint" >"$out/linux-crlf.fingerprint"
 step against-linux-on-windows "${win[@]}" check --against "$out/linux.fingerprint" "$dll"
+step against-linux-crlf-on-windows "${win[@]}" check --against "$out/linux-crlf.fingerprint" "$dll"
 step against-windows-on-linux "$host" check --against "$out/windows.fingerprint" "$so"
 await
 ((failed == 0)) || exit 1
