@@ -1,5 +1,5 @@
 // The checker on Windows: the plug-in's import table points at the lock
-// watch only while a plug-in is under test, whichever way the test ends,
+// and free watch only while a plug-in is under test, whichever way it ends,
 // and a child part that crashes is reported with its exception code.
 #include <gtest/gtest.h>
 
@@ -23,9 +23,11 @@ using namespace udmhost;
 
 namespace {
 
-struct LockSlots {
+// The imports the checker patches: kernel32's lock pair and the C runtime's free.
+struct WatchedSlots {
     void* lock = nullptr;
     void* unlock = nullptr;
+    void* free = nullptr;
 };
 
 void* held(void* slot) {
@@ -34,23 +36,26 @@ void* held(void* slot) {
     return value;
 }
 
-LockSlots valuesOf(const LockSlots& slots) { return {held(slots.lock), held(slots.unlock)}; }
+WatchedSlots valuesOf(const WatchedSlots& slots) { return {held(slots.lock), held(slots.unlock), held(slots.free)}; }
 
 // A load of its own keeps the module, and so its import table, mapped
-// after the checker's handle is gone; the table holds kernel32's pair.
+// after the checker's handle is gone; the table holds the system's functions.
 struct WatchedModule {
     explicit WatchedModule(const char* path) : keeper(path) {
         const auto module = static_cast<HMODULE>(keeper.nativeHandle());
-        slots = {importSlot(module, "kernel32.dll", "GlobalLock"), importSlot(module, "kernel32.dll", "GlobalUnlock")};
-        if (slots.lock == nullptr || slots.unlock == nullptr) throw std::runtime_error("no lock imports");
+        slots = {importSlot(module, "kernel32.dll", "GlobalLock"), importSlot(module, "kernel32.dll", "GlobalUnlock"),
+                 importSlot(module, "msvcrt.dll", "free")};
+        if (slots.lock == nullptr || slots.unlock == nullptr || slots.free == nullptr)
+            throw std::runtime_error("the sample lacks an import the checker patches");
         original = valuesOf(slots);
     }
     bool restored() const {
-        const LockSlots now = valuesOf(slots);
-        return now.lock == original.lock && now.unlock == original.unlock && !lockLogWorks();
+        const WatchedSlots now = valuesOf(slots);
+        return now.lock == original.lock && now.unlock == original.unlock && now.free == original.free &&
+               !lockLogWorks();
     }
     PluginLibrary keeper;
-    LockSlots slots, original;
+    WatchedSlots slots, original;
 };
 
 // A part run in this process reports to a file nobody reads.
@@ -70,6 +75,7 @@ TEST(ImportTablePatch, WatchesThePlugInsLocksOnlyWhileItIsUnderTest) {
         PlugInUnderTest plugin(SAMPLE_GOOD);
         EXPECT_NE(held(module.slots.lock), module.original.lock);
         EXPECT_NE(held(module.slots.unlock), module.original.unlock);
+        EXPECT_NE(held(module.slots.free), module.original.free);
         EXPECT_TRUE(lockLogWorks());
         startLockLog();
         TestInstance instance(plugin, 1);
