@@ -2,7 +2,8 @@
 # Runs the built udmhost.exe under Wine against vcswitch.dll and compares it
 # with the Linux udmhost and libvcswitch.so (built with preset release if
 # missing): info and check in English and German, the relaxation oscillator's
-# switching instants, and each platform's fingerprint checked by the other.
+# switching instants, each platform's fingerprint checked by the other, and
+# check failing each broken variant of the plug-in built as a DLL.
 # Called by scripts/windows.sh with WINE set; fails on any difference.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -82,3 +83,13 @@ step against-windows-on-linux "$host" check --against "$out/windows.fingerprint"
 await
 ((failed == 0)) || exit 1
 echo "udmhost.exe agrees with udmhost"
+
+# The plug-in broken one fault at a time (the build lists the DLLs): check
+# must fail each, as the Linux checker does.
+variants=build-win64/broken_variants.txt
+if [[ -f "$variants" ]]; then
+  python3 scripts/lib/check_broken_dlls.py "$wine" "$exe" "$variants" build-win64/bin "$out/windows.fingerprint" \
+    "${UDM_CHECK_JOBS:-4}"
+else
+  echo "windows-host: no broken variants built (UDM_BROKEN_VARIANTS=OFF)"
+fi
