@@ -89,7 +89,7 @@ echo "udmhost.exe agrees with udmhost"
 variants=build-win64/broken_variants.txt
 if [[ -f "$variants" ]]; then
   python3 scripts/lib/check_broken_dlls.py "$wine" "$exe" "$variants" build-win64/bin "$out/windows.fingerprint" \
-    "${UDM_CHECK_JOBS:-4}"
+    "${UDM_JOBS:-2}"
 else
   echo "windows-host: no broken variants built (UDM_BROKEN_VARIANTS=OFF)"
 fi
