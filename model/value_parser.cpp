@@ -39,6 +39,9 @@ void swapDecimalPoint(char* text, char point) {
 }
 
 double strtodC(char* text, char** end) {
+#ifdef UDM_BREAK_LOCALE  // fault: converts in the process's locale
+    return __mingw_strtod(text, end);
+#endif
     const std::lconv* numeric = std::localeconv();
     const char* point = numeric != nullptr ? numeric->decimal_point : nullptr;
     const char localePoint = point != nullptr && point[0] != '\0' && point[1] == '\0' ? point[0] : '.';

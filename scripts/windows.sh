@@ -3,7 +3,8 @@
 # Windows (preset mingw32, build-win32/bin/) with the MinGW-w64 cross
 # compilers, installs them and Wine first if missing, checks both images,
 # and runs the test programs against the 64-bit DLL under Wine, once with an
-# English and once with a German user language.
+# English and once with a German user language, and udmhost.exe against
+# the Linux udmhost (scripts/windows-host.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${UDM_JOBS:-2}
@@ -61,3 +62,8 @@ if [[ -n "$boot_pid" ]]; then
   boot_pid=
 fi
 ctest --preset mingw64 -j "$jobs"
+
+if [[ "$host" == ON ]]; then
+  echo "--- udmhost.exe under Wine against the Linux udmhost"
+  WINE="$wine" UDM_JOBS="$jobs" scripts/windows-host.sh
+fi

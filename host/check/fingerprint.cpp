@@ -64,10 +64,15 @@ void catalogueLines(PlugInUnderTest& plugin, const char* language, std::vector<s
     setUserLanguage(nullptr, nullptr, nullptr);
 }
 
+// A recording checked out on Windows may have CRLF line endings; the lines
+// themselves never hold a carriage return (it is written as \x0D).
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
     return lines;
 }
 

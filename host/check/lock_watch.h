@@ -32,7 +32,8 @@ bool lockLogWorks();
 void logLockEvent(const LockEvent& event);
 
 // Binds the library's lock calls to the checker's pair while it lives and
-// restores them when it ends. Nothing to do on POSIX systems.
+// restores them when it ends; on Windows its frees too (check/heap_usage.h).
+// Nothing to do on POSIX systems.
 class LockWatchBinding {
 public:
     explicit LockWatchBinding(const PluginLibrary& library);
@@ -45,6 +46,8 @@ private:
     void* unlockSlot_ = nullptr;
     void* savedLock_ = nullptr;
     void* savedUnlock_ = nullptr;
+    void* freeSlot_ = nullptr;
+    void* savedFree_ = nullptr;
 };
 
 // Faults of one call's locks: every unlock undoes the latest lock still

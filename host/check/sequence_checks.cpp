@@ -151,14 +151,18 @@ std::string releaseTwice(PlugInUnderTest& plugin, Finding& f) {
         return "needs usable sizes: " + why;
     // A second release that frees again may free a block the allocator has
     // handed out since, without a crash: it shows as memory given back.
-    size_t inUse = 0;
+    size_t inUse = 0, stray = 0;
     for (int round = 1; round <= 2; ++round) {
         const int32_t status = inst.call(UDM_MODE_RELEASE, nullptr, nullptr, nullptr);
         if (status != 0) f.fault("release " + std::to_string(round) + " returned " + statusName(status));
-        const size_t now = bytesInUse();
+        const size_t now = bytesInUse(), strayNow = strayReleases();
         if (round == 2 && now < inUse)
             f.fault("the second release gave back " + std::to_string(inUse - now) + " bytes: it freed again");
+        if (round == 2 && strayNow > stray)
+            f.fault("the second release freed " + std::to_string(strayNow - stray) +
+                    " blocks that were no longer allocated: it freed again");
         inUse = now;
+        stray = strayNow;
     }
     f.see("two releases of an instance with expressions");
     return "";

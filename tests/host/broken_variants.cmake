@@ -1,7 +1,9 @@
 # Deliberately broken builds of our own plug-in, one fault each, selected by
 # one compile definition; the checker must fail each on the check named here.
+# On Windows (included from tests/check_windows) they are DLLs that
+# scripts/windows-host.sh checks with udmhost.exe under Wine.
 option(UDM_BROKEN_VARIANTS "Build broken variants of the plug-in and test the checker on them" ON)
-if(NOT UDM_BROKEN_VARIANTS OR WIN32)
+if(NOT UDM_BROKEN_VARIANTS)
   return()
 endif()
 
@@ -65,7 +67,12 @@ function(udm_variant_flags target)
   foreach(t IN LISTS udm_variant_targets)
     target_include_directories(${target} PRIVATE $<TARGET_PROPERTY:${t},INCLUDE_DIRECTORIES>)
   endforeach()
-  target_link_libraries(${target} PRIVATE vcswitch_interface vcswitch_resources udmplatform ${CMAKE_DL_LIBS})
+  target_link_libraries(${target} PRIVATE vcswitch_interface udmplatform ${CMAKE_DL_LIBS})
+  if(NOT WIN32)
+    # Windows compiles the resource script into the DLL alone (below): in
+    # every object library it would be linked in once per part.
+    target_link_libraries(${target} PRIVATE vcswitch_resources)
+  endif()
   set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden)
   target_compile_options(${target} PRIVATE -w)  # a fault on purpose may draw a warning
 endfunction()
@@ -146,10 +153,29 @@ foreach(entry IN LISTS udm_broken_variants)
   endif()
   add_library(${name} MODULE EXCLUDE_FROM_ALL ${rebuilt} ${linked})
   udm_variant_flags(${name} ${definition})
-  set_target_properties(${name} PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:udmplatform>")
+  if(WIN32)
+    # As vcswitch.dll is linked: its exports, its resources, no runtime DLLs.
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/plugin/vcswitch.def)
+    target_link_libraries(${name} PRIVATE vcswitch_resources)
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+    set_target_properties(${name} PROPERTIES PREFIX "")
+  else()
+    set_target_properties(${name} PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:udmplatform>")
+  endif()
   list(APPEND udm_variant_modules ${name})
-  string(APPEND udm_variant_table "{\"${definition}\", \"$<TARGET_FILE:${name}>\", \"${check}\"},\n")
+  if(WIN32)
+    string(APPEND udm_variant_table "$<TARGET_FILE_NAME:${name}>|${definition}|${check}\n")
+  else()
+    string(APPEND udm_variant_table "{\"${definition}\", \"$<TARGET_FILE:${name}>\", \"${check}\"},\n")
+  endif()
 endforeach()
+
+if(WIN32)
+  # DLL|definition|check that must fail, one a line, for scripts/windows-host.sh.
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/broken_variants.txt CONTENT "${udm_variant_table}")
+  add_custom_target(broken_variant_dlls ALL DEPENDS ${udm_variant_modules})
+  return()
+endif()
 
 file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/broken_variants.inc CONTENT "${udm_variant_table}")
 udm_add_test(broken_variant_tests broken_variants_test.cpp LIBS udmhost_check)

@@ -159,6 +159,21 @@ TEST(Compliance, TheSwitchPlugInPasses) {
     EXPECT_TRUE(report.passed());
 }
 
+TEST(Fingerprint, ARecordingWithWindowsLineEndingsIsTheSameRecording) {
+    const std::string recorded = "# header\ncase 1\nstamp 1 2\ncase 2\nstamp 3 4\n";
+    const std::string crlf = "# header\r\ncase 1\r\nstamp 1 2\r\ncase 2\r\nstamp 3 4\r\n";
+    size_t total = 99;
+    EXPECT_EQ(fingerprintDifferences(crlf, recorded, 10, &total), std::vector<std::string>{});
+    EXPECT_EQ(total, 0u);
+    // Only line endings are forgiven: a changed value still shows, with its case.
+    const std::vector<std::string> changed =
+        fingerprintDifferences(crlf, "# header\ncase 1\nstamp 1 2\ncase 2\nstamp 3 5\n", 10, &total);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(total, 1u);
+    EXPECT_NE(changed.front().find("line 5 (case 2)"), std::string::npos) << changed.front();
+    EXPECT_EQ(fingerprintDifferences(crlf, "# header\ncase 1\nstamp 1 2\ncase 2\n", 10, &total).size(), 1u);
+}
+
 TEST(Fingerprint, ARecordingMatchesItsOwnBuildAndShowsAnotherBehaviourLineByLine) {
     std::string error;
     const std::string good = recordFingerprint(SAMPLE_GOOD, 60, &error);

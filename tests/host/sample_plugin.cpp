@@ -9,7 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "host_records.h"
 #include "udm_interface.h"
@@ -188,6 +192,9 @@ int32_t outputValue(const unsigned char* data, const udm::ComponentRecordView& c
     return UDM_OK;
 }
 
+#ifdef _WIN32
+void forkOnce() {}  // no fork on Windows: the defects that need it stay Linux builds
+#else
 void forkOnce() {
     static bool forked = false;
     if (forked) return;
@@ -204,6 +211,7 @@ void forkOnce() {
                 std::fclose(out);
             }
 }
+#endif
 
 }  // namespace
 
@@ -235,7 +243,12 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             status = prepare(data, c);
             break;
         case UDM_MODE_EVALUATE:
+#ifdef _WIN32
+            // As a stray pointer would, in every build: the exception a host sees.
+            if (SAMPLE_DEFECT == DEFECT_CRASHES) RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+#else
             if (SAMPLE_DEFECT == DEFECT_CRASHES) std::raise(SIGSEGV);  // as a stray pointer would, in every build
+#endif
             if (SAMPLE_DEFECT == DEFECT_EXITS) std::exit(0);
             status = evaluate(data, c);
             if (SAMPLE_DEFECT == DEFECT_LEAVES_LOCKED) GlobalLock(instance);
