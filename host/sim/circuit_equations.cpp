@@ -13,7 +13,6 @@ namespace {
 
 using Kind = Element::Kind;
 
-constexpr double kHoldConductance = 1e9;  // siemens, of .ic during the operating point
 
 int ticketsOf(Kind kind) {
     switch (kind) {
@@ -246,14 +245,7 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
     }
     if (gmin > 0.0)
         for (int t0 : diagonalTickets_) values[slots_[static_cast<size_t>(t0)]] += gmin;
-    // .ic: the operating point holds each named node at its value through a
-    // conductance that outweighs the rest of the circuit.
-    if (d.kind == Discretisation::Kind::OperatingPoint)
-        for (const auto& [node, v] : circuit_.initialVoltages) {
-            const int u = nodeUnknown(node);
-            values[slots_[static_cast<size_t>(diagonalTickets_[static_cast<size_t>(u)])]] += kHoldConductance;
-            rhs[u] += kHoldConductance * v;
-        }
+    // .ic replaces its node's row in the operating point (InitialVoltageRows).
     values[valueCount_ - 1] = 0.0;
     rhs[size_] = 0.0;
 }

@@ -41,6 +41,7 @@ void NewtonSolver::setUp() {
     plugins_.bindSlots(builder);
     behavioural_.bindSlots(builder);
     mosfets_.bindSlots(builder);
+    initialVoltages_.bind(pattern_, static_cast<int>(circuit_.nodeNames.size()) - 1, circuit_.initialVoltages);
     try {
         solver_ = makeLinearSolver(circuit_.options.solver);
     } catch (const std::invalid_argument& e) {
@@ -170,6 +171,8 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         }
         if (!behavioural_.empty()) behavioural_.stamp(x_.data(), time, values_.data(), rhs_.data());
         if (!mosfets_.empty()) mosfetsUnlimited = mosfets_.stamp(x_.data(), d, values_.data(), rhs_.data());
+        if (d.kind == Discretisation::Kind::OperatingPoint && !initialVoltages_.empty())
+            initialVoltages_.impose(values_.data(), rhs_.data());
         values_.back() = 0.0;
         if (!factored_ || values_ != factoredValues_) {
             if (!solver_->factorise(values_.data())) {

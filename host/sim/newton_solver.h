@@ -15,6 +15,7 @@
 #include "sim/circuit_equations.h"
 #include "sim/evaluation_bypass.h"
 #include "sim/expression_engine.h"
+#include "sim/initial_voltage_rows.h"
 #include "sim/linear_solver.h"
 #include "sim/mosfet_stamps.h"
 #include "sim/plugin_set.h"
@@ -73,6 +74,7 @@ private:
     RunStats& stats_;
     BehaviouralStamps behavioural_;
     MosfetStamps mosfets_;
+    InitialVoltageRows initialVoltages_;  // .ic in the operating point
     std::unique_ptr<LinearSolver> solver_;
     SparsePattern pattern_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};

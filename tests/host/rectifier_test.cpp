@@ -100,3 +100,26 @@ S1 y 0 ctl 0 SWTANK )") + k.initial + "\nVctl ctl 0 DC " + k.control + R"(
         EXPECT_TRUE(out.events.empty());  // the starting state is no switching
     }
 }
+
+// .ic without UIC replaces the node's current balance by V = value, as SPICE
+// does: an inductor from that node to ground starts at 0 A (not the 50 mA
+// the closed switch feeds), so the source charges the capacitor at first.
+TEST(InitialVoltage, ReplacesTheNodesBalanceInTheOperatingPoint) {
+    const SimulationOutput out = run(R"(tank
+V1 in 0 DC 5
+R1 in sw 100
+S1 sw tank ctl 0 SWT
+Vctl ctl 0 DC 5
+.model SWT SW(VT=2.5 VH=0.1 RON=0.1 ROFF=1e12)
+L1 tank 0 500m
+C1 tank 0 10u
+.ic V(tank)=0
+.tran 10u 100u
+.print tran V(tank) I(L1)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.front()[1], 0.0, 1e-9);
+    EXPECT_NEAR(out.rows.front()[2], 0.0, 1e-9);
+    // 100 us into the 1 ms charge: 5 V (1 - e^-0.1), less a little that L1 takes.
+    EXPECT_NEAR(out.rows.back()[1], 5.0 * (1.0 - std::exp(-0.1)), 0.01);
+}
