@@ -103,7 +103,8 @@ def run_udmhost(deck, name, args):
 
 def ngspice_runs(deck, name, vectors, args):
     """(as published, reference): the deck's own .tran, then the fine one."""
-    text = expand(deck)
+    # A deck's own .save would keep ngspice from writing the nodes udmhost printed.
+    text = re.sub(r"(?im)^\s*\.save\b.*$", "", expand(deck))
     net = Netlist(re.sub(r"(?ims)^\.control\b.*?^\.endc\b.*?$", "", text))
     if not net.tran:
         raise RuntimeError("no .tran line for ngspice")
