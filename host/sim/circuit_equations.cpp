@@ -217,6 +217,7 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 slot(ticket, 0) += 1.0, slot(ticket, 1) -= 1.0, slot(ticket, 2) += 1.0, slot(ticket, 3) -= 1.0;
                 // v = d(flux)/dt: v - c L i = -c flux_prev (- v_prev for the trapezoidal rule)
                 slot(ticket, 4) -= c * s.value;
+                if (d.kind == Discretisation::Kind::OperatingPoint) slot(ticket, 4) -= inductorDcResistance_;
                 rhs[s.branch] -= history(s, d);
                 break;
             }
@@ -248,6 +249,17 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
     // .ic replaces its node's row in the operating point (InitialVoltageRows).
     values[valueCount_ - 1] = 0.0;
     rhs[size_] = 0.0;
+}
+
+bool CircuitEquations::hasInductors() const {
+    return std::any_of(storage_.begin(), storage_.end(), [](const Storage& s) { return s.inductor; });
+}
+
+const Element* CircuitEquations::inductorDrivenAcrossDcResistance(const double* x, double volts) const {
+    for (const Storage& s : storage_)
+        if (s.inductor && std::abs(x[s.branch]) * inductorDcResistance_ > volts)
+            return &circuit_.elements[static_cast<size_t>(s.element)];
+    return nullptr;
 }
 
 void CircuitEquations::applyInitialConditions(double* x) const {

@@ -94,6 +94,15 @@ public:
     // so its flows are the old circuit's.
     double stepAfterFirst(const double* x, const Discretisation& d, const Options& o, bool oldFlows) const;
 
+    // A resistance in series with every inductor in the operating point
+    // only: a loop of inductors and voltage sources then has an equation
+    // for its current (0 A when the loop's sources sum to zero).
+    void setInductorDcResistance(double ohms) { inductorDcResistance_ = ohms; }
+    bool hasInductors() const;
+    // The first inductor whose current drops more than `volts` across that
+    // resistance (its loop's sources do not sum to zero), else null.
+    const Element* inductorDrivenAcrossDcResistance(const double* x, double volts) const;
+
     // Current of a source's branch or the value of a current source.
     double sourceValue(int e, double t) const;
 
@@ -138,6 +147,7 @@ private:
     std::vector<int> diagonalTickets_;
     size_t valueCount_ = 1;      // non-zeros plus the spare ground entry
     double steps_[2] = {0, 0};   // the last two accepted step sizes, newest first
+    double inductorDcResistance_ = 0.0;
 };
 
 }  // namespace udmhost::sim

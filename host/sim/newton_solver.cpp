@@ -183,7 +183,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
                 singularReason_ = "at time " + timeText(time) + ": " +
                                   singularMatrixReason(circuit_, equations_, pattern_, values_.data(),
                                                        solver_->singularColumn());
-                if (d.kind == Discretisation::Kind::OperatingPoint) throw SimulationError(singularReason_);
+                if (d.kind == Discretisation::Kind::OperatingPoint) throw SingularOperatingPoint(singularReason_);
                 factored_ = false;
                 return Result::Failed;
             }

@@ -16,11 +16,18 @@
 #include "sim/evaluation_bypass.h"
 #include "sim/expression_engine.h"
 #include "sim/initial_voltage_rows.h"
+#include "sim/simulator.h"
 #include "sim/linear_solver.h"
 #include "sim/mosfet_stamps.h"
 #include "sim/plugin_set.h"
 
 namespace udmhost::sim {
+
+// The operating point's matrix has no independent equation for an unknown.
+class SingularOperatingPoint : public SimulationError {
+public:
+    using SimulationError::SimulationError;
+};
 
 class NewtonSolver {
 public:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <sstream>
 #include <string>
 
@@ -122,4 +123,25 @@ C1 tank 0 10u
     EXPECT_NEAR(out.rows.front()[2], 0.0, 1e-9);
     // 100 us into the 1 ms charge: 5 V (1 - e^-0.1), less a little that L1 takes.
     EXPECT_NEAR(out.rows.back()[1], 5.0 * (1.0 - std::exp(-0.1)), 0.01);
+}
+
+// A transformer's primary across the mains: the source and the winding form
+// a loop without a DC equation for its current. At a start where the source
+// is 0 V it is 0 A, and L di/dt = sin then gives 2 / (w L) half a period
+// on; a loop whose source is not 0 V at the start has no operating point.
+TEST(InductorLoop, AcrossASourceStartsAtTheCurrentItsValueGives) {
+    const std::string loop = "primary\nR1 a 0 1k\nL1 a 0 1\nL2 b 0 0.01\nK1 L1 L2 0.999\nR2 b 0 100\n"
+                             ".tran 100u 10m\n.print tran I(L1)\n";
+    const SimulationOutput out = run(loop + "V1 a 0 SIN(0 1 50)\n");
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.front()[1], 0.0, 1e-12);
+    const double w = 2 * std::numbers::pi * 50;
+    // The secondary's load takes some of the primary's current: within 5 %.
+    EXPECT_NEAR(out.rows.back()[1], 2.0 / w, 0.05 * 2.0 / w);
+    try {
+        (void)run(loop + "V1 a 0 DC 1\n");
+        ADD_FAILURE() << "a 1 V source across an inductor has no DC current";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("L1"), std::string::npos) << e.what();
+    }
 }
