@@ -273,16 +273,31 @@ void CircuitEquations::applyInitialConditions(double* x) const {
 }
 
 void CircuitEquations::applySourceValues(double* x, double t) const {
-    std::vector<bool> known(static_cast<size_t>(size_), false);
+    std::vector<bool> known(static_cast<size_t>(size_), false), driven(static_cast<size_t>(size_), false);
     auto isKnown = [&](int u) { return u < 0 || known[static_cast<size_t>(u)]; };
+    auto isVoltage = [](Kind k) { return k == Kind::VoltageSource || k == Kind::VoltageControlledVoltage; };
+    for (const Element& el : circuit_.elements)
+        if (isVoltage(el.kind))
+            for (size_t i = 0; i < 2; ++i)
+                if (const int u = nodeUnknown(el.nodes.at(i)); u >= 0) driven[static_cast<size_t>(u)] = true;
+    // A node no source drives keeps the value it has (0, or its .ic), so
+    // an E source controlled by such nodes is settled too.
+    auto isSettled = [&](int u) { return isKnown(u) || !driven[static_cast<size_t>(u)]; };
+    auto at = [&](int u) { return u < 0 ? 0.0 : x[u]; };
     // A chain of sources is resolved one link per pass.
     for (bool progress = true; progress;) {
         progress = false;
         for (const Element& el : circuit_.elements) {
-            if (el.kind != Kind::VoltageSource) continue;
+            if (!isVoltage(el.kind)) continue;
             const int a = nodeUnknown(el.nodes.at(0)), b = nodeUnknown(el.nodes.at(1));
             if (isKnown(a) == isKnown(b)) continue;
-            const double v = waveformValue(el.waveform, t);
+            double v = 0.0;
+            if (el.kind == Kind::VoltageSource) v = waveformValue(el.waveform, t);
+            else {
+                const int cp = nodeUnknown(el.nodes.at(2)), cn = nodeUnknown(el.nodes.at(3));
+                if (!isSettled(cp) || !isSettled(cn)) continue;
+                v = el.value * (at(cp) - at(cn));
+            }
             const int to = isKnown(a) ? b : a;
             x[to] = isKnown(a) ? (a < 0 ? 0.0 : x[a]) - v : (b < 0 ? 0.0 : x[b]) + v;
             known[static_cast<size_t>(to)] = true;

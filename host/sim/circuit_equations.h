@@ -72,8 +72,9 @@ public:
     // The initial condition that UIC puts on the unknowns (capacitor
     // voltages where one side is ground, inductor currents).
     void applyInitialConditions(double* x) const;
-    // The nodes that voltage sources tie to ground, directly or through
-    // other sources, at their values at time t.
+    // The nodes that voltage sources and E sources tie to ground, directly
+    // or through other sources, at their values at time t (an E source's
+    // from control nodes that are set already or that no source drives).
     void applySourceValues(double* x, double t) const;
 
     // Largest step (relative to d.step) whose truncation error would have

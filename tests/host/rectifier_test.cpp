@@ -145,3 +145,22 @@ TEST(InductorLoop, AcrossASourceStartsAtTheCurrentItsValueGives) {
         EXPECT_NE(std::string(e.what()).find("L1"), std::string::npos) << e.what();
     }
 }
+
+// With UIC the first row is not solved: E sources (a chain of two here) take
+// their outputs from the capacitor's IC, not 0 V.
+TEST(InitialVoltage, UicStartGivesESourcesTheirControlledValues) {
+    const SimulationOutput out = run(R"(uic
+V1 a 0 DC 2
+R1 a c 1k
+C1 c 0 1n IC=1.5
+E1 o 0 c 0 2
+E2 p 0 o 0 3
+R2 o 0 1k
+R3 p 0 1k
+.tran 1u 10u UIC
+.print tran V(o) V(p)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.front()[1], 3.0, 1e-12);
+    EXPECT_NEAR(out.rows.front()[2], 9.0, 1e-12);
+}
