@@ -92,6 +92,7 @@ CircuitEquations::CircuitEquations(const Circuit& circuit) : circuit_(circuit) {
             s.branch = branch_[e];
             s.value = el.value;
             s.ic = el.hasInitialCondition ? el.initialCondition : 0.0;
+            s.icGiven = el.hasInitialCondition;
             storage_.push_back(s);
         }
     }
@@ -267,6 +268,7 @@ void CircuitEquations::applyInitialConditions(double* x) const {
     for (const Storage& s : storage_) {
         if (s.stray) continue;
         if (s.inductor) x[s.branch] = s.ic;
+        else if (!s.icGiven) continue;  // its voltage is the nodes' (.ic or 0), as in SPICE
         else if (s.b < 0 && s.a >= 0) x[s.a] = s.ic;
         else if (s.a < 0 && s.b >= 0) x[s.b] = -s.ic;
     }
@@ -318,7 +320,10 @@ std::vector<bool> CircuitEquations::stateUnknowns() const {
 
 void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
     for (Storage& s : storage_) {
-        double q = useInitialConditions && !s.stray ? s.value * s.ic : stateOf(s, x);
+        // With UIC a capacitor without IC= starts from its nodes' voltages,
+        // which .ic sets (the others are 0 or a source's value).
+        const bool own = s.inductor || s.icGiven;
+        double q = useInitialConditions && !s.stray && own ? s.value * s.ic : stateOf(s, x);
         if (useInitialConditions)
             for (const auto& [other, m] : s.mutual) q += m * storage_[other].ic;
         s.q[0] = s.q[1] = s.q[2] = q;

@@ -114,6 +114,7 @@ private:
         int a, b, branch;      // unknowns; -1 ground / none
         double value;          // C or L
         double ic;             // initial condition (volts or amperes), UIC only
+        bool icGiven = false;  // IC= on the element
         double q[3] = {0, 0, 0};  // charge or flux at the last accepted points, newest first
         double flow = 0.0;     // capacitor current or inductor voltage at the latest accepted point
         bool stray = false;    // the host's own, from node a to ground (no element)

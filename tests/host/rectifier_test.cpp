@@ -164,3 +164,14 @@ R3 p 0 1k
     EXPECT_NEAR(out.rows.front()[1], 3.0, 1e-12);
     EXPECT_NEAR(out.rows.front()[2], 9.0, 1e-12);
 }
+
+// With UIC a capacitor without IC= starts at the voltage .ic gives its node
+// (it then charges towards 1 V with 1 us), one with IC= at its own.
+TEST(InitialVoltage, UicCapacitorWithoutIcTakesTheNodesIc) {
+    for (const auto& [ic, start] : {std::pair{"", 0.5}, std::pair{" IC=0.2", 0.2}}) {
+        const SimulationOutput out = run(std::string("uic\nV1 a 0 1\nR1 a b 1k\nC1 b 0 1n") + ic +
+                                         "\n.ic V(b)=0.5\n.tran 1n 10n UIC\n.print tran V(b)\n");
+        ASSERT_GE(out.rows.size(), 2u);
+        EXPECT_NEAR(out.rows[1][1], start + (1.0 - start) * 1e-3, 1e-4) << ic;
+    }
+}
