@@ -5,6 +5,7 @@ namespace udmhost::sim {
 namespace {
 // SPICE's weight of the held voltage beside the branch currents it keeps.
 constexpr double kHoldWeight = 1e10;
+constexpr double kHoldConductance = 1e9;  // siemens
 }  // namespace
 
 void InitialVoltageRows::bind(const SparsePattern& pattern, int nodeUnknowns,
@@ -27,15 +28,23 @@ void InitialVoltageRows::bind(const SparsePattern& pattern, int nodeUnknowns,
     }
 }
 
-// The row keeps its branch currents, which then carry no current from the
-// rest of the node (an inductor to ground starts at 0 A), and the node's
-// own conductances are dropped: what flows in through them is not balanced.
+// A row with branch currents keeps only those, which then carry no current
+// from the rest of the node (an inductor to ground starts at 0 A), beside
+// the held voltage; the node's own conductances are dropped, what flows in
+// through them is not balanced. Without branch currents that is what a
+// conductance outweighing the rest does too, up to volts of current / 1e9,
+// and it keeps the row's conductances, which the node's neighbours need
+// against rounding (a gate resistor's other end is only its own).
 void InitialVoltageRows::impose(double* values, double* rhs) const {
     for (const Row& row : rows_) {
+        if (!row.branches) {
+            values[row.diagonal] += kHoldConductance;
+            rhs[row.unknown] += kHoldConductance * row.volts;
+            continue;
+        }
         for (int k : row.nodeEntries) values[k] = 0.0;
-        const double weight = row.branches ? kHoldWeight : 1.0;
-        values[row.diagonal] = weight;
-        rhs[row.unknown] = weight * row.volts;
+        values[row.diagonal] = kHoldWeight;
+        rhs[row.unknown] = kHoldWeight * row.volts;
     }
 }
 
