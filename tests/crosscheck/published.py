@@ -52,6 +52,18 @@ EXPECTED = {
     # 2.183 ns a half period, the reference within 0.2 % of ngspice's default
     # step), so by 80 ns it has one crossing fewer on the first ten stages.
     "ngspice_switch_ring_oscillator": "differs: ring period 1.6 % longer than ngspice's",
+    # At each switch turn-on the buck's switch node (0.05 ohm switch against
+    # the Schottky's 500 pF and 10 ns transit time) overshoots to 20-21 V in
+    # both simulators, a numerical ringing far below the step; ngspice's
+    # trapezoidal rule swings it through mid-range several times (2908
+    # crossings; with method=gear 1266), udmhost's once (1032). The outputs
+    # agree within 0.002 V, the boost's switch node in all 929 crossings.
+    "course_buck_boost": "differs: numerical ringing of the buck's switch node at turn-on",
+    # Runs; the period is 42 % longer than ngspice's (1524 ns against 1076 ns
+    # over 10 us). Without the PMOS's m=2 ngspice's period lengthens to
+    # udmhost's crossing count while udmhost's does not change: the VDMOS
+    # multiplier (or what scales with it) is taken differently.
+    "ngspice_vdmos_ring_oscillator": "differs: VDMOS ring period 42 % longer than ngspice's (m=2 PMOS)",
 }
 
 BAND = 0.05            # of the range: hysteresis around the middle when counting crossings
