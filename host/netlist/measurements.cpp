@@ -77,6 +77,12 @@ void readMeasurement(Context& context, const LogicalLine& line) {
         into.value = context.value(cursor, "the value to reach");
         readEdge(context, cursor, into);
     };
+    if (kind == "param") {
+        // An expression of other measurements: the run goes on without it.
+        context.warn(kindToken.where, ".meas " + m.name + " PARAM=...: measurements of other measurements are not "
+                                      "computed; skipped");
+        return;
+    }
     if (kind == "trig") {
         m.kind = Measurement::Kind::TrigTarg;
         condition(m.trig);

@@ -135,10 +135,16 @@ void readMosfet(Context& context, const LogicalLine& line, Element& element) {
         throw NetlistError(modelName.where, "model " + modelName.text + " is of type " + card.type +
                                                 ", expected NMOS, PMOS or VDMOS");
     const size_t nodes = words.size() - 1;
-    if (nodes != (power ? 3u : 4u))
+    // A VDMOS may name its thermal junction and case nodes after the source,
+    // as ngspice reads it; without self-heating they connect to nothing.
+    if (power ? nodes < 3u || nodes > 5u : nodes != 4u)
         throw NetlistError(words[0]->where, name.text + ": a " + std::string(power ? "VDMOS" : "MOSFET") + " has " +
-                                                (power ? "three nodes (drain gate source)" : "four nodes (drain gate source bulk)") +
+                                                (power ? "three nodes (drain gate source, then optional junction and case)"
+                                                       : "four nodes (drain gate source bulk)") +
                                                 ", " + std::to_string(nodes) + " given");
+    if (power && nodes > 3u)
+        context.warnOnce("vdmos thermal nodes", words[3]->where,
+                         name.text + ": the thermal nodes of a VDMOS are left unconnected (self-heating is not modelled)");
     if (!power && given(card, "level", 1.0) != 1.0)
         throw NetlistError(card.places.at("level"), "model " + card.name + ": only LEVEL=1 MOSFETs are simulated");
     std::map<std::string, double> size;

@@ -94,14 +94,70 @@ void lexPhysicalLine(std::string_view line, const std::string& file, int lineNum
     }
 }
 
+// How many '{' the line leaves open (before a ';' comment).
+int openBraces(std::string_view line) {
+    int depth = 0;
+    for (char c : line) {
+        if (c == ';') break;
+        depth += c == '{' ? 1 : c == '}' ? -1 : 0;
+    }
+    return depth;
+}
+
+// The line up to a ';' comment: joined lines must not carry one inside.
+std::string_view beforeComment(std::string_view line) { return line.substr(0, line.find(';')); }
+
 }  // namespace
 
 NetlistText lexNetlist(std::string_view text, const std::string& file, bool withTitle) {
     NetlistText result;
-    int lineNumber = 0;
-    size_t start = 0;
     bool haveTitle = !withTitle;
     bool inControl = false;  // between .control and .endc: a script for another program
+    auto lexLine = [&](std::string_view line, int lineNumber) {
+        if (!haveTitle) {
+            result.title = std::string(line);
+            haveTitle = true;
+            return;
+        }
+        size_t first = 0;
+        while (first < line.size() && isBlank(line[first])) ++first;
+        const std::string head = lowerCase(line.substr(first, 6));
+        const bool endc = head.starts_with(".endc") && (head.size() == 5 || isBlank(head[5]));
+        if (inControl) {
+            if (endc) inControl = false;
+        } else if (first < line.size() && line[first] != '*') {
+            if (head == ".contr" && lowerCase(line.substr(first, 8)) == ".control") inControl = true;
+            if (line[first] == ')' && !result.lines.empty()) {
+                // A bare ')' closing a multi-line .model without '+'.
+                lexPhysicalLine(line, file, lineNumber, first, result.lines.back().tokens);
+            } else if (line[first] == '+') {
+                if (result.lines.empty())
+                    throw NetlistError({file, lineNumber, static_cast<int>(first) + 1},
+                                       "continuation line '+' with no line to continue");
+                lexPhysicalLine(line, file, lineNumber, first + 1, result.lines.back().tokens);
+            } else {
+                LogicalLine logical;
+                lexPhysicalLine(line, file, lineNumber, first, logical.tokens);
+                if (!logical.tokens.empty()) {
+                    logical.where = logical.tokens.front().where;
+                    result.lines.push_back(std::move(logical));
+                }
+            }
+        }
+    };
+    // A '{' left open goes on over the '+' lines that follow, as ngspice
+    // joins them before it reads the expression: the joined text is lexed
+    // as its first line (its tokens are located there).
+    std::string joined;
+    int joinedLine = 0;
+    auto flush = [&] {
+        if (joined.empty()) return;
+        std::string held;
+        held.swap(joined);
+        lexLine(held, joinedLine);
+    };
+    int lineNumber = 0;
+    size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
@@ -110,39 +166,25 @@ NetlistText lexNetlist(std::string_view text, const std::string& file, bool with
         ++lineNumber;
         const bool last = end == text.size();
         start = end + 1;
-
-        if (!haveTitle) {
-            result.title = std::string(line);
-            haveTitle = true;
+        size_t first = 0;
+        while (first < line.size() && isBlank(line[first])) ++first;
+        const bool code = haveTitle && !inControl && first < line.size() && line[first] != '*';
+        if (!joined.empty() && code && line[first] == '+') {
+            joined += ' ';
+            joined += beforeComment(line.substr(first + 1));
+            if (openBraces(joined) <= 0) flush();
         } else {
-            size_t first = 0;
-            while (first < line.size() && isBlank(line[first])) ++first;
-            const std::string head = lowerCase(line.substr(first, 6));
-            const bool endc = head.starts_with(".endc") && (head.size() == 5 || isBlank(head[5]));
-            if (inControl) {
-                if (endc) inControl = false;
-            } else if (first < line.size() && line[first] != '*') {
-                if (head == ".contr" && lowerCase(line.substr(first, 8)) == ".control") inControl = true;
-                if (line[first] == ')' && !result.lines.empty()) {
-                    // A bare ')' closing a multi-line .model without '+'.
-                    lexPhysicalLine(line, file, lineNumber, first, result.lines.back().tokens);
-                } else if (line[first] == '+') {
-                    if (result.lines.empty())
-                        throw NetlistError({file, lineNumber, static_cast<int>(first) + 1},
-                                           "continuation line '+' with no line to continue");
-                    lexPhysicalLine(line, file, lineNumber, first + 1, result.lines.back().tokens);
-                } else {
-                    LogicalLine logical;
-                    lexPhysicalLine(line, file, lineNumber, first, logical.tokens);
-                    if (!logical.tokens.empty()) {
-                        logical.where = logical.tokens.front().where;
-                        result.lines.push_back(std::move(logical));
-                    }
-                }
+            flush();  // an open '{' that no '+' line continues fails on its own line
+            if (code && line[first] != '+' && openBraces(line) > 0) {
+                joined = std::string(beforeComment(line));
+                joinedLine = lineNumber;
+            } else {
+                lexLine(line, lineNumber);
             }
         }
         if (last) break;
     }
+    flush();
     return result;
 }
 

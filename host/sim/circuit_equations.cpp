@@ -13,7 +13,6 @@ namespace {
 
 using Kind = Element::Kind;
 
-constexpr double kHoldConductance = 1e9;  // siemens, of .ic during the operating point
 
 int ticketsOf(Kind kind) {
     switch (kind) {
@@ -93,6 +92,7 @@ CircuitEquations::CircuitEquations(const Circuit& circuit) : circuit_(circuit) {
             s.branch = branch_[e];
             s.value = el.value;
             s.ic = el.hasInitialCondition ? el.initialCondition : 0.0;
+            s.icGiven = el.hasInitialCondition;
             storage_.push_back(s);
         }
     }
@@ -218,6 +218,7 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 slot(ticket, 0) += 1.0, slot(ticket, 1) -= 1.0, slot(ticket, 2) += 1.0, slot(ticket, 3) -= 1.0;
                 // v = d(flux)/dt: v - c L i = -c flux_prev (- v_prev for the trapezoidal rule)
                 slot(ticket, 4) -= c * s.value;
+                if (d.kind == Discretisation::Kind::OperatingPoint) slot(ticket, 4) -= inductorDcResistance_;
                 rhs[s.branch] -= history(s, d);
                 break;
             }
@@ -246,16 +247,20 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
     }
     if (gmin > 0.0)
         for (int t0 : diagonalTickets_) values[slots_[static_cast<size_t>(t0)]] += gmin;
-    // .ic: the operating point holds each named node at its value through a
-    // conductance that outweighs the rest of the circuit.
-    if (d.kind == Discretisation::Kind::OperatingPoint)
-        for (const auto& [node, v] : circuit_.initialVoltages) {
-            const int u = nodeUnknown(node);
-            values[slots_[static_cast<size_t>(diagonalTickets_[static_cast<size_t>(u)])]] += kHoldConductance;
-            rhs[u] += kHoldConductance * v;
-        }
+    // .ic replaces its node's row in the operating point (InitialVoltageRows).
     values[valueCount_ - 1] = 0.0;
     rhs[size_] = 0.0;
+}
+
+bool CircuitEquations::hasInductors() const {
+    return std::any_of(storage_.begin(), storage_.end(), [](const Storage& s) { return s.inductor; });
+}
+
+const Element* CircuitEquations::inductorDrivenAcrossDcResistance(const double* x, double volts) const {
+    for (const Storage& s : storage_)
+        if (s.inductor && std::abs(x[s.branch]) * inductorDcResistance_ > volts)
+            return &circuit_.elements[static_cast<size_t>(s.element)];
+    return nullptr;
 }
 
 void CircuitEquations::applyInitialConditions(double* x) const {
@@ -263,22 +268,38 @@ void CircuitEquations::applyInitialConditions(double* x) const {
     for (const Storage& s : storage_) {
         if (s.stray) continue;
         if (s.inductor) x[s.branch] = s.ic;
+        else if (!s.icGiven) continue;  // its voltage is the nodes' (.ic or 0), as in SPICE
         else if (s.b < 0 && s.a >= 0) x[s.a] = s.ic;
         else if (s.a < 0 && s.b >= 0) x[s.b] = -s.ic;
     }
 }
 
 void CircuitEquations::applySourceValues(double* x, double t) const {
-    std::vector<bool> known(static_cast<size_t>(size_), false);
+    std::vector<bool> known(static_cast<size_t>(size_), false), driven(static_cast<size_t>(size_), false);
     auto isKnown = [&](int u) { return u < 0 || known[static_cast<size_t>(u)]; };
+    auto isVoltage = [](Kind k) { return k == Kind::VoltageSource || k == Kind::VoltageControlledVoltage; };
+    for (const Element& el : circuit_.elements)
+        if (isVoltage(el.kind))
+            for (size_t i = 0; i < 2; ++i)
+                if (const int u = nodeUnknown(el.nodes.at(i)); u >= 0) driven[static_cast<size_t>(u)] = true;
+    // A node no source drives keeps the value it has (0, or its .ic), so
+    // an E source controlled by such nodes is settled too.
+    auto isSettled = [&](int u) { return isKnown(u) || !driven[static_cast<size_t>(u)]; };
+    auto at = [&](int u) { return u < 0 ? 0.0 : x[u]; };
     // A chain of sources is resolved one link per pass.
     for (bool progress = true; progress;) {
         progress = false;
         for (const Element& el : circuit_.elements) {
-            if (el.kind != Kind::VoltageSource) continue;
+            if (!isVoltage(el.kind)) continue;
             const int a = nodeUnknown(el.nodes.at(0)), b = nodeUnknown(el.nodes.at(1));
             if (isKnown(a) == isKnown(b)) continue;
-            const double v = waveformValue(el.waveform, t);
+            double v = 0.0;
+            if (el.kind == Kind::VoltageSource) v = waveformValue(el.waveform, t);
+            else {
+                const int cp = nodeUnknown(el.nodes.at(2)), cn = nodeUnknown(el.nodes.at(3));
+                if (!isSettled(cp) || !isSettled(cn)) continue;
+                v = el.value * (at(cp) - at(cn));
+            }
             const int to = isKnown(a) ? b : a;
             x[to] = isKnown(a) ? (a < 0 ? 0.0 : x[a]) - v : (b < 0 ? 0.0 : x[b]) + v;
             known[static_cast<size_t>(to)] = true;
@@ -299,7 +320,10 @@ std::vector<bool> CircuitEquations::stateUnknowns() const {
 
 void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
     for (Storage& s : storage_) {
-        double q = useInitialConditions && !s.stray ? s.value * s.ic : stateOf(s, x);
+        // With UIC a capacitor without IC= starts from its nodes' voltages,
+        // which .ic sets (the others are 0 or a source's value).
+        const bool own = s.inductor || s.icGiven;
+        double q = useInitialConditions && !s.stray && own ? s.value * s.ic : stateOf(s, x);
         if (useInitialConditions)
             for (const auto& [other, m] : s.mutual) q += m * storage_[other].ic;
         s.q[0] = s.q[1] = s.q[2] = q;

@@ -75,8 +75,9 @@ public:
     // The initial condition that UIC puts on the unknowns (capacitor
     // voltages where one side is ground, inductor currents).
     void applyInitialConditions(double* x) const;
-    // The nodes that voltage sources tie to ground, directly or through
-    // other sources, at their values at time t.
+    // The nodes that voltage sources and E sources tie to ground, directly
+    // or through other sources, at their values at time t (an E source's
+    // from control nodes that are set already or that no source drives).
     void applySourceValues(double* x, double t) const;
 
     // Largest step (relative to d.step) whose truncation error would have
@@ -97,6 +98,15 @@ public:
     // so its flows are the old circuit's.
     double stepAfterFirst(const double* x, const Discretisation& d, const Options& o, bool oldFlows) const;
 
+    // A resistance in series with every inductor in the operating point
+    // only: a loop of inductors and voltage sources then has an equation
+    // for its current (0 A when the loop's sources sum to zero).
+    void setInductorDcResistance(double ohms) { inductorDcResistance_ = ohms; }
+    bool hasInductors() const;
+    // The first inductor whose current drops more than `volts` across that
+    // resistance (its loop's sources do not sum to zero), else null.
+    const Element* inductorDrivenAcrossDcResistance(const double* x, double volts) const;
+
     // Current of a source's branch or the value of a current source.
     double sourceValue(int e, double t) const;
 
@@ -107,6 +117,7 @@ private:
         int a, b, branch;      // unknowns; -1 ground / none
         double value;          // C or L
         double ic;             // initial condition (volts or amperes), UIC only
+        bool icGiven = false;  // IC= on the element
         double q[3] = {0, 0, 0};  // charge or flux at the last accepted points, newest first
         double flow = 0.0;     // capacitor current or inductor voltage at the latest accepted point
         bool stray = false;    // the host's own, from node a to ground (no element)
@@ -141,6 +152,7 @@ private:
     std::vector<int> diagonalTickets_;
     size_t valueCount_ = 1;      // non-zeros plus the spare ground entry
     double steps_[2] = {0, 0};   // the last two accepted step sizes, newest first
+    double inductorDcResistance_ = 0.0;
 };
 
 }  // namespace udmhost::sim

@@ -47,6 +47,7 @@ void NewtonSolver::setUp() {
     behavioural_.bindSlots(builder);
     mosfets_.bindSlots(builder);
     pluginCharges_.setUp(plugins_);
+    initialVoltages_.bind(pattern_, static_cast<int>(circuit_.nodeNames.size()) - 1, circuit_.initialVoltages);
     try {
         solver_ = makeLinearSolver(circuit_.options.solver);
     } catch (const std::invalid_argument& e) {
@@ -176,6 +177,8 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         }
         if (!behavioural_.empty()) behavioural_.stamp(x_.data(), time, values_.data(), rhs_.data());
         if (!mosfets_.empty()) mosfetsUnlimited = mosfets_.stamp(x_.data(), d, values_.data(), rhs_.data());
+        if (d.kind == Discretisation::Kind::OperatingPoint && !initialVoltages_.empty())
+            initialVoltages_.impose(values_.data(), rhs_.data());
         values_.back() = 0.0;
         bool raised = false;
         if (!factored_ || values_ != factoredValues_) {
@@ -204,7 +207,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
                 // A wild iterate can leave a pivot that rounding cancels (a
                 // junction far forward beside one far reversed): SPICE takes
                 // that as a failed iteration and cuts the step.
-                if (d.kind == Discretisation::Kind::OperatingPoint) throw SimulationError(singularReason_);
+                if (d.kind == Discretisation::Kind::OperatingPoint) throw SingularOperatingPoint(singularReason_);
                 factored_ = false;
                 return Result::Failed;
             }

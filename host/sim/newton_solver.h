@@ -15,12 +15,20 @@
 #include "sim/circuit_equations.h"
 #include "sim/evaluation_bypass.h"
 #include "sim/expression_engine.h"
+#include "sim/initial_voltage_rows.h"
+#include "sim/simulator.h"
 #include "sim/linear_solver.h"
 #include "sim/mosfet_stamps.h"
 #include "sim/plugin_charges.h"
 #include "sim/plugin_set.h"
 
 namespace udmhost::sim {
+
+// The operating point's matrix has no independent equation for an unknown.
+class SingularOperatingPoint : public SimulationError {
+public:
+    using SimulationError::SimulationError;
+};
 
 class NewtonSolver {
 public:
@@ -81,6 +89,7 @@ private:
     BehaviouralStamps behavioural_;
     MosfetStamps mosfets_;
     PluginCharges pluginCharges_;
+    InitialVoltageRows initialVoltages_;  // .ic in the operating point
     std::unique_ptr<LinearSolver> solver_;
     SparsePattern pattern_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};

@@ -13,6 +13,7 @@ namespace udmhost::sim {
 namespace {
 
 constexpr double kGmin = 1e-12;  // from every node to ground, operating point only
+constexpr double kInductorDcResistance = 1e-9;  // ohm, when the operating point needs it
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Rows beyond a memory budget go to a temporary file, so the disk bounds
 // them; a grid finer than this is a mistake, not a run to start.
@@ -116,6 +117,30 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smo
     }
 }
 
+// An inductor across a source (a transformer's primary on the mains) is a
+// loop without an equation for its current at DC; SPICE's fallbacks find the
+// current the source's value at the start gives. Solved again with a
+// resistance in each inductor that only the operating point sees.
+NewtonSolver::Result TransientEngine::solveOperatingPoint(double pluginTime) {
+    const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
+    try {
+        return newton_.solve(startTime_, dc, kGmin, pluginTime);
+    } catch (const SingularOperatingPoint&) {
+        if (inductorDcResistance_ || !equations_.hasInductors()) throw;
+    }
+    inductorDcResistance_ = true;
+    equations_.setInductorDcResistance(kInductorDcResistance);
+    messages_ << "warning: the operating point's matrix is singular; solved again with " << kInductorDcResistance
+              << " ohm in series with each inductor (a loop of inductors and voltage sources)\n";
+    const NewtonSolver::Result result = newton_.solve(startTime_, dc, kGmin, pluginTime);
+    if (result == NewtonSolver::Result::Converged)
+        if (const Element* l = equations_.inductorDrivenAcrossDcResistance(newton_.x().data(), circuit_.options.vntol))
+            throw SimulationError("no DC operating point: " + l->name +
+                                  " is in a loop of inductors and voltage sources that do not sum to zero at the "
+                                  "start, so its current has no DC value; try UIC");
+    return result;
+}
+
 void TransientEngine::initialPoint() {
     const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
     const bool uic = circuit_.tran.uic;
@@ -134,11 +159,11 @@ void TransientEngine::initialPoint() {
         for (const auto& instance : plugins_.instances()) instance->accept();
         newton_.evaluateInstances(x.data(), startTime_, dc);
     } else {
-        if (newton_.solve(startTime_, dc, kGmin, before) != NewtonSolver::Result::Converged)
+        if (solveOperatingPoint(before) != NewtonSolver::Result::Converged)
             throw SimulationError("no DC operating point found; try UIC");
         for (const auto& instance : plugins_.instances()) instance->accept();
         std::copy(x.begin(), x.end(), xPrev.begin());
-        if (newton_.solve(startTime_, dc, kGmin, startTime_) != NewtonSolver::Result::Converged)
+        if (solveOperatingPoint(startTime_) != NewtonSolver::Result::Converged)
             throw SimulationError("no DC operating point found at the start time; try UIC");
     }
     // The state each instance has at the start time is where it starts, not an event.

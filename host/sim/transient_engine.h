@@ -80,6 +80,7 @@ private:
     bool alternated_ = false;  // the last point solved is such an iterate, on the old stamps
     void acceptPoint(double time, const Discretisation& d, bool smooth = false);
     void initialPoint();
+    NewtonSolver::Result solveOperatingPoint(double pluginTime);
     // One trial step of the time loop towards `until`.
     void step(double until);
     // Where a trial step ends: at the next limit (a breakpoint, the bracket
@@ -130,6 +131,7 @@ private:
 
     const Circuit& circuit_;
     std::ostream& messages_;
+    bool inductorDcResistance_ = false;  // the operating point needed it
     const ProgressFn& progress_;
     SimulationOutput output_;
     ExpressionEngine expressions_;

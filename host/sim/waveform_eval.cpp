@@ -25,12 +25,21 @@ Pulse pulseOf(const Waveform& w) {
     return p;
 }
 
+// A width that reaches past the period (TR + PW >= PER) never ends: SPICE
+// steps from the rise straight to the width's end, which lies beyond every
+// following period start, so the return to V1 for a rise time at those
+// starts falls between its time points. Such a pulse rises once and holds V2.
+bool holdsAfterFirstRise(const Pulse& p) { return p.tr + p.pw >= p.per; }
+
 // ngspice's formula: the time within the period is taken only past a whole
-// period, so a width of a period or more holds V2 between the rises that
-// start each period; after np pulses the source stays at V1.
+// period; after np pulses the source stays at V1.
 double pulseValue(const Pulse& p, double t) {
     double local = t - p.td;
     if (std::isfinite(p.np) && local > p.np * p.per) return p.v1;
+    if (holdsAfterFirstRise(p)) {
+        if (local <= 0.0) return p.v1;
+        return local < p.tr ? p.v1 + (p.v2 - p.v1) * local / p.tr : p.v2;
+    }
     if (local > p.per) local -= p.per * std::floor(local / p.per);
     if (local <= 0.0 || local >= p.tr + p.pw + p.tf) return p.v1;
     if (local >= p.tr && local <= p.tr + p.pw) return p.v2;
@@ -130,6 +139,11 @@ void appendBreakpoints(const Waveform& w, double stop, std::vector<double>& out)
             const Pulse p = pulseOf(w);
             const double corners[3] = {p.tr, p.tr + p.pw, p.tr + p.pw + p.tf};
             double k = 0.0;
+            if (holdsAfterFirstRise(p)) {
+                for (double c : {p.td, p.td + p.tr})
+                    if (c >= 0.0 && c <= stop) out.push_back(c);
+                k = p.np;  // only the end of a counted train follows
+            }
             for (; k < p.np; k += 1.0) {
                 const double start = k == 0.0 ? p.td : p.td + k * p.per;
                 if (start > stop) return;

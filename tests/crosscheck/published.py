@@ -66,6 +66,18 @@ EXPECTED = {
     # it has one crossing fewer on some stages.
     "ngspice_switch_ring_oscillator": "differs: the reference (16 ps) has not converged: ngspice's period "
                                       "4 % short of its 0.2 ps value, which udmhost matches",
+    # At each switch turn-on the buck's switch node (0.05 ohm switch against
+    # the Schottky's 500 pF and 10 ns transit time) overshoots to 20-21 V in
+    # both simulators, a numerical ringing far below the step; ngspice's
+    # trapezoidal rule swings it through mid-range several times (2908
+    # crossings; with method=gear 1266), udmhost's once (1032). The outputs
+    # agree within 0.002 V, the boost's switch node in all 929 crossings.
+    "course_buck_boost": "differs: numerical ringing of the buck's switch node at turn-on",
+    # Runs; the period is 42 % longer than ngspice's (1524 ns against 1076 ns
+    # over 10 us). Without the PMOS's m=2 ngspice's period lengthens to
+    # udmhost's crossing count while udmhost's does not change: the VDMOS
+    # multiplier (or what scales with it) is taken differently.
+    "ngspice_vdmos_ring_oscillator": "differs: VDMOS ring period 42 % longer than ngspice's (m=2 PMOS)",
 }
 
 BAND = 0.05            # of the range: hysteresis around the middle when counting crossings
@@ -128,7 +140,8 @@ def only_last_tran(text):
 
 def ngspice_runs(deck, name, vectors, args):
     """(as published, reference): the deck's own .tran, then the fine one."""
-    text = only_last_tran(expand(deck))
+    # A deck's own .save would keep ngspice from writing the nodes udmhost printed.
+    text = re.sub(r"(?im)^\s*\.save\b.*$", "", only_last_tran(expand(deck)))
     net = Netlist(re.sub(r"(?ims)^\.control\b.*?^\.endc\b.*?$", "", text))
     if not net.tran:
         raise RuntimeError("no .tran line for ngspice")

@@ -66,7 +66,8 @@ class Netlist:
     control nodes as ngspice names them, thresholds), .tran and .print."""
 
     def __init__(self, text):
-        self.lines = logical_lines(text)
+        # A model card's closing ')' alone on its line leaves no words.
+        self.lines = [line for line in logical_lines(text) if words(line)]
         self.params, self.models, self.subckts = {}, {}, {}
         self.switches, self.prints, self.tran = [], [], None
         self.mosfets = any(line.split()[0][0] in "mM" for line in self.lines)

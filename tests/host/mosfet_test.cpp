@@ -154,7 +154,7 @@ TEST(Mosfet, ElementsAndCardsRefusedWhereTheyAreWrong) {
         const char* message;
         const char* where;  // the element, or the card's LEVEL
     } cases[] = {
-        {"M1 d g s b mm\n.model mm VDMOS (Vto=2)\n", "three nodes", "bad.cir:3:"},
+        {"M1 d g s tj tc x mm\n.model mm VDMOS (Vto=2)\n", "three nodes", "bad.cir:3:"},
         {"M1 d g s mm\n.model mm NMOS (Vto=2)\n", "four nodes", "bad.cir:3:"},
         {"M1 d g s b mm\n.model mm NMOS (LEVEL=3 Vto=2)\n", "only LEVEL=1", "bad.cir:4:"},
         {"M1 d g s b mm Q=2\n.model mm NMOS (Vto=2)\n", "no parameter Q", "bad.cir:3:"},
@@ -168,5 +168,17 @@ TEST(Mosfet, ElementsAndCardsRefusedWhereTheyAreWrong) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
             EXPECT_NE(std::string(e.what()).find(c.where), std::string::npos) << e.what();
         }
+    }
+}
+
+// ngspice reads a VDMOS's fourth and fifth nodes as its thermal junction and
+// case; without self-heating they stay out of the circuit (a node of its
+// own there would float).
+TEST(Mosfet, VdmosThermalNodesAreLeftOut) {
+    for (const char* nodes : {"d g 0 tj", "d g 0 tj tc", "d g 0 d"}) {
+        const Circuit c = readNetlist(std::string("vdmos\nV1 d 0 1\nV2 g 0 5\nM1 ") + nodes +
+                                          " mm\n.model mm VDMOS (Vto=2)\n.tran 1n 10n\n",
+                                      "t.cir", ".", loadCatalogue, {});
+        for (const std::string& n : c.nodeNames) EXPECT_TRUE(n != "tj" && n != "tc") << nodes << ": " << n;
     }
 }

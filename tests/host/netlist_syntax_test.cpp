@@ -163,6 +163,10 @@ R1 a 0 1k m=4 ; four in parallel
 R2 a b '3*k' // quoted expression
 C1 b 0 1u m=k ic=1
 L1 b 0 1m m=2
+R3 c 0 {k *
++ 5 ; a braced value goes on over '+' lines
++ }
+.meas tran half PARAM='1/2'
 .control
 let x = {unbalanced
 plot v(a)
@@ -184,14 +188,19 @@ plot v(a)
     EXPECT_DOUBLE_EQ(element(c, "C1").initialCondition, 1.0);
     EXPECT_DOUBLE_EQ(element(c, "L1").value, 0.5e-3);
     EXPECT_DOUBLE_EQ(c.options.reltol, 1e-4);
-    EXPECT_EQ(c.elements.size(), 4u);
+    EXPECT_DOUBLE_EQ(element(c, "R3").value, 10.0);
+    EXPECT_EQ(c.elements.size(), 5u);
+    EXPECT_TRUE(c.measurements.empty());
+    EXPECT_EQ(notesAbout(c, "net.cir:10:17: warning: .meas half PARAM"), 1u);
     EXPECT_EQ(notesAbout(c, ".control"), 1u);
     EXPECT_EQ(notesAbout(c, ".save ignored"), 1u);  // once for both lines
     EXPECT_EQ(notesAbout(c, ".probe ignored"), 1u);
     EXPECT_EQ(notesAbout(c, ".temp"), 1u);
-    EXPECT_EQ(notesAbout(c, "net.cir:14:10: warning: options not used by udmhost, ignored: noacct, post"), 1u);
+    EXPECT_EQ(notesAbout(c, "net.cir:18:10: warning: options not used by udmhost, ignored: noacct, post"), 1u);
     EXPECT_EQ(failure("t\nR1 a 0 1k m=0\n.tran 1u 1m\n"), "net.cir:2:13: m must be positive");
     EXPECT_EQ(failure("t\nR1 a 0 '1k\n.tran 1u 1m\n"), "net.cir:2:8: a quoted expression without its closing quote");
+    EXPECT_EQ(failure("t\nR1 a 0 {1k\n.tran 1u 1m\n"), "net.cir:2:8: '{' without a closing '}'");
+    EXPECT_EQ(failure("t\nR1 a 0 {1k\n+ *2\n"), "net.cir:2:8: '{' without a closing '}'");
 }
 
 TEST(SpiceSyntax, ParamsEvaluateInDependencyOrderAndRefuseCycles) {

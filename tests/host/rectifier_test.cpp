@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <sstream>
 #include <string>
 
@@ -166,4 +167,78 @@ R1 rin 0 100
     ASSERT_GT(at, 57.5e-6);
     EXPECT_NEAR(i, i0, 1e-3 * std::abs(i0));
     EXPECT_NEAR(v, i0 * (at - 37.6e-6) / 100e-6, 0.01 * std::abs(v));  // C1 charged by the inductor's current
+}
+
+// .ic without UIC replaces the node's current balance by V = value, as SPICE
+// does: an inductor from that node to ground starts at 0 A (not the 50 mA
+// the closed switch feeds), so the source charges the capacitor at first.
+TEST(InitialVoltage, ReplacesTheNodesBalanceInTheOperatingPoint) {
+    const SimulationOutput out = run(R"(tank
+V1 in 0 DC 5
+R1 in sw 100
+S1 sw tank ctl 0 SWT
+Vctl ctl 0 DC 5
+.model SWT SW(VT=2.5 VH=0.1 RON=0.1 ROFF=1e12)
+L1 tank 0 500m
+C1 tank 0 10u
+.ic V(tank)=0
+.tran 10u 100u
+.print tran V(tank) I(L1)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.front()[1], 0.0, 1e-9);
+    EXPECT_NEAR(out.rows.front()[2], 0.0, 1e-9);
+    // 100 us into the 1 ms charge: 5 V (1 - e^-0.1), less a little that L1 takes.
+    EXPECT_NEAR(out.rows.back()[1], 5.0 * (1.0 - std::exp(-0.1)), 0.01);
+}
+
+// A transformer's primary across the mains: the source and the winding form
+// a loop without a DC equation for its current. At a start where the source
+// is 0 V it is 0 A, and L di/dt = sin then gives 2 / (w L) half a period
+// on; a loop whose source is not 0 V at the start has no operating point.
+TEST(InductorLoop, AcrossASourceStartsAtTheCurrentItsValueGives) {
+    const std::string loop = "primary\nR1 a 0 1k\nL1 a 0 1\nL2 b 0 0.01\nK1 L1 L2 0.999\nR2 b 0 100\n"
+                             ".tran 100u 10m\n.print tran I(L1)\n";
+    const SimulationOutput out = run(loop + "V1 a 0 SIN(0 1 50)\n");
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.front()[1], 0.0, 1e-12);
+    const double w = 2 * std::numbers::pi * 50;
+    // The secondary's load takes some of the primary's current: within 5 %.
+    EXPECT_NEAR(out.rows.back()[1], 2.0 / w, 0.05 * 2.0 / w);
+    try {
+        (void)run(loop + "V1 a 0 DC 1\n");
+        ADD_FAILURE() << "a 1 V source across an inductor has no DC current";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("L1"), std::string::npos) << e.what();
+    }
+}
+
+// With UIC the first row is not solved: E sources (a chain of two here) take
+// their outputs from the capacitor's IC, not 0 V.
+TEST(InitialVoltage, UicStartGivesESourcesTheirControlledValues) {
+    const SimulationOutput out = run(R"(uic
+V1 a 0 DC 2
+R1 a c 1k
+C1 c 0 1n IC=1.5
+E1 o 0 c 0 2
+E2 p 0 o 0 3
+R2 o 0 1k
+R3 p 0 1k
+.tran 1u 10u UIC
+.print tran V(o) V(p)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.front()[1], 3.0, 1e-12);
+    EXPECT_NEAR(out.rows.front()[2], 9.0, 1e-12);
+}
+
+// With UIC a capacitor without IC= starts at the voltage .ic gives its node
+// (it then charges towards 1 V with 1 us), one with IC= at its own.
+TEST(InitialVoltage, UicCapacitorWithoutIcTakesTheNodesIc) {
+    for (const auto& [ic, start] : {std::pair{"", 0.5}, std::pair{" IC=0.2", 0.2}}) {
+        const SimulationOutput out = run(std::string("uic\nV1 a 0 1\nR1 a b 1k\nC1 b 0 1n") + ic +
+                                         "\n.ic V(b)=0.5\n.tran 1n 10n UIC\n.print tran V(b)\n");
+        ASSERT_GE(out.rows.size(), 2u);
+        EXPECT_NEAR(out.rows[1][1], start + (1.0 - start) * 1e-3, 1e-4) << ic;
+    }
 }

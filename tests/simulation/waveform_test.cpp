@@ -44,7 +44,8 @@ TEST(Waveform, PulseWithoutPeriodHappensOnce) {
 }
 
 // ngspice's PULSE: past a whole period each period restarts with the rise
-// from V1, so PW >= PER holds V2 between rises; np ends the train at V1.
+// from V1, unless TR + PW reaches past the period (then V2 is held from the
+// first rise on); np ends the train at V1.
 TEST(Waveform, PulseEdgeCasesAsNgspice) {
     struct Case {
         std::vector<double> args;
@@ -52,10 +53,18 @@ TEST(Waveform, PulseEdgeCasesAsNgspice) {
         std::vector<double> breakpoints;                // up to t = 10
     };
     const std::vector<Case> cases = {
-        // pw > per: on from the first rise, a rise from V1 at each period start
+        // pw > per: on from the first rise, held through every later period start
         {{0, 1, 1, 0.5, 0.5, 5, 2},
-         {{1.0, 0.0}, {1.25, 0.5}, {2.9, 1.0}, {3.0, 1.0}, {3.25, 0.5}, {4.0, 1.0}, {9.1, 0.2}},
-         {1, 1.5, 3, 3.5, 5, 5.5, 7, 7.5, 9, 9.5}},
+         {{1.0, 0.0}, {1.25, 0.5}, {2.9, 1.0}, {3.0, 1.0}, {3.25, 1.0}, {4.0, 1.0}, {9.1, 1.0}},
+         {1, 1.5}},
+        // tr + pw = per exactly, a train of 3: held, then V1 after the third period
+        {{5, 0, 1, 1, 1, 1, 2, 3},
+         {{1.5, 2.5}, {3.1, 0.0}, {6.9, 0.0}, {7.1, 5.0}},
+         {1, 2, 7}},
+        // tr + pw just short of per: the fall and the next rise still show
+        {{0, 1, 0, 0.5, 0.5, 1.4, 2},
+         {{1.9, 1.0}, {2.0, 0.8}, {2.25, 0.5}},
+         {0, 0.5, 1.9, 2, 2.5, 3.9, 4, 4.5, 5.9, 6, 6.5, 7.9, 8, 8.5, 9.9, 10}},
         // tr + pw + tf > per: the fall is cut short by the next rise
         {{0, 2, 0, 1, 1, 1.5, 3},
          {{0.5, 1.0}, {2.5, 2.0}, {2.99, 1.02}, {3.0, 1.0}, {3.5, 1.0}, {6.0, 0.0}},
