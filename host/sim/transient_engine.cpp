@@ -79,6 +79,7 @@ void TransientEngine::setUpBreakpoints() {
 bool TransientEngine::solvePoint(double time, const Discretisation& d) {
     const auto result = newton_.solve(time, d, 0.0, time);
     alternated_ = result == NewtonSolver::Result::Alternating;
+    solved_ = result != NewtonSolver::Result::Failed;
     switches_.readStates();
     if (result != NewtonSolver::Result::Alternating || switches_.stateChanged())
         return result == NewtonSolver::Result::Converged || switches_.stateChanged();

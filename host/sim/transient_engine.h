@@ -78,6 +78,7 @@ private:
     // found no solution and no switching.
     bool solvePoint(double time, const Discretisation& d);
     bool alternated_ = false;  // the last point solved is such an iterate, on the old stamps
+    bool solved_ = false;      // ... is a solution or such an iterate, not a failed Newton's last
     void acceptPoint(double time, const Discretisation& d, bool smooth = false);
     void initialPoint();
     NewtonSolver::Result solveOperatingPoint(double pluginTime);

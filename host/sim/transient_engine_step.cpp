@@ -109,10 +109,13 @@ void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, b
         // parabola through points much closer together than the step would
         // only extrapolate their rounding), then step to just before it and
         // across it, unless the trial was aimed just past it and shows it
-        // within the event tolerance of its end.
+        // within the event tolerance of its end. Its point is then the
+        // switching's only if Newton solved it: the last iterate of one
+        // that did not is no solution (a switch node's capacitor would take
+        // a charge that nothing supplied).
         const bool parabola = s.restart.historyFor(1) && s.t - newton_.tOlder() >= 0.1 * trial.step;
         const auto found = switches_.locate(s.t, trial.step, eventTolerance, parabola);
-        const bool atEnd = aimed && found && (1.0 - found->first) * trial.step <= eventTolerance;
+        const bool atEnd = aimed && solved_ && found && (1.0 - found->first) * trial.step <= eventTolerance;
         if (!atEnd) {
             if (!found) {
                 s.bracket = trial.next;
@@ -128,6 +131,9 @@ void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, b
         // accepts; the others still hold its solution.
         newton_.evaluateInstances(newton_.x().data(), trial.next, d, &switches_.locatedInstances());
         switches_.readStates();
+    } else if (!solved_) {
+        rejectTrial(trial.step / 8.0);
+        return;
     }
     acceptSwitchingPoint(trial.next, d, alternated_);
     switches_.forgetCrossing();
@@ -141,11 +147,15 @@ void TransientEngine::onSmoothSwitching(const Trial& trial, const Discretisation
     // junction's capacitance. The trial is solved again by backward Euler,
     // which damps, and the integration restarts from its point.
     // Either solution's error must allow the step: else a shorter trial
-    // comes closer to the instant.
+    // comes closer to the instant. Neither is one unless Newton solved it.
+    if (!solved_) {
+        rejectTrial(trial.step / 8.0);
+        return;
+    }
     if (!truncationRatio(trial, d)) return;
     const Discretisation firstOrder{Discretisation::Kind::BackwardEuler, d.step, d.previous};
     if (d.kind != Discretisation::Kind::BackwardEuler) {
-        if (!solvePoint(trial.next, firstOrder)) {
+        if (!solvePoint(trial.next, firstOrder) || !solved_) {
             rejectTrial(trial.step / 8.0);
             return;
         }

@@ -3,6 +3,7 @@
 // a diode's reverse recovery.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -98,6 +99,40 @@ Rload out 0 5
         EXPECT_GT(lowestEver, -1.5);
         EXPECT_GE(out.events.size(), 70u);  // both edges of each of the 40 periods
     }
+}
+
+// A relaxation oscillator whose switch discharges its capacitor through a
+// diode: the supply charges C1 through R1, the diode only drains it. On no
+// accepted step may C1 gain more charge than R1 delivers. A low iteration
+// limit leaves the trial onto a switching unsolved now and then; its last
+// iterate taken as the switching point puts hundreds of pC on C1.
+TEST(Diode, NoSwitchingPointAddsChargeThatNothingSupplied) {
+    const std::string text = R"(relaxation
+V1 in 0 5
+R1 in cap 1k
+C1 cap 0 1u IC=0
+D1 cap mid dmod
+S1 mid 0 cap 0 swmod
+C2 mid 0 1n
+.model swmod sw(vt=2.5 vh=0.5 ron=1 roff=1e9)
+.model dmod D(is=1e-14 n=1)
+.options itl4=3 points=all
+.tran 10u 20m UIC
+.print tran V(cap)
+)";
+    const Circuit c = readNetlist(text, "relaxation.cir", ".", loadCatalogue,
+                                  {{"vcswitch", VCSWITCH_PLUGIN}, {"diode", DIODE_PLUGIN}});
+    std::ostringstream messages;
+    const SimulationOutput out = simulate(c, messages);
+    ASSERT_GE(out.events.size(), 40u);  // the switch and the diode, a dozen periods
+    double worst = -1.0;
+    for (size_t k = 1; k < out.rows.size(); ++k) {
+        const std::vector<double>&a = out.rows[k - 1], &b = out.rows[k];
+        // The most R1 can deliver over the step, at the lower of its ends.
+        const double supplied = (b[0] - a[0]) * (5.0 - std::min(a[1], b[1])) / 1e3;
+        worst = std::max(worst, 1e-6 * (b[1] - a[1]) - supplied);
+    }
+    EXPECT_LT(worst, 1e-12);
 }
 
 // The depletion charge's capacitance is its derivative on both sides of the
