@@ -105,6 +105,11 @@ private:
     const TimeSignal* signalOf(size_t unknown) const;
     // {lo, hi} as fractions of [from, to]: the first change of state of
     // `switching` along `path` over it, hi - lo within `width` (time).
+    // Instance i evaluated at `time` on `path` (weights w): true when its state changes.
+    bool changesAt(size_t i, const Trajectory& path, double time, const std::array<double, 3>& w);
+    void setTime(double time);  // of the plug-ins' evaluations and the expressions
+    // The instances whose state changes at the end of `path`.
+    const std::vector<size_t>& changingAtEnd(const Trajectory& path, double end);
     std::optional<std::pair<double, double>> changeAlong(const std::vector<size_t>& switching, const Trajectory& path,
                                                          double from, double to, double width);
 
@@ -122,7 +127,7 @@ private:
     size_t changedInstance_ = 0;  // the one whose change changeAlong found last
     std::vector<double> crossingX_;
     std::vector<size_t> crossingSwitching_;
-    std::vector<size_t> allInstances_;
+    std::vector<size_t> allInstances_, candidates_;
     std::vector<bool> stateUnknowns_;
     std::vector<const TimeSignal*> signalUnknowns_;
     std::vector<double> stampBuffer_;
