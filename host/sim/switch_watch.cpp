@@ -199,6 +199,7 @@ bool SwitchWatch::changesAt(size_t i, const Trajectory& path, double time, const
         instance.setNode(k, value, (path.xc[u] - path.xb[u]) / (path.c - path.b));
     }
     instance.evaluate(newton_.simulationRecord());
+    ++evaluations_;
     requireFiniteStamp(instance, time);
     std::vector<double>& stamp = stampBuffer_;
     stamp.resize(static_cast<size_t>(instance.entryCount()));

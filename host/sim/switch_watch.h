@@ -55,6 +55,8 @@ public:
     // as {lo, hi} times within a tenth of the event tolerance; none when it
     // does not show there or there is no such trial.
     std::optional<std::pair<double, double>> relocate(double eventTolerance, bool slopeKnown);
+    // Evaluations along trajectories (predicting, locating) so far.
+    long evaluations() const { return evaluations_; }
     // The instances that switched on the trial last located on (ascending).
     const std::vector<size_t>& locatedInstances() const { return crossingSwitching_; }
     // The located switching has been stepped onto, or the trial is stale.
@@ -117,7 +119,7 @@ private:
     NewtonSolver& newton_;
     ExpressionEngine& expressions_;
     std::vector<Tracked> tracked_;
-    long acceptedPoints_ = 0;
+    long acceptedPoints_ = 0, evaluations_ = 0;
     // The end of the last trial that showed a switching: its time (negative:
     // none), its first solution and the instances that switched on it.
     double crossingEnd_ = -1.0;
