@@ -16,7 +16,6 @@
 #include "sim/callback_router.h"
 #include "sim/circuit_equations.h"
 #include "sim/expression_engine.h"
-#include "sim/first_step_memory.h"
 #include "sim/newton_solver.h"
 #include "sim/node_trajectory.h"
 #include "sim/plugin_set.h"
@@ -137,7 +136,6 @@ private:
     NewtonSolver newton_;
     SwitchWatch switches_;
     std::optional<StepController> steps_;
-    FirstStepMemory firstSteps_;
     std::optional<ColumnReader> columns_;
     std::optional<RowSampler> rows_;
     std::vector<double> breakpoints_;

@@ -29,16 +29,12 @@ bool TransientEngine::behaviouralSwitching(double next, const Discretisation& d,
 
 void TransientEngine::acceptSwitchingPoint(double next, const Discretisation& d, bool onOldStamps) {
     LoopState& s = loop_;
-    const size_t before = output_.events.size();
     acceptPoint(next, d);
     ++output_.stats.accepted;
     s.t = next;
     s.locatesFromHere = 0;
     s.bracket = std::numeric_limits<double>::infinity();
-    const std::vector<SwitchEvent> switched(output_.events.begin() + static_cast<std::ptrdiff_t>(before),
-                                            output_.events.end());
-    s.h = firstSteps_.firstStep(switched, s.restart.afterSwitching(*steps_, onOldStamps),
-                                steps_->afterSwitching(s.restart.lastFullStep));
+    s.h = s.restart.afterSwitching(*steps_, onOldStamps);
 }
 
 }  // namespace udmhost::sim

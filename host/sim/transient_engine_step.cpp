@@ -182,8 +182,6 @@ void TransientEngine::acceptTrial(const Trial& trial, const Discretisation& d, d
                                   ? equations_.stepAfterFirst(newton_.x().data(), d, circuit_.options,
                                                               s.restart.switchedOnOldStamps())
                                   : kInfinity;
-    if (s.restart.firstAfterSwitching() && std::isfinite(firstLimit) && !trial.onLimit)
-        firstSteps_.learn(std::max(trial.step, steps.allowedBy(firstLimit, 1.0)));
     acceptPoint(trial.next, d, s.restart.historyFor(1));
     ++output_.stats.accepted;
     s.t = trial.next;

@@ -91,15 +91,4 @@ TEST(CoupledRing, ThePredictedInstantIsSearchedForAmongTheChangingSwitchesOnly) 
     EXPECT_LT(perSwitchAndTrial, 1.5);
 }
 
-// Each oscillator closes the same way period after period. The first step
-// after a closing, a share of the pace before it, was too long for the fast
-// discharge every time and was taken again: 1.40 rejected trials per
-// switching here. Starting from the step that the switch's last closing
-// allowed: 1.03.
-TEST(CoupledRing, ASwitchingLikeTheLastOneOfItsSwitchStartsFromTheStepThatOneAllowed) {
-    const auto out = run(ring(1e-3));
-    ASSERT_GE(out.stats.events, 10 * kOscillators);
-    EXPECT_LT(static_cast<double>(out.stats.rejected) / static_cast<double>(out.stats.events), 1.2);
-}
-
 }  // namespace
