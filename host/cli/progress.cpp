@@ -38,7 +38,7 @@ void printSummary(std::ostream& out, const RunStats& stats, size_t rows) {
         << "switching events:   " << stats.events << "\n";
     if (stats.evaluations > 0)
         out << "evaluations:        " << stats.evaluations << " in Newton iterations, " << stats.bypassed
-            << " of them bypassed\n";
+            << " of them bypassed; " << stats.watchEvaluations << " predicting and locating switchings\n";
     out << "factorisations:     " << stats.factorisations << "\n";
     if (stats.parts > 1) out << "circuit parts:      " << stats.parts << ", each on its own time steps\n";
     out << "rows written:       " << rows << "\n"

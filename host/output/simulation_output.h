@@ -15,6 +15,7 @@ struct RunStats {
     long newtonIterations = 0;
     long evaluations = 0;       // plug-in instances evaluated in Newton iterations
     long bypassed = 0;          // of those, kept their stamp without a call (bypass)
+    long watchEvaluations = 0;  // evaluated along trajectories, predicting and locating switchings
     long factorisations = 0;    // numeric factorisations; an iteration on unchanged values reuses the last
     long events = 0;            // switching events located
     long parts = 1;             // parts of the circuit integrated each on its own steps

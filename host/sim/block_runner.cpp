@@ -84,6 +84,7 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
         output.stats.newtonIterations += part.stats.newtonIterations;
         output.stats.evaluations += part.stats.evaluations;
         output.stats.bypassed += part.stats.bypassed;
+        output.stats.watchEvaluations += part.stats.watchEvaluations;
         output.stats.factorisations += part.stats.factorisations;
         output.stats.events += part.stats.events;
     }

@@ -127,7 +127,7 @@ std::optional<std::pair<double, double>> SwitchWatch::predictWithin(double end, 
     const bool tangent = slopeKnown && again && c - b >= 1e-3 * (b - a);
     const Trajectory path{a, b, c, newton_.xOldest(), newton_.xOlder(), newton_.xPrev(), true,
                           tangent ? &newton_.xDotPrev() : nullptr, &stateUnknowns_};
-    const auto found = changeAlong(predictable(), path, c, end, width);
+    const auto found = changeAlong(changingAtEnd(path, end), path, c, end, width);
     if (!found) return std::nullopt;
     reliable_ = followsSlope(changedInstance_, path, tangent);
     const double instant = c + found->first * (end - c);
@@ -141,6 +141,17 @@ std::optional<std::pair<double, double>> SwitchWatch::predictWithin(double end, 
     crossingEnd_ = end;
     crossingPredicted_ = true;
     return std::pair{instant, c + found->second * (end - c)};
+}
+
+const std::vector<size_t>& SwitchWatch::changingAtEnd(const Trajectory& path, double end) {
+    // Each instance is evaluated once at the end; the instant is then
+    // searched for among those few alone, not among all at every bisection.
+    setTime(end);
+    const auto w = path.weights(end);
+    candidates_.clear();
+    for (size_t i : predictable())
+        if (changesAt(i, path, end, w)) candidates_.push_back(i);
+    return candidates_;
 }
 
 std::optional<std::pair<double, double>> SwitchWatch::relocate(double eventTolerance, bool slopeKnown) {
@@ -193,43 +204,50 @@ double SwitchWatch::Trajectory::alongSlope(size_t u, double time) const {
     return xc[u] + dt * (slope + dt * (curvature + dt * cubic));
 }
 
+bool SwitchWatch::changesAt(size_t i, const Trajectory& path, double time, const std::array<double, 3>& w) {
+    PluginInstance& instance = *plugins_.instances()[i];
+    const auto& terminals = instance.terminals();
+    for (size_t k = 0; k < terminals.size(); ++k) {
+        if (terminals[k] < 0) {
+            instance.setNode(k, 0.0, 0.0);
+            continue;
+        }
+        const auto u = static_cast<size_t>(terminals[k]);
+        const bool alongSlope = path.slopeC && u < path.states->size() && (*path.states)[u];
+        const TimeSignal* signal = signalOf(u);
+        const double value = signal       ? signal->at(time)
+                             : alongSlope ? path.alongSlope(u, time)
+                                          : w[1] * path.xb[u] + w[2] * path.xc[u] +
+                                                (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
+        instance.setNode(k, value, (path.xc[u] - path.xb[u]) / (path.c - path.b));
+    }
+    instance.evaluate(newton_.simulationRecord());
+    ++evaluations_;
+    requireFiniteStamp(instance, time);
+    std::vector<double>& stamp = stampBuffer_;
+    stamp.resize(static_cast<size_t>(instance.entryCount()));
+    for (int k = 0; k < instance.entryCount(); ++k) stamp[static_cast<size_t>(k)] = instance.matrixValue(k);
+    return stateOf(i, stamp.data()) != tracked_[i].acceptedState;
+}
+
+void SwitchWatch::setTime(double time) {
+    udm::SimulationRecordWriter(newton_.simulationRecord()).setTime(time);
+    expressions_.setTime(time);
+}
+
 std::optional<std::pair<double, double>> SwitchWatch::changeAlong(const std::vector<size_t>& switching,
                                                                   const Trajectory& path, double from, double to,
                                                                   double width) {
     const double span = to - from;
-    udm::SimulationRecordWriter record(newton_.simulationRecord());
-    std::vector<double>& stamp = stampBuffer_;
     auto changedAt = [&](double theta) {
         const double time = theta >= 1.0 ? to : from + theta * span;
-        record.setTime(time);
-        expressions_.setTime(time);
+        setTime(time);
         const auto w = path.weights(time);
-        for (size_t i : switching) {
-            PluginInstance& instance = *plugins_.instances()[i];
-            const auto& terminals = instance.terminals();
-            for (size_t k = 0; k < terminals.size(); ++k) {
-                if (terminals[k] < 0) {
-                    instance.setNode(k, 0.0, 0.0);
-                    continue;
-                }
-                const auto u = static_cast<size_t>(terminals[k]);
-                const bool alongSlope = path.slopeC && u < path.states->size() && (*path.states)[u];
-                const TimeSignal* signal = signalOf(u);
-                const double value = signal       ? signal->at(time)
-                                     : alongSlope ? path.alongSlope(u, time)
-                                                  : w[1] * path.xb[u] + w[2] * path.xc[u] +
-                                                        (w[0] != 0.0 ? w[0] * path.xa[u] : 0.0);
-                instance.setNode(k, value, (path.xc[u] - path.xb[u]) / (path.c - path.b));
-            }
-            instance.evaluate(newton_.simulationRecord());
-            requireFiniteStamp(instance, time);
-            stamp.resize(static_cast<size_t>(instance.entryCount()));
-            for (int k = 0; k < instance.entryCount(); ++k) stamp[static_cast<size_t>(k)] = instance.matrixValue(k);
-            if (stateOf(i, stamp.data()) != tracked_[i].acceptedState) {
+        for (size_t i : switching)
+            if (changesAt(i, path, time, w)) {
                 changedInstance_ = i;
                 return true;
             }
-        }
         return false;
     };
     if (switching.empty() || !changedAt(1.0)) return std::nullopt;

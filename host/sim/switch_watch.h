@@ -59,6 +59,8 @@ public:
     // as {lo, hi} times within a tenth of the event tolerance; none when it
     // does not show there or there is no such trial.
     std::optional<std::pair<double, double>> relocate(double eventTolerance, bool slopeKnown);
+    // Evaluations along trajectories (predicting, locating) so far.
+    long evaluations() const { return evaluations_; }
     // The instances that switched on the trial last located on (ascending).
     const std::vector<size_t>& locatedInstances() const { return crossingSwitching_; }
     // The located switching has been stepped onto, or the trial is stale.
@@ -109,6 +111,11 @@ private:
     const TimeSignal* signalOf(size_t unknown) const;
     // {lo, hi} as fractions of [from, to]: the first change of state of
     // `switching` along `path` over it, hi - lo within `width` (time).
+    // Instance i evaluated at `time` on `path` (weights w): true when its state changes.
+    bool changesAt(size_t i, const Trajectory& path, double time, const std::array<double, 3>& w);
+    void setTime(double time);  // of the plug-ins' evaluations and the expressions
+    // The instances whose state changes at the end of `path`.
+    const std::vector<size_t>& changingAtEnd(const Trajectory& path, double end);
     std::optional<std::pair<double, double>> changeAlong(const std::vector<size_t>& switching, const Trajectory& path,
                                                          double from, double to, double width);
 
@@ -116,7 +123,7 @@ private:
     NewtonSolver& newton_;
     ExpressionEngine& expressions_;
     std::vector<Tracked> tracked_;
-    long acceptedPoints_ = 0;
+    long acceptedPoints_ = 0, evaluations_ = 0;
     // The end of the last trial that showed a switching: its time (negative:
     // none), its first solution and the instances that switched on it.
     double crossingEnd_ = -1.0;
@@ -126,7 +133,7 @@ private:
     size_t changedInstance_ = 0;  // the one whose change changeAlong found last
     std::vector<double> crossingX_;
     std::vector<size_t> crossingSwitching_;
-    std::vector<size_t> allInstances_;
+    std::vector<size_t> allInstances_, candidates_;
     // The instances that are not smooth, which predictions follow.
     const std::vector<size_t>& predictable();
     std::vector<size_t> predictable_;

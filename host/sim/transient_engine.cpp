@@ -215,6 +215,7 @@ void TransientEngine::start() {
 SimulationOutput TransientEngine::finish() {
     if (progress_) progress_(1.0);
     plugins_.releaseAll();
+    output_.stats.watchEvaluations = switches_.evaluations();
     return std::move(output_);
 }
 

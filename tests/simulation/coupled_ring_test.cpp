@@ -78,4 +78,17 @@ TEST(CoupledRing, ASwitchingSoonAfterAnotherDoesNotRestartFromItsSliverOfAStep) 
                 solves / static_cast<double>(out.stats.events), worst);
 }
 
+// A prediction evaluates every switch once at the trial's end; the search
+// for the instant then looks only at the switches that change there. Over
+// all of them at every bisection point it took 3.3 evaluations per switch
+// and trial here, against 0.98.
+TEST(CoupledRing, ThePredictedInstantIsSearchedForAmongTheChangingSwitchesOnly) {
+    const auto out = run(ring(1e-3));
+    ASSERT_GE(out.stats.events, 10 * kOscillators);
+    const double perSwitchAndTrial = static_cast<double>(out.stats.watchEvaluations) /
+                                     static_cast<double>((out.stats.accepted + out.stats.rejected) * kOscillators);
+    std::printf("[ figures  ] %.2f evaluations per switch and trial predicting and locating\n", perSwitchAndTrial);
+    EXPECT_LT(perSwitchAndTrial, 1.5);
+}
+
 }  // namespace
