@@ -8,6 +8,9 @@ namespace {
 // Grid points this close to an accepted point (relative to the grid step)
 // are that point: interpolating would only repeat it.
 constexpr double kSameTime = 1e-9;
+// Of the grid step: a step this short that ends on a switching is the one
+// across the located instant.
+constexpr double kSwitchingSliver = 1e-3;
 }  // namespace
 
 RowSampler::RowSampler(double gridStep, double start, double stop, bool everyPoint,
@@ -43,9 +46,12 @@ void RowSampler::add(const std::vector<double>& row, bool switched) {
     while (gridTime() < time - same && gridTime() < stop_) {
         const double g = gridTime();
         if (g > before) {
-            // A switching step is shorter than the event tolerance: the grid
-            // point in it still sees the state before the switching.
-            const double w = switched || !(span > 0.0) ? 0.0 : (g - before) / span;
+            // The short step across a switching: the grid point in it still
+            // sees the state before. A long step that ends on a switching
+            // (aimed at it) is interpolated like any other: holding the
+            // value before would stop every waveform for the whole step.
+            const bool across = switched && span <= kSwitchingSliver * gridStep_;
+            const double w = across || !(span > 0.0) ? 0.0 : (g - before) / span;
             for (size_t k = 0; k < row.size(); ++k) between[k] = previous_[k] + w * (row[k] - previous_[k]);
             between.front() = g;
             emit(between);

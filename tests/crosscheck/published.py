@@ -72,6 +72,12 @@ EXPECTED = {
     # trapezoidal rule swings it through mid-range several times (2908
     # crossings; with method=gear 1266), udmhost's once (1032). The outputs
     # agree within 0.002 V, the boost's switch node in all 929 crossings.
+    # Counted on udmhost's rows, the flash ADC's lowest bit (a B-source
+    # encoder of comparators on the sampled input) changes 24 times against
+    # the reference's 20 and ngspice's own 18: the sampled input grazes a
+    # comparator threshold, where the count depends on the step. Every other
+    # of its 28 nodes agrees. Not traced further.
+    "course_dac_sample_hold": "differs: crossings of the ADC's lowest bit V(adc_b0), 24 against 20",
     "course_buck_boost": "differs: numerical ringing of the buck's switch node at turn-on",
     # Runs; the period is 42 % longer than ngspice's (1524 ns against 1076 ns
     # over 10 us). Without the PMOS's m=2 ngspice's period lengthens to

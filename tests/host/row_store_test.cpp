@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "output/row_sampler.h"
 #include "output/row_store.h"
 
 using udmhost::RowStore;
@@ -134,4 +135,25 @@ TEST(RowStore, FailedSpillIsReportedAndKeepsEarlierRows) {
     size_t seen = 0;
     for (const std::vector<double>& row : store) ASSERT_TRUE(sameBits(row, rowAt(seen++))) << seen;
     EXPECT_EQ(seen, store.size());
+}
+
+// A grid point inside the step that ends on a switching: the sliver across
+// the located instant keeps the state before; a long step aimed at the
+// instant is interpolated, or a waveform would stand still over it.
+TEST(RowSampler, OnlyTheSliverAcrossASwitchingHoldsTheValueBefore) {
+    struct Case {
+        double before, at, expected;  // times of the two points, value printed at t = 1
+    };
+    for (const Case c : {Case{0.5, 1.5, 1.0}, Case{1.0 - 1e-5, 1.0 + 1e-5, 1.0 - 1e-5}}) {
+        RowStore store;
+        udmhost::RowSampler sampler(1.0, 0.0, 2.0, false, store);
+        sampler.add({0.0, 0.0}, false);
+        sampler.add({c.before, c.before}, false);  // the value follows the time
+        sampler.add({c.at, c.at}, true);
+        std::vector<double> printed;
+        for (const auto& row : store)
+            if (row[0] == 1.0) printed = row;
+        ASSERT_EQ(printed.size(), 2u) << c.before;
+        EXPECT_DOUBLE_EQ(printed[1], c.expected) << c.before;
+    }
 }
