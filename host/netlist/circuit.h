@@ -36,7 +36,8 @@ struct Waveform {
     double dc = 0.0;
     // Pulse: v1 v2 td tr tf pw per; Sin: vo va freq td theta phase (degrees);
     // Pwl: t1 v1 t2 v2 ...; Exp: v1 v2 td1 tau1 td2 tau2;
-    // Pulse also np (number of pulses, 0: unlimited);
+    // Pulse also np (number of pulses, 0: unlimited) and, from the reader,
+    // 1 where the width was given, 0 where it is TSTOP by default;
     // Sffm: vo va fc mdi fs phasec phases; Am: va vo mf fc td phasec phases
     std::vector<double> args;
     std::shared_ptr<const TimeSignal> signal;  // Signal

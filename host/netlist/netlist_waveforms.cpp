@@ -75,6 +75,7 @@ Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name) {
             if (a.size() < 2 || a.size() > 8)
                 throw NetlistError(name.where, "PULSE takes 2 to 8 values (v1 v2 td tr tf pw per np), " +
                                                    std::to_string(a.size()) + " given");
+            const bool widthGiven = a.size() > 5 && a[5] > 0.0;
             const double defaults[8] = {0.0, 0.0, 0.0, tran.step, tran.step, tran.stop, tran.stop, 0.0};
             for (size_t i = a.size(); i < 8; ++i) a.push_back(defaults[i]);
             for (size_t i = 2; i < 8; ++i)
@@ -86,6 +87,7 @@ Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name) {
             if (a[4] == 0.0) a[4] = tran.step;
             if (a[5] == 0.0) a[5] = tran.stop;
             if (a[6] == 0.0) a[6] = tran.stop;
+            a.push_back(widthGiven ? 1.0 : 0.0);
             break;
         }
         case Waveform::Kind::Sin: {

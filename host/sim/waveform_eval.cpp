@@ -11,12 +11,13 @@ double arg(const Waveform& w, size_t i, double fallback = 0.0) { return i < w.ar
 
 struct Pulse {
     double v1, v2, td, tr, tf, pw, per, np;
+    bool widthGiven;
 };
 
 // The reader fills in SPICE's defaults (TSTEP edges, TSTOP width and
 // period); these guards only keep hand-built waveforms finite.
 Pulse pulseOf(const Waveform& w) {
-    Pulse p{arg(w, 0), arg(w, 1), arg(w, 2), arg(w, 3), arg(w, 4), arg(w, 5), arg(w, 6), arg(w, 7)};
+    Pulse p{arg(w, 0), arg(w, 1), arg(w, 2), arg(w, 3), arg(w, 4), arg(w, 5), arg(w, 6), arg(w, 7), arg(w, 8, 1.0) != 0.0};
     if (p.tr <= 0.0) p.tr = 1e-12;
     if (p.tf <= 0.0) p.tf = 1e-12;
     if (p.pw < 0.0) p.pw = 0.0;
@@ -25,11 +26,13 @@ Pulse pulseOf(const Waveform& w) {
     return p;
 }
 
-// A width that reaches past the period (TR + PW >= PER) never ends: SPICE
+// A width given longer than the period (TR + PW >= PER) never ends: SPICE
 // steps from the rise straight to the width's end, which lies beyond every
 // following period start, so the return to V1 for a rise time at those
 // starts falls between its time points. Such a pulse rises once and holds V2.
-bool holdsAfterFirstRise(const Pulse& p) { return p.tr + p.pw >= p.per; }
+// A width not given (0: TSTOP) is the triangle and sawtooth idiom, whose
+// long rise SPICE's points do follow: the formula then holds as it stands.
+bool holdsAfterFirstRise(const Pulse& p) { return p.widthGiven && p.tr + p.pw >= p.per; }
 
 // ngspice's formula: the time within the period is taken only past a whole
 // period; after np pulses the source stays at V1.

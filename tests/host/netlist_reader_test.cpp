@@ -137,8 +137,8 @@ R1 1 0 1
 .tran 1u 10m
 )");
     EXPECT_EQ(element(c, "V1").waveform.kind, Waveform::Kind::Pulse);
-    EXPECT_EQ(element(c, "V1").waveform.args, (std::vector<double>{0, 5, 0, 1e-6, 1e-6, 10e-3, 10e-3, 0}));
-    const std::vector<double> v2{0, 5, 1e-6, 1e-6, 2e-9, 3e-6, 10e-6, 0};
+    EXPECT_EQ(element(c, "V1").waveform.args, (std::vector<double>{0, 5, 0, 1e-6, 1e-6, 10e-3, 10e-3, 0, 0}));  // no width given
+    const std::vector<double> v2{0, 5, 1e-6, 1e-6, 2e-9, 3e-6, 10e-6, 0, 1};  // its width given
     ASSERT_EQ(element(c, "V2").waveform.args.size(), v2.size());
     for (size_t i = 0; i < v2.size(); ++i) EXPECT_NEAR(element(c, "V2").waveform.args[i], v2[i], 1e-20) << i;
     EXPECT_EQ(element(c, "V3").waveform.args, (std::vector<double>{1, 2, 1e3, 0, 0, 0}));

@@ -37,6 +37,18 @@ TEST(Waveform, PulseRisesHoldsFallsAndRepeats) {
     EXPECT_EQ(bps, (std::vector<double>{1, 2, 5, 7, 11, 12}));
 }
 
+// A triangle written with no width (PW 0, read as TSTOP) repeats its rise
+// at every period start, as SPICE's points follow it; only a width given
+// past the period holds V2.
+TEST(Waveform, OnlyAGivenWidthPastThePeriodHoldsTheTop) {
+    // v1 -1, v2 1, td 0, tr 0.5, tf 0.5, pw 10 (TSTOP), per 1, np 0, width given?
+    for (const double given : {0.0, 1.0}) {
+        const auto w = simtest::waveform(Waveform::Kind::Pulse, {-1, 1, 0, 0.5, 0.5, 10, 1, 0, given});
+        EXPECT_DOUBLE_EQ(waveformValue(w, 0.25), 0.0) << given;
+        EXPECT_DOUBLE_EQ(waveformValue(w, 3.25), given != 0.0 ? 1.0 : 0.0) << given;
+    }
+}
+
 TEST(Waveform, PulseWithoutPeriodHappensOnce) {
     const auto w = simtest::waveform(Waveform::Kind::Pulse, {1, 2, 0, 1e-3, 1e-3, 1e-3});
     EXPECT_DOUBLE_EQ(waveformValue(w, 2e-3), 2.0);
