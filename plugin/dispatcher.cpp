@@ -54,12 +54,20 @@ namespace {
     }
 }
 
+// Kept out of line with the arguments as they came (GCC's noipa; Clang has
+// no such attribute, and does not rewrite the signature of a noinline one).
+#if defined(__clang__)
+#define UDM_OWN_FRAME [[gnu::noinline]]
+#else
+#define UDM_OWN_FRAME [[gnu::noipa]]
+#endif
+
 // Mode 3 in a frame of its own: the host's Newton loop calls it far more
 // than all the others, and apart from them it needs few registers.
 // Both take the arguments of UDMMain as they came, so that choosing one is a
 // compare and a jump.
-[[gnu::noipa]] int32_t evaluationCall(int32_t, char*, void* simulation, double*, HGLOBAL instance,
-                                         HGLOBAL component) {
+UDM_OWN_FRAME int32_t evaluationCall(int32_t, char*, void* simulation, double*, HGLOBAL instance,
+                                    HGLOBAL component) {
     const BlockPair blocks(instance, component);
     if (blocks.status() != UDM_OK) [[unlikely]]
         return blocks.status();
@@ -67,8 +75,8 @@ namespace {
     return evaluateInstance(inst, udm::ComponentRecordView(blocks.second()), simulation, hostCallbacks().expression);
 }
 
-[[gnu::noipa]] int32_t otherPhaseCall(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
-                                         HGLOBAL component) {
+UDM_OWN_FRAME int32_t otherPhaseCall(int32_t mode, char* text, void* simulation, double* out, HGLOBAL instance,
+                                    HGLOBAL component) {
     const BlockPair blocks(instance, component);
     if (blocks.status() != UDM_OK) return blocks.status();
     return runPhase(mode, text, simulation, out, blocks.first(), blocks.second());
