@@ -162,6 +162,7 @@ private:
         RestartPolicy restart;
         size_t nextBreakpoint = 0;
         double reported = -1.0;
+        int trialsSinceReport = 0;  // progress is told of a stretch that rejects trial after trial
     } loop_;
 };
 

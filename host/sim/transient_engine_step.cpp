@@ -11,6 +11,8 @@ namespace udmhost::sim {
 
 namespace {
 
+// Trials between two reports of progress where time hardly advances.
+constexpr int kTrialsPerReport = 1024;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Of the interval an instant was located in: the error of the estimate is
 // well below this.
@@ -38,6 +40,12 @@ bool tinyStep(double step, double eventTolerance) { return step <= 16.0 * eventT
 
 void TransientEngine::step(double until) {
     LoopState& s = loop_;
+    // A stretch where trial after trial is rejected advances no time, yet
+    // whoever watches the run's progress (and may stop it) must hear of it.
+    if (progress_ && ++s.trialsSinceReport >= kTrialsPerReport) {
+        s.trialsSinceReport = 0;
+        progress_(s.t / circuit_.tran.stop);
+    }
     const Trial trial = planTrial(until);
     const Discretisation d{s.restart.method(secondOrder_), trial.step, newton_.tPrev() - newton_.tOlder()};
     if (!solvePoint(trial.next, d)) {
