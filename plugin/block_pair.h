@@ -10,11 +10,14 @@
 
 namespace vcswitch {
 
-class BlockPair {
+// Both handles are tested before either is locked; the first is locked
+// first and released last. `Handles` says where the two handles come from
+// each time they are needed.
+template <class Handles>
+class LockedPair {
 public:
-    // Both handles are tested before either is locked; `first` is locked
-    // first and released last.
-    BlockPair(HGLOBAL first, HGLOBAL second) : first_(first), second_(second) {
+    explicit LockedPair(Handles handles) : handles_(handles) {
+        const HGLOBAL first = handles.first(), second = handles.second();
         if (first == nullptr || second == nullptr) [[unlikely]] {
             status_ = UDM_ERR_NULL_HANDLE;
             return;
@@ -24,88 +27,64 @@ public:
             status_ = UDM_ERR_LOCK_FAILED;
             return;
         }
-        b_ = GlobalLock(second);
+        b_ = GlobalLock(handles.second());
         if (b_ == nullptr) [[unlikely]] {
 #ifndef UDM_BREAK_ERROR_PATH_LOCK  // fault: the block locked so far stays locked
-            GlobalUnlock(first);
+            GlobalUnlock(handles.first());
 #endif
             a_ = nullptr;
             status_ = UDM_ERR_LOCK_FAILED;
         }
     }
-    ~BlockPair() {
+    ~LockedPair() {
         if (b_ == nullptr) return;
 #ifdef UDM_BREAK_UNLOCK_ORDER  // fault: unlocks in the order it locked
-        GlobalUnlock(first_);
-        GlobalUnlock(second_);
+        GlobalUnlock(handles_.first());
+        GlobalUnlock(handles_.second());
 #else
-        GlobalUnlock(second_);
-        GlobalUnlock(first_);
+        GlobalUnlock(handles_.second());
+        GlobalUnlock(handles_.first());
 #endif
     }
-    BlockPair(const BlockPair&) = delete;
-    BlockPair& operator=(const BlockPair&) = delete;
+    LockedPair(const LockedPair&) = delete;
+    LockedPair& operator=(const LockedPair&) = delete;
 
     int32_t status() const { return status_; }
     void* first() const { return a_; }
     void* second() const { return b_; }
 
 private:
-    HGLOBAL first_, second_;
+    Handles handles_;
     void* a_ = nullptr;
     void* b_ = nullptr;
     int32_t status_ = UDM_OK;
 };
 
-// The vector and matrix blocks of a component record, as BlockPair locks
-// them. The handles are not kept: the record stays locked for the call and
-// the plug-in never writes them, so they are read from it again to be
-// released, and the call keeps two registers fewer across the locks.
-class InnerBlocks {
+// Handles as the call received them.
+struct HeldHandles {
+    HGLOBAL a, b;
+    HGLOBAL first() const { return a; }
+    HGLOBAL second() const { return b; }
+};
+
+// The vector and matrix blocks of a component record. The handles are not
+// kept: the record stays locked for the call and the plug-in never writes
+// them, so they are read from it again to be released, and the call keeps
+// two registers fewer across the locks.
+struct RecordHandles {
+    udm::ComponentRecordView comp;
+    HGLOBAL first() const { return comp.vectorBlock(); }
+    HGLOBAL second() const { return comp.matrixBlock(); }
+};
+
+class BlockPair : public LockedPair<HeldHandles> {
 public:
-    explicit InnerBlocks(udm::ComponentRecordView comp) : comp_(comp) {
-        const HGLOBAL vector = comp.vectorBlock();
-        const HGLOBAL matrix = comp.matrixBlock();
-        if (vector == nullptr || matrix == nullptr) [[unlikely]] {
-            status_ = UDM_ERR_NULL_HANDLE;
-            return;
-        }
-        a_ = GlobalLock(vector);
-        if (a_ == nullptr) [[unlikely]] {
-            status_ = UDM_ERR_LOCK_FAILED;
-            return;
-        }
-        b_ = GlobalLock(comp.matrixBlock());
-        if (b_ == nullptr) [[unlikely]] {
-#ifndef UDM_BREAK_ERROR_PATH_LOCK  // fault: the block locked so far stays locked
-            GlobalUnlock(comp.vectorBlock());
-#endif
-            a_ = nullptr;
-            status_ = UDM_ERR_LOCK_FAILED;
-        }
-    }
-    ~InnerBlocks() {
-        if (b_ == nullptr) return;
-#ifdef UDM_BREAK_UNLOCK_ORDER  // fault: unlocks in the order it locked
-        GlobalUnlock(comp_.vectorBlock());
-        GlobalUnlock(comp_.matrixBlock());
-#else
-        GlobalUnlock(comp_.matrixBlock());
-        GlobalUnlock(comp_.vectorBlock());
-#endif
-    }
-    InnerBlocks(const InnerBlocks&) = delete;
-    InnerBlocks& operator=(const InnerBlocks&) = delete;
+    BlockPair(HGLOBAL first, HGLOBAL second) : LockedPair(HeldHandles{first, second}) {}
+};
 
-    int32_t status() const { return status_; }
-    void* first() const { return a_; }
-    void* second() const { return b_; }
-
-private:
-    udm::ComponentRecordView comp_;
-    void* a_ = nullptr;
-    void* b_ = nullptr;
-    int32_t status_ = UDM_OK;
+class InnerBlocks : public LockedPair<RecordHandles> {
+public:
+    explicit InnerBlocks(udm::ComponentRecordView comp) : LockedPair(RecordHandles{comp}) {}
 };
 
 }  // namespace vcswitch
