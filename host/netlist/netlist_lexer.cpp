@@ -149,7 +149,7 @@ NetlistText lexNetlist(std::string_view text, const std::string& file, bool with
     // joins them before it reads the expression: the joined text is lexed
     // as its first line (its tokens are located there).
     std::string joined;
-    int joinedLine = 0;
+    int joinedLine = 0, joinedDepth = 0;  // depth counted piece by piece: no rescan of what grows
     auto flush = [&] {
         if (joined.empty()) return;
         std::string held;
@@ -170,14 +170,17 @@ NetlistText lexNetlist(std::string_view text, const std::string& file, bool with
         while (first < line.size() && isBlank(line[first])) ++first;
         const bool code = haveTitle && !inControl && first < line.size() && line[first] != '*';
         if (!joined.empty() && code && line[first] == '+') {
+            const std::string_view piece = beforeComment(line.substr(first + 1));
             joined += ' ';
-            joined += beforeComment(line.substr(first + 1));
-            if (openBraces(joined) <= 0) flush();
+            joined += piece;
+            joinedDepth += openBraces(piece);
+            if (joinedDepth <= 0) flush();
         } else {
             flush();  // an open '{' that no '+' line continues fails on its own line
             if (code && line[first] != '+' && openBraces(line) > 0) {
                 joined = std::string(beforeComment(line));
                 joinedLine = lineNumber;
+                joinedDepth = openBraces(line);
             } else {
                 lexLine(line, lineNumber);
             }
