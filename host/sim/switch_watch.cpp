@@ -97,6 +97,7 @@ std::optional<std::pair<double, double>> SwitchWatch::predict(double end, double
 }
 
 bool SwitchWatch::onlySmoothChanged() const {
+    if (newton_.pluginCharges().smoothCount() == 0) return false;  // asked at every trial
     bool any = false;
     for (size_t i = 0; i < tracked_.size(); ++i) {
         if (tracked_[i].newState == tracked_[i].acceptedState) continue;
