@@ -152,6 +152,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     const bool fromAccepted = haveAcceptedStamp_ && d.kind != Discretisation::Kind::OperatingPoint;
     mosfets_.beginPoint();
     bool mosfetsUnlimited = true;  // the MOSFETs' last stamp took the iterate's voltages unlimited
+    iterates_.clear();
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
         if (iteration == 0 && fromAccepted) std::copy(acceptedStamp_.begin(), acceptedStamp_.end(), stamp_.begin());
         else evaluateInstances(x_.data(), pluginTime, d);
@@ -233,6 +234,10 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         std::swap(xBefore_, rhs_);
         std::swap(x_, xBefore_);
         if (iteration == 0) std::copy(x_.begin(), x_.end(), xFirst_.begin());
+        // The iterates are a function of the iterate alone: one seen before
+        // in this solve starts the same cycle again (a switch's state and a
+        // junction's limiting going round), which more iterations never leave.
+        if (iterates_.repeats(x_)) break;
     }
     return Result::Failed;
 }
@@ -273,6 +278,13 @@ void NewtonSolver::accept(double time, const Discretisation& d, bool smooth) {
     std::copy(stamp_.begin(), stamp_.end(), acceptedStamp_.begin());
     haveAcceptedStamp_ = true;
     behavioural_.accept(x_.data(), time);
+}
+
+bool NewtonSolver::solveWithLatestFactor(double* rhs) {
+    if (!factored_) return false;
+    solver_->solve(rhs);
+    rhs[x_.size() - 1] = 0.0;
+    return true;
 }
 
 }  // namespace udmhost::sim

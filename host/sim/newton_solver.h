@@ -17,6 +17,7 @@
 #include "sim/expression_engine.h"
 #include "sim/initial_voltage_rows.h"
 #include "sim/simulator.h"
+#include "sim/iterate_cycle.h"
 #include "sim/linear_solver.h"
 #include "sim/mosfet_stamps.h"
 #include "sim/plugin_charges.h"
@@ -46,6 +47,9 @@ public:
     // `pluginTime`. Alternating: the iterates alternate between two stamps
     // (a switch controlled by what it switches); the latest iterate is kept.
     Result solve(double time, const Discretisation& d, double gmin, double pluginTime);
+    // Solves with the factorisation of the latest iteration's matrix, in
+    // place (size + 1 entries, the last ground's); false when there is none.
+    bool solveWithLatestFactor(double* rhs);
     // Back to the iterate before the latest, evaluated there.
     void takeIterateBefore(double pluginTime, const Discretisation& d);
     // `only`: just these instances (ascending), the others keeping their stamps.
@@ -102,6 +106,7 @@ private:
     std::vector<double> acceptedStamp_;
     std::vector<double> nodeValues_, nodeDerivatives_;  // of the instance being evaluated
     EvaluationBypass bypass_;
+    IterateCycle iterates_;
     std::array<double, 3> bypassRates_{};  // the discretisation the kept stamps were evaluated on
     std::string singularReason_;                       // at the last accepted point
     bool haveAcceptedStamp_ = false;
