@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -84,7 +85,19 @@ public:
     // met the tolerance: >= 1 means this step was good enough. Needs two
     // accepted points before this step for backward Euler, three for the
     // trapezoidal rule; infinity when there is no storage element.
-    double truncationRatio(const double* x, const Discretisation& d, const Options& o) const;
+    // `reduction`: per storage element, a factor on its estimate (stiffReduction).
+    double truncationRatio(const double* x, const Discretisation& d, const Options& o,
+                           const double* reduction = nullptr) const;
+    // The signed estimates (currents) that truncationRatio judges a backward
+    // Euler step by, and stepAfterFirst the first step after a switching.
+    std::vector<double> backwardEulerErrors(const double* x, const Discretisation& d) const;
+    std::vector<double> firstStepErrors(const double* x, const Discretisation& d, bool oldFlows) const;
+    // Per storage element, the factor (at most 1) by which `errors` shrink
+    // when passed `times` through the step's own matrix, whose factorisation
+    // `solve` applies in place (right-hand side of size() + 1 entries, the
+    // last ground's); all 1 when it cannot.
+    std::vector<double> stiffReduction(std::vector<double> errors, const Discretisation& d, int times,
+                                       const std::function<bool(double*)>& solve) const;
     // As truncationRatio, for a second-order backward difference step whose
     // start has only one point before it on the same stamps: from the flows
     // at both its ends instead of divided differences.
@@ -96,7 +109,8 @@ public:
     // and this step's; infinity when nothing changes that fast.
     // `oldFlows`: the switching's point was solved on the stamps before it,
     // so its flows are the old circuit's.
-    double stepAfterFirst(const double* x, const Discretisation& d, const Options& o, bool oldFlows) const;
+    double stepAfterFirst(const double* x, const Discretisation& d, const Options& o, bool oldFlows,
+                          const double* reduction = nullptr) const;
 
     // A resistance in series with every inductor in the operating point
     // only: a loop of inductors and voltage sources then has an equation
@@ -131,6 +145,13 @@ private:
     // The truncation error (of the charge over the step: a current) a step
     // `h` to charge `q` and flow `flow` may make.
     double allowedError(const Storage& s, double q, double flow, double h, const Options& o) const;
+    // Of the first step after a switching: the flow's change from the
+    // switching's, less rounding (0 where the flow fell far).
+    double jumpOfFlow(const Storage& s, const double* x, const Discretisation& d, bool oldFlows) const;
+    void spreadErrors(const double* errors, double* rhs) const;
+    void gatherErrors(const double* solved, const Discretisation& d, double* errors) const;
+    bool filterErrors(std::vector<double>& errors, const Discretisation& d, int times,
+                      const std::function<bool(double*)>& solve) const;
     // The part of the discretised flow that the accepted points give.
     double history(const Storage& s, const Discretisation& d) const;
 public:

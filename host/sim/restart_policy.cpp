@@ -5,13 +5,22 @@
 
 namespace udmhost::sim {
 
-double RestartPolicy::afterSwitching(const StepController& steps, bool onOldStamps) {
+double RestartPolicy::afterSwitching(const StepController& steps, bool onOldStamps, double at) {
+    // A switching that another one set off (a diode turned off by the
+    // switch that closed a picosecond before) comes within the first step
+    // after that one, while the steps are still short from locating it: the
+    // circuit's pace is the one before the first.
+    if (lastSwitching_ >= 0.0 && at - lastSwitching_ < firstStep_) pace = std::max(pace, chainPace_);
+    else chainPace_ = pace;
+    lastSwitching_ = at;
     stepsSinceRestart_ = 0;  // a fresh backward Euler step after the switching
+    stiffStep_ = false;
     restartedBySwitching_ = true;
     firstRetried_ = false;
     switchedOnOldStamps_ = onOldStamps;
     slowStretch_ = false;
-    return steps.afterSwitching(pace);
+    firstStep_ = steps.afterSwitching(pace);
+    return firstStep_;
 }
 
 void RestartPolicy::notePace(const StepController& steps, double step, double ratio, bool cut) {
@@ -27,6 +36,7 @@ RestartPolicy::Kind RestartPolicy::method(Kind secondOrder) const {
     // only the last derivative, which a first step far shorter than the
     // circuit's time scale gives (trapezoidalNext_), and the second-order
     // backward difference only the charges (gearNext_).
+    if (stiffStep_) return Kind::BackwardEuler;
     if (stepsSinceRestart_ >= 2) return secondOrder;
     if (secondStep() && trapezoidalNext_) return secondOrder;
     if (secondStep() && gearNext_) return Kind::Gear;

@@ -15,9 +15,12 @@ public:
 
     // From a switching's point; `onOldStamps`: it was solved on the stamps
     // before the switching. Returns the first step.
-    double afterSwitching(const StepController& steps, bool onOldStamps);
+    // `at`: its time.
+    double afterSwitching(const StepController& steps, bool onOldStamps, double at);
     // From a breakpoint of a source, after the step `step` onto it.
     void atCorner() { stepsSinceRestart_ = 0; }
+    // Whether the latest backward Euler step passed only on its filtered estimate.
+    void noteStiffStep(bool stiff) { stiffStep_ = stiff; }
     // A trial step was rejected.
     void rejected() { slowStretch_ = false; }
 
@@ -57,6 +60,10 @@ private:
     bool switchedOnOldStamps_ = false;  // the last switching's point was solved on the old stamps
     bool trapezoidalNext_ = false;      // the second step after a switching is trapezoidal
     bool gearNext_ = false;             // ... or a second-order backward difference
+    double chainPace_ = 0.0;            // the pace before the first of switchings in a row
+    double lastSwitching_ = -1.0;       // the time of the latest switching
+    double firstStep_ = 0.0;            // and the first step after it
+    bool stiffStep_ = false;            // the last step passed only on its filtered estimate
 };
 
 }  // namespace udmhost::sim

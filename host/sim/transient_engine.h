@@ -103,6 +103,11 @@ private:
     // The truncation ratio of a solved trial (infinity: not estimated), or
     // none when the trial is rejected for its error.
     std::optional<double> truncationRatio(const Trial& trial, const Discretisation& d);
+    // Per storage element, how far passing `errors` through the trial's own
+    // matrix `times` shrinks them (CircuitEquations::stiffReduction).
+    std::vector<double> stiffReduction(std::vector<double> errors, const Discretisation& d, int times);
+    // The longest first step after a switching that its estimate allows.
+    double firstStepLimit(const Discretisation& d);
     // Accepts a solved trial and sets the next step.
     void acceptTrial(const Trial& trial, const Discretisation& d, double ratio);
     // After an accepted trial: a located switching's bracket reached, missed,

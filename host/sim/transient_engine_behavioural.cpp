@@ -34,7 +34,7 @@ void TransientEngine::acceptSwitchingPoint(double next, const Discretisation& d,
     s.t = next;
     s.locatesFromHere = 0;
     s.bracket = std::numeric_limits<double>::infinity();
-    s.h = s.restart.afterSwitching(*steps_, onOldStamps);
+    s.h = s.restart.afterSwitching(*steps_, onOldStamps, next);
 }
 
 }  // namespace udmhost::sim

@@ -173,6 +173,19 @@ void TransientEngine::onSmoothSwitching(const Trial& trial, const Discretisation
     switches_.forgetCrossing();
 }
 
+std::vector<double> TransientEngine::stiffReduction(std::vector<double> errors, const Discretisation& d, int times) {
+    return equations_.stiffReduction(std::move(errors), d, times,
+                                     [this](double* rhs) { return newton_.solveWithLatestFactor(rhs); });
+}
+
+double TransientEngine::firstStepLimit(const Discretisation& d) {
+    // The stiff modes start at their full amplitude: filtered twice.
+    const double* x = newton_.x().data();
+    const bool oldFlows = loop_.restart.switchedOnOldStamps();
+    const std::vector<double> reduction = stiffReduction(equations_.firstStepErrors(x, d, oldFlows), d, 2);
+    return equations_.stepAfterFirst(x, d, circuit_.options, oldFlows, reduction.data());
+}
+
 std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const Discretisation& d) {
     RestartPolicy& restart = loop_.restart;
     if (tinyStep(trial.step, steps_->eventTolerance())) return kInfinity;
@@ -182,8 +195,7 @@ std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const
         // estimate allows (which takes a jump of the flow on the old stamps
         // as curvature, so it may be cautious) is taken again, once.
         if (restart.firstAfterSwitching() && !restart.firstRetried()) {
-            const double limit = equations_.stepAfterFirst(newton_.x().data(), d, circuit_.options,
-                                                           restart.switchedOnOldStamps());
+            const double limit = firstStepLimit(d);
             // Never shorter than the fraction of the last full step that it
             // was before the pace set it.
             const double floor = steps_->afterSwitching(restart.lastFullStep);
@@ -205,9 +217,17 @@ std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const
     const Discretisation firstOrder{Kind::BackwardEuler, d.step, d.previous};
     const double* x = newton_.x().data();
     const bool second = restart.secondStep();
-    double ratio = !second               ? equations_.truncationRatio(x, d, o)
+    // A backward Euler step's estimate is filtered: it damps what it steps over.
+    const std::vector<double> reduction =
+        !second && d.kind == Kind::BackwardEuler ? stiffReduction(equations_.backwardEulerErrors(x, d), d, 1)
+                                                  : std::vector<double>{};
+    double ratio = !second               ? equations_.truncationRatio(x, d, o, reduction.empty() ? nullptr : reduction.data())
                    : d.kind == Kind::Gear ? equations_.ratioFromEndFlows(x, d, o)
                                           : equations_.truncationRatio(x, firstOrder, o);
+    // Backward Euler goes on while a step passes only for what it damps:
+    // the trapezoidal rule would ring on what is left of the fast mode, and
+    // its estimate would take the jump in the history for curvature.
+    restart.noteStiffStep(!reduction.empty() && ratio >= 0.9 && equations_.truncationRatio(x, d, o) < 0.9);
     // MOSFET charges are the engine's own, not the equations' storage.
     if (!newton_.mosfets().empty())
         ratio = std::min(ratio, newton_.mosfets().truncationRatio(d, o, second && d.kind != Kind::Gear));
@@ -225,10 +245,7 @@ void TransientEngine::acceptTrial(const Trial& trial, const Discretisation& d, d
     const StepController& steps = *steps_;
     LoopState& s = loop_;
     // The first step after a switching shows how fast the circuit now is.
-    const double firstLimit = s.restart.firstAfterSwitching()
-                                  ? equations_.stepAfterFirst(newton_.x().data(), d, circuit_.options,
-                                                              s.restart.switchedOnOldStamps())
-                                  : kInfinity;
+    const double firstLimit = s.restart.firstAfterSwitching() ? firstStepLimit(d) : kInfinity;
     acceptPoint(trial.next, d, s.restart.historyFor(1));
     ++output_.stats.accepted;
     s.t = trial.next;

@@ -32,12 +32,27 @@ double CircuitEquations::allowedError(const Storage& s, double q, double flow, d
     return o.trtol * std::max(currentTolerance, chargeTolerance) + kChargeResolution * qMax / h;
 }
 
-double CircuitEquations::truncationRatio(const double* x, const Discretisation& d, const Options& o) const {
+std::vector<double> CircuitEquations::backwardEulerErrors(const double* x, const Discretisation& d) const {
+    const double h = d.step, h1 = steps_[0];
+    std::vector<double> errors(storage_.size(), 0.0);
+    for (size_t k = 0; k < storage_.size(); ++k) {
+        const Storage& s = storage_[k];
+        if (s.stray) continue;
+        const double q = stateOf(s, x);
+        const double d1a = (q - s.q[0]) / h, d1b = (s.q[0] - s.q[1]) / h1;
+        errors[k] = h * (d1a - d1b) / (h + h1);  // h^2 q''/2 over h
+    }
+    return errors;
+}
+
+double CircuitEquations::truncationRatio(const double* x, const Discretisation& d, const Options& o,
+                                         const double* reduction) const {
     const bool secondOrder = d.kind != Discretisation::Kind::BackwardEuler;
     const bool gear = d.kind == Discretisation::Kind::Gear;
     const double h = d.step, h1 = steps_[0], h2 = steps_[1];
     double ratio = std::numeric_limits<double>::infinity();
-    for (const Storage& s : storage_) {
+    for (size_t k = 0; k < storage_.size(); ++k) {
+        const Storage& s = storage_[k];
         if (s.stray) continue;  // a pivot's aid, not the circuit's: its error is no measure
         const double q = stateOf(s, x);
         const double d1a = (q - s.q[0]) / h, d1b = (s.q[0] - s.q[1]) / h1;
@@ -52,6 +67,7 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
         } else {
             error = std::abs(h * d2a);  // h^2 q''/2, q'' = 2 d2a
         }
+        if (reduction) error *= reduction[k];
         if (error <= 0.0) continue;
         const double allowed = allowedError(s, q, flowOf(s, x, d), h, o);
         const double r = secondOrder ? std::sqrt(allowed / error) : allowed / error;
@@ -79,25 +95,49 @@ double CircuitEquations::ratioFromEndFlows(const double* x, const Discretisation
     return ratio;
 }
 
-double CircuitEquations::stepAfterFirst(const double* x, const Discretisation& d, const Options& o,
-                                        bool oldFlows) const {
+std::vector<double> CircuitEquations::firstStepErrors(const double* x, const Discretisation& d, bool oldFlows) const {
+    std::vector<double> errors(storage_.size(), 0.0);
+    for (size_t k = 0; k < storage_.size(); ++k) {
+        const Storage& s = storage_[k];
+        if (s.stray) continue;
+        const double jump = jumpOfFlow(s, x, d, oldFlows);
+        errors[k] = jump / 2.0;  // h^2 q''/2 over h, q'' = 2 jump / h
+    }
+    return errors;
+}
+
+double CircuitEquations::jumpOfFlow(const Storage& s, const double* x, const Discretisation& d, bool oldFlows) const {
+    const double h = d.step;
+    const double q = stateOf(s, x), flow = (q - s.q[0]) / h;
+    // A flow that fell far at the switching shows the new circuit slower,
+    // not its curvature; else the jump is taken as curvature, cautiously.
+    if (oldFlows && std::abs(flow) < kFallenFlow * std::abs(s.flow)) return 0.0;
+    const double qMax = std::max(std::abs(q), std::abs(s.q[0]));
+    // The flow at the switching comes from the tiny step across it (the
+    // old circuit's when that point was solved on the old stamps, as when
+    // the switch's control sits on its threshold: the estimate is then
+    // of the jump over this step, a cautious one); its rounding, and this
+    // step's, is no curvature.
+    const double rounding = kChargeResolution * qMax * ((steps_[0] > 0.0 ? 2.0 / steps_[0] : 0.0) + 1.0 / h);
+    const double jump = flow - s.flow;
+    return std::copysign(std::max(std::abs(jump) - rounding, 0.0), jump);
+}
+
+double CircuitEquations::stepAfterFirst(const double* x, const Discretisation& d, const Options& o, bool oldFlows,
+                                        const double* reduction) const {
     const double h = d.step;
     double limit = std::numeric_limits<double>::infinity();
-    for (const Storage& s : storage_) {
+    for (size_t k = 0; k < storage_.size(); ++k) {
+        const Storage& s = storage_[k];
         if (s.stray) continue;
         const double q = stateOf(s, x), flow = (q - s.q[0]) / h;
-        // A flow that fell far at the switching shows the new circuit slower,
-        // not its curvature; else the jump is taken as curvature, cautiously.
-        if (oldFlows && std::abs(flow) < kFallenFlow * std::abs(s.flow)) continue;
-        const double qMax = std::max(std::abs(q), std::abs(s.q[0]));
-        // The flow at the switching comes from the tiny step across it (the
-        // old circuit's when that point was solved on the old stamps, as when
-        // the switch's control sits on its threshold: the estimate is then
-        // of the jump over this step, a cautious one); its rounding, and this
-        // step's, is no curvature.
-        const double rounding = kChargeResolution * qMax * ((steps_[0] > 0.0 ? 2.0 / steps_[0] : 0.0) + 1.0 / h);
-        const double second = std::max(std::abs(flow - s.flow) - rounding, 0.0) * 2.0 / h;
+        double second = std::abs(jumpOfFlow(s, x, d, oldFlows)) * 2.0 / h;
+        // What a stiff mode leaves after the step is all its error there;
+        // a longer step leaves less, so the reduction found at this one
+        // holds at least as well at the longer steps the limit allows.
+        if (reduction) second *= reduction[k];
         if (!(second > 0.0)) continue;
+        const double qMax = std::max(std::abs(q), std::abs(s.q[0]));
         // The error of a step h is h^2 q''/2; as in truncationRatio, against
         // the current tolerance and the charge tolerance over the step.
         const double current = o.trtol * (o.reltol * std::max(std::abs(flow), std::abs(s.flow)) + o.abstol);
