@@ -1,22 +1,69 @@
 #include "sim/iterate_cycle.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace udmhost::sim {
 
 namespace {
 
-std::uint64_t hashOf(const std::vector<double>& x) {
+std::uint64_t hashOf(const double* x, std::size_t n) {
     std::uint64_t h = 1469598103934665603ull;  // FNV-1a over the values' bits
-    for (double v : x) {
+    for (std::size_t i = 0; i < n; ++i) {
         std::uint64_t bits = 0;
-        std::memcpy(&bits, &v, sizeof bits);
+        std::memcpy(&bits, x + i, sizeof bits);
         h = (h ^ bits) * 1099511628211ull;
     }
     return h;
 }
 
+std::uint64_t hashOf(const std::vector<double>& x) { return hashOf(x.data(), x.size()); }
+
+// An instance whose stamp came back to one it had left this many times is
+// going round: once may be Newton's first overshoot.
+constexpr int kFlipsBack = 2;
+
 }  // namespace
+
+void IterateCycle::clear() {
+    count_ = 0;
+    for (Segment& s : segments_) s.known = 0, s.flips = 0;
+}
+
+void IterateCycle::setSegments(std::vector<std::size_t> lengths) {
+    segments_.assign(lengths.size(), Segment{});
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        segments_[i].from = from;
+        segments_[i].length = lengths[i];
+        from += lengths[i];
+    }
+}
+
+bool IterateCycle::flipsBack(const std::vector<double>& stamp, const std::vector<double>& before, double reltol,
+                             double abstol) {
+    bool cycling = false;
+    for (Segment& s : segments_) {
+        // A stamp that moved only in its last digits (a junction far
+        // forward, converged to rounding) has not left the one before.
+        bool moved = s.known == 0;  // the first is recorded as it is
+        for (std::size_t i = s.from; i < s.from + s.length && !moved; ++i)
+            moved = std::abs(stamp[i] - before[i]) > reltol * std::max(std::abs(stamp[i]), std::abs(before[i])) + abstol;
+        if (!moved) continue;
+        const std::uint64_t h = hashOf(stamp.data() + s.from, s.length);
+        if (s.known > 0 && s.seen[0] == h) continue;
+        const auto end = s.seen.begin() + static_cast<std::ptrdiff_t>(s.known);
+        const auto at = std::find(s.seen.begin(), end, h);
+        if (at != end && ++s.flips >= kFlipsBack) cycling = true;
+        // Newest first; a stamp seen again moves to the front.
+        const auto last = at != end ? at : (s.known < s.seen.size() ? end : end - 1);
+        std::move_backward(s.seen.begin(), last, last + 1);
+        s.seen[0] = h;
+        if (at == end && s.known < s.seen.size()) ++s.known;
+    }
+    return cycling;
+}
 
 bool IterateCycle::same(std::size_t older, std::size_t newer) const {
     // The hash finds the candidates; the copies make the match exact.
@@ -27,10 +74,10 @@ bool IterateCycle::repeats(const std::vector<double>& x) {
     const std::size_t now = count_++;
     hashes_[now % kKept] = hashOf(x);
     kept_[now % kKept].assign(x.begin(), x.end());
-    if (now < 3) return false;
+    if (now < 4) return false;
     // Pairs (j - 1, j) that are still kept, with j at most now - 2.
     const std::size_t oldest = now >= kKept ? now - kKept + 2 : 1;
-    for (std::size_t j = oldest; j + 2 <= now; ++j)
+    for (std::size_t j = oldest; j + 3 <= now; ++j)
         if (same(j, now) && same(j - 1, now - 1)) return true;
     return false;
 }

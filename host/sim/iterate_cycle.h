@@ -14,7 +14,15 @@ namespace udmhost::sim {
 
 class IterateCycle {
 public:
-    void clear() { count_ = 0; }
+    void clear();
+    // Each plug-in instance's share of the stamp vector, in order.
+    void setSegments(std::vector<std::size_t> lengths);
+    // Records the stamps of an iterate (`before`: the iterate before's);
+    // true when an instance has twice come back, bit for bit, to a stamp it
+    // had left in this solve beyond the tolerances: a switch whose state the
+    // iterates keep turning over (its control follows what it switches, and
+    // no state holds over the whole step).
+    bool flipsBack(const std::vector<double>& stamp, const std::vector<double>& before, double reltol, double abstol);
     // Records `x`; true when it and the iterate before equal a pair among
     // the last kKept recorded (not the same pair: a fixed point is no cycle).
     bool repeats(const std::vector<double>& x);
@@ -25,6 +33,14 @@ private:
     std::array<std::uint64_t, kKept> hashes_{};
     std::vector<std::vector<double>> kept_ = std::vector<std::vector<double>>(kKept);
     std::size_t count_ = 0;
+
+    struct Segment {
+        std::size_t from = 0, length = 0;
+        std::array<std::uint64_t, 4> seen{};  // the distinct stamps it had, newest first
+        std::size_t known = 0;
+        int flips = 0;
+    };
+    std::vector<Segment> segments_;
 };
 
 }  // namespace udmhost::sim

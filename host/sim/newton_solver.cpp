@@ -64,6 +64,10 @@ void NewtonSolver::setUp() {
     size_t terminals = 0;
     for (const auto& instance : plugins_.instances()) terminals = std::max(terminals, instance->terminals().size());
     nodeValues_.assign(terminals, 0.0);
+    std::vector<size_t> segments;
+    for (const auto& instance : plugins_.instances())
+        segments.push_back(static_cast<size_t>(instance->entryCount()) + instance->terminals().size());
+    iterates_.setSegments(std::move(segments));
     nodeDerivatives_.assign(terminals, 0.0);
     if (circuit_.options.bypass) {
         bypass_.setUp(plugins_.instances());
@@ -156,6 +160,9 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
         if (iteration == 0 && fromAccepted) std::copy(acceptedStamp_.begin(), acceptedStamp_.end(), stamp_.begin());
         else evaluateInstances(x_.data(), pluginTime, d);
+        if (d.kind != Discretisation::Kind::OperatingPoint &&
+            iterates_.flipsBack(stamp_, previousStamp_, o.reltol, o.abstol))
+            return Result::Cycling;
         // Converged only when the plug-ins' stamp at this iterate is the one
         // it was solved with: a small update under a stamp that has just
         // jumped (a switch flipping) solves the old equations, not these.
@@ -237,7 +244,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         // The iterates are a function of the iterate alone: one seen before
         // in this solve starts the same cycle again (a switch's state and a
         // junction's limiting going round), which more iterations never leave.
-        if (iterates_.repeats(x_)) break;
+        if (iterates_.repeats(x_)) return Result::Cycling;
     }
     return Result::Failed;
 }

@@ -33,7 +33,9 @@ public:
 
 class NewtonSolver {
 public:
-    enum class Result { Converged, Failed, Alternating };
+    // Cycling: the iterates went round (a switch turned over and back while
+    // a junction's limiting walked), unsolved; the latest iterate is kept.
+    enum class Result { Converged, Failed, Alternating, Cycling };
 
     NewtonSolver(const Circuit& circuit, CircuitEquations& equations, PluginSet& plugins,
                  ExpressionEngine& expressions, RunStats& stats);

@@ -79,8 +79,15 @@ void TransientEngine::setUpBreakpoints() {
 bool TransientEngine::solvePoint(double time, const Discretisation& d) {
     const auto result = newton_.solve(time, d, 0.0, time);
     alternated_ = result == NewtonSolver::Result::Alternating;
-    solved_ = result != NewtonSolver::Result::Failed;
+    solved_ = result != NewtonSolver::Result::Failed && result != NewtonSolver::Result::Cycling;
     switches_.readStates();
+    if (result == NewtonSolver::Result::Cycling && !switches_.stateChanged()) {
+        // The cycle turned a switch over and back: the iterate before may
+        // show it turned, and so where to locate the switching.
+        newton_.takeIterateBefore(time, d);
+        switches_.readStates();
+        return switches_.stateChanged();
+    }
     if (result != NewtonSolver::Result::Alternating || switches_.stateChanged())
         return result == NewtonSolver::Result::Converged || switches_.stateChanged();
     // A switch controlled by what it switches may have no consistent state

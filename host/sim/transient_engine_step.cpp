@@ -218,12 +218,13 @@ std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const
     const double* x = newton_.x().data();
     const bool second = restart.secondStep();
     // A backward Euler step's estimate is filtered: it damps what it steps over.
-    const std::vector<double> reduction =
-        !second && d.kind == Kind::BackwardEuler ? stiffReduction(equations_.backwardEulerErrors(x, d), d, 1)
-                                                  : std::vector<double>{};
-    double ratio = !second               ? equations_.truncationRatio(x, d, o, reduction.empty() ? nullptr : reduction.data())
+    const std::vector<double> reduction = d.kind == Kind::BackwardEuler
+                                              ? stiffReduction(equations_.backwardEulerErrors(x, d), d, 1)
+                                              : std::vector<double>{};
+    const double* filtered = reduction.empty() ? nullptr : reduction.data();
+    double ratio = !second               ? equations_.truncationRatio(x, d, o, filtered)
                    : d.kind == Kind::Gear ? equations_.ratioFromEndFlows(x, d, o)
-                                          : equations_.truncationRatio(x, firstOrder, o);
+                                          : equations_.truncationRatio(x, firstOrder, o, filtered);
     // Backward Euler goes on while a step passes only for what it damps:
     // the trapezoidal rule would ring on what is left of the fast mode, and
     // its estimate would take the jump in the history for curvature.
