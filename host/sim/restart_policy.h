@@ -18,9 +18,19 @@ public:
     // `at`: its time.
     double afterSwitching(const StepController& steps, bool onOldStamps, double at);
     // From a breakpoint of a source, after the step `step` onto it.
-    void atCorner() { stepsSinceRestart_ = 0; }
+    void atCorner() {
+        stepsSinceRestart_ = 0;
+        stiffStep_ = steppedOverStiff_ = false;
+    }
     // Whether the latest backward Euler step passed only on its filtered estimate.
-    void noteStiffStep(bool stiff) { stiffStep_ = stiff; }
+    void noteStiffStep(bool stiff) {
+        stiffStep_ = stiff;
+        steppedOverStiff_ = steppedOverStiff_ || stiff;
+    }
+    // A backward Euler point's derivative may be taken to second order from
+    // the points before it: not across a mode it stepped over, whose decay
+    // those points carry; the flow of the step itself is the circuit's own.
+    bool smoothHistory() const { return historyFor(1) && !steppedOverStiff_; }
     // A trial step was rejected.
     void rejected() { slowStretch_ = false; }
 
@@ -64,6 +74,7 @@ private:
     double lastSwitching_ = -1.0;       // the time of the latest switching
     double firstStep_ = 0.0;            // and the first step after it
     bool stiffStep_ = false;            // the last step passed only on its filtered estimate
+    bool steppedOverStiff_ = false;     // some step since the restart did
 };
 
 }  // namespace udmhost::sim

@@ -247,7 +247,7 @@ void TransientEngine::acceptTrial(const Trial& trial, const Discretisation& d, d
     LoopState& s = loop_;
     // The first step after a switching shows how fast the circuit now is.
     const double firstLimit = s.restart.firstAfterSwitching() ? firstStepLimit(d) : kInfinity;
-    acceptPoint(trial.next, d, s.restart.historyFor(1));
+    acceptPoint(trial.next, d, s.restart.smoothHistory());
     ++output_.stats.accepted;
     s.t = trial.next;
     s.locatesFromHere = 0;
