@@ -14,7 +14,7 @@ double RestartPolicy::afterSwitching(const StepController& steps, bool onOldStam
     else chainPace_ = pace;
     lastSwitching_ = at;
     stepsSinceRestart_ = 0;  // a fresh backward Euler step after the switching
-    stiffStep_ = steppedOverStiff_ = false;
+    stiffStep_ = steppedOverStiff_ = afterStiff_ = false;
     restartedBySwitching_ = true;
     firstRetried_ = false;
     switchedOnOldStamps_ = onOldStamps;

@@ -20,11 +20,16 @@ public:
     // From a breakpoint of a source, after the step `step` onto it.
     void atCorner() {
         stepsSinceRestart_ = 0;
-        stiffStep_ = steppedOverStiff_ = false;
+        stiffStep_ = steppedOverStiff_ = afterStiff_ = false;
     }
     // Whether the latest backward Euler step passed only on its filtered estimate.
+    // One more step follows the last that was: what is left of the mode then
+    // goes down by the step over its time constant once more, and the
+    // trapezoidal rule, which does not damp it, starts from a flow that
+    // carries that much less of it.
     void noteStiffStep(bool stiff) {
-        stiffStep_ = stiff;
+        stiffStep_ = stiff || (stiffStep_ && !afterStiff_);
+        afterStiff_ = !stiff && stiffStep_;
         steppedOverStiff_ = steppedOverStiff_ || stiff;
     }
     // A backward Euler point's derivative may be taken to second order from
@@ -75,6 +80,7 @@ private:
     double firstStep_ = 0.0;            // and the first step after it
     bool stiffStep_ = false;            // the last step passed only on its filtered estimate
     bool steppedOverStiff_ = false;     // some step since the restart did
+    bool afterStiff_ = false;           // the next step is the one after the last that did
 };
 
 }  // namespace udmhost::sim
