@@ -78,6 +78,11 @@ MosfetParameters level1(const ModelCard& card, const std::map<std::string, doubl
     return p;
 }
 
+// M=m is m transistors in parallel, as ngspice takes it from version 46 on:
+// KP, the gate capacitances, IS, CJO and IBV scale by m, and the series
+// resistances divide by m (readMosfet). ngspice 39 to 45 leave CGS, CGDMIN
+// and CGDMAX unscaled, and no version scales IBV (its breakdown knee moves
+// by NBV*vt*ln m); here an M=2 part is two M=1 parts exactly.
 MosfetParameters vdmos(const ModelCard& card, double m) {
     MosfetParameters p;
     p.law = MosfetParameters::Law::Vdmos;

@@ -219,20 +219,39 @@ bool MosfetStamps::evaluate(Device& dev, const double* x, const Discretisation& 
                                                        : evaluateVdmos(dev, x, d, limit, out);
 }
 
-bool MosfetStamps::stamp(const double* x, const Discretisation& d, double* values, double* rhs) {
-    bool converged = true;
+bool MosfetStamps::evaluate(const double* x, const Discretisation& d) {
+    bool unlimited = true;
     for (Device& dev : devices_) {
-        Linear out;
-        if (!evaluate(dev, x, d, true, out)) converged = false;
+        dev.latest = Linear{};
+        if (!evaluate(dev, x, d, true, dev.latest)) unlimited = false;
+    }
+    return unlimited;
+}
+
+bool MosfetStamps::sameAsSolved(double reltol, double abstol) const {
+    auto same = [&](double a, double b) { return std::abs(a - b) <= reltol * std::max(std::abs(a), std::abs(b)) + abstol; };
+    for (const Device& dev : devices_) {
+        const size_t k = dev.unknowns.size();
+        for (size_t r = 0; r < k; ++r) {
+            if (!same(dev.latest.i[r], dev.solved.i[r])) return false;
+            for (size_t c = 0; c < k; ++c)
+                if (!same(dev.latest.g[r][c], dev.solved.g[r][c])) return false;
+        }
+    }
+    return true;
+}
+
+void MosfetStamps::stamp(double* values, double* rhs) {
+    for (Device& dev : devices_) {
+        dev.solved = dev.latest;
         const size_t k = dev.unknowns.size();
         size_t slot = static_cast<size_t>(dev.firstTicket);
         for (size_t r = 0; r < k; ++r) {
-            for (size_t c = 0; c < k; ++c) values[slots_[slot++]] += out.g[r][c];
+            for (size_t c = 0; c < k; ++c) values[slots_[slot++]] += dev.latest.g[r][c];
             // Ground's row lands in the spare element behind the unknowns.
-            if (dev.unknowns[r] >= 0) rhs[dev.unknowns[r]] -= out.i[r];
+            if (dev.unknowns[r] >= 0) rhs[dev.unknowns[r]] -= dev.latest.i[r];
         }
     }
-    return converged;
 }
 
 void MosfetStamps::startFrom(const double* x) {

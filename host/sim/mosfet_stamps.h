@@ -24,9 +24,16 @@ public:
     void bindSlots(const PatternBuilder& builder);
     // A new point's iteration limits its first update from the last accepted one's voltages.
     void beginPoint();
-    // Adds every MOSFET's stamp at x (rhs[size] is ground's). False when a
-    // voltage was limited: the iterate is then no solution yet.
-    bool stamp(const double* x, const Discretisation& d, double* values, double* rhs);
+    // Linearises every MOSFET at x, its charges and limits included. False
+    // when a voltage was limited: the iterate is then no solution yet.
+    bool evaluate(const double* x, const Discretisation& d);
+    // Whether each device's linearisation at the latest iterate is, within
+    // the tolerances, the one the iterate was solved with: only then are the
+    // charges and voltages the point keeps those of its solution.
+    bool sameAsSolved(double reltol, double abstol) const;
+    // Adds the latest linearisations (rhs[size] is ground's); the iterate
+    // solved next is solved with them.
+    void stamp(double* values, double* rhs);
     // The operating point at x (or the initial conditions) starts the charges' history.
     void startFrom(const double* x);
     // The charges of the latest evaluation become the accepted ones.
@@ -49,6 +56,14 @@ private:
         // Of the latest evaluation: companion current and capacitance.
         double cap = 0.0;
     };
+    // Accumulates one device's linearised currents out of each terminal.
+    struct Linear {
+        std::array<std::array<double, 5>, 5> g{};
+        std::array<double, 5> i{};
+        // A current `value` from terminal `from` to `to`, depending on the
+        // branch voltage (a - b) with conductance dg, linearised at v0.
+        void branch(int from, int to, int a, int b, double value, double dg, double v0);
+    };
     struct Device {
         size_t element;
         MosfetParameters p;  // with the breakdown knee matched
@@ -59,14 +74,7 @@ private:
         double vgs = 0, vds = 0, vbs = 0, vd = 0, von = 0;
         double acceptedVgs = 0, acceptedVds = 0, acceptedVbs = 0, acceptedVd = 0, acceptedVon = 0;
         double vcritSource = 0, vcritDrain = 0, vcritDiode = 0;
-    };
-    // Accumulates one device's linearised currents out of each terminal.
-    struct Linear {
-        std::array<std::array<double, 5>, 5> g{};
-        std::array<double, 5> i{};
-        // A current `value` from terminal `from` to `to`, depending on the
-        // branch voltage (a - b) with conductance dg, linearised at v0.
-        void branch(int from, int to, int a, int b, double value, double dg, double v0);
+        Linear latest, solved;  // at the latest iterate; the one last solved with
     };
     bool evaluate(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
     bool evaluateLevel1(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);

@@ -155,7 +155,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     singularReason_.clear();
     const bool fromAccepted = haveAcceptedStamp_ && d.kind != Discretisation::Kind::OperatingPoint;
     mosfets_.beginPoint();
-    bool mosfetsUnlimited = true;  // the MOSFETs' last stamp took the iterate's voltages unlimited
+    bool mosfetsUnlimited = true;  // the MOSFETs' latest linearisation took the iterate's voltages unlimited
     iterates_.clear();
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
         if (iteration == 0 && fromAccepted) std::copy(acceptedStamp_.begin(), acceptedStamp_.end(), stamp_.begin());
@@ -163,13 +163,17 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         if (d.kind != Discretisation::Kind::OperatingPoint &&
             iterates_.flipsBack(stamp_, previousStamp_, o.reltol, o.abstol))
             return Result::Cycling;
+        if (!mosfets_.empty()) mosfetsUnlimited = mosfets_.evaluate(x_.data(), d);
         // Converged only when the plug-ins' stamp at this iterate is the one
         // it was solved with: a small update under a stamp that has just
         // jumped (a switch flipping) solves the old equations, not these.
-        // B sources are nonlinear: their iterates must have settled too.
+        // B sources are nonlinear: their iterates must have settled too. So
+        // must the MOSFETs': the charges a point keeps are those of their
+        // latest linearisation, which is then the solution's, not that of
+        // the iterate before (on quiet stretches the last point's).
         const bool behaviouralSettled =
             (behavioural_.empty() || (small && behavioural_.sameBranches(x_.data(), time))) &&
-            (mosfets_.empty() || (small && mosfetsUnlimited));
+            (mosfets_.empty() || (small && mosfetsUnlimited && mosfets_.sameAsSolved(o.reltol, o.abstol)));
         if (iteration > 0 && behaviouralSettled &&
             (instances.empty() || stamp_ == previousStamp_ ||
              (small && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
@@ -187,7 +191,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             for (int u : instance->terminals()) rhs_[u >= 0 ? static_cast<size_t>(u) : n] += stamp_[at++];
         }
         if (!behavioural_.empty()) behavioural_.stamp(x_.data(), time, values_.data(), rhs_.data());
-        if (!mosfets_.empty()) mosfetsUnlimited = mosfets_.stamp(x_.data(), d, values_.data(), rhs_.data());
+        if (!mosfets_.empty()) mosfets_.stamp(values_.data(), rhs_.data());
         if (d.kind == Discretisation::Kind::OperatingPoint && !initialVoltages_.empty())
             initialVoltages_.impose(values_.data(), rhs_.data());
         values_.back() = 0.0;
