@@ -9,10 +9,14 @@ namespace udmhost::sim {
 void PluginCharges::setUp(PluginSet& plugins) {
     plugins_ = &plugins;
     charges_.clear();
+    instances_.clear();
     smooth_.assign(plugins.instances().size(), false);
     smoothCount_ = 0;
     for (size_t i = 0; i < plugins.instances().size(); ++i)
-        if (const int output = plugins.chargeOutput(i); output > 0) charges_.push_back({i, output, {}});
+        if (const int output = plugins.chargeOutput(i); output > 0) {
+            charges_.push_back({i, output, {}});
+            instances_.push_back(i);
+        }
 }
 
 void PluginCharges::read(void* simulationRecord) {

@@ -18,6 +18,9 @@ public:
     // After the instances are created.
     void setUp(PluginSet& plugins);
     bool empty() const { return charges_.empty(); }
+    // The instances with a charge output, in increasing order: their stamp
+    // carries the charge's history, which changes with every accepted point.
+    const std::vector<size_t>& instances() const { return instances_; }
     // The charges of the latest evaluations, read through mode 6.
     void read(void* simulationRecord);
     // The operating point's charges start the history.
@@ -43,6 +46,7 @@ private:
     };
     PluginSet* plugins_ = nullptr;
     std::vector<Charge> charges_;
+    std::vector<size_t> instances_;
     std::vector<bool> smooth_;  // per instance
     size_t smoothCount_ = 0;
     void noteStored();

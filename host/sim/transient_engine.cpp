@@ -129,7 +129,7 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smo
 // loop without an equation for its current at DC; SPICE's fallbacks find the
 // current the source's value at the start gives. Solved again with a
 // resistance in each inductor that only the operating point sees.
-NewtonSolver::Result TransientEngine::solveOperatingPoint(double pluginTime) {
+NewtonSolver::Result TransientEngine::solveOperatingPointWithGmin(double pluginTime) {
     const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
     try {
         return newton_.solve(startTime_, dc, kGmin, pluginTime);
@@ -146,6 +146,33 @@ NewtonSolver::Result TransientEngine::solveOperatingPoint(double pluginTime) {
             throw SimulationError("no DC operating point: " + l->name +
                                   " is in a loop of inductors and voltage sources that do not sum to zero at the "
                                   "start, so its current has no DC value; try UIC");
+    return result;
+}
+
+// GMIN from every node to ground only helps the operating point to be
+// found; as in SPICE, the point taken has none: a node that reaches ground
+// only through junctions (a rectifier's floating neutral, a diode into an
+// open node) sits where their own currents balance, not where a picosiemens
+// to ground pulls it. Solved again without it from that solution; a circuit
+// that needs it (a node held by capacitors alone) keeps the first.
+NewtonSolver::Result TransientEngine::solveOperatingPoint(double pluginTime) {
+    const NewtonSolver::Result first = solveOperatingPointWithGmin(pluginTime);
+    if (first != NewtonSolver::Result::Converged) return first;
+    const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
+    auto& x = newton_.x();
+    auto& xPrev = newton_.xPrev();
+    const std::vector<double> start = xPrev, withGmin = x;
+    xPrev = withGmin;
+    NewtonSolver::Result result = NewtonSolver::Result::Failed;
+    try {
+        result = newton_.solve(startTime_, dc, 0.0, pluginTime);
+    } catch (const SingularOperatingPoint&) {
+    }
+    if (result != NewtonSolver::Result::Converged) {
+        // The instances' last evaluation must be at the point kept.
+        result = newton_.solve(startTime_, dc, kGmin, pluginTime);
+    }
+    xPrev = start;
     return result;
 }
 

@@ -82,6 +82,7 @@ private:
     void acceptPoint(double time, const Discretisation& d, bool smooth = false);
     void initialPoint();
     NewtonSolver::Result solveOperatingPoint(double pluginTime);
+    NewtonSolver::Result solveOperatingPointWithGmin(double pluginTime);
     // One trial step of the time loop towards `until`.
     void step(double until);
     // Where a trial step ends: at the next limit (a breakpoint, the bracket

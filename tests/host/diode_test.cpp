@@ -380,3 +380,37 @@ D1 a 0 drec
                     recovered, tt * forward);
     }
 }
+
+// An inductor from 6 V rings with a graded junction's capacitance alone,
+// from 0 V and no current: nothing but RS and GMIN takes energy out, so
+// every peak lies where the charge's energy balance puts it, with
+// C = CJO / s, s = sqrt(1 + v/VJ): (s - 1)(s + 2) = 3 * 6 V / VJ. On steps
+// far below the ringing's, each point's voltage change is within the Newton
+// tolerance: a point taken from the last point's stamp, or from the first
+// solution under a charge companion, loses some energy at every step.
+TEST(Diode, JunctionRingingKeepsItsEnergyOnFineSteps) {
+    const std::string text = R"(ringing
+V1 a 0 6
+L1 a b 10m
+D1 0 b dj
+.model dj D(is=1e-15 rs=0.1 cjo=1p vj=0.5 tt=1n)
+.ic V(b)=0
+.options points=all
+.tran 10n 5u 0 0.1n UIC
+.print tran V(b)
+)";
+    const Circuit c = readNetlist(text, "ringing.cir", ".", loadCatalogue, {{"diode", DIODE_PLUGIN}});
+    std::ostringstream messages;
+    const SimulationOutput out = simulate(c, messages);
+    const double vj = 0.5, s = 0.5 * (-1.0 + std::sqrt(9.0 + 4.0 * 3.0 * 6.0 / vj));
+    const double peak = vj * (s * s - 1.0);  // 15.66 V
+    int peaks = 0;
+    for (size_t k = 1; k + 1 < out.rows.size(); ++k) {
+        const double v = out.rows[k][1];
+        if (v > 10.0 && v > out.rows[k - 1][1] && v >= out.rows[k + 1][1]) {
+            ++peaks;
+            EXPECT_NEAR(v, peak, 3e-3) << "at " << out.rows[k][0] << " s";
+        }
+    }
+    EXPECT_GE(peaks, 14);  // a period of 0.35 us
+}
