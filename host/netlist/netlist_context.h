@@ -139,6 +139,9 @@ void resolveCouplings(Context& context);
 // B sources: `V=expr` or `I=expr`, compiled by resolveBehaviours once every
 // element is read.
 void readBehaviouralSource(Context& context, const LogicalLine& line, Element& element);
+// `R n+ n- R=expr` whose expression reads time, v() or i(): a B source of
+// the current v(n+,n-)/(expr); `valueAt` is the expression's first token.
+void readBehaviouralResistor(Context& context, const LogicalLine& line, Element& element, size_t valueAt);
 void resolveBehaviours(Context& context);
 // The model `name` names, which must be of `type`.
 const ModelCard& modelOf(Context& context, const Token& name, const std::string& type);

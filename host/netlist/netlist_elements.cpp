@@ -1,5 +1,6 @@
 // Element lines: R, C, L, V, I and plug-in instances (Y).
 #include <algorithm>
+#include <regex>
 
 #include "netlist/netlist_context.h"
 
@@ -32,8 +33,29 @@ void twoNodes(Context& context, LineCursor& cursor, Element& element) {
     element.nodes.push_back(context.node(cursor.word("the second node of " + element.name)));
 }
 
-void passive(Context& context, LineCursor& cursor, Element& element) {
+// `R=value` (`resistance=`), `C=` (`capacitance=`), `L=` (`inductance=`)
+// after the nodes, as ngspice reads them: the position of the value, else 0.
+size_t namedValueAt(const LogicalLine& line, Element::Kind kind) {
+    if (line.tokens.size() < 6 || line.tokens[3].kind != Token::Kind::Word || line.tokens[4].kind != Token::Kind::Equals)
+        return 0;
+    const std::string key = lowerCase(line.tokens[3].text);
+    const bool named = kind == Element::Kind::Resistor    ? key == "r" || key == "resistance"
+                       : kind == Element::Kind::Capacitor ? key == "c" || key == "capacitance"
+                                                          : key == "l" || key == "inductance";
+    return named ? 5 : 0;
+}
+
+// Whether the expression from `from` on reads `time`, v(...) or i(...).
+bool readsCircuitState(const LogicalLine& line, size_t from) {
+    std::string text;
+    for (size_t k = from; k < line.tokens.size(); ++k) text += " " + lowerCase(line.tokens[k].text);
+    static const std::regex state(R"((^|[^a-z0-9_])(time([^a-z0-9_]|$)|[vi]\s*\())");
+    return std::regex_search(text, state);
+}
+
+void passive(Context& context, LineCursor& cursor, Element& element, size_t namedAt) {
     twoNodes(context, cursor, element);
+    if (namedAt) cursor.rewind(namedAt);
     const SourceLocation where = cursor.here();
     element.value = context.value(cursor, "the value of " + element.name);
     if (element.kind == Element::Kind::Resistor && element.value == 0.0)
@@ -182,7 +204,20 @@ void readElement(Context& context, const LogicalLine& line) {
     switch (element.kind) {
         case Element::Kind::Resistor:
         case Element::Kind::Capacitor:
-        case Element::Kind::Inductor: passive(context, cursor, element); break;
+        case Element::Kind::Inductor: {
+            const size_t named = namedValueAt(line, element.kind);
+            if (named && readsCircuitState(line, named)) {
+                if (element.kind != Element::Kind::Resistor)
+                    throw NetlistError(line.tokens[named].where,
+                                       std::string(element.kind == Element::Kind::Capacitor ? "a capacitance" : "an inductance") +
+                                           " that depends on time, node voltages or currents is not supported "
+                                           "(a resistance is)");
+                readBehaviouralResistor(context, line, element, named);
+            } else {
+                passive(context, cursor, element, named);
+            }
+            break;
+        }
         case Element::Kind::VoltageSource:
         case Element::Kind::CurrentSource: source(context, cursor, element); break;
         case Element::Kind::VoltageControlledVoltage:

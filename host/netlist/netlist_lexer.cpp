@@ -125,6 +125,15 @@ NetlistText lexNetlist(std::string_view text, const std::string& file, bool with
         const bool endc = head.starts_with(".endc") && (head.size() == 5 || isBlank(head[5]));
         if (inControl) {
             if (endc) inControl = false;
+            const std::string word = lowerCase(line.substr(first, line.find_first_of(" \t", first) - first));
+            if (word == "tran" || word == "option" || word == "options") {
+                LogicalLine logical;
+                lexPhysicalLine(line, file, lineNumber, first, logical.tokens);
+                if (!logical.tokens.empty()) {
+                    logical.where = logical.tokens.front().where;
+                    result.control.push_back(std::move(logical));
+                }
+            }
         } else if (first < line.size() && line[first] != '*') {
             if (head == ".contr" && lowerCase(line.substr(first, 8)) == ".control") inControl = true;
             if (line[first] == ')' && !result.lines.empty()) {

@@ -180,6 +180,20 @@ void readTran(Context& context, const LogicalLine& line) {
     tran.given = true;
 }
 
+void readOptions(Context& context, const LogicalLine& line);
+
+// A deck whose only analysis is a `tran` command in its .control block (as
+// ngspice's own examples often are) runs that one, with the `option` lines
+// before it; the rest of the block stays skipped.
+void runControlTran(Context& context, const std::vector<LogicalLine>& control) {
+    const auto tran = std::find_if(control.begin(), control.end(),
+                                   [](const LogicalLine& l) { return lowerCase(l.tokens.front().text) == "tran"; });
+    if (tran == control.end()) return;
+    for (auto line = control.begin(); line != tran; ++line) readOptions(context, *line);
+    readTran(context, *tran);
+    context.warn(tran->where, "no .tran line: the .control block's tran command is run as one");
+}
+
 void readOptions(Context& context, const LogicalLine& line) {
     static const std::vector<std::string> names = {"reltol",   "abstol", "vntol",  "chgtol", "trtol",
                                                    "eventtol", "itl4",   "method", "solver", "points",
@@ -330,6 +344,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         for (const std::string& name : context.unknownOptions) list += (list.empty() ? "" : ", ") + name;
         context.warn(context.firstUnknownOption, "options not used by udmhost, ignored: " + list);
     }
+    if (!context.circuit.tran.given) runControlTran(context, lexed.control);
     if (!context.circuit.tran.given) {
         const SourceLocation end{file, lexed.lines.empty() ? 1 : lexed.lines.back().where.line, 1};
         throw NetlistError(end, "no .tran line: a transient analysis needs .tran TSTEP TSTOP");

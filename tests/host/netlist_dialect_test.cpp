@@ -1,13 +1,16 @@
 // Netlists as they are published for ngspice: model cards written in its
-// looser forms, DC with no value, several .tran lines, SFFM and AM sources.
+// looser forms, DC with no value, several .tran lines, SFFM and AM sources,
+// named and behavioural values, a tran command in .control.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
+#include <sstream>
 
 #include "fake_catalogue.h"
 #include "netlist/netlist_error.h"
 #include "netlist/netlist_reader.h"
+#include "sim/simulator.h"
 #include "sim/waveform_eval.h"
 
 using namespace udmhost;
@@ -78,4 +81,40 @@ TEST(NgspiceDialect, SffmAndAmDefaults) {
     EXPECT_EQ(element(c, "V1").waveform.args, (std::vector<double>{0.5, 2, 250, 0, 250, 0, 0}));
     EXPECT_EQ(element(c, "V2").waveform.kind, Waveform::Kind::Am);
     EXPECT_EQ(element(c, "V2").waveform.args, (std::vector<double>{1.5, 0.5, 250, 2000, 0, 0, 0}));
+}
+
+// R=, C= named values; a resistance of time or node voltages is the current
+// v(n+,n-)/R (braced parameters inside it as parentheses); a capacitance of
+// them is refused at its place. A deck whose only tran is in its .control
+// block runs that one, with the options set before it there.
+TEST(NgspiceDialect, NamedValuesBehaviouralResistorAndControlTran) {
+    const std::string deck = "t\n.param Rload=100\nV1 a 0 1\nR1 a 0 r=1k m=2\nC1 a 0 c=1u\n"
+                             "Rb a 0   R = (time<1m ? {Rload} : {2*Rload})\n"
+                             ".control\noption reltol=1e-4\ntran 10u 2m\nrun\nplot v(a)\n.endc\n";
+    const Circuit c = read(deck + ".print tran i(V1)\n");
+    EXPECT_DOUBLE_EQ(element(c, "R1").value, 500.0);
+    EXPECT_DOUBLE_EQ(element(c, "C1").value, 1e-6);
+    EXPECT_EQ(element(c, "Rb").kind, Element::Kind::BehaviouralCurrent);
+    EXPECT_DOUBLE_EQ(c.tran.step, 10e-6);
+    EXPECT_DOUBLE_EQ(c.tran.stop, 2e-3);
+    EXPECT_DOUBLE_EQ(c.options.reltol, 1e-4);
+    ASSERT_FALSE(c.notes.empty());
+    EXPECT_EQ(c.notes.back(), "net.cir:9:1: warning: no .tran line: the .control block's tran command is run as one");
+    std::ostringstream messages;
+    const SimulationOutput out = simulate(c, messages);
+    ASSERT_FALSE(out.rows.empty());
+    for (const auto& row : out.rows)
+        if (std::abs(row[0] - 1e-3) > 1e-5) {
+            EXPECT_NEAR(-row[1], 1.0 / 500 + (row[0] < 1e-3 ? 0.01 : 0.005), 1e-9) << row[0];
+        }
+    // A .tran line wins over the block's.
+    EXPECT_DOUBLE_EQ(read(deck + ".tran 1u 1m\n").tran.stop, 1e-3);
+    std::string error = "(no error)";
+    try {
+        read("t\nV1 a 0 1\nC2 a 0 C={1n*v(a)}\n.tran 1u 1m\n");
+    } catch (const NetlistError& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "net.cir:3:10: a capacitance that depends on time, node voltages or currents is not supported "
+                     "(a resistance is)");
 }
