@@ -7,6 +7,10 @@ namespace udmhost::netlist {
 
 namespace {
 
+// Marks a node name in a generated expression as already renamed for its
+// subcircuit instance; no netlist token holds this character.
+constexpr char kOuterNode = '\x01';
+
 bool endsOperand(const std::string& t) {
     const char c = t.back();
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == ')';
@@ -97,7 +101,8 @@ void readBehaviouralResistor(Context& context, const LogicalLine& line, Element&
     LineCursor cursor(line);
     cursor.rewind(valueAt);
     if (cursor.atEnd()) cursor.expected("the expression of " + element.name);
-    pending.text = "v(" + a.text + "," + b.text + ")/(";
+    // Its nodes are already the instance's inside a subcircuit: marked so.
+    pending.text = std::string("v(") + kOuterNode + a.text + "," + kOuterNode + b.text + ")/(";
     pending.places.emplace_back(0, cursor.here());
     appendRestOfLine(cursor, pending, true);
     pending.text += ")";
@@ -109,7 +114,9 @@ void resolveBehaviours(Context& context) {
         Element& element = context.circuit.elements[p.element];
         BehaviouralExpression::Names names;
         names.node = [&](const std::string& node) -> std::optional<int> {
-            const std::string key = lowerCase(p.instance ? p.instance->node(node) : node);
+            const bool outer = node.starts_with(kOuterNode);
+            const std::string key = outer ? lowerCase(node.substr(1))
+                                          : lowerCase(p.instance ? p.instance->node(node) : node);
             if (key == "0" || key == "gnd") return 0;
             const auto found = context.nodes.find(key);
             if (found == context.nodes.end()) return std::nullopt;

@@ -311,7 +311,15 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         if (keyword == ".end") break;
         if (keyword[0] != '.') elements.push_back(&line);
         else if (keyword == ".param") readParam(line, params);
-        else if (keyword == ".func") context.functions.push_back(readFunction(line));
+        else if (keyword == ".func") {
+            UserFunction f = readFunction(line);
+            for (const UserFunction& earlier : context.functions)
+                if (earlier.name == f.name && (earlier.body != f.body || earlier.parameters != f.parameters))
+                    throw NetlistError(f.where, "function " + f.name + " is already defined at line " +
+                                                    std::to_string(earlier.where.line) + " (functions of subcircuits "
+                                                    "hold for the whole netlist)");
+            context.functions.push_back(std::move(f));
+        }
         else if (keyword == ".print" || keyword == ".plot" || keyword == ".meas" || keyword == ".measure" || keyword == ".ic" ||
                  keyword == ".nodeset")
             prints.push_back(&line);  // these name nodes and elements

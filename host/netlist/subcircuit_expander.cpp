@@ -105,7 +105,10 @@ std::vector<const LogicalLine*> SubcircuitExpander::collect(const std::vector<Lo
         } else if (key == ".global") {
             for (size_t i = 1; i < line.tokens.size(); ++i) globals_.insert(lowerCase(line.tokens[i].text));
             rest.push_back(&line);
-        } else if (open.empty() || key == ".model") {
+        } else if (open.empty() || key == ".model" || key == ".func") {
+            // Model cards and functions hold for the whole netlist; a
+            // function's parameters inside a subcircuit are the instance's,
+            // since it is expanded where it is called.
             rest.push_back(&line);
         } else {
             open.back().body.push_back(&line);

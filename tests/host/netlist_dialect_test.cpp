@@ -118,3 +118,33 @@ TEST(NgspiceDialect, NamedValuesBehaviouralResistorAndControlTran) {
     EXPECT_EQ(error, "net.cir:3:10: a capacitance that depends on time, node voltages or currents is not supported "
                      "(a resistance is)");
 }
+
+// As ngspice's memristor example writes it: a .func inside a subcircuit
+// (its parameters the instance's), a braced call inside a quoted B
+// expression, a resistance of a node voltage inside the subcircuit, and a
+// 0 V source in series with a capacitor's IC=, whose voltage the UIC start
+// carries on (before, R1 saw 0 V: "division by zero").
+TEST(NgspiceDialect, SubcircuitFunctionsAndAResistanceOfAState) {
+    const std::string sub = ".subckt mem p n k=2\n.func g(y)={k*y}\nBx 0 x I='v(p,n) > 1 ? {g(v(p,n))}*1m : 0'\n"
+                            "Vx x x1 0\nCx x1 0 1 IC=1000\nR1 p n r={V(x)}\n.ends\n";
+    const Circuit c = read("t\nV1 1 0 2\nX1 1 0 mem k=3\n" + sub + ".tran 1u 10u uic\n.print tran i(V1) v(X1.x)\n");
+    std::ostringstream messages;
+    const SimulationOutput out = simulate(c, messages);
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_DOUBLE_EQ(out.rows.front()[2], 1000.0);
+    for (const auto& row : out.rows) {
+        const double x = 1000.0 + 3 * 2 * 1e-3 * row[0];  // 6 mA into 1 F
+        EXPECT_NEAR(row[2], x, 1e-9) << row[0];
+        if (row[0] > 0.0) {  // the unsolved UIC row has no source currents
+            EXPECT_NEAR(-row[1], 2.0 / x, 1e-12) << row[0];
+        }
+    }
+    std::string error = "(no error)";
+    try {
+        read("t\nV1 1 0 2\nX1 1 0 mem\n" + sub + ".subckt two a\n.func g(y)={y}\nR1 a 0 1\n.ends\n.tran 1u 10u\n");
+    } catch (const NetlistError& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "net.cir:12:1: function g is already defined at line 5 (functions of subcircuits hold for the "
+                     "whole netlist)");
+}
