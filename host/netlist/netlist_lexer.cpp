@@ -12,8 +12,10 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v' || c == ','; }
 
+// A ';' ends a word too: the comment it starts may follow a value unspaced.
 bool isWordChar(char c) {
-    return !isBlank(c) && c != '(' && c != ')' && c != '=' && c != '{' && c != '}' && c != '\'' && c != '"';
+    return !isBlank(c) && c != '(' && c != ')' && c != '=' && c != '{' && c != '}' && c != '\'' && c != '"' &&
+           c != ';';
 }
 
 // The text between `quote` at `at` and its partner, or throws.

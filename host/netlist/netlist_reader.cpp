@@ -339,7 +339,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         const std::string keyword = lowerCase(first.text);
         if (keyword == ".plugin") readPlugin(context, *line);
         else if (keyword == ".tran") readTran(context, *line);
-        else if (keyword == ".options" || keyword == ".option") readOptions(context, *line);
+        else if (keyword == ".options" || keyword == ".option" || keyword == ".opt") readOptions(context, *line);
         else if (!readMoreDirective(context, *line, keyword)) {
             throw NetlistError(first.where, "unknown directive " + first.text +
                                                 didYouMean(keyword, {".param", ".plugin", ".tran", ".options", ".print",
