@@ -3,6 +3,7 @@
 #include <regex>
 
 #include "netlist/netlist_context.h"
+#include "netlist/spice_number.h"
 
 namespace udmhost::netlist {
 
@@ -53,6 +54,47 @@ bool readsCircuitState(const LogicalLine& line, size_t from) {
     return std::regex_search(text, state);
 }
 
+// The temperature coefficients of a resistor change nothing at the nominal
+// temperature, where udmhost runs every circuit.
+void warnTemperatureCoefficients(Context& context, const SourceLocation& where, const std::string& what) {
+    context.warnOnce("resistor tc", where, what + ": temperature coefficients not used (every circuit runs at "
+                                               "its nominal temperature)");
+}
+
+// `R n+ n- value MODEL` with `.model MODEL R (TC1=...)`.
+void resistorModel(Context& context, LineCursor& cursor, Element& element) {
+    if (cursor.atEnd() || cursor.peek().kind != Token::Kind::Word) return;
+    const size_t at = cursor.position();
+    const Token& name = cursor.take();
+    if (cursor.takeIf(Token::Kind::Equals) || lowerCase(name.text) == "m" || spiceNumber(name.text)) {
+        cursor.rewind(at);
+        return;
+    }
+    const auto card = context.models.find(lowerCase(name.text));
+    if (card == context.models.end() || card->second.type != "r")
+        throw NetlistError(name.where, "unknown resistor model " + name.text + " for " + element.name +
+                                           " (a .model NAME R card)");
+    for (const auto& [key, value] : card->second.values)
+        if (key != "tc1" && key != "tc2" && key != "tnom")
+            throw NetlistError(card->second.places.at(key), "resistor model " + card->second.name + ": " + key +
+                                                                " is not supported (only TC1, TC2)");
+    if (!card->second.values.empty()) warnTemperatureCoefficients(context, card->second.where, "model " + card->second.name);
+}
+
+// `TC1=`, `TC2=` on a resistor line: taken and warned about.
+bool temperatureCoefficient(Context& context, LineCursor& cursor, Element& element) {
+    const size_t at = cursor.position();
+    const Token& key = cursor.take();
+    const std::string lower = lowerCase(key.text);
+    if ((lower != "tc1" && lower != "tc2") || !cursor.takeIf(Token::Kind::Equals)) {
+        cursor.rewind(at);
+        return false;
+    }
+    context.value(cursor, "a value for " + key.text);
+    warnTemperatureCoefficients(context, key.where, element.name);
+    return true;
+}
+
 void passive(Context& context, LineCursor& cursor, Element& element, size_t namedAt) {
     twoNodes(context, cursor, element);
     if (namedAt) cursor.rewind(namedAt);
@@ -62,9 +104,11 @@ void passive(Context& context, LineCursor& cursor, Element& element, size_t name
         throw NetlistError(where, "a resistance of zero; use a voltage source of 0 V for a short");
     if (element.kind != Element::Kind::Resistor && element.value < 0.0)
         throw NetlistError(where, "a negative " + std::string(element.kind == Element::Kind::Capacitor ? "capacitance" : "inductance"));
+    if (element.kind == Element::Kind::Resistor) resistorModel(context, cursor, element);
     // IC= (C and L) and the multiplier m= (parallel copies).
     while (!cursor.atEnd()) {
         const bool storage = element.kind != Element::Kind::Resistor;
+        if (!storage && temperatureCoefficient(context, cursor, element)) continue;
         const Token& key = cursor.word(storage ? "IC=value or m=value" : "m=value");
         const std::string lower = lowerCase(key.text);
         if (lower != "m" && (lower != "ic" || !storage))

@@ -148,3 +148,26 @@ TEST(NgspiceDialect, SubcircuitFunctionsAndAResistanceOfAState) {
     EXPECT_EQ(error, "net.cir:12:1: function g is already defined at line 5 (functions of subcircuits hold for the "
                      "whole netlist)");
 }
+
+// As eSim writes its decks: SINE for SIN, a resistor on a `.model R` card
+// whose temperature coefficients change nothing at the nominal temperature.
+TEST(NgspiceDialect, SineAndResistorModels) {
+    const Circuit c = read("t\nV1 s 0 sine(0 1 1k)\nR1 s 0 2k RMOD\nR2 s 0 3k tc1=0.01\n.model RMOD R TC1=.01\n"
+                           ".tran 1u 1m\n");
+    EXPECT_EQ(element(c, "V1").waveform.kind, Waveform::Kind::Sin);
+    EXPECT_DOUBLE_EQ(element(c, "R1").value, 2e3);
+    EXPECT_DOUBLE_EQ(element(c, "R2").value, 3e3);
+    ASSERT_EQ(c.notes.size(), 1u);  // one warning for both
+    EXPECT_NE(c.notes[0].find("temperature coefficients not used"), std::string::npos) << c.notes[0];
+    for (const auto& [line, message] : std::vector<std::pair<std::string, std::string>>{
+             {"R1 s 0 1k NOPE\n", "net.cir:3:11: unknown resistor model NOPE for R1 (a .model NAME R card)"},
+             {"R1 s 0 1k RSH\n.model RSH R RSH=10\n", "net.cir:4:18: resistor model RSH: rsh is not supported (only TC1, TC2)"}}) {
+        std::string error = "(no error)";
+        try {
+            read("t\nV1 s 0 1\n" + line + ".tran 1u 1m\n");
+        } catch (const NetlistError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, message);
+    }
+}
