@@ -1,5 +1,6 @@
 // Element lines: R, C, L, V, I and plug-in instances (Y).
 #include <algorithm>
+#include <optional>
 #include <regex>
 
 #include "netlist/netlist_context.h"
@@ -212,7 +213,33 @@ void pluginInstance(Context& context, const LogicalLine& line, Element& element)
     }
 }
 
+// `E n+ n- VALUE={expr}` (or `vol=`), `G n+ n- VALUE={expr}` (or `cur=`),
+// as ngspice reads them: the B source `V=expr`, `I=expr` on the same nodes.
+std::optional<LogicalLine> behaviouralControlledSource(const LogicalLine& line) {
+    if (line.tokens.size() < 5 || line.tokens[3].kind != Token::Kind::Word) return std::nullopt;
+    const char letter = lowerCase(line.tokens[0].text)[0];
+    if (!isBehaviouralControlKeyword(letter, line.tokens[3].text)) return std::nullopt;
+    LogicalLine b;
+    b.where = line.where;
+    b.tokens.assign(line.tokens.begin(), line.tokens.begin() + 3);
+    Token which = line.tokens[3];
+    which.text = letter == 'e' ? "V" : "I";
+    b.tokens.push_back(which);
+    Token equals = which;
+    equals.kind = Token::Kind::Equals;
+    equals.text = "=";
+    b.tokens.push_back(equals);
+    const size_t from = line.tokens[4].kind == Token::Kind::Equals ? 5 : 4;
+    b.tokens.insert(b.tokens.end(), line.tokens.begin() + static_cast<std::ptrdiff_t>(from), line.tokens.end());
+    return b;
+}
+
 }  // namespace
+
+bool isBehaviouralControlKeyword(char letter, const std::string& word) {
+    const std::string w = lowerCase(word);
+    return (letter == 'e' || letter == 'g') && (w == "value" || (letter == 'e' && w == "vol") || (letter == 'g' && w == "cur"));
+}
 
 void readElement(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
@@ -267,7 +294,10 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::VoltageControlledVoltage:
         case Element::Kind::CurrentControlledCurrent:
         case Element::Kind::VoltageControlledCurrent:
-        case Element::Kind::CurrentControlledVoltage: readControlledSource(context, line, element); break;
+        case Element::Kind::CurrentControlledVoltage:
+            if (const auto behavioural = behaviouralControlledSource(line)) readBehaviouralSource(context, *behavioural, element);
+            else readControlledSource(context, line, element);
+            break;
         case Element::Kind::BehaviouralVoltage:
         case Element::Kind::BehaviouralCurrent: readBehaviouralSource(context, line, element); break;
         case Element::Kind::MutualInductance: readCoupling(context, line, element); break;

@@ -53,7 +53,12 @@ std::vector<std::pair<std::string, std::string>> assignments(const LogicalLine& 
 size_t nodeCount(const LogicalLine& line) {
     switch (keyword(line)[0]) {
         case 'r': case 'c': case 'l': case 'v': case 'i': case 'd': case 'f': case 'h': case 'w': case 'b': return 2;
-        case 's': case 'e': case 'g': return 4;
+        case 'e': case 'g':
+            return line.tokens.size() > 3 && line.tokens[3].kind == Token::Kind::Word &&
+                           isBehaviouralControlKeyword(keyword(line)[0], line.tokens[3].text)
+                       ? 2
+                       : 4;
+        case 's': return 4;
         case 'm': {
             // Three nodes (VDMOS) or four before the model name and NAME=value pairs.
             const size_t end = firstAssignment(line);

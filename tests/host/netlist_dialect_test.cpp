@@ -171,3 +171,18 @@ TEST(NgspiceDialect, SineAndResistorModels) {
         EXPECT_EQ(error, message);
     }
 }
+
+// E and G with VALUE= (PSpice's form) or vol=/cur= are B sources on their
+// two nodes, inside a subcircuit too (the expression's nodes the instance's).
+TEST(NgspiceDialect, BehaviouralEAndG) {
+    const Circuit c = read("t\nV1 a 0 2\nV2 b 0 3\nEm m 0 VALUE={v(a)*v(b)}\nRm m 0 1\nX1 a g gsub\n"
+                           ".subckt gsub in out\nGs 0 out cur='1m*v(in)'\nEv e 0 vol = {2*v(in)}\nRe e 0 1\nRo out 0 1k\n.ends\n"
+                           ".tran 1u 10u\n.print tran v(m) v(g) v(X1.e)\n");
+    EXPECT_EQ(element(c, "Em").kind, Element::Kind::BehaviouralVoltage);
+    std::ostringstream messages;
+    const SimulationOutput out = simulate(c, messages);
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.back()[1], 6.0, 1e-9);
+    EXPECT_NEAR(out.rows.back()[2], 2.0, 1e-9);  // 2 mA into 1k
+    EXPECT_NEAR(out.rows.back()[3], 4.0, 1e-9);
+}
