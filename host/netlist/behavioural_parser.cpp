@@ -136,6 +136,12 @@ private:
             expect(')');
             return;
         }
+        // A braced part inside a quoted expression groups as parentheses.
+        if (take("{")) {
+            ternary();
+            expect('}');
+            return;
+        }
         if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
             size_t used = 0;
             const auto v = parseSpiceNumber(std::string_view(s_).substr(at_), &used);

@@ -7,6 +7,10 @@ namespace udmhost::netlist {
 
 namespace {
 
+// Marks a node name in a generated expression as already renamed for its
+// subcircuit instance; no netlist token holds this character.
+constexpr char kOuterNode = '\x01';
+
 bool endsOperand(const std::string& t) {
     const char c = t.back();
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == ')';
@@ -14,6 +18,46 @@ bool endsOperand(const std::string& t) {
 bool startsOperand(const std::string& t) {
     const char c = t.front();
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.';
+}
+
+}  // namespace
+
+namespace {
+
+// The rest of the line as expression text, as SPICE reads it unbraced. The
+// lexer took commas for blanks; between two operands there was one. A
+// braced part (a parameter expression inside a behavioural resistor's
+// value) is a parenthesised one.
+void appendRestOfLine(LineCursor& cursor, Context::PendingBehaviour& pending, bool bracesAsParentheses) {
+    const Token* previous = nullptr;
+    while (!cursor.atEnd()) {
+        const Token& t = cursor.take();
+        const bool braced = t.kind == Token::Kind::Braced;
+        if (braced && !bracesAsParentheses) throw NetlistError(t.where, "braces inside an unbraced expression");
+        const std::string text = braced ? "(" + t.text + ")" : t.text;
+        if (previous && t.spaceBefore)
+            pending.text += endsOperand(previous->text) && startsOperand(text) ? "," : " ";
+        pending.places.emplace_back(pending.text.size(), t.where);
+        pending.text += text;
+        previous = &t;
+    }
+}
+
+void finishPending(Context& context, Context::PendingBehaviour& pending, const std::string& name) {
+    if (!context.functions.empty()) {
+        try {
+            const std::string expanded = expandFunctions(pending.text, context.functions);
+            if (expanded != pending.text) pending.places.resize(1);  // offsets no longer match the line
+            pending.text = expanded;
+        } catch (const std::runtime_error& e) {
+            throw NetlistError(pending.places.front().second, name + ": " + e.what());
+        }
+    }
+    // Inside a subcircuit the expression's nodes and sources are the
+    // instance's, its parameters those the instance sees.
+    pending.params = context.scopeParams();
+    if (context.currentScope >= 0) pending.instance = &context.instanceNames[static_cast<size_t>(context.currentScope)];
+    context.pendingBehaviours.push_back(std::move(pending));
 }
 
 }  // namespace
@@ -39,33 +83,30 @@ void readBehaviouralSource(Context& context, const LogicalLine& line, Element& e
         pending.places.emplace_back(0, inside);
         if (!cursor.atEnd()) cursor.expected("the end of the line");
     } else {
-        // Unbraced, as SPICE reads it: the rest of the line. The lexer took
-        // commas for blanks; between two operands there was one.
-        const Token* previous = nullptr;
-        while (!cursor.atEnd()) {
-            const Token& t = cursor.take();
-            if (t.kind == Token::Kind::Braced) throw NetlistError(t.where, "braces inside an unbraced expression");
-            if (previous && t.spaceBefore)
-                pending.text += endsOperand(previous->text) && startsOperand(t.text) ? "," : " ";
-            pending.places.emplace_back(pending.text.size(), t.where);
-            pending.text += t.text;
-            previous = &t;
-        }
+        appendRestOfLine(cursor, pending, false);
     }
-    if (!context.functions.empty()) {
-        try {
-            const std::string expanded = expandFunctions(pending.text, context.functions);
-            if (expanded != pending.text) pending.places.resize(1);  // offsets no longer match the line
-            pending.text = expanded;
-        } catch (const std::runtime_error& e) {
-            throw NetlistError(pending.places.front().second, name.text + ": " + e.what());
-        }
-    }
-    // Inside a subcircuit the expression's nodes and sources are the
-    // instance's, its parameters those the instance sees.
-    pending.params = context.scopeParams();
-    if (context.currentScope >= 0) pending.instance = &context.instanceNames[static_cast<size_t>(context.currentScope)];
-    context.pendingBehaviours.push_back(std::move(pending));
+    finishPending(context, pending, name.text);
+}
+
+void readBehaviouralResistor(Context& context, const LogicalLine& line, Element& element, size_t valueAt) {
+    // The current v(n+,n-)/R from n+ to n-, as ngspice turns such a resistor
+    // into a B source.
+    const Token& a = line.tokens[1];
+    const Token& b = line.tokens[2];
+    element.nodes.push_back(context.node(a));
+    element.nodes.push_back(context.node(b));
+    element.kind = Element::Kind::BehaviouralCurrent;
+    Context::PendingBehaviour pending;
+    pending.element = context.circuit.elements.size();
+    LineCursor cursor(line);
+    cursor.rewind(valueAt);
+    if (cursor.atEnd()) cursor.expected("the expression of " + element.name);
+    // Its nodes are already the instance's inside a subcircuit: marked so.
+    pending.text = std::string("v(") + kOuterNode + a.text + "," + kOuterNode + b.text + ")/(";
+    pending.places.emplace_back(0, cursor.here());
+    appendRestOfLine(cursor, pending, true);
+    pending.text += ")";
+    finishPending(context, pending, element.name);
 }
 
 void resolveBehaviours(Context& context) {
@@ -73,7 +114,9 @@ void resolveBehaviours(Context& context) {
         Element& element = context.circuit.elements[p.element];
         BehaviouralExpression::Names names;
         names.node = [&](const std::string& node) -> std::optional<int> {
-            const std::string key = lowerCase(p.instance ? p.instance->node(node) : node);
+            const bool outer = node.starts_with(kOuterNode);
+            const std::string key = outer ? lowerCase(node.substr(1))
+                                          : lowerCase(p.instance ? p.instance->node(node) : node);
             if (key == "0" || key == "gnd") return 0;
             const auto found = context.nodes.find(key);
             if (found == context.nodes.end()) return std::nullopt;

@@ -43,6 +43,8 @@ bool readMoreDirective(Context& context, const LogicalLine& line, const std::str
     } else if (keyword == ".control") {
         context.warnOnce(keyword, where, ".control ... .endc skipped: udmhost runs the netlist's .tran and writes "
                                          "what .print names (-o, --raw, --plot choose the files)");
+    } else if (keyword == ".csparam") {
+        context.warnOnce(keyword, where, ".csparam ignored: it hands parameters to the .control block, which udmhost skips");
     } else if (keyword == ".save" || keyword == ".probe") {
         context.warnOnce(keyword, where, keyword + " ignored: udmhost writes what .print names, else every node");
     } else if (keyword == ".ac" || keyword == ".dc" || keyword == ".noise" || keyword == ".tf" ||

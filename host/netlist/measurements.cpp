@@ -51,7 +51,13 @@ void readMeasurement(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
     cursor.take();
     const Token& analysis = cursor.word("TRAN");
-    if (lowerCase(analysis.text) != "tran")
+    const std::string of = lowerCase(analysis.text);
+    if (of == "ac" || of == "dc" || of == "op" || of == "noise" || of == "sp") {
+        // Of an analysis udmhost skips, as it skips the analysis itself.
+        context.warnOnce(".meas " + of, analysis.where, ".meas " + of + " skipped: udmhost runs the transient analysis only");
+        return;
+    }
+    if (of != "tran")
         throw NetlistError(analysis.where, "only .meas tran is supported (udmhost runs transient analyses)");
     Measurement m;
     m.where = line.where;

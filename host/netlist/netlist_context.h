@@ -139,6 +139,12 @@ void resolveCouplings(Context& context);
 // B sources: `V=expr` or `I=expr`, compiled by resolveBehaviours once every
 // element is read.
 void readBehaviouralSource(Context& context, const LogicalLine& line, Element& element);
+// Whether `word` after the two nodes of an E or G line makes it behavioural
+// (`VALUE=`, E's `vol=`, G's `cur=`).
+bool isBehaviouralControlKeyword(char letter, const std::string& word);
+// `R n+ n- R=expr` whose expression reads time, v() or i(): a B source of
+// the current v(n+,n-)/(expr); `valueAt` is the expression's first token.
+void readBehaviouralResistor(Context& context, const LogicalLine& line, Element& element, size_t valueAt);
 void resolveBehaviours(Context& context);
 // The model `name` names, which must be of `type`.
 const ModelCard& modelOf(Context& context, const Token& name, const std::string& type);

@@ -1,7 +1,10 @@
 // Element lines: R, C, L, V, I and plug-in instances (Y).
 #include <algorithm>
+#include <optional>
+#include <regex>
 
 #include "netlist/netlist_context.h"
+#include "netlist/spice_number.h"
 
 namespace udmhost::netlist {
 
@@ -32,17 +35,81 @@ void twoNodes(Context& context, LineCursor& cursor, Element& element) {
     element.nodes.push_back(context.node(cursor.word("the second node of " + element.name)));
 }
 
-void passive(Context& context, LineCursor& cursor, Element& element) {
+// `R=value` (`resistance=`), `C=` (`capacitance=`), `L=` (`inductance=`)
+// after the nodes, as ngspice reads them: the position of the value, else 0.
+size_t namedValueAt(const LogicalLine& line, Element::Kind kind) {
+    if (line.tokens.size() < 6 || line.tokens[3].kind != Token::Kind::Word || line.tokens[4].kind != Token::Kind::Equals)
+        return 0;
+    const std::string key = lowerCase(line.tokens[3].text);
+    const bool named = kind == Element::Kind::Resistor    ? key == "r" || key == "resistance"
+                       : kind == Element::Kind::Capacitor ? key == "c" || key == "capacitance"
+                                                          : key == "l" || key == "inductance";
+    return named ? 5 : 0;
+}
+
+// Whether the expression from `from` on reads `time`, v(...) or i(...).
+bool readsCircuitState(const LogicalLine& line, size_t from) {
+    std::string text;
+    for (size_t k = from; k < line.tokens.size(); ++k) text += " " + lowerCase(line.tokens[k].text);
+    static const std::regex state(R"((^|[^a-z0-9_])(time([^a-z0-9_]|$)|[vi]\s*\())");
+    return std::regex_search(text, state);
+}
+
+// The temperature coefficients of a resistor change nothing at the nominal
+// temperature, where udmhost runs every circuit.
+void warnTemperatureCoefficients(Context& context, const SourceLocation& where, const std::string& what) {
+    context.warnOnce("resistor tc", where, what + ": temperature coefficients not used (every circuit runs at "
+                                               "its nominal temperature)");
+}
+
+// `R n+ n- value MODEL` with `.model MODEL R (TC1=...)`.
+void resistorModel(Context& context, LineCursor& cursor, Element& element) {
+    if (cursor.atEnd() || cursor.peek().kind != Token::Kind::Word) return;
+    const size_t at = cursor.position();
+    const Token& name = cursor.take();
+    if (cursor.takeIf(Token::Kind::Equals) || lowerCase(name.text) == "m" || spiceNumber(name.text)) {
+        cursor.rewind(at);
+        return;
+    }
+    const auto card = context.models.find(lowerCase(name.text));
+    if (card == context.models.end() || card->second.type != "r")
+        throw NetlistError(name.where, "unknown resistor model " + name.text + " for " + element.name +
+                                           " (a .model NAME R card)");
+    for (const auto& [key, value] : card->second.values)
+        if (key != "tc1" && key != "tc2" && key != "tnom")
+            throw NetlistError(card->second.places.at(key), "resistor model " + card->second.name + ": " + key +
+                                                                " is not supported (only TC1, TC2)");
+    if (!card->second.values.empty()) warnTemperatureCoefficients(context, card->second.where, "model " + card->second.name);
+}
+
+// `TC1=`, `TC2=` on a resistor line: taken and warned about.
+bool temperatureCoefficient(Context& context, LineCursor& cursor, Element& element) {
+    const size_t at = cursor.position();
+    const Token& key = cursor.take();
+    const std::string lower = lowerCase(key.text);
+    if ((lower != "tc1" && lower != "tc2") || !cursor.takeIf(Token::Kind::Equals)) {
+        cursor.rewind(at);
+        return false;
+    }
+    context.value(cursor, "a value for " + key.text);
+    warnTemperatureCoefficients(context, key.where, element.name);
+    return true;
+}
+
+void passive(Context& context, LineCursor& cursor, Element& element, size_t namedAt) {
     twoNodes(context, cursor, element);
+    if (namedAt) cursor.rewind(namedAt);
     const SourceLocation where = cursor.here();
     element.value = context.value(cursor, "the value of " + element.name);
     if (element.kind == Element::Kind::Resistor && element.value == 0.0)
         throw NetlistError(where, "a resistance of zero; use a voltage source of 0 V for a short");
     if (element.kind != Element::Kind::Resistor && element.value < 0.0)
         throw NetlistError(where, "a negative " + std::string(element.kind == Element::Kind::Capacitor ? "capacitance" : "inductance"));
+    if (element.kind == Element::Kind::Resistor) resistorModel(context, cursor, element);
     // IC= (C and L) and the multiplier m= (parallel copies).
     while (!cursor.atEnd()) {
         const bool storage = element.kind != Element::Kind::Resistor;
+        if (!storage && temperatureCoefficient(context, cursor, element)) continue;
         const Token& key = cursor.word(storage ? "IC=value or m=value" : "m=value");
         const std::string lower = lowerCase(key.text);
         if (lower != "m" && (lower != "ic" || !storage))
@@ -146,7 +213,33 @@ void pluginInstance(Context& context, const LogicalLine& line, Element& element)
     }
 }
 
+// `E n+ n- VALUE={expr}` (or `vol=`), `G n+ n- VALUE={expr}` (or `cur=`),
+// as ngspice reads them: the B source `V=expr`, `I=expr` on the same nodes.
+std::optional<LogicalLine> behaviouralControlledSource(const LogicalLine& line) {
+    if (line.tokens.size() < 5 || line.tokens[3].kind != Token::Kind::Word) return std::nullopt;
+    const char letter = lowerCase(line.tokens[0].text)[0];
+    if (!isBehaviouralControlKeyword(letter, line.tokens[3].text)) return std::nullopt;
+    LogicalLine b;
+    b.where = line.where;
+    b.tokens.assign(line.tokens.begin(), line.tokens.begin() + 3);
+    Token which = line.tokens[3];
+    which.text = letter == 'e' ? "V" : "I";
+    b.tokens.push_back(which);
+    Token equals = which;
+    equals.kind = Token::Kind::Equals;
+    equals.text = "=";
+    b.tokens.push_back(equals);
+    const size_t from = line.tokens[4].kind == Token::Kind::Equals ? 5 : 4;
+    b.tokens.insert(b.tokens.end(), line.tokens.begin() + static_cast<std::ptrdiff_t>(from), line.tokens.end());
+    return b;
+}
+
 }  // namespace
+
+bool isBehaviouralControlKeyword(char letter, const std::string& word) {
+    const std::string w = lowerCase(word);
+    return (letter == 'e' || letter == 'g') && (w == "value" || (letter == 'e' && w == "vol") || (letter == 'g' && w == "cur"));
+}
 
 void readElement(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
@@ -182,13 +275,29 @@ void readElement(Context& context, const LogicalLine& line) {
     switch (element.kind) {
         case Element::Kind::Resistor:
         case Element::Kind::Capacitor:
-        case Element::Kind::Inductor: passive(context, cursor, element); break;
+        case Element::Kind::Inductor: {
+            const size_t named = namedValueAt(line, element.kind);
+            if (named && readsCircuitState(line, named)) {
+                if (element.kind != Element::Kind::Resistor)
+                    throw NetlistError(line.tokens[named].where,
+                                       std::string(element.kind == Element::Kind::Capacitor ? "a capacitance" : "an inductance") +
+                                           " that depends on time, node voltages or currents is not supported "
+                                           "(a resistance is)");
+                readBehaviouralResistor(context, line, element, named);
+            } else {
+                passive(context, cursor, element, named);
+            }
+            break;
+        }
         case Element::Kind::VoltageSource:
         case Element::Kind::CurrentSource: source(context, cursor, element); break;
         case Element::Kind::VoltageControlledVoltage:
         case Element::Kind::CurrentControlledCurrent:
         case Element::Kind::VoltageControlledCurrent:
-        case Element::Kind::CurrentControlledVoltage: readControlledSource(context, line, element); break;
+        case Element::Kind::CurrentControlledVoltage:
+            if (const auto behavioural = behaviouralControlledSource(line)) readBehaviouralSource(context, *behavioural, element);
+            else readControlledSource(context, line, element);
+            break;
         case Element::Kind::BehaviouralVoltage:
         case Element::Kind::BehaviouralCurrent: readBehaviouralSource(context, line, element); break;
         case Element::Kind::MutualInductance: readCoupling(context, line, element); break;

@@ -12,8 +12,10 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v' || c == ','; }
 
+// A ';' ends a word too: the comment it starts may follow a value unspaced.
 bool isWordChar(char c) {
-    return !isBlank(c) && c != '(' && c != ')' && c != '=' && c != '{' && c != '}' && c != '\'' && c != '"';
+    return !isBlank(c) && c != '(' && c != ')' && c != '=' && c != '{' && c != '}' && c != '\'' && c != '"' &&
+           c != ';';
 }
 
 // The text between `quote` at `at` and its partner, or throws.
@@ -125,6 +127,15 @@ NetlistText lexNetlist(std::string_view text, const std::string& file, bool with
         const bool endc = head.starts_with(".endc") && (head.size() == 5 || isBlank(head[5]));
         if (inControl) {
             if (endc) inControl = false;
+            const std::string word = lowerCase(line.substr(first, line.find_first_of(" \t", first) - first));
+            if (word == "tran" || word == "option" || word == "options") {
+                LogicalLine logical;
+                lexPhysicalLine(line, file, lineNumber, first, logical.tokens);
+                if (!logical.tokens.empty()) {
+                    logical.where = logical.tokens.front().where;
+                    result.control.push_back(std::move(logical));
+                }
+            }
         } else if (first < line.size() && line[first] != '*') {
             if (head == ".contr" && lowerCase(line.substr(first, 8)) == ".control") inControl = true;
             if (line[first] == ')' && !result.lines.empty()) {

@@ -26,6 +26,9 @@ struct LogicalLine {
 struct NetlistText {
     std::string title;
     std::vector<LogicalLine> lines;
+    // The `tran` and `option` commands of .control blocks, in order: the
+    // analysis of a deck that names it there only.
+    std::vector<LogicalLine> control;
 };
 
 // The first physical line is the title. Lines starting with '*' are

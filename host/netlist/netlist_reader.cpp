@@ -180,6 +180,20 @@ void readTran(Context& context, const LogicalLine& line) {
     tran.given = true;
 }
 
+void readOptions(Context& context, const LogicalLine& line);
+
+// A deck whose only analysis is a `tran` command in its .control block (as
+// ngspice's own examples often are) runs that one, with the `option` lines
+// before it; the rest of the block stays skipped.
+void runControlTran(Context& context, const std::vector<LogicalLine>& control) {
+    const auto tran = std::find_if(control.begin(), control.end(),
+                                   [](const LogicalLine& l) { return lowerCase(l.tokens.front().text) == "tran"; });
+    if (tran == control.end()) return;
+    for (auto line = control.begin(); line != tran; ++line) readOptions(context, *line);
+    readTran(context, *tran);
+    context.warn(tran->where, "no .tran line: the .control block's tran command is run as one");
+}
+
 void readOptions(Context& context, const LogicalLine& line) {
     static const std::vector<std::string> names = {"reltol",   "abstol", "vntol",  "chgtol", "trtol",
                                                    "eventtol", "itl4",   "method", "solver", "points",
@@ -297,7 +311,15 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         if (keyword == ".end") break;
         if (keyword[0] != '.') elements.push_back(&line);
         else if (keyword == ".param") readParam(line, params);
-        else if (keyword == ".func") context.functions.push_back(readFunction(line));
+        else if (keyword == ".func") {
+            UserFunction f = readFunction(line);
+            for (const UserFunction& earlier : context.functions)
+                if (earlier.name == f.name && (earlier.body != f.body || earlier.parameters != f.parameters))
+                    throw NetlistError(f.where, "function " + f.name + " is already defined at line " +
+                                                    std::to_string(earlier.where.line) + " (functions of subcircuits "
+                                                    "hold for the whole netlist)");
+            context.functions.push_back(std::move(f));
+        }
         else if (keyword == ".print" || keyword == ".plot" || keyword == ".meas" || keyword == ".measure" || keyword == ".ic" ||
                  keyword == ".nodeset")
             prints.push_back(&line);  // these name nodes and elements
@@ -317,7 +339,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         const std::string keyword = lowerCase(first.text);
         if (keyword == ".plugin") readPlugin(context, *line);
         else if (keyword == ".tran") readTran(context, *line);
-        else if (keyword == ".options" || keyword == ".option") readOptions(context, *line);
+        else if (keyword == ".options" || keyword == ".option" || keyword == ".opt") readOptions(context, *line);
         else if (!readMoreDirective(context, *line, keyword)) {
             throw NetlistError(first.where, "unknown directive " + first.text +
                                                 didYouMean(keyword, {".param", ".plugin", ".tran", ".options", ".print",
@@ -330,6 +352,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
         for (const std::string& name : context.unknownOptions) list += (list.empty() ? "" : ", ") + name;
         context.warn(context.firstUnknownOption, "options not used by udmhost, ignored: " + list);
     }
+    if (!context.circuit.tran.given) runControlTran(context, lexed.control);
     if (!context.circuit.tran.given) {
         const SourceLocation end{file, lexed.lines.empty() ? 1 : lexed.lines.back().where.line, 1};
         throw NetlistError(end, "no .tran line: a transient analysis needs .tran TSTEP TSTOP");

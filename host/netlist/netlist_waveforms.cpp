@@ -43,7 +43,7 @@ Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name) {
     const std::string kind = lowerCase(name.text);
     Waveform waveform;
     waveform.kind = kind == "pulse" ? Waveform::Kind::Pulse
-                    : kind == "sin" ? Waveform::Kind::Sin
+                    : kind == "sin" || kind == "sine" ? Waveform::Kind::Sin
                     : kind == "exp" ? Waveform::Kind::Exp
                     : kind == "sffm" ? Waveform::Kind::Sffm
                     : kind == "am"  ? Waveform::Kind::Am

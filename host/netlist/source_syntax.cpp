@@ -9,7 +9,8 @@ namespace udmhost::netlist {
 namespace {
 
 bool isWaveformName(const std::string& word) {
-    return word == "pulse" || word == "sin" || word == "pwl" || word == "exp" || word == "sffm" || word == "am";
+    return word == "pulse" || word == "sin" || word == "sine" || word == "pwl" || word == "exp" || word == "sffm" ||
+           word == "am";
 }
 
 bool startsValue(const LineCursor& cursor) {

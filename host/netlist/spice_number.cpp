@@ -37,6 +37,8 @@ std::optional<double> parseSpiceNumber(std::string_view text, size_t* consumed) 
         scale = 1e6, at += 3;
     } else if (startsWith(text, at, "mil")) {
         scale = 25.4e-6, at += 3;
+    } else if (startsWith(text, at, "\xc2\xb5") || startsWith(text, at, "\xce\xbc")) {
+        scale = 1e-6, at += 2;  // the micro sign or Greek mu in UTF-8, as ngspice reads them
     } else if (at < text.size()) {
         switch (lower(text[at])) {
             case 'f': scale = 1e-15; break;

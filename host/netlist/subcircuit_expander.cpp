@@ -53,7 +53,12 @@ std::vector<std::pair<std::string, std::string>> assignments(const LogicalLine& 
 size_t nodeCount(const LogicalLine& line) {
     switch (keyword(line)[0]) {
         case 'r': case 'c': case 'l': case 'v': case 'i': case 'd': case 'f': case 'h': case 'w': case 'b': return 2;
-        case 's': case 'e': case 'g': return 4;
+        case 'e': case 'g':
+            return line.tokens.size() > 3 && line.tokens[3].kind == Token::Kind::Word &&
+                           isBehaviouralControlKeyword(keyword(line)[0], line.tokens[3].text)
+                       ? 2
+                       : 4;
+        case 's': return 4;
         case 'm': {
             // Three nodes (VDMOS) or four before the model name and NAME=value pairs.
             const size_t end = firstAssignment(line);
@@ -105,7 +110,10 @@ std::vector<const LogicalLine*> SubcircuitExpander::collect(const std::vector<Lo
         } else if (key == ".global") {
             for (size_t i = 1; i < line.tokens.size(); ++i) globals_.insert(lowerCase(line.tokens[i].text));
             rest.push_back(&line);
-        } else if (open.empty() || key == ".model") {
+        } else if (open.empty() || key == ".model" || key == ".func") {
+            // Model cards and functions hold for the whole netlist; a
+            // function's parameters inside a subcircuit are the instance's,
+            // since it is expanded where it is called.
             rest.push_back(&line);
         } else {
             open.back().body.push_back(&line);

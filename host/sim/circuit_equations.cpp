@@ -287,25 +287,35 @@ void CircuitEquations::applySourceValues(double* x, double t) const {
     auto isSettled = [&](int u) { return isKnown(u) || !driven[static_cast<size_t>(u)]; };
     auto at = [&](int u) { return u < 0 ? 0.0 : x[u]; };
     // A chain of sources is resolved one link per pass.
-    for (bool progress = true; progress;) {
-        progress = false;
-        for (const Element& el : circuit_.elements) {
-            if (!isVoltage(el.kind)) continue;
-            const int a = nodeUnknown(el.nodes.at(0)), b = nodeUnknown(el.nodes.at(1));
-            if (isKnown(a) == isKnown(b)) continue;
-            double v = 0.0;
-            if (el.kind == Kind::VoltageSource) v = waveformValue(el.waveform, t);
-            else {
-                const int cp = nodeUnknown(el.nodes.at(2)), cn = nodeUnknown(el.nodes.at(3));
-                if (!isSettled(cp) || !isSettled(cn)) continue;
-                v = el.value * (at(cp) - at(cn));
+    auto resolve = [&] {
+        for (bool progress = true; progress;) {
+            progress = false;
+            for (const Element& el : circuit_.elements) {
+                if (!isVoltage(el.kind)) continue;
+                const int a = nodeUnknown(el.nodes.at(0)), b = nodeUnknown(el.nodes.at(1));
+                if (isKnown(a) == isKnown(b)) continue;
+                double v = 0.0;
+                if (el.kind == Kind::VoltageSource) v = waveformValue(el.waveform, t);
+                else {
+                    const int cp = nodeUnknown(el.nodes.at(2)), cn = nodeUnknown(el.nodes.at(3));
+                    if (!isSettled(cp) || !isSettled(cn)) continue;
+                    v = el.value * (at(cp) - at(cn));
+                }
+                const int to = isKnown(a) ? b : a;
+                x[to] = isKnown(a) ? (a < 0 ? 0.0 : x[a]) - v : (b < 0 ? 0.0 : x[b]) + v;
+                known[static_cast<size_t>(to)] = true;
+                progress = true;
             }
-            const int to = isKnown(a) ? b : a;
-            x[to] = isKnown(a) ? (a < 0 ? 0.0 : x[a]) - v : (b < 0 ? 0.0 : x[b]) + v;
-            known[static_cast<size_t>(to)] = true;
-            progress = true;
         }
-    }
+    };
+    resolve();
+    // Then from the nodes an initial condition sets (.ic, or a grounded
+    // capacitor's IC=) that no source chain from ground reached: a source
+    // in series with such a capacitor carries its voltage on.
+    for (const auto& [node, v] : circuit_.initialVoltages) known[static_cast<size_t>(nodeUnknown(node))] = true;
+    for (const Storage& s : storage_)
+        if (!s.stray && !s.inductor && s.icGiven && (s.a < 0) != (s.b < 0)) known[static_cast<size_t>(std::max(s.a, s.b))] = true;
+    resolve();
 }
 
 std::vector<bool> CircuitEquations::stateUnknowns() const {

@@ -95,7 +95,14 @@ bool TransientEngine::solvePoint(double time, const Discretisation& d) {
     // handed on, so that the switching is located as usual.
     newton_.takeIterateBefore(time, d);
     switches_.readStates();
-    return switches_.stateChanged();
+    if (switches_.stateChanged()) return true;
+    // So may a B source's comparison that its own output moves within
+    // rounding (a latch at its threshold): the iterate on the far side of
+    // its switching is handed on, and the switching located as usual.
+    if (newton_.behavioural().crossing(newton_.x().data(), time)) return true;
+    newton_.takeIterateBefore(time, d);
+    switches_.readStates();
+    return newton_.behavioural().crossing(newton_.x().data(), time).has_value();
 }
 
 void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smooth) {

@@ -56,7 +56,8 @@ TEST(Measurements, AgreeWithHandComputedValues) {
         }
         return std::string("(no error)");
     };
-    EXPECT_EQ(failure(".meas ac a MAX V(x)\n"), "m.cir:4:7: only .meas tran is supported (udmhost runs transient analyses)");
+    EXPECT_EQ(failure(".meas foo a MAX V(x)\n"), "m.cir:4:7: only .meas tran is supported (udmhost runs transient analyses)");
+    EXPECT_EQ(failure(".meas ac a FIND vdb(x) AT=1k\n"), "(no error)");  // skipped with .ac, warned
     EXPECT_EQ(failure(".meas tran a MAX V(y)\n"), "m.cir:4:20: unknown node y");
     EXPECT_EQ(failure(".meas tran a WHEN V(x)=1 RISE=0\n"), "m.cir:4:31: the count must be a whole number from 1, or LAST");
 }

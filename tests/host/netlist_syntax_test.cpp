@@ -175,6 +175,8 @@ plot v(a)
 .save v(b)
 .probe v(a)
 .options noacct post=2 reltol=1e-4
+.opt abstol=1e-10; glued to its value
+R4 c 0 2µ
 .temp 50
 .ac dec 10 1 1meg
 .plot tran V(a)
@@ -189,7 +191,9 @@ plot v(a)
     EXPECT_DOUBLE_EQ(element(c, "L1").value, 0.5e-3);
     EXPECT_DOUBLE_EQ(c.options.reltol, 1e-4);
     EXPECT_DOUBLE_EQ(element(c, "R3").value, 10.0);
-    EXPECT_EQ(c.elements.size(), 5u);
+    EXPECT_DOUBLE_EQ(c.options.abstol, 1e-10);
+    EXPECT_DOUBLE_EQ(element(c, "R4").value, 2e-6);  // the micro sign
+    EXPECT_EQ(c.elements.size(), 6u);
     EXPECT_TRUE(c.measurements.empty());
     EXPECT_EQ(notesAbout(c, "net.cir:10:17: warning: .meas half PARAM"), 1u);
     EXPECT_EQ(notesAbout(c, ".control"), 1u);
