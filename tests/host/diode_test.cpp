@@ -21,6 +21,17 @@
 
 using namespace udmhost;
 
+namespace {
+
+SimulationOutput simulated(const std::string& netlist) {
+    const Circuit c = readNetlist(netlist, "deck.cir", ".", loadCatalogue,
+                                  {{"vcswitch", VCSWITCH_PLUGIN}, {"diode", DIODE_PLUGIN}});
+    std::ostringstream messages;
+    return simulate(c, messages);
+}
+
+}  // namespace
+
 TEST(Diode, JunctionLawWithSeriesResistanceLimitingAndBreakdown) {
     udmdiode::DiodeParameters p;
     p.saturationCurrent = 1e-9;
@@ -123,12 +134,6 @@ D1 0 sw dmod
 .tran 1u 200u 0 UIC
 .print tran V(sw)
 )";
-    auto simulated = [](const std::string& netlist) {
-        const Circuit c = readNetlist(netlist, "buck.cir", ".", loadCatalogue,
-                                      {{"vcswitch", VCSWITCH_PLUGIN}, {"diode", DIODE_PLUGIN}});
-        std::ostringstream messages;
-        return simulate(c, messages);
-    };
     auto switchInstants = [](const SimulationOutput& out) {
         std::vector<double> t;
         for (const auto& e : out.events)
@@ -167,10 +172,7 @@ Cload load 0 100n
 .tran 1u 3m
 .print tran I(Vrail) V(load)
 )";
-    const Circuit c = readNetlist(text, "inrush.cir", ".", loadCatalogue,
-                                  {{"vcswitch", VCSWITCH_PLUGIN}, {"diode", DIODE_PLUGIN}});
-    std::ostringstream messages;
-    const SimulationOutput out = simulate(c, messages);
+    const SimulationOutput out = simulated(text);
     ASSERT_EQ(out.events.size(), 6u);
     // Rows 10 us or more after the last switching, the switch closed.
     double worst = 0.0;
