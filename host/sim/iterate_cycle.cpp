@@ -48,6 +48,8 @@ bool IterateCycle::flipsBack(const std::vector<double>& stamp, const std::vector
         // A stamp that moved only in its last digits (a junction far
         // forward, converged to rounding) has not left the one before.
         bool moved = s.known == 0;  // the first is recorded as it is
+        if (!moved && std::memcmp(stamp.data() + s.from, before.data() + s.from, s.length * sizeof(double)) == 0)
+            continue;  // most switches at most iterations
         for (std::size_t i = s.from; i < s.from + s.length && !moved; ++i)
             moved = std::abs(stamp[i] - before[i]) > reltol * std::max(std::abs(stamp[i]), std::abs(before[i])) + abstol;
         if (!moved) continue;
