@@ -85,9 +85,10 @@ public:
     // met the tolerance: >= 1 means this step was good enough. Needs two
     // accepted points before this step for backward Euler, three for the
     // trapezoidal rule; infinity when there is no storage element.
-    // `reduction`: per storage element, a factor on its estimate (stiffReduction).
+    // `reduction`: per storage element, a factor on its estimate
+    // (stiffReduction); `unreduced`, if given, gets the ratio without it.
     double truncationRatio(const double* x, const Discretisation& d, const Options& o,
-                           const double* reduction = nullptr) const;
+                           const double* reduction = nullptr, double* unreduced = nullptr) const;
     // The signed estimates (currents) that truncationRatio judges a backward
     // Euler step by, and stepAfterFirst the first step after a switching.
     std::vector<double> backwardEulerErrors(const double* x, const Discretisation& d) const;

@@ -81,21 +81,17 @@ bool TransientEngine::solvePoint(double time, const Discretisation& d) {
     alternated_ = result == NewtonSolver::Result::Alternating;
     solved_ = result != NewtonSolver::Result::Failed && result != NewtonSolver::Result::Cycling;
     switches_.readStates();
-    if (result == NewtonSolver::Result::Cycling && !switches_.stateChanged()) {
-        // The cycle turned a switch over and back: the iterate before may
-        // show it turned, and so where to locate the switching.
-        newton_.takeIterateBefore(time, d);
-        switches_.readStates();
-        return switches_.stateChanged();
-    }
-    if (result != NewtonSolver::Result::Alternating || switches_.stateChanged())
+    const bool wentRound = result == NewtonSolver::Result::Alternating || result == NewtonSolver::Result::Cycling;
+    if (!wentRound || switches_.stateChanged())
         return result == NewtonSolver::Result::Converged || switches_.stateChanged();
     // A switch controlled by what it switches may have no consistent state
-    // here: the iterates alternate. The one at which its state changed is
-    // handed on, so that the switching is located as usual.
+    // here: the iterates alternate, or go round a longer cycle that turns it
+    // over and back. The one at which its state changed is handed on, so
+    // that the switching is located as usual.
     newton_.takeIterateBefore(time, d);
     switches_.readStates();
     if (switches_.stateChanged()) return true;
+    if (result == NewtonSolver::Result::Cycling) return false;
     // So may a B source's comparison that its own output moves within
     // rounding (a latch at its threshold): the iterate on the far side of
     // its switching is handed on, and the switching located as usual.

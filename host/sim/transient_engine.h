@@ -109,6 +109,7 @@ private:
     std::vector<double> stiffReduction(std::vector<double> errors, const Discretisation& d, int times);
     // The longest first step after a switching that its estimate allows.
     double firstStepLimit(const Discretisation& d);
+    std::optional<double> firstLimitOfTrial_;  // of the trial being solved, once found
     // Accepts a solved trial and sets the next step.
     void acceptTrial(const Trial& trial, const Discretisation& d, double ratio);
     // After an accepted trial: a located switching's bracket reached, missed,

@@ -48,6 +48,7 @@ void TransientEngine::step(double until) {
     }
     const Trial trial = planTrial(until);
     const Discretisation d{s.restart.method(secondOrder_), trial.step, newton_.tPrev() - newton_.tOlder()};
+    firstLimitOfTrial_.reset();
     if (!solvePoint(trial.next, d)) {
         rejectTrial(trial.step / 8.0);
         return;
@@ -179,11 +180,14 @@ std::vector<double> TransientEngine::stiffReduction(std::vector<double> errors, 
 }
 
 double TransientEngine::firstStepLimit(const Discretisation& d) {
+    // Asked when the trial is checked and again when it is accepted.
+    if (firstLimitOfTrial_) return *firstLimitOfTrial_;
     // The stiff modes start at their full amplitude: filtered twice.
     const double* x = newton_.x().data();
     const bool oldFlows = loop_.restart.switchedOnOldStamps();
     const std::vector<double> reduction = stiffReduction(equations_.firstStepErrors(x, d, oldFlows), d, 2);
-    return equations_.stepAfterFirst(x, d, circuit_.options, oldFlows, reduction.data());
+    firstLimitOfTrial_ = equations_.stepAfterFirst(x, d, circuit_.options, oldFlows, reduction.data());
+    return *firstLimitOfTrial_;
 }
 
 std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const Discretisation& d) {
@@ -222,13 +226,14 @@ std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const
                                               ? stiffReduction(equations_.backwardEulerErrors(x, d), d, 1)
                                               : std::vector<double>{};
     const double* filtered = reduction.empty() ? nullptr : reduction.data();
-    double ratio = !second               ? equations_.truncationRatio(x, d, o, filtered)
+    double unfiltered = kInfinity;
+    double ratio = !second               ? equations_.truncationRatio(x, d, o, filtered, &unfiltered)
                    : d.kind == Kind::Gear ? equations_.ratioFromEndFlows(x, d, o)
-                                          : equations_.truncationRatio(x, firstOrder, o, filtered);
+                                          : equations_.truncationRatio(x, firstOrder, o, filtered, &unfiltered);
     // Backward Euler goes on while a step passes only for what it damps:
     // the trapezoidal rule would ring on what is left of the fast mode, and
     // its estimate would take the jump in the history for curvature.
-    restart.noteStiffStep(!reduction.empty() && ratio >= 0.9 && equations_.truncationRatio(x, d, o) < 0.9);
+    restart.noteStiffStep(filtered != nullptr && ratio >= 0.9 && unfiltered < 0.9);
     // MOSFET charges are the engine's own, not the equations' storage.
     if (!newton_.mosfets().empty())
         ratio = std::min(ratio, newton_.mosfets().truncationRatio(d, o, second && d.kind != Kind::Gear));

@@ -46,7 +46,7 @@ std::vector<double> CircuitEquations::backwardEulerErrors(const double* x, const
 }
 
 double CircuitEquations::truncationRatio(const double* x, const Discretisation& d, const Options& o,
-                                         const double* reduction) const {
+                                         const double* reduction, double* unreduced) const {
     const bool secondOrder = d.kind != Discretisation::Kind::BackwardEuler;
     const bool gear = d.kind == Discretisation::Kind::Gear;
     const double h = d.step, h1 = steps_[0], h2 = steps_[1];
@@ -67,11 +67,12 @@ double CircuitEquations::truncationRatio(const double* x, const Discretisation& 
         } else {
             error = std::abs(h * d2a);  // h^2 q''/2, q'' = 2 d2a
         }
-        if (reduction) error *= reduction[k];
         if (error <= 0.0) continue;
         const double allowed = allowedError(s, q, flowOf(s, x, d), h, o);
-        const double r = secondOrder ? std::sqrt(allowed / error) : allowed / error;
-        ratio = std::min(ratio, r);
+        auto ratioOf = [&](double e) { return secondOrder ? std::sqrt(allowed / e) : allowed / e; };
+        if (unreduced) *unreduced = std::min(*unreduced, ratioOf(error));
+        if (reduction) error *= reduction[k];
+        if (error > 0.0) ratio = std::min(ratio, ratioOf(error));
     }
     return ratio;
 }
