@@ -142,7 +142,8 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
     }
 }
 
-NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, double gmin, double pluginTime) {
+NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, double gmin, double pluginTime,
+                                         const FirstSolutionTest* stopIf) {
     const size_t n = static_cast<size_t>(equations_.size());
     const auto& instances = plugins_.instances();
     equations_.assemble(baseValues_.data(), baseRhs_.data(), time, d, gmin);
@@ -165,7 +166,9 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     // is then at least the second solution, solved at the first one's
     // linearisation. A stamp exactly the one solved with is exact at once.
     const int fewestForNear = pluginCharges_.instances().empty() ? 1 : 2;
+    const bool mayStopOnFirst = stopIf != nullptr && fromAccepted && behavioural_.empty() && mosfets_.empty();
     iterates_.clear();
+    bool firstRaised = false;  // the first solution's matrix had its diagonal raised
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
         if (iteration == 0 && fromAccepted) {
             std::copy(acceptedStamp_.begin(), acceptedStamp_.end(), stamp_.begin());
@@ -179,6 +182,13 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         } else {
             evaluateInstances(x_.data(), pluginTime, d);
         }
+        // Of a trial that a switching ends anyway, only where it switches
+        // along the way to this first solution matters: further iterations
+        // solve equations it never accepts. A switching that only this
+        // iterate shows costs a trial more, never a point: every point is
+        // accepted from a full solve.
+        if (iteration == 1 && mayStopOnFirst && !firstRaised && (*stopIf)(stamp_, previousStamp_))
+            return Result::SwitchedOnFirst;
         if (d.kind != Discretisation::Kind::OperatingPoint &&
             iterates_.flipsBack(stamp_, previousStamp_, o.reltol, o.abstol))
             return Result::Cycling;
@@ -263,7 +273,10 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         }
         std::swap(xBefore_, rhs_);
         std::swap(x_, xBefore_);
-        if (iteration == 0) std::copy(x_.begin(), x_.end(), xFirst_.begin());
+        if (iteration == 0) {
+            std::copy(x_.begin(), x_.end(), xFirst_.begin());
+            firstRaised = raised;
+        }
         // The iterates are a function of the iterate alone: one seen before
         // in this solve starts the same cycle again (a switch's state and a
         // junction's limiting going round), which more iterations never leave.

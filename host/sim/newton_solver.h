@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,7 +36,11 @@ class NewtonSolver {
 public:
     // Cycling: the iterates went round (a switch turned over and back while
     // a junction's limiting walked), unsolved; the latest iterate is kept.
-    enum class Result { Converged, Failed, Alternating, Cycling };
+    // SwitchedOnFirst: the step's first solution, on the accepted stamps,
+    // switched what `stopIf` asks about; unsolved, that iterate is kept.
+    enum class Result { Converged, Failed, Alternating, Cycling, SwitchedOnFirst };
+    // Of the stamps at the step's first solution and those it was solved with.
+    using FirstSolutionTest = std::function<bool(const std::vector<double>& stamp, const std::vector<double>& solvedWith)>;
 
     NewtonSolver(const Circuit& circuit, CircuitEquations& equations, PluginSet& plugins,
                  ExpressionEngine& expressions, RunStats& stats);
@@ -48,7 +53,10 @@ public:
     // Solves the point at `time` (sources) with the plug-ins evaluated at
     // `pluginTime`. Alternating: the iterates alternate between two stamps
     // (a switch controlled by what it switches); the latest iterate is kept.
-    Result solve(double time, const Discretisation& d, double gmin, double pluginTime);
+    // `stopIf`: asked at the first solution where the plug-ins' stamps are
+    // the only linearised devices.
+    Result solve(double time, const Discretisation& d, double gmin, double pluginTime,
+                 const FirstSolutionTest* stopIf = nullptr);
     // Solves with the factorisation of the latest iteration's matrix, in
     // place (size + 1 entries, the last ground's); false when there is none.
     bool solveWithLatestFactor(double* rhs);

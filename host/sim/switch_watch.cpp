@@ -70,6 +70,27 @@ bool SwitchWatch::stateChanged() const {
     return std::any_of(tracked_.begin(), tracked_.end(), [](const Tracked& t) { return t.newState != t.acceptedState; });
 }
 
+bool SwitchWatch::onlySwitchingMoved(const std::vector<double>& stamp, const std::vector<double>& solvedWith,
+                                     double reltol, double abstol) {
+    const auto& instances = plugins_.instances();
+    const PluginCharges& charges = newton_.pluginCharges();
+    bool any = false;
+    size_t at = 0;
+    for (size_t i = 0; i < instances.size(); ++i) {
+        const size_t from = at;
+        at += static_cast<size_t>(instances[i]->entryCount()) + instances[i]->terminals().size();
+        if (stateOf(i, stamp.data() + from) != tracked_[i].acceptedState) {
+            if (charges.smooth(i)) return false;  // its charge, not a location, bounds the step
+            any = true;
+            continue;
+        }
+        for (size_t k = from; k < at; ++k)
+            if (std::abs(stamp[k] - solvedWith[k]) > reltol * std::max(std::abs(stamp[k]), std::abs(solvedWith[k])) + abstol)
+                return false;
+    }
+    return any;
+}
+
 void SwitchWatch::adoptStates() {
     for (Tracked& t : tracked_) t.acceptedState = t.newState;
 }

@@ -31,6 +31,11 @@ public:
     // The state of every instance at the latest evaluation (stamp: the solver's).
     void readStates();
     bool stateChanged() const;
+    // Some instance that is not smooth changes state with `stamp` (the
+    // solver's layout), and every other one kept, within the tolerances,
+    // the stamp `solvedWith`.
+    bool onlySwitchingMoved(const std::vector<double>& stamp, const std::vector<double>& solvedWith, double reltol,
+                            double abstol);
     // Some instance changed state, and each one that did is smooth (the
     // step control follows it through its charge): its instant is not
     // located, and it is never predicted.

@@ -76,10 +76,10 @@ void TransientEngine::setUpBreakpoints() {
     breakpoints_ = std::move(kept);
 }
 
-bool TransientEngine::solvePoint(double time, const Discretisation& d) {
-    const auto result = newton_.solve(time, d, 0.0, time);
+bool TransientEngine::solvePoint(double time, const Discretisation& d, bool mayStop) {
+    const auto result = newton_.solve(time, d, 0.0, time, mayStop ? &switchedOnFirst_ : nullptr);
     alternated_ = result == NewtonSolver::Result::Alternating;
-    solved_ = result != NewtonSolver::Result::Failed && result != NewtonSolver::Result::Cycling;
+    solved_ = result == NewtonSolver::Result::Converged || result == NewtonSolver::Result::Alternating;
     switches_.readStates();
     const bool wentRound = result == NewtonSolver::Result::Alternating || result == NewtonSolver::Result::Cycling;
     if (!wentRound || switches_.stateChanged())

@@ -76,7 +76,9 @@ private:
     // Solves a step's point; a switch alternating with its own control
     // hands back the iterate at which its state changed. False when Newton
     // found no solution and no switching.
-    bool solvePoint(double time, const Discretisation& d);
+    // `mayStop`: a switching ends the trial wherever it shows (not aimed at
+    // one), so the solve may end at a first solution that shows one.
+    bool solvePoint(double time, const Discretisation& d, bool mayStop = false);
     bool alternated_ = false;  // the last point solved is such an iterate, on the old stamps
     bool solved_ = false;      // ... is a solution or such an iterate, not a failed Newton's last
     void acceptPoint(double time, const Discretisation& d, bool smooth = false);
@@ -148,6 +150,10 @@ private:
     CircuitEquations equations_;
     NewtonSolver newton_;
     SwitchWatch switches_;
+    const NewtonSolver::FirstSolutionTest switchedOnFirst_ = [this](const std::vector<double>& stamp,
+                                                                    const std::vector<double>& solvedWith) {
+        return switches_.onlySwitchingMoved(stamp, solvedWith, circuit_.options.reltol, circuit_.options.abstol);
+    };
     std::optional<StepController> steps_;
     std::optional<ColumnReader> columns_;
     std::optional<RowSampler> rows_;

@@ -49,7 +49,7 @@ void TransientEngine::step(double until) {
     const Trial trial = planTrial(until);
     const Discretisation d{s.restart.method(secondOrder_), trial.step, newton_.tPrev() - newton_.tOlder()};
     firstLimitOfTrial_.reset();
-    if (!solvePoint(trial.next, d)) {
+    if (!solvePoint(trial.next, d, !s.aimed && trial.step > steps_->eventTolerance())) {
         rejectTrial(trial.step / 8.0);
         return;
     }
