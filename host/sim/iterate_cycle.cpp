@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace udmhost::sim {
 
@@ -28,6 +29,7 @@ constexpr int kFlipsBack = 2;
 
 void IterateCycle::clear() {
     count_ = 0;
+    stampsSeen_ = false;
     for (Segment& s : segments_) s.known = 0, s.flips = 0;
 }
 
@@ -43,18 +45,24 @@ void IterateCycle::setSegments(std::vector<std::size_t> lengths) {
 
 bool IterateCycle::flipsBack(const std::vector<double>& stamp, const std::vector<double>& before, double reltol,
                              double abstol) {
+    // Each segment's first stamp is recorded once it is left: until then it
+    // is `before`'s, bit for bit, and most switches never leave it.
+    if (!std::exchange(stampsSeen_, true)) return false;
     bool cycling = false;
     for (Segment& s : segments_) {
+        if (std::memcmp(stamp.data() + s.from, before.data() + s.from, s.length * sizeof(double)) == 0) continue;
+        if (s.known == 0) {
+            s.seen[0] = hashOf(before.data() + s.from, s.length);
+            s.known = 1;
+        }
         // A stamp that moved only in its last digits (a junction far
         // forward, converged to rounding) has not left the one before.
-        bool moved = s.known == 0;  // the first is recorded as it is
-        if (!moved && std::memcmp(stamp.data() + s.from, before.data() + s.from, s.length * sizeof(double)) == 0)
-            continue;  // most switches at most iterations
+        bool moved = false;
         for (std::size_t i = s.from; i < s.from + s.length && !moved; ++i)
             moved = std::abs(stamp[i] - before[i]) > reltol * std::max(std::abs(stamp[i]), std::abs(before[i])) + abstol;
         if (!moved) continue;
         const std::uint64_t h = hashOf(stamp.data() + s.from, s.length);
-        if (s.known > 0 && s.seen[0] == h) continue;
+        if (s.seen[0] == h) continue;
         const auto end = s.seen.begin() + static_cast<std::ptrdiff_t>(s.known);
         const auto at = std::find(s.seen.begin(), end, h);
         if (at != end && ++s.flips >= kFlipsBack) cycling = true;

@@ -33,11 +33,12 @@ private:
     std::array<std::uint64_t, kKept> hashes_{};
     std::vector<std::vector<double>> kept_ = std::vector<std::vector<double>>(kKept);
     std::size_t count_ = 0;
+    bool stampsSeen_ = false;  // flipsBack has had this solve's first stamps
 
     struct Segment {
         std::size_t from = 0, length = 0;
         std::array<std::uint64_t, 4> seen{};  // the distinct stamps it had, newest first
-        std::size_t known = 0;
+        std::size_t known = 0;  // 0: still the stamp it had first
         int flips = 0;
     };
     std::vector<Segment> segments_;

@@ -97,6 +97,10 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
     }
     size_t at = 0, next = 0;
     const auto& instances = plugins_.instances();
+    // Read through locals: the stores below would otherwise make every
+    // array's address load again.
+    const double *xPrev = xPrev_.data(), *xOlder = xOlder_.data(), *xDotPrev = xDotPrev_.data();
+    double *values = nodeValues_.data(), *derivatives = nodeDerivatives_.data();
     for (size_t n = 0; n < instances.size(); ++n) {
         const auto& instance = instances[n];
         const auto& terminals = instance->terminals();
@@ -109,13 +113,13 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
         for (size_t i = 0; i < terminals.size(); ++i) {
             const int u = terminals[i];
             if (u < 0) {
-                nodeValues_[i] = nodeDerivatives_[i] = 0.0;
+                values[i] = derivatives[i] = 0.0;
                 continue;
             }
             const auto k = static_cast<size_t>(u);
-            const double derivative = c[0] * (x[u] - xPrev_[k]) + c[2] * (xOlder_[k] - xPrev_[k]);
-            nodeValues_[i] = x[u];
-            nodeDerivatives_[i] = derivative - (trap ? xDotPrev_[k] : 0.0);
+            const double derivative = c[0] * (x[u] - xPrev[k]) + c[2] * (xOlder[k] - xPrev[k]);
+            values[i] = x[u];
+            derivatives[i] = derivative - (trap ? xDotPrev[k] : 0.0);
         }
         if (mayBypass && bypass_.keeps(n, *instance, nodeValues_.data(), nodeDerivatives_.data(), started, time,
                                        c[0], circuit_.options)) {
@@ -187,7 +191,8 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         // solve equations it never accepts. A switching that only this
         // iterate shows costs a trial more, never a point: every point is
         // accepted from a full solve.
-        if (iteration == 1 && mayStopOnFirst && !firstRaised && (*stopIf)(stamp_, previousStamp_))
+        if (iteration == 1 && mayStopOnFirst && !firstRaised && stamp_ != previousStamp_ &&
+            (*stopIf)(stamp_, previousStamp_))
             return Result::SwitchedOnFirst;
         if (d.kind != Discretisation::Kind::OperatingPoint &&
             iterates_.flipsBack(stamp_, previousStamp_, o.reltol, o.abstol))
