@@ -23,7 +23,9 @@ constexpr double kLocateMargin = 1e-4;
 constexpr double kApproachMargin = 3e-4;
 // A switching is predicted from the last three accepted points over a trial
 // at most this many times their span: further on the parabola says little.
-constexpr double kPredictReach = 4.0;
+// A step may grow fivefold, and the trial after it then reaches some 4.2
+// times the span: a reach of 4 left every such trial unpredicted.
+constexpr double kPredictReach = 6.0;
 // Of the event tolerance: a relocated instant whose likely error is at most
 // this is stepped onto directly, the trial ending this far past its estimate.
 constexpr double kAimError = 0.45, kAimPast = 0.45;
