@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "sim/finite_values.h"
@@ -17,6 +18,12 @@ namespace {
 // has lost a pivot in rounding: millions of units in its last place, and
 // still a nanosiemens per siemens.
 constexpr double kRaisedDiagonal = 1e-9;
+
+// Equal as numbers. Equal arrays are mostly so bit for bit, which one
+// memcmp finds far faster than a comparison of every element.
+bool equalValues(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && (std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0 || a == b);
+}
 
 // Stamps (conductances and currents) equal within the Newton tolerances.
 bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, double reltol, double abstol) {
@@ -174,6 +181,13 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     iterates_.clear();
     bool firstRaised = false;  // the first solution's matrix had its diagonal raised
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
+        if (iteration > 0) {
+            // This iterate's stamps, the one before's and the one before
+            // that: the arrays rotate, and the evaluation below writes every
+            // stamp anew.
+            std::swap(olderStamp_, previousStamp_);
+            std::swap(previousStamp_, stamp_);
+        }
         if (iteration == 0 && fromAccepted) {
             std::copy(acceptedStamp_.begin(), acceptedStamp_.end(), stamp_.begin());
             // A plug-in's own charge brings its history into the stamp's
@@ -191,7 +205,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         // solve equations it never accepts. A switching that only this
         // iterate shows costs a trial more, never a point: every point is
         // accepted from a full solve.
-        if (iteration == 1 && mayStopOnFirst && !firstRaised && stamp_ != previousStamp_ &&
+        if (iteration == 1 && mayStopOnFirst && !firstRaised && !equalValues(stamp_, previousStamp_) &&
             (*stopIf)(stamp_, previousStamp_))
             return Result::SwitchedOnFirst;
         if (d.kind != Discretisation::Kind::OperatingPoint &&
@@ -209,13 +223,12 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             (behavioural_.empty() || (small && behavioural_.sameBranches(x_.data(), time))) &&
             (mosfets_.empty() || (small && mosfetsUnlimited && mosfets_.sameAsSolved(o.reltol, o.abstol)));
         if (iteration > 0 && behaviouralSettled &&
-            (instances.empty() || stamp_ == previousStamp_ ||
+            (instances.empty() || equalValues(stamp_, previousStamp_) ||
              (small && iteration >= fewestForNear && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
             return Result::Converged;
-        if (iteration >= 2 && stamp_ != previousStamp_ && stamp_ == olderStamp_) return Result::Alternating;
+        if (iteration >= 2 && !equalValues(stamp_, previousStamp_) && equalValues(stamp_, olderStamp_))
+            return Result::Alternating;
         if (iteration == o.maxNewtonIterations) break;
-        std::swap(olderStamp_, previousStamp_);
-        std::copy(stamp_.begin(), stamp_.end(), previousStamp_.begin());
 
         std::copy(baseValues_.begin(), baseValues_.end(), values_.begin());
         std::copy(baseRhs_.begin(), baseRhs_.end(), rhs_.begin());
@@ -230,7 +243,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             initialVoltages_.impose(values_.data(), rhs_.data());
         values_.back() = 0.0;
         bool raised = false;
-        if (!factored_ || values_ != factoredValues_) {
+        if (!factored_ || !equalValues(values_, factoredValues_)) {
             bool factorised = solver_->factorise(values_.data());
             // Kept for the error when the step cannot be cut further.
             if (!factorised)
@@ -262,7 +275,8 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             }
             // A raised matrix is not the one a later iteration may reuse.
             factored_ = !raised;
-            if (!raised) std::copy(values_.begin(), values_.end(), factoredValues_.begin());
+            // The next iteration builds its values from the base ones again.
+            if (!raised) std::swap(values_, factoredValues_);
             ++stats_.factorisations;
         }
         solver_->solve(rhs_.data());
@@ -289,6 +303,8 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     }
     return Result::Failed;
 }
+
+bool NewtonSolver::stampIsAccepted() const { return haveAcceptedStamp_ && equalValues(stamp_, acceptedStamp_); }
 
 void NewtonSolver::takeIterateBefore(double pluginTime, const Discretisation& d) {
     std::swap(x_, xBefore_);

@@ -91,7 +91,7 @@ public:
     double tOldest() const { return tOldest_; }
     const std::vector<double>& stamp() const { return stamp_; }
     // The stamps are bit for bit those of the last accepted point.
-    bool stampIsAccepted() const { return haveAcceptedStamp_ && stamp_ == acceptedStamp_; }
+    bool stampIsAccepted() const;
     unsigned char* simulationRecord() { return simulationRecord_.data(); }
     // Why the latest solve failed when its matrix was singular, else empty.
     const std::string& singularReason() const { return singularReason_; }
