@@ -162,6 +162,36 @@ void CircuitEquations::bindSlots(const PatternBuilder& builder, int nonZeros) {
             slots_[static_cast<size_t>(first + i)] = builder.slotOf(first + i);
     }
     for (int t : diagonalTickets_) slots_[static_cast<size_t>(t)] = builder.slotOf(t);
+
+    constantValues_.assign(valueCount_, 0.0);
+    varying_.clear();
+    int storage = 0;
+    for (size_t e = 0; e < circuit_.elements.size(); ++e) {
+        const Element& el = circuit_.elements[e];
+        const int ticket = tickets_[e];
+        auto slot = [&](int i) -> double& { return constantValues_[static_cast<size_t>(slots_[static_cast<size_t>(ticket + i)])]; };
+        switch (el.kind) {
+            case Kind::Resistor: {
+                const double g = 1.0 / el.value;
+                slot(0) += g, slot(1) -= g, slot(2) -= g, slot(3) += g;
+                break;
+            }
+            case Kind::Capacitor: varying_.push_back({e, storage++}); break;
+            case Kind::Inductor:
+                slot(0) += 1.0, slot(1) -= 1.0, slot(2) += 1.0, slot(3) -= 1.0;
+                varying_.push_back({e, storage++});
+                break;
+            case Kind::VoltageSource:
+                slot(0) += 1.0, slot(1) -= 1.0, slot(2) += 1.0, slot(3) -= 1.0;
+                varying_.push_back({e, -1});
+                break;
+            case Kind::CurrentSource:
+            case Kind::MutualInductance: varying_.push_back({e, -1}); break;
+            case Kind::Plugin: break;
+            default: stampControlledSource(el, slot); break;
+        }
+    }
+    firstStray_ = static_cast<size_t>(storage);
 }
 
 double CircuitEquations::across(const Storage& s, const double* x) const {
@@ -189,24 +219,18 @@ double CircuitEquations::history(const Storage& s, const Discretisation& d) cons
 
 void CircuitEquations::assemble(double* values, double* rhs, double t, const Discretisation& d,
                                 double gmin) const {
-    std::fill(values, values + valueCount_, 0.0);
+    std::copy(constantValues_.begin(), constantValues_.end(), values);
     std::fill(rhs, rhs + size_ + 1, 0.0);
     const double c = d.coefficients()[0];
     auto r = [&](int u) -> double& { return rhs[u >= 0 ? u : size_]; };
     auto slot = [&](int ticket, int i) -> double& { return values[slots_[static_cast<size_t>(ticket + i)]]; };
 
-    size_t nextStorage = 0;
-    for (size_t e = 0; e < circuit_.elements.size(); ++e) {
-        const Element& el = circuit_.elements[e];
-        const int ticket = tickets_[e];
+    for (const Varying& v : varying_) {
+        const Element& el = circuit_.elements[v.element];
+        const int ticket = tickets_[v.element];
         switch (el.kind) {
-            case Kind::Resistor: {
-                const double g = 1.0 / el.value;
-                slot(ticket, 0) += g, slot(ticket, 1) -= g, slot(ticket, 2) -= g, slot(ticket, 3) += g;
-                break;
-            }
             case Kind::Capacitor: {
-                const Storage& s = storage_[nextStorage++];
+                const Storage& s = storage_[static_cast<size_t>(v.storage)];
                 const double g = c * s.value;
                 slot(ticket, 0) += g, slot(ticket, 1) -= g, slot(ticket, 2) -= g, slot(ticket, 3) += g;
                 const double ieq = history(s, d);  // current source equivalent
@@ -214,18 +238,14 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 break;
             }
             case Kind::Inductor: {
-                const Storage& s = storage_[nextStorage++];
-                slot(ticket, 0) += 1.0, slot(ticket, 1) -= 1.0, slot(ticket, 2) += 1.0, slot(ticket, 3) -= 1.0;
+                const Storage& s = storage_[static_cast<size_t>(v.storage)];
                 // v = d(flux)/dt: v - c L i = -c flux_prev (- v_prev for the trapezoidal rule)
                 slot(ticket, 4) -= c * s.value;
                 if (d.kind == Discretisation::Kind::OperatingPoint) slot(ticket, 4) -= inductorDcResistance_;
                 rhs[s.branch] -= history(s, d);
                 break;
             }
-            case Kind::VoltageSource:
-                slot(ticket, 0) += 1.0, slot(ticket, 1) -= 1.0, slot(ticket, 2) += 1.0, slot(ticket, 3) -= 1.0;
-                rhs[branch_[e]] = waveformValue(el.waveform, t);
-                break;
+            case Kind::VoltageSource: rhs[branch_[v.element]] = waveformValue(el.waveform, t); break;
             case Kind::CurrentSource: {
                 const double i = waveformValue(el.waveform, t);  // from the first node through the source
                 r(nodeUnknown(el.nodes.at(0))) -= i;
@@ -234,13 +254,12 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
             }
             case Kind::MutualInductance:
                 // Each winding's branch row: v - c (L i + M i_other) = -c flux_prev ...
-                slot(ticket, 0) -= c * mutual_[e], slot(ticket, 1) -= c * mutual_[e];
+                slot(ticket, 0) -= c * mutual_[v.element], slot(ticket, 1) -= c * mutual_[v.element];
                 break;
-            case Kind::Plugin: break;
-            default: stampControlledSource(el, [&](int i) -> double& { return slot(ticket, i); }); break;
+            default: break;
         }
     }
-    for (size_t k = nextStorage; k < storage_.size(); ++k) {
+    for (size_t k = firstStray_; k < storage_.size(); ++k) {
         const Storage& s = storage_[k];
         values[slots_[static_cast<size_t>(diagonalTickets_[static_cast<size_t>(s.a)])]] += c * s.value;
         rhs[s.a] += history(s, d);

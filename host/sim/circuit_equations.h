@@ -173,6 +173,17 @@ private:
     std::vector<int> slots_;     // by ticket
     std::vector<int> diagonalTickets_;
     size_t valueCount_ = 1;      // non-zeros plus the spare ground entry
+    // The matrix values no step changes (conductances, the branches'
+    // incidence), and the elements whose entries each assembly adds to them,
+    // with their storage index (-1: none). Storage from firstStray_ on is
+    // the nodes' own capacitance.
+    struct Varying {
+        size_t element;
+        int storage;
+    };
+    std::vector<double> constantValues_;
+    std::vector<Varying> varying_;
+    size_t firstStray_ = 0;
     double steps_[2] = {0, 0};   // the last two accepted step sizes, newest first
     double inductorDcResistance_ = 0.0;
 };
