@@ -50,7 +50,8 @@ bool IterateCycle::flipsBack(const std::vector<double>& stamp, const std::vector
     if (!std::exchange(stampsSeen_, true)) return false;
     bool cycling = false;
     for (Segment& s : segments_) {
-        if (std::memcmp(stamp.data() + s.from, before.data() + s.from, s.length * sizeof(double)) == 0) continue;
+        if (s.length == 0 || std::memcmp(stamp.data() + s.from, before.data() + s.from, s.length * sizeof(double)) == 0)
+            continue;
         if (s.known == 0) {
             s.seen[0] = hashOf(before.data() + s.from, s.length);
             s.known = 1;
