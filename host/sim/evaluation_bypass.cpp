@@ -3,15 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sim/newton_tolerance.h"
+
 namespace udmhost::sim {
-
-namespace {
-
-bool within(double now, double then, double reltol, double absolute) {
-    return std::abs(now - then) <= reltol * std::max(std::abs(now), std::abs(then)) + absolute;
-}
-
-}  // namespace
 
 void EvaluationBypass::setUp(const std::vector<std::unique_ptr<PluginInstance>>& instances) {
     entries_.assign(instances.size(), Entry{});
@@ -35,8 +29,8 @@ bool EvaluationBypass::keeps(size_t n, const PluginInstance& instance, const dou
             if (values[i] != e.values[i] || derivatives[i] != e.derivatives[i]) return false;
             continue;
         }
-        if (!within(values[i], e.values[i], o.reltol, o.vntol) ||
-            !within(derivatives[i], e.derivatives[i], o.reltol, o.vntol * std::abs(derivativeScale)))
+        if (!withinTolerance(values[i], e.values[i], o.reltol, o.vntol) ||
+            !withinTolerance(derivatives[i], e.derivatives[i], o.reltol, o.vntol * std::abs(derivativeScale)))
             return false;
     }
     // The current into each terminal the kept stamp predicts, against the
@@ -52,7 +46,7 @@ bool EvaluationBypass::keeps(size_t n, const PluginInstance& instance, const dou
             then += g * e.values[col];
             change += g * (values[col] - e.values[col]);
         }
-        if (!within(then + change, then, o.reltol, o.abstol)) return false;
+        if (!withinTolerance(then + change, then, o.reltol, o.abstol)) return false;
     }
     return true;
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "sim/newton_tolerance.h"
+
 namespace udmhost::sim {
 
 namespace {
@@ -58,10 +60,7 @@ bool IterateCycle::flipsBack(const std::vector<double>& stamp, const std::vector
         }
         // A stamp that moved only in its last digits (a junction far
         // forward, converged to rounding) has not left the one before.
-        bool moved = false;
-        for (std::size_t i = s.from; i < s.from + s.length && !moved; ++i)
-            moved = std::abs(stamp[i] - before[i]) > reltol * std::max(std::abs(stamp[i]), std::abs(before[i])) + abstol;
-        if (!moved) continue;
+        if (allWithinTolerance(stamp.data() + s.from, before.data() + s.from, s.length, reltol, abstol)) continue;
         const std::uint64_t h = hashOf(stamp.data() + s.from, s.length);
         if (s.seen[0] == h) continue;
         const auto end = s.seen.begin() + static_cast<std::ptrdiff_t>(s.known);

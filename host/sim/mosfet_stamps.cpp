@@ -6,6 +6,7 @@
 
 #include "sim/fet_limits.h"
 #include "sim/mosfet_level1.h"
+#include "sim/newton_tolerance.h"
 #include "sim/vdmos_law.h"
 
 namespace udmhost::sim {
@@ -229,7 +230,7 @@ bool MosfetStamps::evaluate(const double* x, const Discretisation& d) {
 }
 
 bool MosfetStamps::sameAsSolved(double reltol, double abstol) const {
-    auto same = [&](double a, double b) { return std::abs(a - b) <= reltol * std::max(std::abs(a), std::abs(b)) + abstol; };
+    auto same = [&](double a, double b) { return withinTolerance(a, b, reltol, abstol); };
     for (const Device& dev : devices_) {
         const size_t k = dev.unknowns.size();
         for (size_t r = 0; r < k; ++r) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "sim/finite_values.h"
+#include "sim/newton_tolerance.h"
 #include "sim/simulator.h"
 #include "sim/time_text.h"
 
@@ -29,9 +30,7 @@ bool equalValues(const std::vector<double>& a, const std::vector<double>& b) {
 
 // Stamps (conductances and currents) equal within the Newton tolerances.
 bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, double reltol, double abstol) {
-    for (size_t k = 0; k < a.size(); ++k)
-        if (std::abs(a[k] - b[k]) > reltol * std::max(std::abs(a[k]), std::abs(b[k])) + abstol) return false;
-    return true;
+    return allWithinTolerance(a.data(), b.data(), a.size(), reltol, abstol);
 }
 
 
@@ -207,8 +206,9 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         // solve equations it never accepts. A switching that only this
         // iterate shows costs a trial more, never a point: every point is
         // accepted from a full solve.
-        if (iteration == 1 && mayStopOnFirst && !firstRaised && !equalValues(stamp_, previousStamp_) &&
-            (*stopIf)(stamp_, previousStamp_))
+        // The stamps are those this iterate was solved with.
+        const bool unchanged = iteration > 0 && equalValues(stamp_, previousStamp_);
+        if (iteration == 1 && mayStopOnFirst && !firstRaised && !unchanged && (*stopIf)(stamp_, previousStamp_))
             return Result::SwitchedOnFirst;
         if (d.kind != Discretisation::Kind::OperatingPoint &&
             iterates_.flipsBack(stamp_, previousStamp_, o.reltol, o.abstol))
@@ -225,10 +225,10 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             (behavioural_.empty() || (small && behavioural_.sameBranches(x_.data(), time))) &&
             (mosfets_.empty() || (small && mosfetsUnlimited && mosfets_.sameAsSolved(o.reltol, o.abstol)));
         if (iteration > 0 && behaviouralSettled &&
-            (instances.empty() || equalValues(stamp_, previousStamp_) ||
+            (instances.empty() || unchanged ||
              (small && iteration >= fewestForNear && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
             return Result::Converged;
-        if (iteration >= 2 && !equalValues(stamp_, previousStamp_) && equalValues(stamp_, olderStamp_))
+        if (iteration >= 2 && !unchanged && equalValues(stamp_, olderStamp_))
             return Result::Alternating;
         if (iteration == o.maxNewtonIterations) break;
 

@@ -90,7 +90,7 @@ public:
     double tOlder() const { return tOlder_; }
     double tOldest() const { return tOldest_; }
     const std::vector<double>& stamp() const { return stamp_; }
-    // The stamps are bit for bit those of the last accepted point.
+    // The stamps are equal to those of the last accepted point.
     bool stampIsAccepted() const;
     unsigned char* simulationRecord() { return simulationRecord_.data(); }
     // Why the latest solve failed when its matrix was singular, else empty.

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "sim/finite_values.h"
+#include "sim/newton_tolerance.h"
 #include "sim/simulator.h"
 #include "sim/time_text.h"
 
@@ -90,9 +91,7 @@ bool SwitchWatch::onlySwitchingMoved(const std::vector<double>& stamp, const std
             any = true;
             continue;
         }
-        for (size_t k = from; k < at; ++k)
-            if (std::abs(stamp[k] - solvedWith[k]) > reltol * std::max(std::abs(stamp[k]), std::abs(solvedWith[k])) + abstol)
-                return false;
+        if (!allWithinTolerance(stamp.data() + from, solvedWith.data() + from, at - from, reltol, abstol)) return false;
     }
     return any;
 }
