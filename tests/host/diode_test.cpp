@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "deck_simulation.h"
 #include "junction.h"
 #include "junction_charge.h"
 #include "netlist/netlist_reader.h"
@@ -20,17 +21,6 @@
 #include "simulation_record.h"
 
 using namespace udmhost;
-
-namespace {
-
-SimulationOutput simulated(const std::string& netlist) {
-    const Circuit c = readNetlist(netlist, "deck.cir", ".", loadCatalogue,
-                                  {{"vcswitch", VCSWITCH_PLUGIN}, {"diode", DIODE_PLUGIN}});
-    std::ostringstream messages;
-    return simulate(c, messages);
-}
-
-}  // namespace
 
 TEST(Diode, JunctionLawWithSeriesResistanceLimitingAndBreakdown) {
     udmdiode::DiodeParameters p;
@@ -84,10 +74,7 @@ Rload out 0 5
 .tran 0.1u 400u
 .print tran V(out) V(sw)
 )";
-        const Circuit c = readNetlist(text, "buck.cir", ".", loadCatalogue,
-                                      {{"vcswitch", VCSWITCH_PLUGIN}, {"diode", DIODE_PLUGIN}});
-        std::ostringstream messages;
-        const SimulationOutput out = simulate(c, messages);
+        const SimulationOutput out = simulateDeck(text, "buck.cir");
         // Over the last period: the output is near D * Vin less the diode's drop
         // over the off time, and the switch node sits one diode drop below
         // ground while the switch is open.
@@ -140,9 +127,9 @@ D1 0 sw dmod
             if (e.element == "S1") t.push_back(e.time);
         return t;
     };
-    const SimulationOutput out = simulated(text);
+    const SimulationOutput out = simulateDeck(text);
     const std::string tight = ".options reltol=1e-8 eventtol=1e-13\n.tran";
-    const SimulationOutput ref = simulated(std::string(text).replace(text.find(".tran"), 5, tight));
+    const SimulationOutput ref = simulateDeck(std::string(text).replace(text.find(".tran"), 5, tight));
     const std::vector<double> got = switchInstants(out), want = switchInstants(ref);
     ASSERT_GE(want.size(), 60u);
     // The run's instants drift from the reference's by the trapezoidal
@@ -172,7 +159,7 @@ Cload load 0 100n
 .tran 1u 3m
 .print tran I(Vrail) V(load)
 )";
-    const SimulationOutput out = simulated(text);
+    const SimulationOutput out = simulateDeck(text);
     ASSERT_EQ(out.events.size(), 6u);
     // Rows 10 us or more after the last switching, the switch closed.
     double worst = 0.0;
@@ -207,10 +194,7 @@ C2 mid 0 1n
 .tran 10u 20m UIC
 .print tran V(cap)
 )";
-    const Circuit c = readNetlist(text, "relaxation.cir", ".", loadCatalogue,
-                                  {{"vcswitch", VCSWITCH_PLUGIN}, {"diode", DIODE_PLUGIN}});
-    std::ostringstream messages;
-    const SimulationOutput out = simulate(c, messages);
+    const SimulationOutput out = simulateDeck(text, "relaxation.cir");
     ASSERT_GE(out.events.size(), 40u);  // the switch and the diode, a dozen periods
     double worst = -1.0;
     for (size_t k = 1; k < out.rows.size(); ++k) {

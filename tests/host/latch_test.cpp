@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "netlist/netlist_reader.h"
-#include "sim/simulator.h"
+#include "deck_simulation.h"
 
 using namespace udmhost;
 
@@ -92,10 +91,7 @@ Rlp op gp 1k
 .print tran v(oa) v(om) v(op)
 .end
 )";
-    const Circuit c = readNetlist(text, "timers.cir", ".", loadCatalogue,
-                                  {{"vcswitch", VCSWITCH_PLUGIN}, {"diode", DIODE_PLUGIN}});
-    std::ostringstream messages;
-    const SimulationOutput out = simulate(c, messages);
+    const SimulationOutput out = simulateDeck(text, "timers.cir");
     ASSERT_FALSE(out.rows.empty());
     EXPECT_NEAR(out.rows.back()[0], 0.1, 1e-12);
     const std::vector<double> edges = risingEdges(out, 1);

@@ -8,21 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "netlist/netlist_reader.h"
-#include "sim/simulator.h"
+#include "deck_simulation.h"
 
 using namespace udmhost;
-
-namespace {
-
-SimulationOutput run(const std::string& text) {
-    const Circuit c = readNetlist(text, "deck.cir", ".", loadCatalogue,
-                                  {{"vcswitch", VCSWITCH_PLUGIN}, {"diode", DIODE_PLUGIN}});
-    std::ostringstream messages;
-    return simulate(c, messages);
-}
-
-}  // namespace
 
 // A 10 V, 50 Hz bridge into 100 uF between top and bot, the load across it:
 // while all four diodes are off, the pair's common voltage hangs on junction
@@ -40,7 +28,7 @@ TEST(Rectifier, FloatingFilterCapacitorConvergesToTheHandEstimate) {
     for (const Case& k : {Case{"1Meg", "IS=1e-14 N=1 RS=0.1", 0.0}, Case{"1k", "IS=1e-14 N=1 RS=0.1", 0.66},
                           Case{"1Meg", "", 0.0}, Case{"1k", "", 0.66}}) {
         SCOPED_TRACE(std::string(k.load) + " " + k.model);
-        const SimulationOutput out = run(std::string(R"(bridge
+        const SimulationOutput out = simulateDeck(std::string(R"(bridge
 V1 in 0 SIN(0 10 50)
 D1 in top DX
 D2 bot in DX
@@ -83,7 +71,7 @@ TEST(SwitchOperatingPoint, OnOffStateThenTheControlWithHysteresis) {
     for (const Case& k : {Case{"1", "", 0.3}, Case{"1", "OFF", 0.3}, Case{"0.55", "", 3e-6}, Case{"0.55", "ON", 0.3},
                           Case{"0.2", "ON", 3e-6}}) {
         SCOPED_TRACE(std::string(k.control) + " " + k.initial);
-        const SimulationOutput out = run(std::string(R"(tank
+        const SimulationOutput out = simulateDeck(std::string(R"(tank
 V1 in 0 DC 5
 R1 in tank 100
 C1 tank 0 1u
@@ -116,7 +104,7 @@ TEST(SwitchThresholds, AControlRestingOnAnEdgeChangesTheStateAtMostOnce) {
     for (const Case& k : {Case{"VT=2 VH=1", "0 0 1u 3 5u 3 6u 4 10u 4 11u 1 15u 1 16u 0", {0.0, 1.0}},
                           Case{"VT=0 VH=0", "0 -1 1u -1 5u -1 6u 1 10u 1 11u 0 15u 0 16u -1", {0.0, 0.0}}}) {
         SCOPED_TRACE(k.model);
-        const SimulationOutput out = run(std::string(R"(edges
+        const SimulationOutput out = simulateDeck(std::string(R"(edges
 V1 a 0 1
 S1 a o c 0 SWE
 R1 o 0 1k
@@ -143,7 +131,7 @@ Vc c 0 PWL()") + k.control + ")\n.model SWE SW(" + k.model + R"( RON=1 ROFF=1G)
 // that diode far forward in series with ROFF on the first short steps; the
 // pair is well-posed, and the inductor's current goes on into C1 through D1.
 TEST(SwitchOpening, ALargeCurrentFreewheelsIntoTheCapacitor) {
-    const SimulationOutput out = run(R"(freewheel
+    const SimulationOutput out = simulateDeck(R"(freewheel
 V1 in 0 DC 12
 Vc ctl 0 PWL(0 1 37.5u 1 37.6u 0)
 S1 in ndb ctl 0 SWB
@@ -173,7 +161,7 @@ R1 rin 0 100
 // does: an inductor from that node to ground starts at 0 A (not the 50 mA
 // the closed switch feeds), so the source charges the capacitor at first.
 TEST(InitialVoltage, ReplacesTheNodesBalanceInTheOperatingPoint) {
-    const SimulationOutput out = run(R"(tank
+    const SimulationOutput out = simulateDeck(R"(tank
 V1 in 0 DC 5
 R1 in sw 100
 S1 sw tank ctl 0 SWT
@@ -199,14 +187,14 @@ C1 tank 0 10u
 TEST(InductorLoop, AcrossASourceStartsAtTheCurrentItsValueGives) {
     const std::string loop = "primary\nR1 a 0 1k\nL1 a 0 1\nL2 b 0 0.01\nK1 L1 L2 0.999\nR2 b 0 100\n"
                              ".tran 100u 10m\n.print tran I(L1)\n";
-    const SimulationOutput out = run(loop + "V1 a 0 SIN(0 1 50)\n");
+    const SimulationOutput out = simulateDeck(loop + "V1 a 0 SIN(0 1 50)\n");
     ASSERT_FALSE(out.rows.empty());
     EXPECT_NEAR(out.rows.front()[1], 0.0, 1e-12);
     const double w = 2 * std::numbers::pi * 50;
     // The secondary's load takes some of the primary's current: within 5 %.
     EXPECT_NEAR(out.rows.back()[1], 2.0 / w, 0.05 * 2.0 / w);
     try {
-        (void)run(loop + "V1 a 0 DC 1\n");
+        (void)simulateDeck(loop + "V1 a 0 DC 1\n");
         ADD_FAILURE() << "a 1 V source across an inductor has no DC current";
     } catch (const std::exception& e) {
         EXPECT_NE(std::string(e.what()).find("L1"), std::string::npos) << e.what();
@@ -216,7 +204,7 @@ TEST(InductorLoop, AcrossASourceStartsAtTheCurrentItsValueGives) {
 // With UIC the first row is not solved: E sources (a chain of two here) take
 // their outputs from the capacitor's IC, not 0 V.
 TEST(InitialVoltage, UicStartGivesESourcesTheirControlledValues) {
-    const SimulationOutput out = run(R"(uic
+    const SimulationOutput out = simulateDeck(R"(uic
 V1 a 0 DC 2
 R1 a c 1k
 C1 c 0 1n IC=1.5
@@ -236,7 +224,7 @@ R3 p 0 1k
 // (it then charges towards 1 V with 1 us), one with IC= at its own.
 TEST(InitialVoltage, UicCapacitorWithoutIcTakesTheNodesIc) {
     for (const auto& [ic, start] : {std::pair{"", 0.5}, std::pair{" IC=0.2", 0.2}}) {
-        const SimulationOutput out = run(std::string("uic\nV1 a 0 1\nR1 a b 1k\nC1 b 0 1n") + ic +
+        const SimulationOutput out = simulateDeck(std::string("uic\nV1 a 0 1\nR1 a b 1k\nC1 b 0 1n") + ic +
                                          "\n.ic V(b)=0.5\n.tran 1n 10n UIC\n.print tran V(b)\n");
         ASSERT_GE(out.rows.size(), 2u);
         EXPECT_NEAR(out.rows[1][1], start + (1.0 - start) * 1e-3, 1e-4) << ic;
