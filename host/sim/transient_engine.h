@@ -81,6 +81,7 @@ private:
     bool solvePoint(double time, const Discretisation& d, bool mayStop = false);
     bool alternated_ = false;  // the last point solved is such an iterate, on the old stamps
     bool solved_ = false;      // ... is a solution or such an iterate, not a failed Newton's last
+    bool stoppedOnFirst_ = false;  // ... is the first solution, which showed a switching
     void acceptPoint(double time, const Discretisation& d, bool smooth = false);
     void initialPoint();
     NewtonSolver::Result solveOperatingPoint(double pluginTime);
@@ -170,6 +171,11 @@ private:
         double bracket = 0.0;       // a located switching lies before this; infinity: none
         double h = 0.0;             // the next trial step
         int locatesFromHere = 0;
+        // The last instant located from this point: the trial's step and
+        // the estimate's distance from here, and which instances switched.
+        double lastLocatedStep = 0.0, lastLocatedAt = 0.0;
+        std::vector<size_t> lastLocatedInstances;
+        bool extrapolated = false;  // the trial ends short of an instant extrapolated to a zero step
         bool predict = true;        // a switching may be predicted from the last points
         bool aimed = false;         // the trial ends just past a relocated switching
         RestartPolicy restart;

@@ -33,6 +33,7 @@ void TransientEngine::acceptSwitchingPoint(double next, const Discretisation& d,
     ++output_.stats.accepted;
     s.t = next;
     s.locatesFromHere = 0;
+    s.extrapolated = false;
     s.bracket = std::numeric_limits<double>::infinity();
     s.h = s.restart.afterSwitching(*steps_, onOldStamps, next);
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include "sim/time_text.h"
 #include "sim/transient_engine.h"
@@ -34,9 +36,28 @@ constexpr double kAimError = 0.45, kAimPast = 0.45;
 // longer one is taken again.
 constexpr double kFirstStepSlack = 3.0;
 
+// Of an instant extrapolated to a zero step: where the trial after it ends.
+constexpr double kExtrapolatedShort = 0.9;
+
 // Steps across a located instant are tiny by construction: their divided
 // differences are rounding noise.
 bool tinyStep(double step, double eventTolerance) { return step <= 16.0 * eventTolerance; }
+
+// A trial far longer than the time constant a switching left reaches the end
+// of that node's exponential at once, so the instant located on its chord
+// falls late by a share of the trial that stays the same when it is retried
+// shorter (a diode that turns off picoseconds after its switch closed,
+// located at 8.6 % of every retry). The estimate then moves in proportion to
+// the step: two estimates from one point, extrapolated to a zero step, say
+// where it stops. None when they do not shrink towards a point ahead, or
+// say it lies within the event tolerance of this one (estimates in
+// proportion to the step: a switch that cannot hold a state).
+std::optional<double> instantAtZeroStep(double longStep, double longAt, double step, double at, double eventTolerance) {
+    if (!(longStep > step) || !(longAt > at)) return std::nullopt;
+    const double zero = (at * longStep - longAt * step) / (longStep - step);
+    if (!(zero > eventTolerance && zero < at)) return std::nullopt;
+    return zero;
+}
 
 }  // namespace
 
@@ -126,7 +147,13 @@ void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, b
         // a charge that nothing supplied).
         const bool parabola = s.restart.historyFor(1) && s.t - newton_.tOlder() >= 0.1 * trial.step;
         const auto found = switches_.locate(s.t, trial.step, eventTolerance, parabola);
-        const bool atEnd = aimed && solved_ && found && (1.0 - found->first) * trial.step <= eventTolerance;
+        const bool nearEnd = found && (1.0 - found->first) * trial.step <= eventTolerance;
+        // A trial that stopped at its first solution and shows the instant
+        // that close to its end is solved through: its point is then the
+        // switching's, as an aimed one's is.
+        const bool atEnd = nearEnd && ((aimed && solved_) || (stoppedOnFirst_ && solvePoint(trial.next, d) && solved_ &&
+                                                               switches_.stateChanged() &&
+                                                               !switches_.onlySmoothChanged()));
         if (!atEnd) {
             if (!found) {
                 s.bracket = trial.next;
@@ -289,6 +316,11 @@ void TransientEngine::followBracket(const Trial& trial, const Discretisation& d,
         s.predict = !trial.onLimit;
         s.bracket = kInfinity;
         switches_.forgetCrossing();
+    } else if (std::exchange(s.extrapolated, false) && s.bracket != kInfinity) {
+        // Short of an instant extrapolated from its chords: a relocation on
+        // the last of them would fall late again. The trial ends at the
+        // bracket the extrapolation set.
+        s.h = s.bracket - s.t;
     } else if (s.bracket != kInfinity) {
         // Just short of a located instant: it is found again from here on
         // the trial that showed it, which is far more exact this close.
@@ -325,9 +357,22 @@ void TransientEngine::retryShortOf(const std::pair<double, double>& found, doubl
     s.bracket = s.t + found.second * step + (past > eventTolerance ? past : 0.0);
     // The first trial ends short of the estimate, which may fall a little
     // late (its point is then located again from there without a solve); an
-    // estimate that keeps failing is bisected.
-    const double before = ++s.locatesFromHere > 2 ? 0.5 * found.first * step
-                                                   : std::max(found.first - kApproachMargin, 0.5 * found.first) * step;
+    // estimate that keeps failing is bisected, unless the estimates so far
+    // shrink with the step towards an instant ahead.
+    const double at = found.first * step;
+    const auto& instances = switches_.locatedInstances();
+    const bool again = s.locatesFromHere++ > 0 && instances == s.lastLocatedInstances;
+    const std::optional<double> zero =
+        again ? instantAtZeroStep(s.lastLocatedStep, s.lastLocatedAt, step, at, eventTolerance) : std::nullopt;
+    s.lastLocatedStep = step;
+    s.lastLocatedAt = at;
+    s.lastLocatedInstances = instances;
+    // The extrapolated instant brackets it more tightly than the chord.
+    if (zero) s.bracket = std::min(s.bracket, s.t + (2.0 - kExtrapolatedShort) * *zero);
+    s.extrapolated = zero.has_value();
+    const double before = zero                   ? kExtrapolatedShort * *zero
+                          : s.locatesFromHere > 2 ? 0.5 * at
+                                                 : std::max(found.first - kApproachMargin, 0.5 * found.first) * step;
     s.h = before > minStep ? before : s.bracket - s.t;
     if (s.h < minStep) throw SimulationError("time step too small at time " + timeText(s.t));
 }
