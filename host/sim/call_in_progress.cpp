@@ -2,18 +2,6 @@
 
 namespace udmhost::sim {
 
-namespace {
-
-thread_local CallInProgress current;
-
-}  // namespace
-
-CallMark::CallMark(const std::string& instance, int32_t mode) { current = {&instance, mode}; }
-
-CallMark::~CallMark() { current = {}; }
-
-CallInProgress callInProgress() { return current; }
-
 std::string modeName(int32_t mode) {
     static const char* const kNames[] = {"define (mode 1)", "prepare (mode 2)", "evaluate (mode 3)",
                                          "accept (mode 4)", "output index (mode 5)", "output value (mode 6)",

@@ -12,16 +12,21 @@ struct CallInProgress {
     int32_t mode = 0;
 };
 
-// Marks the call for its lifetime (calls do not nest on one thread).
+namespace detail {
+inline constinit thread_local CallInProgress currentCall;
+}  // namespace detail
+
+// Marks the call for its lifetime (calls do not nest on one thread). Inline:
+// it frames every plug-in call.
 class CallMark {
 public:
-    CallMark(const std::string& instance, int32_t mode);
-    ~CallMark();
+    CallMark(const std::string& instance, int32_t mode) { detail::currentCall = {&instance, mode}; }
+    ~CallMark() { detail::currentCall = {}; }
     CallMark(const CallMark&) = delete;
     CallMark& operator=(const CallMark&) = delete;
 };
 
-CallInProgress callInProgress();
+inline CallInProgress callInProgress() { return detail::currentCall; }
 // "define", "prepare", ... for a mode number; "mode N" for another.
 std::string modeName(int32_t mode);
 

@@ -7,30 +7,12 @@
 
 namespace udmhost::sim {
 
-namespace {
-thread_local CallbackRouter* active = nullptr;
-}  // namespace
-
 CallbackRouter::CallbackRouter(std::ostream& messages, ExpressionEngine& expressions)
-    : messages_(messages), expressions_(expressions), previous_(active) {
-    active = this;
+    : messages_(messages), expressions_(expressions), previous_(active_) {
+    active_ = this;
 }
 
-CallbackRouter::~CallbackRouter() { active = previous_; }
-
-void CallbackRouter::enter(const std::string* instance, const std::vector<std::string>* fields,
-                           const std::vector<std::string>* fieldNames) {
-    instance_ = instance;
-    fields_ = fields;
-    fieldNames_ = fieldNames;
-    enteredFrom_ = std::exchange(active, this);
-}
-
-void CallbackRouter::leave() {
-    instance_ = nullptr;
-    fields_ = fieldNames_ = nullptr;
-    active = enteredFrom_;
-}
+CallbackRouter::~CallbackRouter() { active_ = previous_; }
 
 MessageCallback CallbackRouter::messageCallback() { return &CallbackRouter::onMessage; }
 ExpressionCallback CallbackRouter::expressionCallback() { return &CallbackRouter::onExpression; }
@@ -49,7 +31,7 @@ void CallbackRouter::fail(std::string text) {
 }
 
 int UDM_CALL CallbackRouter::onMessage(int severity, const char* text) {
-    CallbackRouter* self = active;
+    CallbackRouter* self = active_;
     if (self == nullptr) return 0;
     const char* kind = severity >= UDM_SEVERITY_FAILURE   ? "error"
                        : severity == UDM_SEVERITY_WARNING ? "warning"
@@ -61,7 +43,7 @@ int UDM_CALL CallbackRouter::onMessage(int severity, const char* text) {
 }
 
 int UDM_CALL CallbackRouter::onExpression(int op, const char* text, double* in, double* out) {
-    CallbackRouter* self = active;
+    CallbackRouter* self = active_;
     if (self == nullptr || out == nullptr) return 1;
     ExpressionEngine& engine = self->expressions_;
     if (op == UDM_EXPR_REGISTER) {

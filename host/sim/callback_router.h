@@ -28,9 +28,19 @@ public:
     // names of its definition fields in order (to name a bad expression).
     // Several runs may be alive at once (the blocks of one circuit), so the
     // router of the instance being called is the one that answers.
+    // Inline: they frame every plug-in call.
     void enter(const std::string* instance, const std::vector<std::string>* fields,
-               const std::vector<std::string>* fieldNames);
-    void leave();
+               const std::vector<std::string>* fieldNames) {
+        instance_ = instance;
+        fields_ = fields;
+        fieldNames_ = fieldNames;
+        enteredFrom_ = std::exchange(active_, this);
+    }
+    void leave() {
+        instance_ = nullptr;
+        fields_ = fieldNames_ = nullptr;
+        active_ = enteredFrom_;
+    }
 
     // The first failure reported since the last take: severity 3, an
     // expression that does not compile or evaluate. Empty when none.
@@ -60,6 +70,8 @@ private:
     std::vector<std::string> expressionOwners_;
     CallbackRouter* previous_ = nullptr;
     CallbackRouter* enteredFrom_ = nullptr;
+    // The router of this thread's run (or of the instance being called).
+    static constinit inline thread_local CallbackRouter* active_ = nullptr;
 };
 
 }  // namespace udmhost::sim

@@ -137,13 +137,13 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
             ++stats_.bypassed;
             continue;
         }
-        for (size_t i = 0; i < terminals.size(); ++i) instance->setNode(i, nodeValues_[i], nodeDerivatives_[i]);
+        instance->setNodes(values, derivatives);
         ++stats_.evaluations;
         const long changesBefore = instance->blockChanges();
         instance->evaluate(simulationRecord_.data());
         const size_t from = at;
-        for (int k = 0; k < instance->entryCount(); ++k) stamp_[at++] = instance->matrixValue(k);
-        for (size_t i = 0; i < terminals.size(); ++i) stamp_[at++] = instance->rhs(i);
+        instance->copyStamp(stamp_.data() + from);
+        at += width;
         // One pass over the copy; the entry at fault is named from the blocks.
         if (!std::all_of(stamp_.begin() + static_cast<std::ptrdiff_t>(from), stamp_.begin() + static_cast<std::ptrdiff_t>(at),
                          [](double v) { return std::isfinite(v); }))

@@ -48,19 +48,10 @@ PluginInstance::~PluginInstance() {
         if (h != nullptr) lib_.globalFree(h);
 }
 
-int32_t PluginInstance::call(int32_t mode, char* text, void* simulation, double* out) {
-    router_.enter(&name_, &fields_, &parameterNames_);
-    const CallMark mark(name_, mode);
-    const int32_t status = lib_.call(mode, text, simulation, out, instance_, component_);
-    router_.leave();
-    return status;
-}
-
-void PluginInstance::check(int32_t status, int32_t mode) {
+void PluginInstance::fail(int32_t status, int32_t mode) {
     if (router_.failed()) throw SimulationError(router_.takeFailure());
-    if (status != UDM_OK)
-        throw SimulationError(name_ + ": plug-in returned status " + std::to_string(status) + " in phase " +
-                              std::to_string(mode));
+    throw SimulationError(name_ + ": plug-in returned status " + std::to_string(status) + " in phase " +
+                          std::to_string(mode));
 }
 
 void PluginInstance::define() {
@@ -122,8 +113,7 @@ void PluginInstance::prepare() {
     }
 }
 
-void PluginInstance::noteBlockChanges() {
-    if (!countBlockChanges_) return;
+void PluginInstance::compareBlock() {
     const void* block = lib_.globalLock(instance_);
     if (block == nullptr) return;
     if (blockSnapshot_.size() != instanceBytes_ || std::memcmp(block, blockSnapshot_.data(), instanceBytes_) != 0) {

@@ -7,9 +7,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "sim/call_in_progress.h"
 #include "sim/callback_router.h"
 #include "host_records.h"
 #include "pluginhost/plugin_library.h"
@@ -46,9 +48,24 @@ public:
         vector.setNode(terminal, value);
         vector.setDerivative(terminal, derivative);
     }
+    // Every terminal's value and derivative at once: each is one array of
+    // the vector block.
+    void setNodes(const double* values, const double* derivatives) {
+        const size_t bytes = sizeof(double) * terminals_.size();
+        if (bytes == 0) return;
+        std::memcpy(vector_ + layout_.nodeValue, values, bytes);
+        std::memcpy(vector_ + layout_.nodeDeriv, derivatives, bytes);
+    }
     void evaluate(void* simulationRecord);  // mode 3
     double matrixValue(int k) const { return udm::MatrixBlockView(matrix_, layout_).value(static_cast<size_t>(k)); }
     double rhs(size_t terminal) const { return udm::VectorBlockView(vector_, layout_).rhs(terminal); }
+    // The stamp as `out` holds it: the entries' values, then the right-hand
+    // side of each terminal (two arrays of the blocks, copied whole).
+    void copyStamp(double* out) const {
+        const auto entries = static_cast<size_t>(entries_);
+        if (entries > 0) std::memcpy(out, matrix_ + layout_.matrixValue, sizeof(double) * entries);
+        if (!terminals_.empty()) std::memcpy(out + entries, vector_ + layout_.rhs, sizeof(double) * terminals_.size());
+    }
 
     void accept();                                         // mode 4
     // Changes by the plug-in to its instance block, counted over the calls
@@ -71,9 +88,26 @@ private:
     // Every array a few bytes apart, so that a plug-in that ignores an offset shows.
     static constexpr udm::BlockSpacing kSpacing{8, 8};
     udm::InstanceBlockLayout layoutFor(size_t entries) const;
-    int32_t call(int32_t mode, char* text, void* simulation, double* out);
-    void noteBlockChanges();
-    void check(int32_t status, int32_t mode);
+    // Inline, as are the checks after it: they frame every plug-in call.
+    int32_t call(int32_t mode, char* text, void* simulation, double* out) {
+        router_.enter(&name_, &fields_, &parameterNames_);
+        const CallMark mark(name_, mode);
+        const int32_t status = lib_.call(mode, text, simulation, out, instance_, component_);
+        router_.leave();
+        return status;
+    }
+    void noteBlockChanges() {
+        if (countBlockChanges_) [[unlikely]]
+            compareBlock();
+    }
+    void compareBlock();
+    // Throws SimulationError for a failure the call reported or a status
+    // other than UDM_OK.
+    void check(int32_t status, int32_t mode) {
+        if (router_.failed() || status != UDM_OK) [[unlikely]]
+            fail(status, mode);
+    }
+    [[noreturn]] void fail(int32_t status, int32_t mode);
 
     const PluginLibrary& lib_;
     size_t instanceBytes_;
