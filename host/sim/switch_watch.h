@@ -4,6 +4,7 @@
 // and the watch for a switch that has no state it can hold.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <utility>
@@ -79,6 +80,17 @@ public:
     // that moves.
     double relocationError() const { return predictionError_; }
     bool relocationReliable() const { return reliable_; }
+    // A trial aimed just past the located instant went round a cycle: the
+    // switching instance's new state, held over the whole trial, moves its
+    // own control back (a switch in series with an inductor it senses).
+    // Its instants are approached from then on, not aimed at.
+    void aimWentRound() {
+        for (size_t i : crossingSwitching_) tracked_[i].notAimedAt = true;
+    }
+    bool mayAim() const {
+        return std::none_of(crossingSwitching_.begin(), crossingSwitching_.end(),
+                            [this](size_t i) { return tracked_[i].notAimedAt; });
+    }
 
     // Bookkeeping of an accepted point: events (none at an operating point)
     // appended to `events`; true when some instance switched. Throws
@@ -94,6 +106,7 @@ private:
         double lastSwitching = 0.0, streakStart = 0.0;
         long pointsAtLastSwitching = -1;
         int streak = 0;
+        bool notAimedAt = false;  // see aimWentRound
     };
     int stateOf(size_t instance, const double* stamp);
     // As predict, to within `width` (time).

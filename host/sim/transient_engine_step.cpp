@@ -159,6 +159,7 @@ void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, b
                 s.bracket = trial.next;
                 rejectTrial(trial.step / 2.0);
             } else {
+                if (aimed && wentRound_) switches_.aimWentRound();
                 ++output_.stats.rejected;
                 s.restart.rejected();
                 retryShortOf(*found, trial.step);
@@ -340,7 +341,7 @@ void TransientEngine::followBracket(const Trial& trial, const Discretisation& d,
         // An instant known this well is stepped onto at once: the trial ends
         // just past it and shows it within the event tolerance of its end,
         // which makes its point the switching's.
-        s.aimed = !across && error <= kAimError * eventTolerance && switches_.relocationReliable();
+        s.aimed = !across && error <= kAimError * eventTolerance && switches_.relocationReliable() && switches_.mayAim();
         const double from = across ? s.t : s.t + before;
         s.bracket = s.aimed ? again->second + kAimPast * eventTolerance
                             : std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
