@@ -6,9 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build/release}
-for tool in ngspice valgrind gnuplot python3; do
-  command -v "$tool" >/dev/null || { echo "bench/run.sh needs $tool" >&2; exit 1; }
-done
+# ngspice, valgrind, gnuplot, Google Benchmark and the rest, as the tests do.
+scripts/deps.sh
 mkdir -p docs
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUDM_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j 2 --target udmhost vcswitch udmmain_bench udmmain_call_counter platform_lock_bench
