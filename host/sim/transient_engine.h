@@ -122,6 +122,9 @@ private:
     // After a trial on which a switching was located at {lo, hi}
     // (fractions of it): the trials short of it and across it.
     void retryShortOf(const std::pair<double, double>& found, double step);
+    // The trial solved again without stopping at its first solution: true
+    // when Newton converged with some instance switching that is not smooth.
+    bool solvedThrough(const Trial& trial, const Discretisation& d);
     // After a solved trial of `step` to `next`: when a B source's
     // discontinuous operation takes another branch on it, the trial is
     // retried short of the instant, or accepted as a switching once the

@@ -151,9 +151,7 @@ void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, b
         // A trial that stopped at its first solution and shows the instant
         // that close to its end is solved through: its point is then the
         // switching's, as an aimed one's is.
-        const bool atEnd = nearEnd && ((aimed && solved_) || (stoppedOnFirst_ && solvePoint(trial.next, d) && solved_ &&
-                                                               switches_.stateChanged() &&
-                                                               !switches_.onlySmoothChanged()));
+        const bool atEnd = nearEnd && ((aimed && solved_) || (stoppedOnFirst_ && solvedThrough(trial, d)));
         if (!atEnd) {
             if (!found) {
                 s.bracket = trial.next;
@@ -176,6 +174,10 @@ void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, b
     }
     acceptSwitchingPoint(trial.next, d, alternated_);
     switches_.forgetCrossing();
+}
+
+bool TransientEngine::solvedThrough(const Trial& trial, const Discretisation& d) {
+    return solvePoint(trial.next, d) && solved_ && switches_.stateChanged() && !switches_.onlySmoothChanged();
 }
 
 void TransientEngine::onSmoothSwitching(const Trial& trial, const Discretisation& d) {
@@ -341,7 +343,8 @@ void TransientEngine::followBracket(const Trial& trial, const Discretisation& d,
         // An instant known this well is stepped onto at once: the trial ends
         // just past it and shows it within the event tolerance of its end,
         // which makes its point the switching's.
-        s.aimed = !across && error <= kAimError * eventTolerance && switches_.relocationReliable() && switches_.mayAim();
+        s.aimed = !across && error <= kAimError * eventTolerance && switches_.relocationReliable() &&
+                  switches_.mayAim();
         const double from = across ? s.t : s.t + before;
         s.bracket = s.aimed ? again->second + kAimPast * eventTolerance
                             : std::max(again->second + (past > eventTolerance ? past : 0.0), from + 0.99 * eventTolerance);
