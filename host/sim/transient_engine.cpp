@@ -80,8 +80,7 @@ bool TransientEngine::solvePoint(double time, const Discretisation& d, bool mayS
     const auto result = newton_.solve(time, d, 0.0, time, mayStop ? &switchedOnFirst_ : nullptr);
     alternated_ = result == NewtonSolver::Result::Alternating;
     solved_ = result == NewtonSolver::Result::Converged || result == NewtonSolver::Result::Alternating;
-    stoppedOnFirst_ = result == NewtonSolver::Result::SwitchedOnFirst;
-    wentRound_ = result == NewtonSolver::Result::Cycling;
+    lastResult_ = result;
     switches_.readStates();
     const bool wentRound = result == NewtonSolver::Result::Alternating || result == NewtonSolver::Result::Cycling;
     if (!wentRound || switches_.stateChanged())

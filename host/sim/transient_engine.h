@@ -81,8 +81,7 @@ private:
     bool solvePoint(double time, const Discretisation& d, bool mayStop = false);
     bool alternated_ = false;  // the last point solved is such an iterate, on the old stamps
     bool solved_ = false;      // ... is a solution or such an iterate, not a failed Newton's last
-    bool stoppedOnFirst_ = false;  // ... is the first solution, which showed a switching
-    bool wentRound_ = false;       // ... is an iterate of a cycle longer than two
+    NewtonSolver::Result lastResult_ = NewtonSolver::Result::Converged;  // of that solve
     void acceptPoint(double time, const Discretisation& d, bool smooth = false);
     void initialPoint();
     NewtonSolver::Result solveOperatingPoint(double pluginTime);

@@ -151,13 +151,14 @@ void TransientEngine::onSwitching(const Trial& trial, const Discretisation& d, b
         // A trial that stopped at its first solution and shows the instant
         // that close to its end is solved through: its point is then the
         // switching's, as an aimed one's is.
-        const bool atEnd = nearEnd && ((aimed && solved_) || (stoppedOnFirst_ && solvedThrough(trial, d)));
+        const bool stoppedOnFirst = lastResult_ == NewtonSolver::Result::SwitchedOnFirst;
+        const bool atEnd = nearEnd && ((aimed && solved_) || (stoppedOnFirst && solvedThrough(trial, d)));
         if (!atEnd) {
             if (!found) {
                 s.bracket = trial.next;
                 rejectTrial(trial.step / 2.0);
             } else {
-                if (aimed && wentRound_) switches_.aimWentRound();
+                if (aimed && lastResult_ == NewtonSolver::Result::Cycling) switches_.aimWentRound();
                 ++output_.stats.rejected;
                 s.restart.rejected();
                 retryShortOf(*found, trial.step);
