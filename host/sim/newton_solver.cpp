@@ -268,11 +268,12 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
                 factorised = raised = solver_->factorise(values_.data());
             }
             if (!factorised) {
+                // No factor is left to reuse, whatever is solved next.
+                factored_ = false;
                 // A wild iterate can leave a pivot that rounding cancels (a
                 // junction far forward beside one far reversed): SPICE takes
                 // that as a failed iteration and cuts the step.
                 if (d.kind == Discretisation::Kind::OperatingPoint) throw SingularOperatingPoint(singularReason_);
-                factored_ = false;
                 return Result::Failed;
             }
             // A raised matrix is not the one a later iteration may reuse.
