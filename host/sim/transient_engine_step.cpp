@@ -109,8 +109,12 @@ TransientEngine::Trial TransientEngine::planTrial(double until) {
     trial.next = trial.onLimit ? limit : s.t + trial.step;
     // A switching that the last three points show ahead is approached
     // without a trial across it, as one that a trial showed.
+    // Not from three points within a few event tolerances of each other:
+    // their parabola is rounding noise, and one that keeps predicting a
+    // switching just ahead keeps the step from growing.
+    const double span = s.t - newton_.tOldest();
     if (s.bracket == kInfinity && s.predict && s.restart.historyFor(2) && trial.next - s.t > eventTolerance &&
-        trial.next - s.t <= kPredictReach * (s.t - newton_.tOldest()))
+        !tinyStep(span, eventTolerance) && trial.next - s.t <= kPredictReach * span)
         if (const auto ahead = switches_.predict(trial.next, eventTolerance)) {
             const double at = ahead->first - s.t, past = kLocateMargin * at;
             const double before = std::max(at - kApproachMargin * (trial.next - s.t), 0.5 * at);
