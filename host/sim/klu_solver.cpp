@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 namespace udmhost::sim {
 
@@ -24,18 +25,32 @@ void KluSolver::release() {
 void KluSolver::analyse(const SparsePattern& pattern) {
     release();
     pattern_ = pattern;
+    fixed_ = FixedPivotLu();
+    ownFactors_ = fixedHasKluPivots_ = false;
     symbolic_ = klu_analyze(pattern_.size, pattern_.columnStarts.data(), pattern_.rowIndices.data(), &common_);
     if (symbolic_ == nullptr) throw std::runtime_error("sparse matrix analysis failed");
 }
 
 bool KluSolver::freshFactorisation(const double* values) {
+    ownFactors_ = fixedHasKluPivots_ = false;
     if (numeric_ != nullptr) klu_free_numeric(&numeric_, &common_);
     numeric_ = klu_factor(pattern_.columnStarts.data(), pattern_.rowIndices.data(), const_cast<double*>(values),
                           symbolic_, &common_);
     ++fullFactorisations_;
     if (numeric_ == nullptr || common_.status != KLU_OK) return false;
-    klu_rcond(symbolic_, numeric_, &common_);
-    referenceRcond_ = common_.rcond;
+    // KLU chose the pivots; the factors that reuse them come from the flat
+    // elimination lists, built again only when the pivots moved.
+    const auto n = static_cast<size_t>(pattern_.size);
+    std::vector<int> rows(n), columns(n), blocks(n + 1);
+    fixedHasKluPivots_ = klu_extract(numeric_, symbolic_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr, rows.data(), columns.data(), nullptr, blocks.data(),
+                                     &common_) != 0;
+    if (fixedHasKluPivots_ && !(fixed_.built() && fixed_.samePivots(rows.data(), columns.data()))) {
+        blocks.resize(static_cast<size_t>(symbolic_->nblocks) + 1);
+        fixedHasKluPivots_ = fixed_.build(pattern_, rows.data(), columns.data(), blocks);
+    }
+    ownFactors_ = fixedHasKluPivots_ && fixed_.factorise(values);
+    referenceRcond_ = pivotRatio();
     bestRcond_ = std::max(bestRcond_, referenceRcond_);
     // Pivots chosen for a nearly singular matrix are not reused for the
     // next one: measured against their own poor quality they would pass.
@@ -43,17 +58,33 @@ bool KluSolver::freshFactorisation(const double* values) {
     return referenceRcond_ > 0.0;
 }
 
+double KluSolver::pivotRatio() {
+    if (ownFactors_) return fixed_.pivotRatio();
+    return klu_rcond(symbolic_, numeric_, &common_) ? common_.rcond : 0.0;
+}
+
 bool KluSolver::factorise(const double* values) {
     if (symbolic_ == nullptr) throw std::logic_error("factorise before analyse");
     if (numeric_ == nullptr || poorPivots_) return freshFactorisation(values);
+    // KLU's own refactorisation where the flat lists give none: a pivot
+    // they find lost in rounding is KLU's to judge, as it was before they
+    // were built.
+    ownFactors_ = fixedHasKluPivots_ && fixed_.factorise(values);
+    if (ownFactors_ && fixed_.pivotRatio() > kPivotDegradation * referenceRcond_) return true;
+    ownFactors_ = false;
     auto* a = const_cast<double*>(values);  // KLU takes non-const arrays it does not modify
     if (klu_refactor(pattern_.columnStarts.data(), pattern_.rowIndices.data(), a, symbolic_, numeric_, &common_) &&
-        klu_rcond(symbolic_, numeric_, &common_) && common_.rcond > kPivotDegradation * referenceRcond_)
+        pivotRatio() > kPivotDegradation * referenceRcond_)
         return true;
     return freshFactorisation(values);
 }
 
 void KluSolver::solve(double* rhsInSolutionOut) {
+    if (!ownFactors_ && numeric_ == nullptr) throw std::logic_error("solve without factors");
+    if (ownFactors_) {
+        fixed_.solve(rhsInSolutionOut);
+        return;
+    }
     klu_solve(symbolic_, numeric_, pattern_.size, 1, rhsInSolutionOut, &common_);
 }
 

@@ -1,9 +1,10 @@
-// LinearSolver on SuiteSparse KLU: one symbolic analysis, numeric
-// refactorisation while the pivots stay sound.
+// LinearSolver on SuiteSparse KLU: one symbolic analysis, pivots chosen by
+// KLU's factorisation and reused while they stay sound.
 #pragma once
 
 #include <klu.h>
 
+#include "sim/fixed_pivot_lu.h"
 #include "sim/linear_solver.h"
 
 namespace udmhost::sim {
@@ -25,12 +26,16 @@ public:
 
 private:
     bool freshFactorisation(const double* values);
+    double pivotRatio();  // of the latest factors
     void release();
 
     klu_common common_{};
     klu_symbolic* symbolic_ = nullptr;
     klu_numeric* numeric_ = nullptr;
     SparsePattern pattern_;
+    FixedPivotLu fixed_;
+    bool fixedHasKluPivots_ = false;  // fixed_ is built on the pivots of KLU's latest factors
+    bool ownFactors_ = false;         // the latest factors are fixed_'s, else KLU's
     double referenceRcond_ = 0.0;  // of the latest fresh factorisation
     double bestRcond_ = 0.0;       // of all fresh factorisations
     bool poorPivots_ = false;      // the latest fresh one was of a nearly singular matrix
