@@ -5,6 +5,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -23,6 +24,7 @@
 #include "sim/simulator.h"
 #include "sim/step_controller.h"
 #include "sim/switch_watch.h"
+#include "sim/switching_chains.h"
 
 namespace udmhost::sim {
 
@@ -154,6 +156,7 @@ private:
     CircuitEquations equations_;
     NewtonSolver newton_;
     SwitchWatch switches_;
+    SwitchingChains chains_;
     const NewtonSolver::FirstSolutionTest switchedOnFirst_ = [this](const std::vector<double>& stamp,
                                                                     const std::vector<double>& solvedWith) {
         return switches_.onlySwitchingMoved(stamp, solvedWith, circuit_.options.reltol, circuit_.options.abstol);
@@ -181,6 +184,9 @@ private:
         bool extrapolated = false;  // the trial ends short of an instant extrapolated to a zero step
         bool predict = true;        // a switching may be predicted from the last points
         bool aimed = false;         // the trial ends just past a relocated switching
+        // Where the follow-up of a switching's chain is expected, while it is
+        // approached; infinity: none.
+        double followUpAt = std::numeric_limits<double>::infinity();
         RestartPolicy restart;
         size_t nextBreakpoint = 0;
         double reported = -1.0;

@@ -7,6 +7,14 @@
 
 namespace udmhost::sim {
 
+namespace {
+
+// Of a remembered follow-up's delay: how far short of it the first trial
+// after its switching ends (as far as the delays of a chain may differ).
+constexpr double kFollowUpMargin = SwitchingChains::kAgreement;
+
+}  // namespace
+
 bool TransientEngine::behaviouralSwitching(double next, const Discretisation& d, double step) {
     const auto at = newton_.behavioural().crossing(newton_.x().data(), next);
     if (!at) return false;
@@ -29,6 +37,7 @@ bool TransientEngine::behaviouralSwitching(double next, const Discretisation& d,
 
 void TransientEngine::acceptSwitchingPoint(double next, const Discretisation& d, bool onOldStamps) {
     LoopState& s = loop_;
+    const size_t before = output_.events.size();
     acceptPoint(next, d);
     ++output_.stats.accepted;
     s.t = next;
@@ -36,6 +45,13 @@ void TransientEngine::acceptSwitchingPoint(double next, const Discretisation& d,
     s.extrapolated = false;
     s.bracket = std::numeric_limits<double>::infinity();
     s.h = s.restart.afterSwitching(*steps_, onOldStamps, next);
+    // A follow-up remembered is approached, and the trial after that is
+    // aimed just past it.
+    s.followUpAt = std::numeric_limits<double>::infinity();
+    if (const auto delay = chains_.switched(output_.events, before, next, s.h, steps_->eventTolerance())) {
+        s.followUpAt = next + *delay;
+        s.h = (1.0 - kFollowUpMargin) * *delay;
+    }
 }
 
 }  // namespace udmhost::sim

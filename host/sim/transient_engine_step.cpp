@@ -131,6 +131,7 @@ TransientEngine::Trial TransientEngine::planTrial(double until) {
 void TransientEngine::rejectTrial(double newStep) {
     ++output_.stats.rejected;
     loop_.restart.rejected();
+    loop_.followUpAt = kInfinity;
     if (newStep < steps_->minStep())
         throw SimulationError(newton_.singularReason().empty() ? "time step too small at time " + timeText(loop_.t)
                                                                 : newton_.singularReason());
@@ -289,6 +290,7 @@ void TransientEngine::acceptTrial(const Trial& trial, const Discretisation& d, d
     LoopState& s = loop_;
     // The first step after a switching shows how fast the circuit now is.
     const double firstLimit = s.restart.firstAfterSwitching() ? firstStepLimit(d) : kInfinity;
+
     acceptPoint(trial.next, d, s.restart.smoothHistory());
     ++output_.stats.accepted;
     s.t = trial.next;
@@ -311,7 +313,11 @@ void TransientEngine::followBracket(const Trial& trial, const Discretisation& d,
     // The next trial ends at the bracket of a located switching (the
     // limit), unless the switching did not show there after all.
     s.predict = true;
-    if (aimed && s.bracket - s.t <= minStep) {
+    if (const double at = std::exchange(s.followUpAt, kInfinity); at != kInfinity && at - s.t > minStep) {
+        s.aimed = true;
+        s.bracket = at + kAimPast * eventTolerance;
+        s.h = s.bracket - s.t;
+    } else if (aimed && s.bracket - s.t <= minStep) {
         // Aimed just past a switching that did not show: it lies a little
         // later, within reach of a step across.
         s.bracket = s.t + 0.99 * eventTolerance;
@@ -373,6 +379,7 @@ void TransientEngine::retryShortOf(const std::pair<double, double>& found, doubl
     const bool again = s.locatesFromHere++ > 0 && instances == s.lastLocatedInstances;
     const std::optional<double> zero =
         again ? instantAtZeroStep(s.lastLocatedStep, s.lastLocatedAt, step, at, eventTolerance) : std::nullopt;
+    s.followUpAt = kInfinity;
     s.lastLocatedStep = step;
     s.lastLocatedAt = at;
     s.lastLocatedInstances = instances;

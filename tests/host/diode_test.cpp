@@ -140,10 +140,11 @@ D1 0 sw dmod
         EXPECT_NEAR(got[k], want[k], 5e-7) << "switching " << k;
     // Beyond the 200 grid rows, per switching (each brings its diode's).
     EXPECT_LT(static_cast<double>(out.stats.accepted - 200) / static_cast<double>(got.size()), 16.0);
-    // The diode's turn-off, picoseconds after each closing, is found from
-    // two retries rather than by halving the step on to it (3.5 rejected
-    // trials per switching).
-    EXPECT_LT(static_cast<double>(out.stats.rejected) / static_cast<double>(got.size()), 3.0);
+    // The diode's turn-off, picoseconds after each closing, is approached
+    // after the delay it took the periods before, not shown by a trial far
+    // longer that places it late (2.5 rejected trials per switching; 3.5
+    // where the step was halved on to it).
+    EXPECT_LT(static_cast<double>(out.stats.rejected) / static_cast<double>(got.size()), 2.0);
 }
 
 // A sine switches a 10 Ohm load with 100 nF across it onto a rail through
