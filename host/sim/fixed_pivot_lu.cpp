@@ -94,7 +94,7 @@ bool FixedPivotLu::build(const SparsePattern& pattern, const int* rowOrder, cons
     lValue_.assign(lRow_.size(), 0.0);
     fCopy_.assign(fRow_.size(), 0.0);
     diagonal_.assign(n, 0.0);
-    rowLargest_.assign(n, 0.0);
+    columnLargest_.assign(n, 0.0);
     work_.assign(n, 0.0);
     built_ = true;
     return true;
@@ -107,12 +107,6 @@ bool FixedPivotLu::samePivots(const int* rowOrder, const int* columnOrder) const
 
 bool FixedPivotLu::factorise(const double* values) {
     if (!built_) return false;
-    double* largest = rowLargest_.data();
-    std::fill(rowLargest_.begin(), rowLargest_.end(), 0.0);
-    for (size_t p = 0; p < fRow_.size(); ++p) {
-        fCopy_[p] = values[fValue_[p]];
-        largest[fRow_[p]] = std::max(largest[fRow_[p]], std::abs(fCopy_[p]));
-    }
     // Left-looking: column j is scattered into the work array, updated by
     // the columns of L its upper part reaches (ascending, so each is final
     // when read), and gathered back; the work array is left all zero.
@@ -121,13 +115,16 @@ bool FixedPivotLu::factorise(const double* values) {
     double *uValue = uValue_.data(), *lValue = lValue_.data();
     for (size_t j = 0; j < at(n_); ++j) {
         double columnLargest = 0.0;
+        for (int p = fStart_[j]; p < fStart_[j + 1]; ++p) {
+            fCopy_[at(p)] = values[fValue_[at(p)]];
+            columnLargest = std::max(columnLargest, std::abs(fCopy_[at(p)]));
+        }
         for (int p = aStart_[j]; p < aStart_[j + 1]; ++p) {
-            const int row = aRow[p];
             const double v = values[aValue[p]];
-            x[row] = v;
-            largest[row] = std::max(largest[row], std::abs(v));
+            x[aRow[p]] = v;
             columnLargest = std::max(columnLargest, std::abs(v));
         }
+        columnLargest_[j] = columnLargest;
         for (int q = uStart_[j]; q < uStart_[j + 1]; ++q) {
             const int k = uRow[q];
             const double u = x[k];
@@ -180,8 +177,8 @@ void FixedPivotLu::solve(double* rhsInSolutionOut) {
 double FixedPivotLu::pivotRatio() const {
     double smallest = std::numeric_limits<double>::infinity(), largest = 0.0;
     for (size_t j = 0; j < diagonal_.size(); ++j) {
-        if (!(rowLargest_[j] > 0.0)) return 0.0;
-        const double scaled = std::abs(diagonal_[j]) / rowLargest_[j];
+        if (!(columnLargest_[j] > 0.0)) return 0.0;
+        const double scaled = std::abs(diagonal_[j]) / columnLargest_[j];
         smallest = std::min(smallest, scaled);
         largest = std::max(largest, scaled);
     }

@@ -28,8 +28,8 @@ public:
     // Solves A x = b in place with the latest factors.
     void solve(double* rhsInSolutionOut);
     // How well the pivots suit the values factorised: each pivot over the
-    // largest magnitude in its row of the matrix, the smallest of these
-    // over the largest. Blind to how the rows are scaled.
+    // largest magnitude in its column of the matrix, the smallest of these
+    // over the largest. Blind to how the columns are scaled.
     double pivotRatio() const;
     bool samePivots(const int* rowOrder, const int* columnOrder) const;
 
@@ -40,7 +40,7 @@ private:
     // Column j of the permuted matrix within its diagonal block, and above
     // it: rows (permuted) and value indices.
     std::vector<int> aStart_, aRow_, aValue_, fStart_, fRow_, fValue_;
-    std::vector<double> fCopy_, rowLargest_;
+    std::vector<double> fCopy_, columnLargest_;
     // U above the diagonal by column, rows ascending; the diagonal apart.
     std::vector<int> uStart_, uRow_;
     std::vector<double> uValue_, diagonal_;
