@@ -77,6 +77,18 @@ void NewtonSolver::setUp() {
         segments.push_back(static_cast<size_t>(instance->entryCount()) + instance->terminals().size());
     iterates_.setSegments(std::move(segments));
     nodeDerivatives_.assign(terminals, 0.0);
+    for (auto* v : {&entryFrom_, &entryTo_, &currentFrom_, &currentTo_}) v->clear();
+    int at = 0, entry = 0;
+    for (const auto& instance : plugins_.instances()) {
+        for (int k = 0; k < instance->entryCount(); ++k) {
+            entryFrom_.push_back(at++);
+            entryTo_.push_back(plugins_.slot(entry++));
+        }
+        for (int u : instance->terminals()) {
+            currentFrom_.push_back(at++);
+            currentTo_.push_back(u >= 0 ? u : n);
+        }
+    }
     if (circuit_.options.bypass) {
         bypass_.setUp(plugins_.instances());
         for (const auto& instance : plugins_.instances()) instance->countBlockChanges();
@@ -152,6 +164,13 @@ void NewtonSolver::evaluateInstances(const double* x, double time, const Discret
             bypass_.record(n, *instance, nodeValues_.data(), nodeDerivatives_.data(), started, time, changesBefore,
                            stamp_.data() + from);
     }
+}
+
+void NewtonSolver::addStamps() {
+    const double* stamp = stamp_.data();
+    double *values = values_.data(), *rhs = rhs_.data();
+    for (size_t i = 0; i < entryTo_.size(); ++i) values[entryTo_[i]] += stamp[entryFrom_[i]];
+    for (size_t i = 0; i < currentTo_.size(); ++i) rhs[currentTo_[i]] += stamp[currentFrom_[i]];
 }
 
 NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, double gmin, double pluginTime,
@@ -234,11 +253,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
 
         std::copy(baseValues_.begin(), baseValues_.end(), values_.begin());
         std::copy(baseRhs_.begin(), baseRhs_.end(), rhs_.begin());
-        size_t at = 0, entry = 0;
-        for (const auto& instance : instances) {
-            for (int k = 0; k < instance->entryCount(); ++k) values_[static_cast<size_t>(plugins_.slot(entry++))] += stamp_[at++];
-            for (int u : instance->terminals()) rhs_[u >= 0 ? static_cast<size_t>(u) : n] += stamp_[at++];
-        }
+        addStamps();
         if (!behavioural_.empty()) behavioural_.stamp(x_.data(), time, values_.data(), rhs_.data());
         if (!mosfets_.empty()) mosfets_.stamp(values_.data(), rhs_.data());
         if (d.kind == Discretisation::Kind::OperatingPoint && !initialVoltages_.empty())

@@ -97,6 +97,8 @@ public:
     const std::string& singularReason() const { return singularReason_; }
 
 private:
+    // This iterate's stamps added to the base values and right-hand side.
+    void addStamps();
     const Circuit& circuit_;
     CircuitEquations& equations_;
     PluginSet& plugins_;
@@ -116,6 +118,10 @@ private:
     std::vector<double> x_, xBefore_, xPrev_, xDotPrev_, xFirst_, xOlder_, xOldest_;
     std::vector<double> stamp_, previousStamp_, olderStamp_;  // of this iterate and the two before
     std::vector<double> acceptedStamp_;
+    // Where each stamp element goes: an entry (its place in the stamp) to
+    // its matrix slot, a terminal current to its row of the right-hand side
+    // (ground: the spare row).
+    std::vector<int> entryFrom_, entryTo_, currentFrom_, currentTo_;
     std::vector<double> nodeValues_, nodeDerivatives_;  // of the instance being evaluated
     EvaluationBypass bypass_;
     IterateCycle iterates_;
