@@ -108,10 +108,10 @@ TransientEngine::Trial TransientEngine::planTrial(double until) {
     trial.onLimit = trial.step >= limit - s.t - minStep;
     trial.next = trial.onLimit ? limit : s.t + trial.step;
     // A switching that the last three points show ahead is approached
-    // without a trial across it, as one that a trial showed.
-    // Not from three points within a few event tolerances of each other:
-    // their parabola is rounding noise, and one that keeps predicting a
-    // switching just ahead keeps the step from growing.
+    // without a trial across it, as one that a trial showed; not from three
+    // points within a few event tolerances of each other, whose parabola is
+    // rounding noise (one that keeps predicting a switching just ahead keeps
+    // the step from growing).
     const double span = s.t - newton_.tOldest();
     if (s.bracket == kInfinity && s.predict && s.restart.historyFor(2) && trial.next - s.t > eventTolerance &&
         !tinyStep(span, eventTolerance) && trial.next - s.t <= kPredictReach * span)
@@ -290,7 +290,6 @@ void TransientEngine::acceptTrial(const Trial& trial, const Discretisation& d, d
     LoopState& s = loop_;
     // The first step after a switching shows how fast the circuit now is.
     const double firstLimit = s.restart.firstAfterSwitching() ? firstStepLimit(d) : kInfinity;
-
     acceptPoint(trial.next, d, s.restart.smoothHistory());
     ++output_.stats.accepted;
     s.t = trial.next;
@@ -314,6 +313,8 @@ void TransientEngine::followBracket(const Trial& trial, const Discretisation& d,
     // limit), unless the switching did not show there after all.
     s.predict = true;
     if (const double at = std::exchange(s.followUpAt, kInfinity); at != kInfinity && at - s.t > minStep) {
+        // Just short of a chain's follow-up: aimed just past where it came
+        // last time after its switching.
         s.aimed = true;
         s.bracket = at + kAimPast * eventTolerance;
         s.h = s.bracket - s.t;
