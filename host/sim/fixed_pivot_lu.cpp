@@ -95,6 +95,7 @@ bool FixedPivotLu::build(const SparsePattern& pattern, const int* rowOrder, cons
     fCopy_.assign(fRow_.size(), 0.0);
     diagonal_.assign(n, 0.0);
     columnLargest_.assign(n, 0.0);
+    rowScale_.assign(n, 1.0);
     work_.assign(n, 0.0);
     built_ = true;
     return true;
@@ -113,14 +114,23 @@ bool FixedPivotLu::factorise(const double* values) {
     double* x = work_.data();
     const int *aRow = aRow_.data(), *aValue = aValue_.data(), *uRow = uRow_.data(), *lRow = lRow_.data();
     double *uValue = uValue_.data(), *lValue = lValue_.data();
+    // Each row is divided by its largest magnitude first, as KLU does: on
+    // rows of a picosiemens beside rows of a hundred siemens the rounding
+    // of the unscaled elimination moved a switch's control by 3e-8 V, and
+    // the synchronous buck's trials with it.
+    double* scale = rowScale_.data();
+    std::fill(rowScale_.begin(), rowScale_.end(), 0.0);
+    for (size_t p = 0; p < aRow_.size(); ++p) scale[aRow[p]] = std::max(scale[aRow[p]], std::abs(values[aValue[p]]));
+    for (size_t p = 0; p < fRow_.size(); ++p) scale[fRow_[p]] = std::max(scale[fRow_[p]], std::abs(values[fValue_[p]]));
+    for (double& r : rowScale_) r = r > 0.0 ? r : 1.0;
     for (size_t j = 0; j < at(n_); ++j) {
         double columnLargest = 0.0;
         for (int p = fStart_[j]; p < fStart_[j + 1]; ++p) {
-            fCopy_[at(p)] = values[fValue_[at(p)]];
+            fCopy_[at(p)] = values[fValue_[at(p)]] / scale[fRow_[at(p)]];
             columnLargest = std::max(columnLargest, std::abs(fCopy_[at(p)]));
         }
         for (int p = aStart_[j]; p < aStart_[j + 1]; ++p) {
-            const double v = values[aValue[p]];
+            const double v = values[aValue[p]] / scale[aRow[p]];
             x[aRow[p]] = v;
             columnLargest = std::max(columnLargest, std::abs(v));
         }
@@ -151,7 +161,7 @@ bool FixedPivotLu::factorise(const double* values) {
 void FixedPivotLu::solve(double* rhsInSolutionOut) {
     double* y = work_.data();
     const size_t n = at(n_);
-    for (size_t k = 0; k < n; ++k) y[k] = rhsInSolutionOut[rowOrder_[k]];
+    for (size_t k = 0; k < n; ++k) y[k] = rhsInSolutionOut[rowOrder_[k]] / rowScale_[k];
     const int *uRow = uRow_.data(), *lRow = lRow_.data(), *fRow = fRow_.data();
     const double *uValue = uValue_.data(), *lValue = lValue_.data(), *fValue = fCopy_.data();
     // Block by block from the last: each block's right-hand side has had

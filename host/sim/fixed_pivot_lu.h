@@ -23,13 +23,14 @@ public:
                const std::vector<int>& blockStarts);
     bool built() const { return built_; }
     // The matrix with these values (in the pattern's order) factorised with
-    // the pivots built. False on a pivot that is zero or not finite.
+    // the pivots built. False on a pivot that is not finite or that rounding
+    // left of a cancellation.
     bool factorise(const double* values);
     // Solves A x = b in place with the latest factors.
     void solve(double* rhsInSolutionOut);
     // How well the pivots suit the values factorised: each pivot over the
-    // largest magnitude in its column of the matrix, the smallest of these
-    // over the largest. Blind to how the columns are scaled.
+    // largest magnitude in its column of the row-scaled matrix, the
+    // smallest of these over the largest.
     double pivotRatio() const;
     bool samePivots(const int* rowOrder, const int* columnOrder) const;
 
@@ -40,7 +41,9 @@ private:
     // Column j of the permuted matrix within its diagonal block, and above
     // it: rows (permuted) and value indices.
     std::vector<int> aStart_, aRow_, aValue_, fStart_, fRow_, fValue_;
-    std::vector<double> fCopy_, columnLargest_;
+    // The entries above the blocks, each pivot's column largest and each
+    // permuted row's largest magnitude, of the values last factorised.
+    std::vector<double> fCopy_, columnLargest_, rowScale_;
     // U above the diagonal by column, rows ascending; the diagonal apart.
     std::vector<int> uStart_, uRow_;
     std::vector<double> uValue_, diagonal_;
