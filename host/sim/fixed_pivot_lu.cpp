@@ -65,7 +65,7 @@ bool FixedPivotLu::build(const SparsePattern& pattern, const int* rowOrder, cons
     lStart_.assign(1, 0);
     uRow_.clear();
     lRow_.clear();
-    std::vector<int> mark(n, -1), reached, pending, upper;
+    std::vector<int> mark(n, -1), reached, pending;
     for (size_t j = 0; j < n; ++j) {
         const int column = static_cast<int>(j);
         reached.clear();

@@ -80,11 +80,11 @@ bool KluSolver::factorise(const double* values) {
 }
 
 void KluSolver::solve(double* rhsInSolutionOut) {
-    if (!ownFactors_ && numeric_ == nullptr) throw std::logic_error("solve without factors");
     if (ownFactors_) {
         fixed_.solve(rhsInSolutionOut);
         return;
     }
+    if (numeric_ == nullptr) throw std::logic_error("solve without factors");
     klu_solve(symbolic_, numeric_, pattern_.size, 1, rhsInSolutionOut, &common_);
 }
 
