@@ -4,6 +4,9 @@ if(UDM_SANITIZE AND WIN32)
 endif()
 if(UDM_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  # Out-of-range indexing of standard containers (back() of an empty string,
+  # say) stops the run too; UBSan alone sees it only as pointer arithmetic.
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
   add_link_options(-fsanitize=address,undefined)
 endif()
 if(UDM_COVERAGE)

@@ -1,5 +1,7 @@
 // B n+ n- V=expr | I=expr: the expression is kept as text with the places it
 // was written, and compiled once every node and voltage source is known.
+#include <optional>
+
 #include "netlist/behavioural_expression.h"
 #include "netlist/netlist_context.h"
 
@@ -12,10 +14,12 @@ namespace {
 constexpr char kOuterNode = '\x01';
 
 bool endsOperand(const std::string& t) {
+    if (t.empty()) return false;
     const char c = t.back();
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == ')';
 }
 bool startsOperand(const std::string& t) {
+    if (t.empty()) return false;
     const char c = t.front();
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.';
 }
@@ -29,17 +33,18 @@ namespace {
 // braced part (a parameter expression inside a behavioural resistor's
 // value) is a parenthesised one.
 void appendRestOfLine(LineCursor& cursor, Context::PendingBehaviour& pending, bool bracesAsParentheses) {
-    const Token* previous = nullptr;
+    // What the previous token added: a braced part ends with its parenthesis.
+    std::optional<std::string> previous;
     while (!cursor.atEnd()) {
         const Token& t = cursor.take();
         const bool braced = t.kind == Token::Kind::Braced;
         if (braced && !bracesAsParentheses) throw NetlistError(t.where, "braces inside an unbraced expression");
         const std::string text = braced ? "(" + t.text + ")" : t.text;
         if (previous && t.spaceBefore)
-            pending.text += endsOperand(previous->text) && startsOperand(text) ? "," : " ";
+            pending.text += endsOperand(*previous) && startsOperand(text) ? "," : " ";
         pending.places.emplace_back(pending.text.size(), t.where);
         pending.text += text;
-        previous = &t;
+        previous = text;
     }
 }
 

@@ -26,8 +26,15 @@ double RestartPolicy::afterSwitching(const StepController& steps, bool onOldStam
 void RestartPolicy::notePace(const StepController& steps, double step, double ratio, bool cut) {
     // Without an estimate only a step that nothing cut short shows the pace.
     if (!cut) lastFullStep = step;
-    if (std::isfinite(ratio)) pace = std::clamp(steps.allowedBy(step, ratio), step, steps.maxStep());
-    else if (!cut) pace = step;
+    // At least the step just taken, at most the longest step. A step may end
+    // a rounding past the longest (the time rounded to its point): then the
+    // longest bounds the pace unless the estimate asks for less than the step.
+    if (std::isfinite(ratio)) {
+        const double allowed = steps.allowedBy(step, ratio);
+        pace = allowed < step ? step : std::min(allowed, steps.maxStep());
+    } else if (!cut) {
+        pace = step;
+    }
 }
 
 RestartPolicy::Kind RestartPolicy::method(Kind secondOrder) const {

@@ -147,6 +147,9 @@ TEST(BehaviouralSource, ErrorsNameThePlace) {
         {"B1 a 0 V={i(R1)}\nR1 a 0 1\n", "net.cir:4:13: B1: R1 is not a voltage source; i() senses the current of one"},
         {"B1 a 0 X=1\n", "net.cir:4:8: expected V=expression or I=expression for B1"},
         {"B1 a 0 V={min(1)}\n", "net.cir:4:11: B1: min takes 2 arguments"},
+        // Empty words and braces between the parts of a resistance's expression.
+        {"R2 a 0 R={v(b)} \"\" 2\n", "net.cir:4:20: R2: expected ')'"},
+        {"R2 a 0 R={v(b)} {} {1}\n", "net.cir:4:17: R2: expected ')'"},
     };
     for (const auto& [lines, message] : cases) {
         std::string got = "(no error)";
