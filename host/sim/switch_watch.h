@@ -33,8 +33,8 @@ public:
     void readStates();
     bool stateChanged() const;
     // Some instance that is not smooth changes state with `stamp` (the
-    // solver's layout), and every other one kept, within the tolerances,
-    // the stamp `solvedWith`.
+    // solver's layout), and every other one kept, within ten times the
+    // tolerances, the stamp `solvedWith`.
     bool onlySwitchingMoved(const std::vector<double>& stamp, const std::vector<double>& solvedWith, double reltol,
                             double abstol);
     // Some instance changed state, and each one that did is smooth (the
