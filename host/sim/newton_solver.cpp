@@ -196,7 +196,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     // energy the faster the finer the steps. As in SPICE, the point accepted
     // is then at least the second solution, solved at the first one's
     // linearisation. A stamp exactly the one solved with is exact at once.
-    const int fewestForNear = pluginCharges_.instances().empty() ? 1 : 2;
+    const int fewestForNear = pluginCharges_.smoothInstances().empty() ? 1 : 2;
     const bool mayStopOnFirst = stopIf != nullptr && fromAccepted && behavioural_.empty() && mosfets_.empty();
     iterates_.clear();
     bool firstRaised = false;  // the first solution's matrix had its diagonal raised
@@ -214,8 +214,10 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             // current, new at every point: the old stamp would solve the last
             // step's equations again, and where the step changes a node by
             // less than the tolerance that first iterate passes as converged
-            // (a junction's ringing then stalls for a stretch of steps).
-            if (const auto& charged = pluginCharges_.instances(); !charged.empty())
+            // (a junction's ringing then stalls for a stretch of steps). A
+            // charge that was zero at every accepted point has no history:
+            // such a diode's accepted stamp is its stamp there now.
+            if (const auto& charged = pluginCharges_.smoothInstances(); !charged.empty())
                 evaluateInstances(x_.data(), pluginTime, d, &charged);
         } else {
             evaluateInstances(x_.data(), pluginTime, d);

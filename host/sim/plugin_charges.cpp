@@ -9,14 +9,10 @@ namespace udmhost::sim {
 void PluginCharges::setUp(PluginSet& plugins) {
     plugins_ = &plugins;
     charges_.clear();
-    instances_.clear();
     smooth_.assign(plugins.instances().size(), false);
-    smoothCount_ = 0;
+    smoothInstances_.clear();
     for (size_t i = 0; i < plugins.instances().size(); ++i)
-        if (const int output = plugins.chargeOutput(i); output > 0) {
-            charges_.push_back({i, output, {}});
-            instances_.push_back(i);
-        }
+        if (const int output = plugins.chargeOutput(i); output > 0) charges_.push_back({i, output, {}});
 }
 
 void PluginCharges::read(void* simulationRecord) {
@@ -35,11 +31,14 @@ void PluginCharges::startFrom(void* simulationRecord) {
 }
 
 void PluginCharges::noteStored() {
+    bool added = false;
     for (const Charge& c : charges_)
         if (c.history.q[0] != 0.0 && !smooth_[c.instance]) {
             smooth_[c.instance] = true;
-            ++smoothCount_;
+            smoothInstances_.push_back(c.instance);
+            added = true;
         }
+    if (added) std::sort(smoothInstances_.begin(), smoothInstances_.end());
 }
 
 void PluginCharges::accept(const Discretisation& d) {

@@ -18,9 +18,6 @@ public:
     // After the instances are created.
     void setUp(PluginSet& plugins);
     bool empty() const { return charges_.empty(); }
-    // The instances with a charge output, in increasing order: their stamp
-    // carries the charge's history, which changes with every accepted point.
-    const std::vector<size_t>& instances() const { return instances_; }
     // The charges of the latest evaluations, read through mode 6.
     void read(void* simulationRecord);
     // The operating point's charges start the history.
@@ -36,7 +33,13 @@ public:
     // whose charge is always zero (a diode without capacitance) turns within
     // a step, which is located.
     bool smooth(size_t instance) const { return instance < smooth_.size() && smooth_[instance]; }
-    size_t smoothCount() const { return smoothCount_; }
+    size_t smoothCount() const { return smoothInstances_.size(); }
+    // The smooth instances, in increasing order. Only their stamps carry a
+    // charge's history, which changes with every accepted point: the
+    // others' charges have been zero at every accepted point (a diode
+    // without capacitance), so their companions hold nothing of the points
+    // before.
+    const std::vector<size_t>& smoothInstances() const { return smoothInstances_; }
 
 private:
     struct Charge {
@@ -46,9 +49,8 @@ private:
     };
     PluginSet* plugins_ = nullptr;
     std::vector<Charge> charges_;
-    std::vector<size_t> instances_;
     std::vector<bool> smooth_;  // per instance
-    size_t smoothCount_ = 0;
+    std::vector<size_t> smoothInstances_;
     void noteStored();
     double steps_[2] = {0, 0};  // the last two accepted steps, newest first
 };
