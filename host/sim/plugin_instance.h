@@ -18,6 +18,19 @@
 
 namespace udmhost::sim {
 
+// A few doubles into or out of a block, as inline moves: every evaluation
+// copies four such arrays (two to two terminals' worth of bytes), which
+// through the library's memcpy cost a call and a dispatch on the size each.
+inline void copyFewBytes(unsigned char* to, const unsigned char* from, size_t bytes) {
+    if (bytes >= 16 && bytes <= 32) {
+        // Two 16-byte moves that meet or overlap in the middle.
+        std::memcpy(to, from, 16);
+        std::memcpy(to + bytes - 16, from + bytes - 16, 16);
+        return;
+    }
+    std::memcpy(to, from, bytes);
+}
+
 class PluginInstance {
 public:
     // `terminals`: the unknown of each terminal in catalogue order, -1 for ground.
@@ -53,8 +66,8 @@ public:
     void setNodes(const double* values, const double* derivatives) {
         const size_t bytes = sizeof(double) * terminals_.size();
         if (bytes == 0) return;
-        std::memcpy(vector_ + layout_.nodeValue, values, bytes);
-        std::memcpy(vector_ + layout_.nodeDeriv, derivatives, bytes);
+        copyFewBytes(vector_ + layout_.nodeValue, reinterpret_cast<const unsigned char*>(values), bytes);
+        copyFewBytes(vector_ + layout_.nodeDeriv, reinterpret_cast<const unsigned char*>(derivatives), bytes);
     }
     void evaluate(void* simulationRecord);  // mode 3
     double matrixValue(int k) const { return udm::MatrixBlockView(matrix_, layout_).value(static_cast<size_t>(k)); }
@@ -63,8 +76,10 @@ public:
     // side of each terminal (two arrays of the blocks, copied whole).
     void copyStamp(double* out) const {
         const auto entries = static_cast<size_t>(entries_);
-        if (entries > 0) std::memcpy(out, matrix_ + layout_.matrixValue, sizeof(double) * entries);
-        if (!terminals_.empty()) std::memcpy(out + entries, vector_ + layout_.rhs, sizeof(double) * terminals_.size());
+        auto* to = reinterpret_cast<unsigned char*>(out);
+        if (entries > 0) copyFewBytes(to, matrix_ + layout_.matrixValue, sizeof(double) * entries);
+        if (!terminals_.empty())
+            copyFewBytes(to + sizeof(double) * entries, vector_ + layout_.rhs, sizeof(double) * terminals_.size());
     }
 
     void accept();                                         // mode 4
