@@ -19,8 +19,8 @@
 namespace udmhost::sim {
 
 // A few doubles into or out of a block, as inline moves: every evaluation
-// copies four such arrays (two to two terminals' worth of bytes), which
-// through the library's memcpy cost a call and a dispatch on the size each.
+// copies four arrays of two to four doubles, which through the library's
+// memcpy cost a call and a dispatch on the size each.
 inline void copyFewBytes(unsigned char* to, const unsigned char* from, size_t bytes) {
     if (bytes >= 16 && bytes <= 32) {
         // Two 16-byte moves that meet or overlap in the middle.
