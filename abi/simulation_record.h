@@ -15,6 +15,7 @@ public:
     double rateOfNew() const { return loadAt<double>(base_, UDM_SIM_RATE_NEW); }
     double rateOfOlder() const { return loadAt<double>(base_, UDM_SIM_RATE_OLDER); }
     double rateOfLastDerivative() const { return loadAt<double>(base_, UDM_SIM_RATE_LAST_DERIVATIVE); }
+    double newtonSolve() const { return loadAt<double>(base_, UDM_SIM_NEWTON_SOLVE); }
 
 private:
     const void* base_;
@@ -32,6 +33,7 @@ public:
         storeAt<double>(base_, UDM_SIM_RATE_OLDER, ofOlder);
         storeAt<double>(base_, UDM_SIM_RATE_LAST_DERIVATIVE, ofLastDerivative);
     }
+    void setNewtonSolve(double serial) const { storeAt<double>(base_, UDM_SIM_NEWTON_SOLVE, serial); }
 
 private:
     void* base_;

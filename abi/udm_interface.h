@@ -103,7 +103,14 @@ enum {
     UDM_SIM_RATE_OLDER = 24,
     UDM_SIM_RATE_LAST_DERIVATIVE = 32,
     UDM_SIM_START_TIME = 40,
-    UDM_SIMULATION_RECORD_BYTES = 48
+    /* Which Newton solve of the host this evaluation is an iteration of:
+     * a number that differs from one solve to the next, never 0; 0 for an
+     * evaluation outside the iterations (a point evaluated again, a
+     * trajectory searched for a switching). Within one solve a plug-in may
+     * limit an iterate's step against the one it saw before, as SPICE's
+     * junctions do; outside one it evaluates the law as it stands. */
+    UDM_SIM_NEWTON_SOLVE = 48,
+    UDM_SIMULATION_RECORD_BYTES = 56
 };
 
 /* CatalogueEntry returned by ListNodeInfo: byte offsets and sizes. */

@@ -54,7 +54,8 @@ constexpr size_t kFirstParameter = 4;  // in the catalogue
 // the junction voltage of the last evaluation and of the last accepted step,
 // what the last evaluation found, then the junction's charge and the
 // current into it at the last evaluation and at the last accepted points
-// (the charge also at the one before), which the integration rule needs.
+// (the charge also at the one before), which the integration rule needs,
+// and the junction voltage of the last Newton iterate with its solve.
 constexpr size_t kIsExpression = 8 * kParameters;                   // int32 each
 constexpr size_t kIds = kIsExpression + 4 * kParameters;            // two int32 each
 constexpr size_t kJunctionVoltage = (kIds + 8 * kParameters + 7) / 8 * 8;
@@ -67,7 +68,9 @@ constexpr size_t kTexts = kAcceptedChargeCurrent + 8;               // a char* e
 // Conduction (int32) at the last evaluation and at the last accepted step.
 constexpr size_t kConducting = kTexts + sizeof(char*) * kParameters;
 constexpr size_t kAcceptedConducting = kConducting + 4;
-constexpr size_t kInstanceBytes = kAcceptedConducting + 4;
+constexpr size_t kIterateJunctionVoltage = kAcceptedConducting + 4 + 4;  // 8-aligned
+constexpr size_t kIterateSolve = kIterateJunctionVoltage + 8;
+constexpr size_t kInstanceBytes = kIterateSolve + 8;
 
 char* textAt(const unsigned char* data, size_t i) { return udm::loadAt<char*>(data, kTexts + sizeof(char*) * i); }
 
@@ -262,13 +265,24 @@ UDM_EXPORT int32_t UDM_CALL UDMMain(int32_t mode, char* text, void* simulation, 
             }
             const double v = udm::loadAt<double>(vector, c.nodeValueOffset()) -
                              udm::loadAt<double>(vector, c.nodeValueOffset() + 8);
-            // Nothing of the last iterate is used: the stamp follows from the
-            // inputs and the accepted points (the accepted junction voltage
-            // only starts the series-resistance solve), so a rejected step
-            // or a repeated call leaves no trace.
-            const udmdiode::Linearised l = udmdiode::linearise(parametersOf(data), v,
-                                                               udm::loadAt<double>(data, kAcceptedJunctionVoltage),
-                                                               companionOf(data, simulation));
+            // The stamp follows from the inputs and the accepted points (the
+            // accepted junction voltage only starts the series-resistance
+            // solve), so a rejected step or a repeated call leaves no trace;
+            // only within one Newton solve is an iterate limited against the
+            // one before (the first against the accepted step's), which a
+            // converged iterate never is.
+            const double solve = simulation == nullptr ? 0.0 : udm::SimulationRecordView(simulation).newtonSolve();
+            const double accepted = udm::loadAt<double>(data, kAcceptedJunctionVoltage);
+            const double limitFrom = solve == 0.0                                ? udmdiode::kUnlimited
+                                     : udm::loadAt<double>(data, kIterateSolve) == solve
+                                         ? udm::loadAt<double>(data, kIterateJunctionVoltage)
+                                         : accepted;
+            const udmdiode::Linearised l =
+                udmdiode::linearise(parametersOf(data), v, accepted, companionOf(data, simulation), limitFrom);
+            if (solve != 0.0) {
+                udm::storeAt<double>(data, kIterateJunctionVoltage, l.junctionVoltage);
+                udm::storeAt<double>(data, kIterateSolve, solve);
+            }
             udm::storeAt<double>(data, kJunctionVoltage, l.junctionVoltage);
             udm::storeAt<int32_t>(data, kConducting, conductingAt(l.junctionVoltage));
             udm::storeAt<double>(data, kCharge, l.charge);

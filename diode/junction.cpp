@@ -85,15 +85,16 @@ double limitJunctionVoltage(double proposed, double previous, double thermal, do
 }
 
 Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage,
-                     const ChargeCompanion& companion) {
+                     const ChargeCompanion& companion, double limitFrom) {
     const double nvt = p.emission * kThermalVoltage;
     const double is = p.saturationCurrent * p.area;
     const double rs = p.seriesResistance / p.area;
+    const auto critical = [&] { return nvt * std::log(nvt / (std::sqrt(2.0) * is)); };
     double vd = 0.0;
     if (rs <= 0.0) {
         vd = v;
     } else {
-        const double critical = nvt * std::log(nvt / (std::sqrt(2.0) * is));
+        const double vcrit = critical();
         // The junction voltage at which junction (with its charge) and
         // resistor carry the same current: vd + rs * i(vd) = v, increasing
         // in vd, solved by limited Newton steps from the previous junction
@@ -102,12 +103,14 @@ Linearised linearise(const DiodeParameters& p, double v, double previousJunction
         for (int step = 0; step < 200; ++step) {
             const Branch j = branch(p, vd, companion);
             const double residual = vd + rs * j.current - v;
-            const double next = limitJunctionVoltage(vd - residual / (1.0 + rs * j.conductance), vd, nvt, critical);
+            const double next = limitJunctionVoltage(vd - residual / (1.0 + rs * j.conductance), vd, nvt, vcrit);
             const bool done = std::abs(next - vd) < 1e-12 * (1.0 + std::abs(vd));
             vd = next;
             if (done) break;
         }
     }
+    // The test of the limiting first: the critical voltage takes a logarithm.
+    if (std::abs(vd - limitFrom) > 2.0 * nvt) vd = limitJunctionVoltage(vd, limitFrom, nvt, critical());
     const Branch j = branch(p, vd, companion);
     const double m = p.multiplier;
     const double g = (rs > 0.0 ? j.conductance / (1.0 + rs * j.conductance) : j.conductance) + kGmin;

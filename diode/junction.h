@@ -52,13 +52,20 @@ double limitJunctionVoltage(double proposed, double previous, double thermal, do
 // The junction's stored charge, per parallel copy, and its capacitance.
 ChargeAndCapacitance storedCharge(const DiodeParameters& p, double junctionVoltage);
 
-// The linear model at terminal voltage `v`, a function of `v` and the
-// charge's companion alone: a converged point always meets the diode's law. With series resistance the
-// junction voltage is solved by limited steps from `previousJunctionVoltage`
-// (the plug-in passes that of the last accepted step), which only speeds
-// the solve; a wild iterate is tamed by the straight continuation of the
-// exponential beyond kLargestCurrent, not by holding the junction back.
+// No junction voltage to limit against.
+inline constexpr double kUnlimited = __builtin_nan("");
+
+// The linear model at terminal voltage `v`, a function of `v`, the charge's
+// companion and `limitFrom` alone. With series resistance the junction
+// voltage is solved by limited steps from `previousJunctionVoltage` (the
+// plug-in passes that of the last accepted step), which only speeds the
+// solve. A junction voltage more than twice the thermal voltage above
+// `limitFrom` (the last Newton iterate's) and above the critical voltage is
+// limited as SPICE limits it, and the model passes through the limited
+// point; a converged iterate is never limited, so a converged point always
+// meets the diode's law. A wild iterate beyond that is tamed by the
+// straight continuation of the exponential beyond kLargestCurrent.
 Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage,
-                     const ChargeCompanion& companion = {});
+                     const ChargeCompanion& companion = {}, double limitFrom = kUnlimited);
 
 }  // namespace udmdiode

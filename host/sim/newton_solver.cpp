@@ -199,6 +199,15 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     const int fewestForNear = pluginCharges_.smoothInstances().empty() ? 1 : 2;
     const bool mayStopOnFirst = stopIf != nullptr && fromAccepted && behavioural_.empty() && mosfets_.empty();
     iterates_.clear();
+    // The evaluations of this solve's iterations carry its number, and no
+    // other evaluation does: a plug-in limits an iterate against the one
+    // before only within one solve.
+    const udm::SimulationRecordWriter record(simulationRecord_.data());
+    record.setNewtonSolve(++solves_);
+    const struct Unnumber {
+        const udm::SimulationRecordWriter& record;
+        ~Unnumber() { record.setNewtonSolve(0.0); }
+    } unnumber{record};
     bool firstRaised = false;  // the first solution's matrix had its diagonal raised
     for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
         if (iteration > 0) {

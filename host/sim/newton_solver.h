@@ -111,6 +111,7 @@ private:
     std::unique_ptr<LinearSolver> solver_;
     SparsePattern pattern_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};
+    double solves_ = 0.0;  // Newton solves so far, which number the iterations' evaluations
     double startTime_ = 0.0, tPrev_ = 0.0, tOlder_ = 0.0, tOldest_ = 0.0;
 
     // Work arrays, sized once.

@@ -295,8 +295,11 @@ public:
     }
     // The current from anode to cathode the stamp gives at v, and its slope,
     // under the rule with these weights.
-    std::array<double, 2> evaluate(double v, double ofNew, double ofOlder = 0.0, double ofLast = 0.0) {
+    // `solve`: the Newton solve the evaluation is an iteration of, 0 for none.
+    std::array<double, 2> evaluate(double v, double ofNew, double ofOlder = 0.0, double ofLast = 0.0,
+                                   double solve = 0.0) {
         udm::SimulationRecordWriter(record_.data()).setRates(ofNew, ofOlder, ofLast);
+        udm::SimulationRecordWriter(record_.data()).setNewtonSolve(solve);
         instance_->setNode(0, v, 0.0);
         instance_->setNode(1, 0.0, 0.0);
         instance_->evaluate(record_.data());
@@ -440,4 +443,37 @@ D1 0 b dj
         }
     }
     EXPECT_GE(peaks, 14);  // a period of 0.35 us
+}
+
+// A junction near zero bias that Newton's first solution puts 10 V forward
+// is limited against the iterate before, within that solve only: outside
+// one (a point evaluated again, a trajectory searched) and in the next
+// solve's first iterate the law stands as it is, or is limited against the
+// accepted point. An iterate close to the one before is never limited.
+TEST(Diode, LimitsAnIterateOnlyAgainstTheOneBeforeInTheSameSolve) {
+    udmdiode::DiodeParameters p;  // IS 1e-14, N 1, no resistance or charge
+    const double vt = udmdiode::kThermalVoltage;
+    DiodeInstance d("1e-14,1,0,0,0.001,1,1,0,1,0.5,0.5,0");
+    d.evaluate(0.0, 0.0, 0.0, 0.0, 1.0);
+    d.accept();
+    // The stamp's line through the law at junction voltage vd.
+    auto lineAt = [&](double vd, double v) {
+        const udmdiode::Linearised l = udmdiode::linearise(p, vd, vd);
+        return std::array<double, 2>{l.current + l.conductance * (v - vd), l.conductance};
+    };
+    const double first = vt * std::log(10.0 / vt);  // from a junction at zero bias
+    const auto limited = d.evaluate(10.0, 1e9, 0.0, 0.0, 2.0);
+    EXPECT_NEAR(limited[1], lineAt(first, 10.0)[1], 1e-9 * limited[1]);
+    // The same proposal again climbs from there.
+    const double second = first + vt * std::log(1.0 + (10.0 - first) / vt);
+    EXPECT_NEAR(d.evaluate(10.0, 1e9, 0.0, 0.0, 2.0)[1], lineAt(second, 10.0)[1], 1e-9 * limited[1]);
+    // Within twice the thermal voltage of it: the law itself.
+    const double near = second + vt;
+    const auto converged = d.evaluate(near, 1e9, 0.0, 0.0, 2.0), law = lineAt(near, near);
+    EXPECT_NEAR(converged[0], law[0], 1e-12 * law[0]);
+    EXPECT_NEAR(converged[1], law[1], 1e-12 * law[1]);
+    // Outside a solve: unlimited, the straight continuation's slope.
+    EXPECT_GT(d.evaluate(10.0, 1e9)[1], 1e3 * lineAt(second, 10.0)[1]);
+    // The next solve starts from the accepted point, not from this one's iterates.
+    EXPECT_NEAR(d.evaluate(10.0, 1e9, 0.0, 0.0, 3.0)[1], limited[1], 1e-12 * limited[1]);
 }
