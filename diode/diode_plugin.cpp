@@ -68,7 +68,7 @@ constexpr size_t kTexts = kAcceptedChargeCurrent + 8;               // a char* e
 // Conduction (int32) at the last evaluation and at the last accepted step.
 constexpr size_t kConducting = kTexts + sizeof(char*) * kParameters;
 constexpr size_t kAcceptedConducting = kConducting + 4;
-constexpr size_t kIterateJunctionVoltage = kAcceptedConducting + 4 + 4;  // 8-aligned
+constexpr size_t kIterateJunctionVoltage = (kAcceptedConducting + 4 + 7) / 8 * 8;
 constexpr size_t kIterateSolve = kIterateJunctionVoltage + 8;
 constexpr size_t kInstanceBytes = kIterateSolve + 8;
 
