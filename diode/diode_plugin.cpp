@@ -29,7 +29,7 @@ struct Item {
 constexpr Item kCatalogue[] = {
     {"I", UDM_KIND_OUTPUT, "current from anode to cathode", nullptr},
     {"V", UDM_KIND_OUTPUT, "voltage from anode to cathode", nullptr},
-    {"STATE", UDM_KIND_OUTPUT, "conducting (1: junction voltage above the critical voltage) or not (0)", nullptr},
+    {"STATE", UDM_KIND_OUTPUT, "conducting (1: junction forward biased) or not (0)", nullptr},
     {"Q", UDM_KIND_OUTPUT, "charge stored in the junction (depletion and diffusion)", nullptr},
     {"IS", UDM_KIND_PARAMETER, "saturation current", "1e-14"},
     {"N", UDM_KIND_PARAMETER, "emission coefficient", "1"},
