@@ -1,5 +1,6 @@
 #include "sim/switching_chains.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace udmhost::sim {
@@ -24,7 +25,10 @@ std::optional<double> SwitchingChains::switched(const std::vector<SwitchEvent>& 
         const double delay = time - lastTime_;
         if (delay <= kChainReach * lastFirstStep_) {
             Chain& c = chains_[lastKey_];
-            c.seenTwice = c.followUp == key && std::abs(delay - c.delay) <= kAgreement * c.delay;
+            // Each instant is located to within the tolerance, so the same
+            // delay measured twice may differ by twice that.
+            const double agreement = std::max(kAgreement * c.delay, 2.0 * tolerance);
+            c.seenTwice = c.followUp == key && std::abs(delay - c.delay) <= agreement;
             c.followUp = key;
             c.delay = delay;
         } else {

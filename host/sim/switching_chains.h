@@ -18,7 +18,7 @@ namespace udmhost::sim {
 class SwitchingChains {
 public:
     // Of a delay: how far the next may differ from it for the chain to
-    // count as seen again.
+    // count as seen again (at least twice the location's tolerance).
     static constexpr double kAgreement = 0.01;
 
     // A switching point at `time`: events[from..] are its switchings, and

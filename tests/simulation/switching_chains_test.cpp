@@ -22,7 +22,7 @@ struct Point {
 };
 
 // The delay the chains give at each point, fed one after the other.
-std::vector<std::optional<double>> feed(const std::vector<Point>& points) {
+std::vector<std::optional<double>> feed(const std::vector<Point>& points, double tolerance = kTolerance) {
     SwitchingChains chains;
     std::vector<SwitchEvent> all;
     std::vector<std::optional<double>> got;
@@ -32,7 +32,7 @@ std::vector<std::optional<double>> feed(const std::vector<Point>& points) {
             e.time = p.time;
             all.push_back(e);
         }
-        got.push_back(chains.switched(all, from, p.time, kFirstStep, kTolerance));
+        got.push_back(chains.switched(all, from, p.time, kFirstStep, tolerance));
     }
     return got;
 }
@@ -63,6 +63,13 @@ TEST(SwitchingChains, AFollowUpSeenTwiceAlikeIsApproachedAndNothingElse) {
     auto later = chain;
     later[4].time = later[3].time + 1.02 * d;
     EXPECT_FALSE(feed(later)[6]);
+    // Located to within 1e-14 s, each instant: two delays of one chain may
+    // differ by twice that, whatever their share of the delay.
+    auto located = chain;
+    located[4].time = located[3].time + d + 1.5e-14;
+    EXPECT_TRUE(feed(located, 1e-14)[6]);
+    located[4].time = located[3].time + d + 2.5e-14;
+    EXPECT_FALSE(feed(located, 1e-14)[6]);
 }
 
 }  // namespace
