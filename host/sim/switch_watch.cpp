@@ -190,13 +190,13 @@ const std::vector<size_t>& SwitchWatch::changingAtEnd(const Trajectory& path, do
     // the parabola through that point and two beyond the edge brings its
     // terminals back. Its change is taken only where the chord through the
     // two newer points shows it too.
-    const Trajectory chord{path.a, path.b, path.c, path.xa, path.xb, path.xc, false};
-    const auto chordWeights = chord.weights(end);
     for (size_t i : predictable()) {
         if (!changesAt(i, path, end, w)) continue;
         const Tracked& t = tracked_[i];
-        const bool switchedAtOldest = t.pointsAtLastSwitching >= 0 && t.lastSwitching == path.a;
-        if (switchedAtOldest && !changesAt(i, chord, end, chordWeights)) continue;
+        if (t.pointsAtLastSwitching >= 0 && t.lastSwitching == path.a) {
+            const Trajectory chord{path.a, path.b, path.c, path.xa, path.xb, path.xc, false};
+            if (!changesAt(i, chord, end, chord.weights(end))) continue;
+        }
         candidates_.push_back(i);
     }
     return candidates_;
