@@ -78,15 +78,22 @@ void NewtonSolver::setUp() {
     iterates_.setSegments(std::move(segments));
     nodeDerivatives_.assign(terminals, 0.0);
     for (auto* v : {&entryFrom_, &entryTo_, &currentFrom_, &currentTo_}) v->clear();
+    // Entries and currents at ground are left out: they would all be added
+    // into the one spare slot, each add waiting for the one before.
+    const int spare = pattern_.nonZeros();
     int at = 0, entry = 0;
     for (const auto& instance : plugins_.instances()) {
-        for (int k = 0; k < instance->entryCount(); ++k) {
-            entryFrom_.push_back(at++);
-            entryTo_.push_back(plugins_.slot(entry++));
-        }
+        for (int k = 0; k < instance->entryCount(); ++k, ++at)
+            if (const int slot = plugins_.slot(entry++); slot != spare) {
+                entryFrom_.push_back(at);
+                entryTo_.push_back(slot);
+            }
         for (int u : instance->terminals()) {
-            currentFrom_.push_back(at++);
-            currentTo_.push_back(u >= 0 ? u : n);
+            if (u >= 0) {
+                currentFrom_.push_back(at);
+                currentTo_.push_back(u);
+            }
+            ++at;
         }
     }
     if (circuit_.options.bypass) {
