@@ -230,11 +230,18 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
         const int ticket = tickets_[v.element];
         switch (el.kind) {
             case Kind::Capacitor: {
+                // Most capacitors have a terminal at ground, whose entries
+                // and current go to the spare slots cleared below; they are
+                // left out, or each add there would wait for the one before.
                 const Storage& s = storage_[static_cast<size_t>(v.storage)];
                 const double g = c * s.value;
-                slot(ticket, 0) += g, slot(ticket, 1) -= g, slot(ticket, 2) -= g, slot(ticket, 3) += g;
                 const double ieq = history(s, d);  // current source equivalent
-                r(s.a) += ieq, r(s.b) -= ieq;
+                const int* at = &slots_[static_cast<size_t>(ticket)];
+                if (s.a >= 0) values[at[0]] += g;
+                if (s.a >= 0 && s.b >= 0) values[at[1]] -= g, values[at[2]] -= g;
+                if (s.b >= 0) values[at[3]] += g;
+                if (s.a >= 0) rhs[s.a] += ieq;
+                if (s.b >= 0) rhs[s.b] -= ieq;
                 break;
             }
             case Kind::Inductor: {

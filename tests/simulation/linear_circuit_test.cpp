@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 #include <sstream>
+#include <vector>
 
 #include "circuit_builder.h"
 #include "sim/simulator.h"
@@ -38,6 +39,36 @@ TEST(LinearCircuit, RcStepFollowsTheExactExponential) {
         double worst = 0.0;
         for (const auto& row : out.rows) worst = std::max(worst, std::abs(row[1] - (1.0 - std::exp(-row[0] / 1e-3))));
         EXPECT_LT(worst, 1e-6) << solver;
+    }
+}
+
+// The stamp of a capacitor with a terminal at ground leaves that terminal's
+// entries out; one with none keeps all four.
+TEST(LinearCircuit, ACapacitorChargesAlikeWhicheverWayRoundAndAboveASource) {
+    // From 0 V across it, through 1 kOhm from 1 V, its other side at `below` volts.
+    auto charge = [](const char* a, const char* b, double below) {
+        CircuitBuilder c;
+        c.voltage("V1", "in", "0", simtest::dc(1.0));
+        if (below != 0.0) c.voltage("V2", "mid", "0", simtest::dc(below));
+        c.resistor("R1", "in", "out", 1e3);
+        c.capacitor("C1", a, b, 1e-6, 0.0);
+        c.printVoltage("out");
+        c.tran(10e-6, 5e-3, true);
+        c.circuit().options.reltol = 1e-9;
+        std::vector<std::vector<double>> rows;
+        for (const auto& row : run(c.circuit()).rows) rows.push_back(row);
+        return rows;
+    };
+    const auto outToGround = charge("out", "0", 0.0), groundToOut = charge("0", "out", 0.0);
+    EXPECT_EQ(outToGround, groundToOut);
+    for (const double below : {0.0, 0.5}) {
+        const auto rows = below == 0.0 ? outToGround : charge("out", "mid", below);
+        ASSERT_GT(rows.size(), 400u);
+        double worst = 0.0;
+        // The row at 0 shows the nodes as UIC starts them, without .ic at 0 V.
+        for (const auto& row : rows)
+            if (row[0] > 0.0) worst = std::max(worst, std::abs(row[1] - (1.0 - (1.0 - below) * std::exp(-row[0] / 1e-3))));
+        EXPECT_LT(worst, 1e-6) << below;
     }
 }
 
