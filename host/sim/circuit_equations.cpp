@@ -237,11 +237,9 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 const double g = c * s.value;
                 const double ieq = history(s, d);  // current source equivalent
                 const int* at = &slots_[static_cast<size_t>(ticket)];
-                if (s.a >= 0) values[at[0]] += g;
+                if (s.a >= 0) values[at[0]] += g, rhs[s.a] += ieq;
                 if (s.a >= 0 && s.b >= 0) values[at[1]] -= g, values[at[2]] -= g;
-                if (s.b >= 0) values[at[3]] += g;
-                if (s.a >= 0) rhs[s.a] += ieq;
-                if (s.b >= 0) rhs[s.b] -= ieq;
+                if (s.b >= 0) values[at[3]] += g, rhs[s.b] -= ieq;
                 break;
             }
             case Kind::Inductor: {

@@ -247,10 +247,13 @@ void MosfetStamps::stamp(double* values, double* rhs) {
         dev.solved = dev.latest;
         const size_t k = dev.unknowns.size();
         size_t slot = static_cast<size_t>(dev.firstTicket);
-        for (size_t r = 0; r < k; ++r) {
-            for (size_t c = 0; c < k; ++c) values[slots_[slot++]] += dev.latest.g[r][c];
-            // Ground's row lands in the spare element behind the unknowns.
-            if (dev.unknowns[r] >= 0) rhs[dev.unknowns[r]] -= dev.latest.i[r];
+        // Ground's row and column are left out, as in the plug-ins' stamps:
+        // added into the spare slot, each add would wait for the one before.
+        for (size_t r = 0; r < k; ++r, slot += k) {
+            if (dev.unknowns[r] < 0) continue;
+            for (size_t c = 0; c < k; ++c)
+                if (dev.unknowns[c] >= 0) values[slots_[slot + c]] += dev.latest.g[r][c];
+            rhs[dev.unknowns[r]] -= dev.latest.i[r];
         }
     }
 }
