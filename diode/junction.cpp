@@ -75,11 +75,16 @@ ChargeAndCapacitance storedCharge(const DiodeParameters& p, double junctionVolta
 
 double limitJunctionVoltage(double proposed, double previous, double thermal, double critical) {
     if (proposed > critical && std::abs(proposed - previous) > 2.0 * thermal) {
+        // Up to the critical voltage the exponential is tame (a step that
+        // ends there is never limited), so a junction below it goes there at
+        // once rather than by logarithmic steps from where it was: one that
+        // turns on from near zero into an inductor's current would otherwise
+        // climb a tenth of a volt or so per iteration.
         if (previous > 0.0) {
             const double arg = 1.0 + (proposed - previous) / thermal;
-            return arg > 0.0 ? previous + thermal * std::log(arg) : critical;
+            return arg > 0.0 ? std::max(previous + thermal * std::log(arg), critical) : critical;
         }
-        return thermal * std::log(proposed / thermal);
+        return critical;
     }
     return proposed;
 }

@@ -46,7 +46,8 @@ constexpr double kGmin = 1e-12;               // siemens, in parallel with every
 constexpr double kLargestCurrent = 1e4;       // amperes: the exponential law ends here
 
 // SPICE's junction limiting: a step of the junction voltage beyond twice the
-// thermal voltage above the critical voltage is taken logarithmically.
+// thermal voltage above the critical voltage is taken logarithmically, but
+// from below the critical voltage it goes at least to it.
 double limitJunctionVoltage(double proposed, double previous, double thermal, double critical);
 
 // The junction's stored charge, per parallel copy, and its capacitance.
@@ -61,7 +62,7 @@ inline constexpr double kUnlimited = __builtin_nan("");
 // plug-in passes that of the last accepted step), which only speeds the
 // solve. A junction voltage more than twice the thermal voltage above
 // `limitFrom` (the last Newton iterate's) and above the critical voltage is
-// limited as SPICE limits it, and the model passes through the limited
+// limited as SPICE limits it (from below, to the critical voltage at least), and the model passes through the limited
 // point; a converged iterate is never limited, so a converged point always
 // meets the diode's law. A wild iterate beyond that is tamed by the
 // straight continuation of the exponential beyond kLargestCurrent.

@@ -466,7 +466,9 @@ TEST(Diode, LimitsAnIterateOnlyAgainstTheOneBeforeInTheSameSolve) {
         const udmdiode::Linearised l = udmdiode::linearise(p, vd, vd);
         return std::array<double, 2>{l.current + l.conductance * (v - vd), l.conductance};
     };
-    const double first = vt * std::log(10.0 / vt);  // from a junction at zero bias
+    // From a junction at zero bias straight to the critical voltage, then
+    // logarithmically from there.
+    const double first = vt * std::log(vt / (std::sqrt(2.0) * 1e-14));
     const auto limited = d.evaluate(10.0, 1e9, 0.0, 0.0, 2.0);
     EXPECT_NEAR(limited[1], lineAt(first, 10.0)[1], 1e-9 * limited[1]);
     // The same proposal again climbs from there.
