@@ -62,9 +62,9 @@ inline constexpr double kUnlimited = __builtin_nan("");
 // plug-in passes that of the last accepted step), which only speeds the
 // solve. A junction voltage more than twice the thermal voltage above
 // `limitFrom` (the last Newton iterate's) and above the critical voltage is
-// limited as SPICE limits it (from below, to the critical voltage at least), and the model passes through the limited
-// point; a converged iterate is never limited, so a converged point always
-// meets the diode's law. A wild iterate beyond that is tamed by the
+// limited as SPICE limits it (from below, to the critical voltage at least),
+// and the model passes through the limited point; a converged iterate is
+// never limited, so a converged point always meets the diode's law. A wild iterate beyond that is tamed by the
 // straight continuation of the exponential beyond kLargestCurrent.
 Linearised linearise(const DiodeParameters& p, double v, double previousJunctionVoltage,
                      const ChargeCompanion& companion = {}, double limitFrom = kUnlimited);
