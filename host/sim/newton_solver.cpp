@@ -265,7 +265,12 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
             (instances.empty() || unchanged ||
              (small && iteration >= fewestForNear && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
             return Result::Converged;
-        if (iteration >= 2 && !unchanged && equalValues(stamp_, olderStamp_))
+        // Back to the stamps of two iterates before, bit for bit, and apart
+        // from the last ones beyond the tolerances: a stamp that only turns
+        // over in its last bits (a reverse junction's, while a MOSFET at its
+        // threshold closes in by halves) has not alternated.
+        if (iteration >= 2 && !unchanged && equalValues(stamp_, olderStamp_) &&
+            !sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))
             return Result::Alternating;
         if (iteration == o.maxNewtonIterations) break;
 

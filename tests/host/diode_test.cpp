@@ -99,6 +99,37 @@ Rload out 0 5
     }
 }
 
+
+// A source follower on a 20 V gate drive into an inductor with nothing but
+// the diode at its source node, the inductor's current falling to zero each
+// period. At each gate edge that node is held by the MOSFET at its threshold
+// alone, whose square law has a double root there: the iterates close in by
+// halves, and the diode's reverse stamp turns over in its last bits on the
+// way. That is no alternation of the stamps: the solve goes on and the run
+// goes through (it stopped at the 16th edge, time step too small). ngspice
+// ends at V(out) = 4.6543 V.
+TEST(Diode, IteratesClosingInOnAMosfetsThresholdDoNotAlternate) {
+    const SimulationOutput out = simulateDeck(R"(follower
+Vin in 0 12
+Vgate gate 0 PULSE(0 20 0 10n 10n 5u 10u)
+M1 in gate sw 0 NMOS
+D1 0 sw D
+L1 sw out 10u
+C1 out 0 100u
+R1 out 0 1
+.MODEL NMOS NMOS(VTO=2 KP=10)
+.MODEL D D(IS=1e-12)
+.tran 10u 200u
+.print tran V(out) V(sw)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.back()[0], 200e-6, 1e-15);
+    EXPECT_NEAR(out.rows.back()[1], 4.6543, 2e-3);
+    for (const auto& row : out.rows) {
+        EXPECT_GT(row[2], -1.0);
+        EXPECT_LT(row[2], 12.0);
+    }
+}
 // A hysteretic buck whose switch node (1 nF) charges through RON = 10 mOhm
 // in 10 ps at each closing, and whose diode takes the inductor's current
 // within a picosecond of the opening: the restart steps over both modes
