@@ -120,6 +120,11 @@ struct TranSpec {
     double maxStep = 0.0;    // 0: not given
     bool uic = false;
     bool given = false;
+    bool stepGiven = true;   // false: the line gave none, and step was chosen from the span
+    // A PULSE edge given as 0: TSTEP, as in SPICE; without a TSTEP, a
+    // millionth of the span (an edge as long as a chosen step would smear a
+    // pulse train of such a deck's own period).
+    double zeroEdge() const { return stepGiven ? step : (stop - start) * 1e-6; }
     // The engine refuses a run that its largest step would cross in more steps.
     static constexpr double kMostSteps = 1e9;
     // The longest step the engine takes: TMAX, else the smaller of TSTEP and TSTOP/50.

@@ -95,6 +95,9 @@ double Context::value(LineCursor& cursor, const std::string& what) {
 
 namespace {
 
+// Rows over the span when a .tran line gives no TSTEP.
+constexpr double kRowsWithoutTstep = 1000.0;
+
 void readParam(const LogicalLine& line, std::vector<ParamDefinition>& definitions) {
     LineCursor cursor(line);
     cursor.take();
@@ -167,16 +170,30 @@ void readTran(Context& context, const LogicalLine& line) {
         places.push_back(cursor.here());
         values.push_back(context.value(cursor, values.empty() ? "TSTEP" : values.size() == 1 ? "TSTOP" : "a time"));
     }
-    if (values.size() < 2) cursor.expected(values.empty() ? "TSTEP" : "TSTOP");
+    if (values.empty()) cursor.expected("TSTEP");
+    // `.tran TSTOP` and a TSTEP of 0, as decks written for simulators that
+    // choose the print step themselves have them.
+    if (values.size() == 1) {
+        values.insert(values.begin(), 0.0);
+        places.insert(places.begin(), places.front());
+    }
     tran.step = values[0];
     tran.stop = values[1];
     tran.start = values.size() > 2 ? values[2] : 0.0;
     tran.maxStep = values.size() > 3 ? values[3] : 0.0;
-    if (!(tran.step > 0.0)) throw NetlistError(places[0], "TSTEP must be positive");
+    if (!(tran.step >= 0.0)) throw NetlistError(places[0], "TSTEP must be positive");
     if (!(tran.stop > 0.0)) throw NetlistError(places[1], "TSTOP must be positive");
     if (values.size() > 2 && !(tran.start >= 0.0 && tran.start < tran.stop))
         throw NetlistError(places[2], "TSTART must lie from 0 up to TSTOP");
     if (values.size() > 3 && !(tran.maxStep > 0.0)) throw NetlistError(places[3], "TMAX must be positive");
+    if (tran.step == 0.0) {
+        tran.step = (tran.stop - tran.start) / kRowsWithoutTstep;
+        tran.stepGiven = false;
+        context.warn(places[0], "no TSTEP: rows every " + numberText(tran.step) + " s ((TSTOP - TSTART) / " +
+                                    std::to_string(static_cast<int>(kRowsWithoutTstep)) +
+                                    "), which also bounds the step; a PULSE edge given as 0 takes " +
+                                    numberText(tran.zeroEdge()) + " s");
+    }
     tran.given = true;
 }
 

@@ -76,15 +76,15 @@ Waveform readWaveform(Context& context, LineCursor& cursor, const Token& name) {
                 throw NetlistError(name.where, "PULSE takes 2 to 8 values (v1 v2 td tr tf pw per np), " +
                                                    std::to_string(a.size()) + " given");
             const bool widthGiven = a.size() > 5 && a[5] > 0.0;
-            const double defaults[8] = {0.0, 0.0, 0.0, tran.step, tran.step, tran.stop, tran.stop, 0.0};
+            const double defaults[8] = {0.0, 0.0, 0.0, tran.zeroEdge(), tran.zeroEdge(), tran.stop, tran.stop, 0.0};
             for (size_t i = a.size(); i < 8; ++i) a.push_back(defaults[i]);
             for (size_t i = 2; i < 8; ++i)
                 if (a[i] < 0.0)
                     throw NetlistError(i < places.size() ? places[i] : name.where, "PULSE times must not be negative");
             // A zero edge would be a true jump; SPICE takes TSTEP instead.
             // A zero width or period means "not given", as in ngspice.
-            if (a[3] == 0.0) a[3] = tran.step;
-            if (a[4] == 0.0) a[4] = tran.step;
+            if (a[3] == 0.0) a[3] = tran.zeroEdge();
+            if (a[4] == 0.0) a[4] = tran.zeroEdge();
             if (a[5] == 0.0) a[5] = tran.stop;
             if (a[6] == 0.0) a[6] = tran.stop;
             a.push_back(widthGiven ? 1.0 : 0.0);

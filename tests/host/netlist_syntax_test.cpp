@@ -156,6 +156,26 @@ R1 1 0 1
               "net.cir:4:13: V1: TRNOISE sources (random) are not supported; use PULSE, SIN, PWL, EXP, SFFM or AM");
 }
 
+// `.tran TSTOP` and a TSTEP of 0: rows every thousandth of the span, and a
+// PULSE edge given as 0 a millionth of it, not a chosen step's length (it
+// would overrun this pulse train's 10 us period).
+TEST(SpiceSyntax, TranWithoutTstepChoosesItFromTheSpan) {
+    for (const char* line : {".tran 10m\n", ".tran 0 10m UIC\n", ".tran 0 12m 2m 1u\n"}) {
+        SCOPED_TRACE(line);
+        const Circuit c = read(std::string("t\nV1 a 0 PULSE(0 1 0 0 0 5u 10u)\nR1 a 0 1\n") + line);
+        EXPECT_NEAR(c.tran.stop - c.tran.start, 10e-3, 1e-15);
+        EXPECT_NEAR(c.tran.step, 10e-6, 1e-18);
+        const auto& pulse = element(c, "V1").waveform.args;
+        EXPECT_NEAR(pulse[3], 10e-9, 1e-21);
+        EXPECT_NEAR(pulse[4], 10e-9, 1e-21);
+        EXPECT_EQ(notesAbout(c, "no TSTEP"), 1u);
+    }
+    // With a TSTEP, SPICE's zero edge: TSTEP itself.
+    EXPECT_NEAR(element(read("t\nV1 a 0 PULSE(0 1 0 0 0 5u 10u)\nR1 a 0 1\n.tran 1u 1m\n"), "V1").waveform.args[3], 1e-6,
+                1e-18);
+    EXPECT_EQ(failure("t\nR1 a 0 1\n.tran -1u 1m\n"), "net.cir:3:7: TSTEP must be positive");
+}
+
 TEST(SpiceSyntax, CommentsQuotesControlBlocksAndMultipliers) {
     const Circuit c = read(R"(t
 .param k=2
