@@ -204,7 +204,8 @@ private:
             {"tan", {Op::Tan, 1}},     {"atan", {Op::Atan, 1}},   {"sinh", {Op::Sinh, 1}},   {"cosh", {Op::Cosh, 1}},
             {"tanh", {Op::Tanh, 1}},   {"u", {Op::U, 1}},         {"uramp", {Op::Uramp, 1}}, {"floor", {Op::Floor, 1}},
             {"ceil", {Op::Ceil, 1}},   {"sgn", {Op::Sgn, 1}},     {"min", {Op::Min, 2}},     {"max", {Op::Max, 2}},
-            {"pow", {Op::Pow, 2}},     {"pwr", {Op::Pwr, 2}},     {"limit", {Op::Limit, 3}}, {"pwl", {Op::Pwl, -1}}};
+            {"pow", {Op::Pow, 2}},     {"pwr", {Op::Pwr, 2}},     {"limit", {Op::Limit, 3}}, {"pwl", {Op::Pwl, -1}},
+            {"if", {Op::Select, 3}}};  // if(c, a, b) is c ? a : b, as other simulators' decks write it
         const auto found = functions.find(name);
         if (found == functions.end()) {
             at_ = start;

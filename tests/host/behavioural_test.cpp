@@ -110,6 +110,11 @@ TEST(BehaviouralExpression, EdgeRulesAsSpice) {
     e.evaluate(in, g, &branches);
     EXPECT_EQ(branches.taken[0], 0.0);
     EXPECT_DOUBLE_EQ(branches.argument[0], -2.0);
+    // if(c, a, b) is the same selection, its change located the same way.
+    const BehaviouralExpression f = compile("if(v(a) > v(b), 1, 2*v(b))");
+    EXPECT_EQ(f.eventCount(), 2u);
+    EXPECT_DOUBLE_EQ(f.evaluate(in, g), 6.0);
+    EXPECT_DOUBLE_EQ(g[1], 2.0);
 }
 
 TEST(BehaviouralSource, ComparatorSwitchingIsLocated) {
