@@ -1,6 +1,6 @@
-// .meas tran lines:
+// .meas [tran] lines (one that cannot be read is skipped with a warning):
 //   NAME TRIG sig VAL=v [RISE|FALL|CROSS=n|LAST] [TD=t] | TRIG AT=t,  TARG sig VAL=v ...
-//   NAME AVG|MAX|MIN|PP|RMS|INTEG sig [FROM=t] [TO=t]
+//   NAME AVG|MAX|MIN|PP|RMS|INTEG sig [FROM=t] [TO=t] | [TRIG time=t1 TARG time=t2]
 //   NAME FIND sig WHEN sig=v [RISE|FALL|CROSS=n] [TD=t]  |  NAME FIND sig AT=t
 //   NAME WHEN sig=v [RISE|FALL|CROSS=n] [TD=t]
 #include "netlist/netlist_context.h"
@@ -45,20 +45,14 @@ void readEdge(Context& context, LineCursor& cursor, Measurement::Condition& cond
     }
 }
 
-}  // namespace
+// An instant given as time=t or AT=t.
+double windowInstant(Context& context, LineCursor& cursor) {
+    if (!nextIs(cursor, "time") && !nextIs(cursor, "at")) cursor.expected("time=t or AT=t");
+    const Token& key = cursor.take();
+    return keyValue(context, cursor, key);
+}
 
-void readMeasurement(Context& context, const LogicalLine& line) {
-    LineCursor cursor(line);
-    cursor.take();
-    const Token& analysis = cursor.word("TRAN");
-    const std::string of = lowerCase(analysis.text);
-    if (of == "ac" || of == "dc" || of == "op" || of == "noise" || of == "sp") {
-        // Of an analysis udmhost skips, as it skips the analysis itself.
-        context.warnOnce(".meas " + of, analysis.where, ".meas " + of + " skipped: udmhost runs the transient analysis only");
-        return;
-    }
-    if (of != "tran")
-        throw NetlistError(analysis.where, "only .meas tran is supported (udmhost runs transient analyses)");
+void readTranMeasurement(Context& context, LineCursor& cursor, const LogicalLine& line) {
     Measurement m;
     m.where = line.where;
     m.name = cursor.word("a measurement name").text;
@@ -107,6 +101,14 @@ void readMeasurement(Context& context, const LogicalLine& line) {
             const Token& key = cursor.take();
             (lowerCase(key.text) == "from" ? m.from : m.to) = keyValue(context, cursor, key);
         }
+        // The window as instants: TRIG time=t1 TARG time=t2 (or AT=).
+        if (nextIs(cursor, "trig")) {
+            cursor.take();
+            m.from = windowInstant(context, cursor);
+            if (!nextIs(cursor, "targ")) cursor.expected("TARG");
+            cursor.take();
+            m.to = windowInstant(context, cursor);
+        }
         if (m.to >= 0.0 && m.to <= m.from) throw NetlistError(kindToken.where, "TO must lie after FROM");
     } else if (kind == "find") {
         m.signal = readPrintItem(context, cursor);
@@ -129,6 +131,29 @@ void readMeasurement(Context& context, const LogicalLine& line) {
     }
     if (!cursor.atEnd()) cursor.expected("the end of the line");
     context.circuit.measurements.push_back(std::move(m));
+}
+
+}  // namespace
+
+void readMeasurement(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    const Token& first = cursor.peek();
+    const std::string of = first.kind == Token::Kind::Word ? lowerCase(first.text) : "";
+    if (of == "ac" || of == "dc" || of == "op" || of == "noise" || of == "sp" || of == "tf") {
+        // Of an analysis udmhost skips, as it skips the analysis itself.
+        context.warnOnce(".meas " + of, first.where, ".meas " + of + " skipped: udmhost runs the transient analysis only");
+        return;
+    }
+    // Without an analysis the name comes first: the run's, the transient.
+    if (of == "tran") cursor.take();
+    // A measurement only reads the run's rows: one that cannot be read
+    // leaves the run as it is, as ngspice leaves it.
+    try {
+        readTranMeasurement(context, cursor, line);
+    } catch (const NetlistError& error) {
+        context.warn(error.where(), error.detail() + "; .meas skipped");
+    }
 }
 
 }  // namespace udmhost::netlist
