@@ -398,7 +398,15 @@ void readPrint(Context& context, const LogicalLine& line) {
     if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "tran")
         cursor.take();
     if (cursor.atEnd()) cursor.expected("V(node), I(Vname) or Yname:OUTPUT");
-    while (!cursor.atEnd()) context.circuit.prints.push_back(readPrintItem(context, cursor));
+    while (!cursor.atEnd()) {
+        // An expression ({V(2)+0.2}) is left out, as ngspice leaves it out.
+        if (cursor.peek().kind == Token::Kind::Braced) {
+            const Token& expression = cursor.take();
+            context.warn(expression.where, "{" + expression.text + "}: expressions are not printed; left out");
+            continue;
+        }
+        context.circuit.prints.push_back(readPrintItem(context, cursor));
+    }
 }
 
 }  // namespace udmhost::netlist

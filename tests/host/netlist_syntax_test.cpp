@@ -176,6 +176,14 @@ TEST(SpiceSyntax, TranWithoutTstepChoosesItFromTheSpan) {
     EXPECT_EQ(failure("t\nR1 a 0 1\n.tran -1u 1m\n"), "net.cir:3:7: TSTEP must be positive");
 }
 
+// A .print expression is left out with a warning, the other items printed.
+TEST(SpiceSyntax, PrintExpressionsAreLeftOut) {
+    const Circuit c = read("t\nR1 a 0 1\n.tran 1u 1m\n.print tran {V(a)+0.2} V(a)\n");
+    ASSERT_EQ(c.prints.size(), 1u);
+    EXPECT_EQ(c.prints[0].label, "V(a)");
+    EXPECT_EQ(notesAbout(c, "net.cir:4:13: warning: {V(a)+0.2}: expressions are not printed; left out"), 1u);
+}
+
 TEST(SpiceSyntax, CommentsQuotesControlBlocksAndMultipliers) {
     const Circuit c = read(R"(t
 .param k=2
