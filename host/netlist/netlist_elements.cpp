@@ -395,8 +395,16 @@ PrintItem readPrintItem(Context& context, LineCursor& cursor) {
 void readPrint(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
     cursor.take();
-    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word && lowerCase(cursor.peek().text) == "tran")
-        cursor.take();
+    const std::string analysis =
+        !cursor.atEnd() && cursor.peek().kind == Token::Kind::Word ? lowerCase(cursor.peek().text) : std::string();
+    if (analysis == "tran") cursor.take();
+    if (analysis == "dc" || analysis == "ac" || analysis == "op" || analysis == "noise" || analysis == "tf" ||
+        analysis == "sp") {
+        // Of an analysis udmhost skips, as it skips the analysis itself.
+        context.warnOnce(".print " + analysis, cursor.here(),
+                         line.tokens.front().text + " " + analysis + " skipped: udmhost runs the transient analysis only");
+        return;
+    }
     if (cursor.atEnd()) cursor.expected("V(node), I(Vname) or Yname:OUTPUT");
     while (!cursor.atEnd()) {
         // An expression ({V(2)+0.2}) is left out, as ngspice leaves it out.

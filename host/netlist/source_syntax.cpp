@@ -57,7 +57,11 @@ void readSourceValue(Context& context, LineCursor& cursor, Element& element) {
                                   : "a value, DC, AC or PULSE, SIN, PWL, EXP, SFFM, AM");
         }
     }
-    if (!haveDc && !haveWaveform) cursor.expected("the value of " + element.name);
+    // A source given no value at all is 0, as SPICE takes it (an ammeter).
+    if (!haveDc && !haveWaveform) {
+        context.warn(cursor.here(), element.name + " has no value: 0, as in SPICE");
+        element.waveform.dc = 0.0;
+    }
     element.value = element.waveform.dc;
 }
 

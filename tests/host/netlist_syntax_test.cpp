@@ -182,6 +182,14 @@ TEST(SpiceSyntax, PrintExpressionsAreLeftOut) {
     ASSERT_EQ(c.prints.size(), 1u);
     EXPECT_EQ(c.prints[0].label, "V(a)");
     EXPECT_EQ(notesAbout(c, "net.cir:4:13: warning: {V(a)+0.2}: expressions are not printed; left out"), 1u);
+    // A .print of another analysis is skipped as that analysis is; a source
+    // without a value is 0 V.
+    const Circuit d = read("t\nV1 a b\nR1 b 0 1\nI1 0 a 1m\n.tran 1u 1m\n.print dc V(a)\n.print tran V(b)\n");
+    ASSERT_EQ(d.prints.size(), 1u);
+    EXPECT_EQ(d.prints[0].label, "V(b)");
+    EXPECT_EQ(notesAbout(d, "net.cir:6:8: warning: .print dc skipped"), 1u);
+    EXPECT_EQ(element(d, "V1").waveform.dc, 0.0);
+    EXPECT_EQ(notesAbout(d, "net.cir:2:7: warning: V1 has no value: 0, as in SPICE"), 1u);
 }
 
 TEST(SpiceSyntax, CommentsQuotesControlBlocksAndMultipliers) {
