@@ -31,14 +31,13 @@ namespace {
 // The rest of the line as expression text, as SPICE reads it unbraced. The
 // lexer took commas for blanks; between two operands there was one. A
 // braced part (a parameter expression inside a behavioural resistor's
-// value) is a parenthesised one.
-void appendRestOfLine(LineCursor& cursor, Context::PendingBehaviour& pending, bool bracesAsParentheses) {
+// value or a B source's) is a parenthesised one.
+void appendRestOfLine(LineCursor& cursor, Context::PendingBehaviour& pending) {
     // What the previous token added: a braced part ends with its parenthesis.
     std::optional<std::string> previous;
     while (!cursor.atEnd()) {
         const Token& t = cursor.take();
         const bool braced = t.kind == Token::Kind::Braced;
-        if (braced && !bracesAsParentheses) throw NetlistError(t.where, "braces inside an unbraced expression");
         const std::string text = braced ? "(" + t.text + ")" : t.text;
         if (previous && t.spaceBefore)
             pending.text += endsOperand(*previous) && startsOperand(text) ? "," : " ";
@@ -80,15 +79,17 @@ void readBehaviouralSource(Context& context, const LogicalLine& line, Element& e
     if (cursor.atEnd()) cursor.expected("the expression of " + name.text);
     Context::PendingBehaviour pending;
     pending.element = context.circuit.elements.size();
-    if (cursor.peek().kind == Token::Kind::Braced) {
-        const Token& braced = cursor.take();
+    const size_t start = cursor.position();
+    if (cursor.peek().kind == Token::Kind::Braced && (cursor.take(), cursor.atEnd())) {
+        const Token& braced = line.tokens[start];
         pending.text = braced.text;
         SourceLocation inside = braced.where;
         ++inside.column;
         pending.places.emplace_back(0, inside);
-        if (!cursor.atEnd()) cursor.expected("the end of the line");
     } else {
-        appendRestOfLine(cursor, pending, false);
+        // Unbraced, a braced part ((-1)*i(v1)*{N}) groups as parentheses.
+        cursor.rewind(start);
+        appendRestOfLine(cursor, pending);
     }
     finishPending(context, pending, name.text);
 }
@@ -109,7 +110,7 @@ void readBehaviouralResistor(Context& context, const LogicalLine& line, Element&
     // Its nodes are already the instance's inside a subcircuit: marked so.
     pending.text = std::string("v(") + kOuterNode + a.text + "," + kOuterNode + b.text + ")/(";
     pending.places.emplace_back(0, cursor.here());
-    appendRestOfLine(cursor, pending, true);
+    appendRestOfLine(cursor, pending);
     pending.text += ")";
     finishPending(context, pending, element.name);
 }

@@ -199,4 +199,12 @@ TEST(BehaviouralSource, InsideASubcircuitNamesTheInstancesOwn) {
     ASSERT_FALSE(out.rows.empty());
     EXPECT_NEAR(out.rows.back()[1], 4.0, 1e-9);
     EXPECT_NEAR(out.rows.back()[2], 6.0, 1e-9);
+    // Unbraced, with the parameter braced inside (as published decks write it): the same.
+    std::string unbraced = text;
+    unbraced.replace(unbraced.find("V={gain*v(mid) + 1k*i(Vs)}"), 26, "V=v(mid)*{gain} + 1k*i(Vs)");
+    Circuit u = readNetlist(unbraced, "sub.cir", ".", hosttest::FakeLoader{});
+    const auto again = simulate(u, messages);
+    ASSERT_FALSE(again.rows.empty());
+    EXPECT_NEAR(again.rows.back()[1], 4.0, 1e-9);
+    EXPECT_NEAR(again.rows.back()[2], 6.0, 1e-9);
 }
