@@ -100,16 +100,29 @@ void readModel(Context& context, const LogicalLine& line) {
     if (parenthesised && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
     if (!cursor.atEnd()) cursor.expected("the end of the line");
     if (!ignored.empty()) context.warn(name.where, "model " + card.name + ": parameters not used, ignored: " + ignored);
-    const std::string key = lowerCase(card.name);
+    const auto owner = context.modelOwners.find(&line);
+    const std::string key = (owner == context.modelOwners.end() ? "" : owner->second + "/") + lowerCase(card.name);
     if (const auto earlier = context.models.find(key); earlier != context.models.end())
         throw NetlistError(name.where, "model " + name.text + " is already defined at line " +
                                            std::to_string(earlier->second.where.line));
     context.models.emplace(key, std::move(card));
 }
 
+const ModelCard* findModel(const Context& context, const std::string& name) {
+    const std::string key = lowerCase(name);
+    for (int scope = context.currentScope; scope >= 0;) {
+        const InstanceNames& instance = context.instanceNames[static_cast<size_t>(scope)];
+        if (const auto local = context.models.find(instance.definition + "/" + key); local != context.models.end())
+            return &local->second;
+        scope = instance.parent;
+    }
+    const auto found = context.models.find(key);
+    return found == context.models.end() ? nullptr : &found->second;
+}
+
 const ModelCard& modelOf(Context& context, const Token& name, const std::string& type) {
-    const auto found = context.models.find(lowerCase(name.text));
-    if (found == context.models.end()) {
+    const ModelCard* found = findModel(context, name.text);
+    if (found == nullptr) {
         std::vector<std::string> names;
         for (const auto& [key, card] : context.models)
             if (card.type == type) names.push_back(card.name);
@@ -117,9 +130,9 @@ const ModelCard& modelOf(Context& context, const Token& name, const std::string&
         throw NetlistError(name.where, "unknown model " + name.text + " (no .model line defines it)" +
                                            (hint.empty() ? "" : ", did you mean " + hint + "?"));
     }
-    if (found->second.type != type)
-        throw NetlistError(name.where, "model " + name.text + " is of type " + found->second.type + ", expected " + type);
-    return found->second;
+    if (found->type != type)
+        throw NetlistError(name.where, "model " + name.text + " is of type " + found->type + ", expected " + type);
+    return *found;
 }
 
 void readSwitch(Context& context, const LogicalLine& line, Element& element) {

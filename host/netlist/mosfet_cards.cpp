@@ -132,9 +132,9 @@ void readMosfet(Context& context, const LogicalLine& line, Element& element) {
     }
     if (words.size() < 4) cursor.expected("drain, gate, source (and bulk) nodes and a model name");
     const Token& modelName = *words.back();
-    const auto found = context.models.find(lowerCase(modelName.text));
-    if (found == context.models.end()) (void)modelOf(context, modelName, "nmos");
-    const ModelCard& card = found->second;
+    const ModelCard* found = findModel(context, modelName.text);
+    if (found == nullptr) (void)modelOf(context, modelName, "nmos");
+    const ModelCard& card = *found;
     const bool power = card.type == "vdmos";
     if (!power && card.type != "nmos" && card.type != "pmos")
         throw NetlistError(modelName.where, "model " + modelName.text + " is of type " + card.type +

@@ -58,6 +58,8 @@ struct ModelCard {
 // becomes X.PATH.Xn.
 struct InstanceNames {
     std::string path;
+    std::string definition;  // lower case: the subcircuit's, whose own .model cards its lines see first
+    int parent = -1;         // the scope of the instance it sits in
     std::map<std::string, std::string> ports;  // lower-case inner name -> outer name
     std::set<std::string> globals;             // lower case
     std::string node(const std::string& inner) const {
@@ -79,7 +81,8 @@ struct Context {
     std::map<std::string, int> nodes;              // lower-case name -> number
     std::map<std::string, int> elementsByName;     // lower-case name -> index
     std::map<std::string, PluginInfo> pluginsByName;  // lower-case name -> catalogue
-    std::map<std::string, ModelCard> models;       // lower-case name -> card
+    std::map<std::string, ModelCard> models;       // lower-case name (subcircuit/name inside one) -> card
+    std::map<const LogicalLine*, std::string> modelOwners;  // .model line inside a .subckt -> its lower-case name
     std::set<std::string> warned;                  // topics warned about once
     std::set<int> internalNodes;                   // inside elements (behind a MOSFET's RD): not printed by default
     std::vector<UserFunction> functions;           // .func
@@ -148,6 +151,9 @@ void readBehaviouralResistor(Context& context, const LogicalLine& line, Element&
 void resolveBehaviours(Context& context);
 // The model `name` names, which must be of `type`.
 const ModelCard& modelOf(Context& context, const Token& name, const std::string& type);
+// The card `name` stands for where the line being read is: a subcircuit's
+// own first (the instance's, then those it sits in), then the netlist's.
+const ModelCard* findModel(const Context& context, const std::string& name);
 // Index of the plug-in `key` ("vcswitch", "diode") that runs built-in
 // element kinds: a .plugin line of that name, --plugin KEY=PATH, or the
 // library beside udmhost. Loaded on first use.

@@ -71,15 +71,15 @@ void resistorModel(Context& context, LineCursor& cursor, Element& element) {
         cursor.rewind(at);
         return;
     }
-    const auto card = context.models.find(lowerCase(name.text));
-    if (card == context.models.end() || card->second.type != "r")
+    const ModelCard* card = findModel(context, name.text);
+    if (card == nullptr || card->type != "r")
         throw NetlistError(name.where, "unknown resistor model " + name.text + " for " + element.name +
                                            " (a .model NAME R card)");
-    for (const auto& [key, value] : card->second.values)
+    for (const auto& [key, value] : card->values)
         if (key != "tc1" && key != "tc2" && key != "tnom")
-            throw NetlistError(card->second.places.at(key), "resistor model " + card->second.name + ": " + key +
+            throw NetlistError(card->places.at(key), "resistor model " + card->name + ": " + key +
                                                                 " is not supported (only TC1, TC2)");
-    if (!card->second.values.empty()) warnTemperatureCoefficients(context, card->second.where, "model " + card->second.name);
+    if (!card->values.empty()) warnTemperatureCoefficients(context, card->where, "model " + card->name);
 }
 
 // `TC1=`, `TC2=` on a resistor line: taken and warned about.

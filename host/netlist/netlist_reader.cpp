@@ -320,8 +320,10 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     SubcircuitExpander subcircuits;
     std::vector<const LogicalLine*> directives, elements, prints;
     std::vector<ParamDefinition> params;
-    for (const LogicalLine* top : subcircuits.collect(lines)) {
-        const LogicalLine& line = *top;
+    const std::vector<const LogicalLine*> top = subcircuits.collect(lines);
+    context.modelOwners = subcircuits.modelOwners();
+    for (const LogicalLine* topLine : top) {
+        const LogicalLine& line = *topLine;
         const Token& first = line.tokens.front();
         const std::string keyword = lowerCase(first.text);
         if (first.kind != Token::Kind::Word) throw NetlistError(first.where, "expected an element or a directive");

@@ -111,9 +111,11 @@ std::vector<const LogicalLine*> SubcircuitExpander::collect(const std::vector<Lo
             for (size_t i = 1; i < line.tokens.size(); ++i) globals_.insert(lowerCase(line.tokens[i].text));
             rest.push_back(&line);
         } else if (open.empty() || key == ".model" || key == ".func") {
-            // Model cards and functions hold for the whole netlist; a
-            // function's parameters inside a subcircuit are the instance's,
-            // since it is expanded where it is called.
+            // Functions hold for the whole netlist (a function's parameters
+            // inside a subcircuit are the instance's, since it is expanded
+            // where it is called); a model card inside one is its own, as in
+            // SPICE: vendor files give each part's subcircuit the same names.
+            if (!open.empty() && key == ".model") modelOwners_[&line] = lowerCase(open.back().name);
             rest.push_back(&line);
         } else {
             open.back().body.push_back(&line);
@@ -178,6 +180,8 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
     const std::string path = parentPath.empty() ? line.tokens[0].text : parentPath + "." + line.tokens[0].text;
     InstanceNames names;
     names.path = path;
+    names.definition = definitionKey;
+    names.parent = parentScope;
     names.globals = globals_;
     for (size_t i = 0; i < d.ports.size(); ++i) names.ports[d.ports[i]] = line.tokens[i + 1].text;
     context.scopes.push_back(std::move(scope));

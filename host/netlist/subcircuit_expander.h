@@ -31,8 +31,10 @@ struct ScopedLine {
 class SubcircuitExpander {
 public:
     // Takes the definitions out of `lines` (nested ones too) and returns
-    // the rest; .model lines inside definitions are kept, as global models.
+    // the rest; .model lines inside definitions are kept (see modelOwners).
     std::vector<const LogicalLine*> collect(const std::vector<LogicalLine>& lines);
+    // The .model lines collect found inside definitions, with the definition's lower-case name.
+    const std::map<const LogicalLine*, std::string>& modelOwners() const { return modelOwners_; }
 
     // `line` itself, or for an X line the lines of its instance, recursively.
     void expand(Context& context, const LogicalLine& line, std::vector<ScopedLine>& out);
@@ -42,6 +44,7 @@ private:
     std::deque<LogicalLine> made_;                             // the renamed lines
     std::set<std::string> globals_;                            // .global nodes, never renamed
     std::vector<std::string> expanding_;                       // the instances' definitions, outermost first
+    std::map<const LogicalLine*, std::string> modelOwners_;
 
     void instantiate(Context& context, const LogicalLine& line, int parentScope, const std::string& parentPath,
                      int depth, std::vector<ScopedLine>& out);

@@ -156,6 +156,41 @@ R1 1 0 1
               "net.cir:4:13: V1: TRNOISE sources (random) are not supported; use PULSE, SIN, PWL, EXP, SFFM or AM");
 }
 
+// A .model card inside a subcircuit is that subcircuit's own: vendor files
+// give each part the same model names. Its lines see it first, then those of
+// the subcircuits it sits in, then the netlist's; the same name twice in one
+// scope is still refused.
+TEST(SpiceSyntax, ModelCardsInsideSubcircuitsAreTheirOwn) {
+    const Circuit c = read(R"(t
+.subckt a 1 2
+S1 1 2 1 2 sm
+.model sm sw(vt=1)
+Xin 1 2 b
+.ends
+.subckt b 1 2
+S1 1 2 1 2 sm
+.model sm sw(vt=2)
+.ends
+.subckt plain 1 2
+S1 1 2 1 2 sm
+.ends
+.model sm sw(vt=3)
+V1 n 0 1
+X1 n 0 a
+X2 n 0 b
+X3 n 0 plain
+S1 n 0 n 0 sm
+.tran 1u 1m
+)");
+    EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S.X1.S1")).first, 1.0);
+    EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S.X1.Xin.S1")).first, 2.0);
+    EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S.X2.S1")).first, 2.0);
+    EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S.X3.S1")).first, 3.0);
+    EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S1")).first, 3.0);
+    EXPECT_EQ(failure("t\n.subckt a 1 2\nR1 1 2 1\n.model m sw\n.model m sw\n.ends\nX1 n 0 a\n.tran 1u 1m\n"),
+              "net.cir:5:8: model m is already defined at line 4");
+}
+
 // `.tran TSTOP` and a TSTEP of 0: rows every thousandth of the span, and a
 // PULSE edge given as 0 a millionth of it, not a chosen step's length (it
 // would overrun this pulse train's 10 us period).
