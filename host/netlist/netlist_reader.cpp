@@ -181,7 +181,7 @@ void readTran(Context& context, const LogicalLine& line) {
     tran.stop = values[1];
     tran.start = values.size() > 2 ? values[2] : 0.0;
     tran.maxStep = values.size() > 3 ? values[3] : 0.0;
-    if (!(tran.step >= 0.0)) throw NetlistError(places[0], "TSTEP must be positive");
+    if (!(tran.step >= 0.0)) throw NetlistError(places[0], "TSTEP must not be negative");
     if (!(tran.stop > 0.0)) throw NetlistError(places[1], "TSTOP must be positive");
     if (values.size() > 2 && !(tran.start >= 0.0 && tran.start < tran.stop))
         throw NetlistError(places[2], "TSTART must lie from 0 up to TSTOP");

@@ -208,7 +208,7 @@ TEST(SpiceSyntax, TranWithoutTstepChoosesItFromTheSpan) {
     // With a TSTEP, SPICE's zero edge: TSTEP itself.
     EXPECT_NEAR(element(read("t\nV1 a 0 PULSE(0 1 0 0 0 5u 10u)\nR1 a 0 1\n.tran 1u 1m\n"), "V1").waveform.args[3], 1e-6,
                 1e-18);
-    EXPECT_EQ(failure("t\nR1 a 0 1\n.tran -1u 1m\n"), "net.cir:3:7: TSTEP must be positive");
+    EXPECT_EQ(failure("t\nR1 a 0 1\n.tran -1u 1m\n"), "net.cir:3:7: TSTEP must not be negative");
 }
 
 // A .print expression is left out with a warning, the other items printed.
