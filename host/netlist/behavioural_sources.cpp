@@ -80,7 +80,8 @@ void readBehaviouralSource(Context& context, const LogicalLine& line, Element& e
     Context::PendingBehaviour pending;
     pending.element = context.circuit.elements.size();
     const size_t start = cursor.position();
-    if (cursor.peek().kind == Token::Kind::Braced && (cursor.take(), cursor.atEnd())) {
+    const bool wholeBraced = cursor.peek().kind == Token::Kind::Braced && start + 1 == line.tokens.size();
+    if (wholeBraced) {
         const Token& braced = line.tokens[start];
         pending.text = braced.text;
         SourceLocation inside = braced.where;
@@ -88,7 +89,6 @@ void readBehaviouralSource(Context& context, const LogicalLine& line, Element& e
         pending.places.emplace_back(0, inside);
     } else {
         // Unbraced, a braced part ((-1)*i(v1)*{N}) groups as parentheses.
-        cursor.rewind(start);
         appendRestOfLine(cursor, pending);
     }
     finishPending(context, pending, name.text);

@@ -140,7 +140,7 @@ void readMeasurement(Context& context, const LogicalLine& line) {
     cursor.take();
     const Token& first = cursor.peek();
     const std::string of = first.kind == Token::Kind::Word ? lowerCase(first.text) : "";
-    if (of == "ac" || of == "dc" || of == "op" || of == "noise" || of == "sp" || of == "tf") {
+    if (isSkippedAnalysis(of)) {
         // Of an analysis udmhost skips, as it skips the analysis itself.
         context.warnOnce(".meas " + of, first.where, ".meas " + of + " skipped: udmhost runs the transient analysis only");
         return;

@@ -151,6 +151,8 @@ void readBehaviouralResistor(Context& context, const LogicalLine& line, Element&
 void resolveBehaviours(Context& context);
 // The model `name` names, which must be of `type`.
 const ModelCard& modelOf(Context& context, const Token& name, const std::string& type);
+// An analysis udmhost skips, named after .print or .meas (lower case: "dc", "ac", ...).
+bool isSkippedAnalysis(const std::string& name);
 // The card `name` stands for where the line being read is: a subcircuit's
 // own first (the instance's, then those it sits in), then the netlist's.
 const ModelCard* findModel(const Context& context, const std::string& name);

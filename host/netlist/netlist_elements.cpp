@@ -392,14 +392,17 @@ PrintItem readPrintItem(Context& context, LineCursor& cursor) {
     }
 }
 
+bool isSkippedAnalysis(const std::string& name) {
+    return name == "dc" || name == "ac" || name == "op" || name == "noise" || name == "tf" || name == "sp";
+}
+
 void readPrint(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
     cursor.take();
     const std::string analysis =
         !cursor.atEnd() && cursor.peek().kind == Token::Kind::Word ? lowerCase(cursor.peek().text) : std::string();
     if (analysis == "tran") cursor.take();
-    if (analysis == "dc" || analysis == "ac" || analysis == "op" || analysis == "noise" || analysis == "tf" ||
-        analysis == "sp") {
+    if (isSkippedAnalysis(analysis)) {
         // Of an analysis udmhost skips, as it skips the analysis itself.
         context.warnOnce(".print " + analysis, cursor.here(),
                          line.tokens.front().text + " " + analysis + " skipped: udmhost runs the transient analysis only");
