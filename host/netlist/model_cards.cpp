@@ -1,6 +1,7 @@
 // .model lines, and S switches run as instances of the switch plug-in.
 #include <algorithm>
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 
@@ -13,7 +14,11 @@ namespace {
 
 const std::vector<std::string> kLevel1 = {"level", "vto", "kp", "gamma", "phi", "lambda", "rd", "rs", "cbd", "cbs",
                                           "is", "pb", "cgso", "cgdo", "cgbo", "cj", "mj", "cjsw", "mjsw", "fc", "tox",
-                                          "u0", "uo", "js", "ld"};
+                                          "u0", "uo", "js", "ld", "theta", "eta", "kappa", "vmax", "nfs", "xj",
+                                          "delta", "nsub", "nss", "tpg", "wd", "xl", "xw", "l", "w"};
+// Of those, the ones only level 3 uses.
+const std::vector<std::string> kLevel3Only = {"theta", "eta", "kappa", "vmax", "nfs", "xj", "delta",
+                                              "nsub", "nss", "tpg", "wd", "xl", "xw"};
 
 // Parameters each model type knows; other types are kept unchecked and
 // refused where an element uses them.
@@ -99,6 +104,16 @@ void readModel(Context& context, const LogicalLine& line) {
     }
     if (parenthesised && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
     if (!cursor.atEnd()) cursor.expected("the end of the line");
+    // A level-1 card may carry a level-3 card's parameters: not used there.
+    const auto level = card.values.find("level");
+    if ((card.type == "nmos" || card.type == "pmos") && (level == card.values.end() || level->second != 3.0))
+        for (const std::string& key : kLevel3Only)
+            if (card.values.erase(key) > 0) {
+                card.places.erase(key);
+                std::string shown = key;
+                std::transform(shown.begin(), shown.end(), shown.begin(), [](unsigned char c) { return std::toupper(c); });
+                ignored += (ignored.empty() ? "" : ", ") + shown;
+            }
     if (!ignored.empty()) context.warn(name.where, "model " + card.name + ": parameters not used, ignored: " + ignored);
     const auto owner = context.modelOwners.find(&line);
     const std::string key = (owner == context.modelOwners.end() ? "" : owner->second + "/") + lowerCase(card.name);

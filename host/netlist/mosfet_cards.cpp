@@ -1,6 +1,8 @@
-// M elements: level-1 MOSFETs (.model NMOS/PMOS) and VDMOS power MOSFETs,
+// M elements: level-1 and level-3 MOSFETs (.model NMOS/PMOS) and VDMOS power MOSFETs,
 // with their series resistances as resistors to internal nodes.
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 #include "netlist/netlist_context.h"
 
@@ -37,30 +39,78 @@ void positive(const SourceLocation& where, const std::string& what, double value
     if (!(value > 0.0)) throw NetlistError(where, what + " must be positive");
 }
 
-MosfetParameters level1(const ModelCard& card, const std::map<std::string, double>& size, double polarity) {
+// Physical constants as SPICE's MOSFET models take them.
+constexpr double kCharge = 1.6021766208e-19;               // C
+constexpr double kSiliconPermittivity = 11.7 * 8.854214871e-12;  // F/m
+constexpr double kOxidePermittivity = 3.9 * 8.854214871e-12;     // F/m
+constexpr double kNominalKelvin = 300.15;
+constexpr double kBoltzmannOverCharge = 1.38064852e-23 / kCharge;
+
+// Level 3 from a substrate doping NSUB (per cm^3): PHI, GAMMA and VTO where
+// the card leaves them out, and the depletion width that the short-channel
+// factor and the pinched-off length scale with.
+void fromDoping(const ModelCard& card, MosfetParameters& p, double oxide, double polarity) {
+    if (!has(card, "nsub")) return;
+    const double vt = kBoltzmannOverCharge * kNominalKelvin;
+    const double gap = 1.16 - 7.02e-4 * kNominalKelvin * kNominalKelvin / (kNominalKelvin + 1108.0);
+    const double intrinsic = 1.45e16 * std::pow(kNominalKelvin / 300.0, 1.5) *
+                             std::exp(0.5 * gap * (1.0 / 300.0 - 1.0 / kNominalKelvin) / kBoltzmannOverCharge);
+    const double doping = given(card, "nsub", 0.0) * 1e6;  // per m^3
+    if (!(doping > intrinsic))
+        throw NetlistError(card.places.at("nsub"), "model " + card.name + ": NSUB must exceed the intrinsic density");
+    if (!has(card, "phi")) p.phi = std::max(0.1, 2.0 * vt * std::log(doping / intrinsic));
+    if (!has(card, "gamma")) p.gamma = std::sqrt(2.0 * kSiliconPermittivity * kCharge * doping) / oxide;
+    if (!has(card, "vto")) {
+        // The flat-band voltage from the work functions of the gate (TPG:
+        // its type against the substrate's; 0 aluminium) and the surface
+        // states NSS.
+        const double gateType = given(card, "tpg", 1.0);
+        const double gateWork = gateType != 0.0 ? 3.25 + 0.5 * gap - polarity * gateType * 0.5 * gap : 3.2;
+        const double difference = gateWork - (3.25 + 0.5 * gap + polarity * 0.5 * p.phi);
+        const double flatBand = difference - given(card, "nss", 0.0) * 1e4 * kCharge / oxide;
+        p.vto = polarity * (flatBand + polarity * (p.gamma * std::sqrt(p.phi) + p.phi));
+    }
+    p.level3.alpha = 2.0 * kSiliconPermittivity / (kCharge * doping);
+    p.level3.depletionWidth = std::sqrt(p.level3.alpha);
+}
+
+// Level 1 (Shichman-Hodges) or level 3 (semi-empirical) from the card and the element's size.
+MosfetParameters lateral(const ModelCard& card, const std::map<std::string, double>& size, double polarity,
+                         bool level3) {
     auto sized = [&](const char* key, double fallback) {
         const auto found = size.find(key);
         return found == size.end() ? fallback : found->second;
     };
     MosfetParameters p;
-    p.law = MosfetParameters::Law::Level1;
+    p.law = level3 ? MosfetParameters::Law::Level3 : MosfetParameters::Law::Level1;
     p.polarity = polarity;
-    const double l = sized("l", 100e-6), w = sized("w", 100e-6), m = sized("m", 1.0);
+    // A card's L and W are its instances' defaults, as makers' subcircuits use them.
+    const double l = sized("l", given(card, "l", 100e-6)), w = sized("w", given(card, "w", 100e-6));
+    const double m = sized("m", 1.0);
+    for (const char* key : {"l", "w"})
+        if (has(card, key) && !(given(card, key, 0.0) > 0.0))
+            throw NetlistError(card.places.at(key), "model " + card.name + ": " + key + " must be positive");
     const double ad = sized("ad", 0.0), as = sized("as", 0.0), pd = sized("pd", 0.0), ps = sized("ps", 0.0);
-    const double length = l - 2.0 * given(card, "ld", 0.0);
+    const double ld = given(card, "ld", 0.0);
+    const double length = l - 2.0 * ld + (level3 ? given(card, "xl", 0.0) : 0.0);
+    const double width = level3 ? w - 2.0 * given(card, "wd", 0.0) + given(card, "xw", 0.0) : w;
     if (!(length > 0.0)) throw NetlistError(card.where, "model " + card.name + ": the effective channel length L-2*LD is not positive");
-    const double tox = given(card, "tox", 0.0);
-    const double oxide = tox > 0.0 ? 3.9 * 8.854214871e-12 / tox : 0.0;  // F/m^2
+    if (!(width > 0.0)) throw NetlistError(card.where, "model " + card.name + ": the effective channel width W-2*WD is not positive");
+    // Level 3 takes an oxide of 100 nm when none is given; level 1 then has no gate capacitance.
+    const double tox = given(card, "tox", level3 ? 1e-7 : 0.0);
+    if (level3 && !(tox > 0.0)) throw NetlistError(card.places.at("tox"), "TOX must be positive");
+    const double oxide = tox > 0.0 ? kOxidePermittivity / tox : 0.0;  // F/m^2
     const double kp = has(card, "kp") || oxide == 0.0 ? given(card, "kp", 2e-5) : given(card, "u0", 600.0) * oxide * 1e-4;
     p.vto = polarity * given(card, "vto", 0.0);
-    p.beta = kp * m * w / length;
+    p.beta = kp * m * width / length;
     p.lambda = given(card, "lambda", 0.0);
     p.gamma = given(card, "gamma", 0.0);
     p.phi = given(card, "phi", 0.6);
+    if (level3) fromDoping(card, p, oxide, polarity);
     if (!(p.phi > 0.0)) throw NetlistError(card.places.at("phi"), "PHI must be positive");
-    p.cox = oxide * length * m * w;
-    p.cgso = given(card, "cgso", 0.0) * m * w;
-    p.cgdo = given(card, "cgdo", 0.0) * m * w;
+    p.cox = oxide * length * m * width;
+    p.cgso = given(card, "cgso", 0.0) * m * width;
+    p.cgdo = given(card, "cgdo", 0.0) * m * width;
     p.cgbo = given(card, "cgbo", 0.0) * m * length;
     const double js = given(card, "js", 0.0);
     const bool density = js != 0.0 && ad != 0.0 && as != 0.0;
@@ -73,8 +123,22 @@ MosfetParameters level1(const ModelCard& card, const std::map<std::string, doubl
     p.cbssw = cjsw * ps * m;
     p.pb = given(card, "pb", 0.8);
     p.mj = given(card, "mj", 0.5);
-    p.mjsw = given(card, "mjsw", 0.5);
+    p.mjsw = given(card, "mjsw", level3 ? 0.33 : 0.5);
     p.fc = given(card, "fc", 0.5);
+    if (level3) {
+        MosfetParameters::Level3& q = p.level3;
+        q.length = length;
+        q.vbi = p.vto - p.gamma * std::sqrt(p.phi);
+        q.eta = given(card, "eta", 0.0) * 8.15e-22 / (oxide * length * length * length);
+        q.kappa = given(card, "kappa", 0.2);
+        q.vmax = given(card, "vmax", 0.0);
+        q.u0 = given(card, "u0", 600.0);
+        q.fastStates = kCharge * given(card, "nfs", 0.0) * 1e4 / oxide;
+        q.junctionDepth = given(card, "xj", 0.0);
+        q.lateralDiffusion = ld;
+        q.narrow = given(card, "delta", 0.0) * 0.5 * std::numbers::pi * kSiliconPermittivity / oxide / width;
+        p.theta = given(card, "theta", 0.0);
+    }
     return p;
 }
 
@@ -150,8 +214,9 @@ void readMosfet(Context& context, const LogicalLine& line, Element& element) {
     if (power && nodes > 3u)
         context.warnOnce("vdmos thermal nodes", words[3]->where,
                          name.text + ": the thermal nodes of a VDMOS are left unconnected (self-heating is not modelled)");
-    if (!power && given(card, "level", 1.0) != 1.0)
-        throw NetlistError(card.places.at("level"), "model " + card.name + ": only LEVEL=1 MOSFETs are simulated");
+    const double level = given(card, "level", 1.0);
+    if (!power && level != 1.0 && level != 3.0)
+        throw NetlistError(card.places.at("level"), "model " + card.name + ": only LEVEL=1 and LEVEL=3 MOSFETs are simulated");
     std::map<std::string, double> size;
     const std::vector<std::string> keys = power ? std::vector<std::string>{"m"}
                                                 : std::vector<std::string>{"l", "w", "m", "ad", "as", "pd", "ps"};
@@ -170,7 +235,7 @@ void readMosfet(Context& context, const LogicalLine& line, Element& element) {
     const double m = size.contains("m") ? size.at("m") : 1.0;
     auto resistance = [&](const char* key) { return given(card, key, 0.0) / m; };
     if (!power) {
-        MosfetParameters p = level1(card, size, card.type == "pmos" ? -1.0 : 1.0);
+        MosfetParameters p = lateral(card, size, card.type == "pmos" ? -1.0 : 1.0, level == 3.0);
         const int bulk = context.node(*words[3]);
         element.nodes = {behindResistance(context, name, "drain", drain, resistance("rd")), gate,
                          behindResistance(context, name, "source", source, resistance("rs")), bulk};

@@ -62,7 +62,11 @@ void warnTemperatureCoefficients(Context& context, const SourceLocation& where, 
                                                "its nominal temperature)");
 }
 
-// `R n+ n- value MODEL` with `.model MODEL R (TC1=...)`.
+// `.model NAME R (...)`, or `RES` as some makers write it.
+bool resistorCard(const ModelCard& card) { return card.type == "r" || card.type == "res"; }
+
+// `R n+ n- value MODEL` with `.model MODEL R (TC1=...)`; makers' subcircuits
+// also write `R n+ n- MODEL value`.
 void resistorModel(Context& context, LineCursor& cursor, Element& element) {
     if (cursor.atEnd() || cursor.peek().kind != Token::Kind::Word) return;
     const size_t at = cursor.position();
@@ -72,7 +76,7 @@ void resistorModel(Context& context, LineCursor& cursor, Element& element) {
         return;
     }
     const ModelCard* card = findModel(context, name.text);
-    if (card == nullptr || card->type != "r")
+    if (card == nullptr || !resistorCard(*card))
         throw NetlistError(name.where, "unknown resistor model " + name.text + " for " + element.name +
                                            " (a .model NAME R card)");
     for (const auto& [key, value] : card->values)
@@ -99,13 +103,20 @@ bool temperatureCoefficient(Context& context, LineCursor& cursor, Element& eleme
 void passive(Context& context, LineCursor& cursor, Element& element, size_t namedAt) {
     twoNodes(context, cursor, element);
     if (namedAt) cursor.rewind(namedAt);
+    bool modelFirst = false;
+    if (element.kind == Element::Kind::Resistor && !namedAt && !cursor.atEnd() &&
+        cursor.peek().kind == Token::Kind::Word && !spiceNumber(cursor.peek().text)) {
+        const ModelCard* card = findModel(context, cursor.peek().text);
+        modelFirst = card != nullptr && resistorCard(*card);
+        if (modelFirst) resistorModel(context, cursor, element);
+    }
     const SourceLocation where = cursor.here();
     element.value = context.value(cursor, "the value of " + element.name);
     if (element.kind == Element::Kind::Resistor && element.value == 0.0)
         throw NetlistError(where, "a resistance of zero; use a voltage source of 0 V for a short");
     if (element.kind != Element::Kind::Resistor && element.value < 0.0)
         throw NetlistError(where, "a negative " + std::string(element.kind == Element::Kind::Capacitor ? "capacitance" : "inductance"));
-    if (element.kind == Element::Kind::Resistor) resistorModel(context, cursor, element);
+    if (element.kind == Element::Kind::Resistor && !modelFirst) resistorModel(context, cursor, element);
     // IC= (C and L) and the multiplier m= (parallel copies).
     while (!cursor.atEnd()) {
         const bool storage = element.kind != Element::Kind::Resistor;

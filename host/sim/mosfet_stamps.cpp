@@ -6,6 +6,7 @@
 
 #include "sim/fet_limits.h"
 #include "sim/mosfet_level1.h"
+#include "sim/mosfet_level3.h"
 #include "sim/newton_tolerance.h"
 #include "sim/vdmos_law.h"
 
@@ -67,7 +68,7 @@ MosfetStamps::MosfetStamps(const Circuit& circuit) {
             dev.charges.push_back(c);
         };
         const double vt = kThermalVoltage;
-        if (p.law == MosfetParameters::Law::Level1) {
+        if (p.law != MosfetParameters::Law::Vdmos) {
             charge(kGate, kSource, true, p.cgso);
             charge(kGate, kDrain, true, p.cgdo);
             charge(kGate, kBulk, true, p.cgbo);
@@ -135,7 +136,7 @@ void MosfetStamps::integrateMeyer(const Device& dev, Charge& c, double v, double
     integrate(dev, c, v, c.history.q[0] + (v - c.v0) * cap, cap, d, out);
 }
 
-bool MosfetStamps::evaluateLevel1(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
+bool MosfetStamps::evaluateFourTerminal(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
     const MosfetParameters& p = dev.p;
     const double pol = p.polarity;
     double vgs = pol * voltage(dev.unknowns, x, kGate, kSource);
@@ -156,7 +157,8 @@ bool MosfetStamps::evaluateLevel1(Device& dev, const double* x, const Discretisa
                   std::abs(vbs - rawVbs) > kLimitedBy;
     }
     const double vbd = vbs - vds, vgd = vgs - vds, vgb = vgs - vbs;
-    const ChannelCurrent ch = level1Current(p, vgs, vds, vbs);
+    const ChannelCurrent ch = p.law == MosfetParameters::Law::Level3 ? level3Current(p, vgs, vds, vbs)
+                                                                     : level1Current(p, vgs, vds, vbs);
     dev.vgs = vgs, dev.vds = vds, dev.vbs = vbs, dev.von = ch.von;
     // The channel: a current from drain to source controlled by vgs, vds, vbs.
     const double equivalent = ch.id - ch.dVgs * vgs - ch.dVds * vds - ch.dVbs * vbs;
@@ -216,8 +218,8 @@ bool MosfetStamps::evaluateVdmos(Device& dev, const double* x, const Discretisat
 }
 
 bool MosfetStamps::evaluate(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
-    return dev.p.law == MosfetParameters::Law::Level1 ? evaluateLevel1(dev, x, d, limit, out)
-                                                       : evaluateVdmos(dev, x, d, limit, out);
+    return dev.p.law == MosfetParameters::Law::Vdmos ? evaluateVdmos(dev, x, d, limit, out)
+                                                      : evaluateFourTerminal(dev, x, d, limit, out);
 }
 
 bool MosfetStamps::evaluate(const double* x, const Discretisation& d) {

@@ -77,7 +77,8 @@ private:
         Linear latest, solved;  // at the latest iterate; the one last solved with
     };
     bool evaluate(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
-    bool evaluateLevel1(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
+    // Level 1 or 3: drain, gate, source and bulk, with level 1's charges.
+    bool evaluateFourTerminal(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
     bool evaluateVdmos(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
     // Integrates charge `c` at branch voltage v (N-channel sense) with the
     // charge law's value q and capacitance cap and adds it to `out`.

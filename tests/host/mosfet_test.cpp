@@ -9,6 +9,7 @@
 
 #include "netlist/netlist_reader.h"
 #include "sim/mosfet_level1.h"
+#include "sim/mosfet_level3.h"
 #include "sim/simulator.h"
 #include "sim/vdmos_law.h"
 
@@ -36,18 +37,31 @@ SimulationOutput run(const std::string& text) {
 TEST(Mosfet, DrainCurrentDerivativesMatchDifferencesInEveryRegion) {
     MosfetParameters level1;
     level1.vto = 0.8, level1.beta = 2e-3, level1.gamma = 0.5, level1.phi = 0.7, level1.lambda = 0.05;
+    // Level 3 with every effect on: short and narrow channel, feedback,
+    // mobility, velocity saturation, the pinched-off length, weak inversion.
+    MosfetParameters level3 = level1;
+    level3.law = MosfetParameters::Law::Level3;
+    level3.theta = 0.08;
+    level3.level3 = {.vbi = 0.4, .eta = 0.05, .kappa = 0.5, .vmax = 1e5, .u0 = 500.0, .fastStates = 0.3,
+                     .junctionDepth = 0.2e-6, .lateralDiffusion = 0.05e-6, .depletionWidth = 3e-7,
+                     .alpha = 9e-14, .narrow = 0.05, .length = 1e-6};
     MosfetParameters vdmos;
     vdmos.law = MosfetParameters::Law::Vdmos;
     vdmos.vto = 2.3, vdmos.beta = 50.0, vdmos.lambda = 0.07, vdmos.theta = 0.1, vdmos.mtriode = 2.0;
-    // cut-off, weak inversion, triode, saturation, reversed triode, reversed saturation, forward body bias
+    // cut-off, weak inversion, triode, saturation, reversed triode, reversed saturation, forward body bias,
+    // level 3 just below its threshold
     const double points[][3] = {{0.3, 2.0, -1.0}, {2.3, 1.0, -0.5}, {3.0, 0.5, -0.5}, {2.0, 4.0, -1.0},
-                                {3.0, -0.6, -0.3}, {1.5, -3.0, -2.0}, {3.0, 1.0, 0.2}};
+                                {3.0, -0.6, -0.3}, {1.5, -3.0, -2.0}, {3.0, 1.0, 0.2}, {0.85, 1.0, -0.5}};
     for (const auto& v : points) {
         SCOPED_TRACE(testing::Message() << "vgs " << v[0] << " vds " << v[1] << " vbs " << v[2]);
         const auto l = sim::level1Current(level1, v[0], v[1], v[2]);
         expectDerivative(l.dVgs, slope([&](double x) { return sim::level1Current(level1, x, v[1], v[2]).id; }, v[0]), "gm");
         expectDerivative(l.dVds, slope([&](double x) { return sim::level1Current(level1, v[0], x, v[2]).id; }, v[1]), "gds");
         expectDerivative(l.dVbs, slope([&](double x) { return sim::level1Current(level1, v[0], v[1], x).id; }, v[2]), "gmbs");
+        const auto m3 = sim::level3Current(level3, v[0], v[1], v[2]);
+        expectDerivative(m3.dVgs, slope([&](double x) { return sim::level3Current(level3, x, v[1], v[2]).id; }, v[0]), "level 3 gm");
+        expectDerivative(m3.dVds, slope([&](double x) { return sim::level3Current(level3, v[0], x, v[2]).id; }, v[1]), "level 3 gds");
+        expectDerivative(m3.dVbs, slope([&](double x) { return sim::level3Current(level3, v[0], v[1], x).id; }, v[2]), "level 3 gmbs");
         const auto p = sim::vdmosCurrent(vdmos, v[0] + 1.5, v[1]);
         expectDerivative(p.dVgs, slope([&](double x) { return sim::vdmosCurrent(vdmos, x, v[1]).id; }, v[0] + 1.5), "vdmos gm");
         expectDerivative(p.dVds, slope([&](double x) { return sim::vdmosCurrent(vdmos, v[0] + 1.5, x).id; }, v[1]), "vdmos gds");
@@ -56,6 +70,62 @@ TEST(Mosfet, DrainCurrentDerivativesMatchDifferencesInEveryRegion) {
     EXPECT_EQ(sim::level1Current(level1, 0.3, 2.0, 0.0).id, 0.0);
     EXPECT_LT(sim::level1Current(level1, 3.0, -0.6, 0.0).id, 0.0);
     EXPECT_LT(sim::vdmosCurrent(vdmos, 1.0, 5.0).id, 1e-6);
+}
+
+// Level-3 cards as published: the threshold from NSUB, the short-channel
+// and weak-inversion terms, velocity saturation, reversed devices, a P
+// channel. The currents are ngspice 39's operating point of the same deck;
+// they differ in the fifth digit, where its thermal voltage does.
+TEST(Mosfet, Level3CurrentsAreSpicesInEveryRegion) {
+    const SimulationOutput out = run(R"(level 3
+VG g 0 3
+VGW gw 0 1.1
+VB b 0 -1
+VD1 d1 0 0.3
+VD2 d2 0 5
+VD3 d3 0 -0.8
+VD4 d4 0 2
+VD5 d5 0 5
+VD6 d6 0 1.5
+VG6 g6 0 -3
+VB6 b6 0 5
+M1 d1 g 0 b na L=2u W=50u
+M2 d2 g 0 b na L=2u W=50u
+M3 d3 g 0 b na L=2u W=50u
+M4 d4 gw 0 b na L=2u W=50u
+M5 d5 g 0 b nv L=1u W=10u
+M6 d6 g6 0 b6 pn L=3u W=20u
+.model na NMOS (LEVEL=3 VTO=1.2 KP=50u GAMMA=0.5 PHI=0.7 THETA=0.05 ETA=0.02 KAPPA=0.3 XJ=0.3u LD=0.1u NSUB=1e16
++ TOX=40n NFS=5e11 DELTA=0.5)
+.model nv NMOS (LEVEL=3 VTO=0.8 TOX=30n NSUB=2e16 XJ=0.2u LD=0.05u VMAX=1e5 ETA=0.1 THETA=0.08 KAPPA=0.5 DELTA=1)
+.model pn PMOS (LEVEL=3 TOX=50n NSUB=5e15 U0=250 KAPPA=0.2)
+.tran 1n 2n
+.print tran I(VD1) I(VD2) I(VD3) I(VD4) I(VD5) I(VD6)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    // linear, saturated, reversed, weak inversion, velocity-saturated, P channel reversed
+    const double spice[] = {-5.78949e-04, -2.11777e-03, 2.123514e-03, -1.22231e-08, -1.24186e-03, -4.70755e-04};
+    for (size_t k = 0; k < 6; ++k) EXPECT_NEAR(out.rows[0][k + 1], spice[k], 2e-4 * std::abs(spice[k])) << "M" << k + 1;
+}
+
+// Makers' subcircuits give the channel's W and L on the card, and a
+// resistor's model before its value (a RES card): ngspice's current.
+TEST(Mosfet, MakersSubcircuitFormsReadAsSpiceReadsThem) {
+    const SimulationOutput out = run(R"(maker forms
+VD d 0 5
+VG g 0 4
+X1 d g 0 FET
+.subckt FET 1 2 3
+M1 5 2 3 3 CH
+Rd 5 1 RT 2
+.model CH NMOS (LEVEL=3 W=0.05 L=0.5u VTO=2 KP=4e-7 U0=600 XJ=0.4u KAPPA=0.1 ETA=1e-5 NFS=3e12 DELTA=0.1)
+.model RT RES (TC1=4e-3)
+.ends
+.tran 1n 2n
+.print tran I(VD)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows[0][1], -8.00730e-02, 1e-6);
 }
 
 TEST(Mosfet, JunctionConductancesAndCapacitancesMatchDifferences) {
@@ -156,7 +226,8 @@ TEST(Mosfet, ElementsAndCardsRefusedWhereTheyAreWrong) {
     } cases[] = {
         {"M1 d g s tj tc x mm\n.model mm VDMOS (Vto=2)\n", "three nodes", "bad.cir:3:"},
         {"M1 d g s mm\n.model mm NMOS (Vto=2)\n", "four nodes", "bad.cir:3:"},
-        {"M1 d g s b mm\n.model mm NMOS (LEVEL=3 Vto=2)\n", "only LEVEL=1", "bad.cir:4:"},
+        {"M1 d g s b mm\n.model mm NMOS (LEVEL=2 Vto=2)\n", "only LEVEL=1 and LEVEL=3", "bad.cir:4:"},
+        {"M1 d g s b mm\n.model mm NMOS (LEVEL=3 NSUB=1e5)\n", "NSUB must exceed", "bad.cir:4:"},
         {"M1 d g s b mm Q=2\n.model mm NMOS (Vto=2)\n", "no parameter Q", "bad.cir:3:"},
     };
     for (const auto& c : cases) {

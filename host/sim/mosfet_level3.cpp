@@ -1,0 +1,171 @@
+#include "sim/mosfet_level3.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sim/fet_limits.h"
+
+namespace udmhost::sim {
+
+namespace {
+
+// A value with its partial derivatives by the gate, drain and bulk voltages
+// (to the acting source): the law is written once, its Jacobian follows.
+struct Dual {
+    double v = 0.0, g = 0.0, d = 0.0, b = 0.0;
+};
+
+Dual constant(double v) { return {v, 0.0, 0.0, 0.0}; }
+Dual operator+(Dual x, Dual y) { return {x.v + y.v, x.g + y.g, x.d + y.d, x.b + y.b}; }
+Dual operator-(Dual x, Dual y) { return {x.v - y.v, x.g - y.g, x.d - y.d, x.b - y.b}; }
+Dual operator*(Dual x, Dual y) {
+    return {x.v * y.v, x.g * y.v + x.v * y.g, x.d * y.v + x.v * y.d, x.b * y.v + x.v * y.b};
+}
+Dual operator*(double k, Dual x) { return {k * x.v, k * x.g, k * x.d, k * x.b}; }
+Dual operator+(Dual x, double k) { return {x.v + k, x.g, x.d, x.b}; }
+Dual operator+(double k, Dual x) { return x + k; }
+Dual operator-(Dual x, double k) { return {x.v - k, x.g, x.d, x.b}; }
+Dual operator-(double k, Dual x) { return constant(k) - x; }
+Dual operator/(Dual x, Dual y) {
+    const double q = x.v / y.v;
+    return {q, (x.g - q * y.g) / y.v, (x.d - q * y.d) / y.v, (x.b - q * y.b) / y.v};
+}
+Dual operator/(Dual x, double k) { return (1.0 / k) * x; }
+Dual operator/(double k, Dual x) { return constant(k) / x; }
+// The chain rule with the outer derivative `slope`.
+Dual through(Dual x, double value, double slope) { return {value, slope * x.g, slope * x.d, slope * x.b}; }
+Dual sqrt(Dual x) {
+    const double r = std::sqrt(x.v);
+    return through(x, r, 0.5 / r);
+}
+Dual exp(Dual x) {
+    const double e = std::exp(x.v);
+    return through(x, e, e);
+}
+const Dual& lesser(const Dual& x, const Dual& y) { return y.v < x.v ? y : x; }
+const Dual& greater(const Dual& x, const Dual& y) { return y.v > x.v ? y : x; }
+
+// The fit of the junction's cylindrical corner in the short-channel factor.
+constexpr double kCorner0 = 0.0631353, kCorner1 = 0.8013292, kCorner2 = -0.01110777;
+
+// The law in the acting orientation: vd >= 0.
+struct Acting {
+    Dual id;
+    double von = 0.0, vdsat = 0.0;
+};
+
+Acting acting(const MosfetParameters& p, const Dual& vg, const Dual& vd, const Dual& vb) {
+    const MosfetParameters::Level3& q = p.level3;
+    const double vt = kThermalVoltage, length = q.length;
+    // sqrt(phi - vb), continued smoothly for a forward-biased bulk.
+    Dual phibs, sqphbs;
+    if (vb.v <= 0.0) {
+        phibs = p.phi - vb;
+        sqphbs = sqrt(phibs);
+    } else {
+        const double sqphis = std::sqrt(p.phi);
+        sqphbs = sqphis / (1.0 + vb / (2.0 * p.phi));
+        phibs = sqphbs * sqphbs;
+    }
+    // Short channel: the source and drain junctions take part of the bulk charge.
+    Dual fshort = constant(1.0);
+    if (q.junctionDepth != 0.0 && q.depletionWidth != 0.0) {
+        const Dual wponxj = q.depletionWidth * sqphbs / q.junctionDepth;
+        const double djonxj = q.lateralDiffusion / q.junctionDepth;
+        const Dual arga = kCorner0 + kCorner1 * wponxj + kCorner2 * wponxj * wponxj + djonxj;
+        const Dual argc = wponxj / (1.0 + wponxj);
+        const Dual argb = sqrt(1.0 - argc * argc);
+        fshort = 1.0 - (q.junctionDepth / length) * (arga * argb - djonxj);
+    }
+    const Dual gammas = p.gamma * fshort;
+    const Dual fbody = gammas / (4.0 * sqphbs) + q.narrow;
+    const Dual qbonco = gammas * sqphbs + q.narrow * phibs;
+    const Dual vth = q.vbi - q.eta * vd + qbonco;
+    Dual von = vth, xn = constant(1.0);
+    if (q.fastStates != 0.0) {
+        xn = 1.0 + q.fastStates + qbonco / (2.0 * phibs);
+        von = vth + vt * xn;
+    } else if (vg.v <= von.v) {
+        return {Dual{}, von.v, 0.0};  // cut off
+    }
+    const Dual vgsx = greater(vg, von);
+    const Dual fgate = 1.0 / (1.0 + p.theta * (vgsx - vth));
+    // Saturation voltage, lowered by velocity saturation.
+    Dual vdsat = (vgsx - vth) / (1.0 + fbody);
+    Dual vdsc;
+    if (q.vmax > 0.0) {
+        vdsc = length * q.vmax / (q.u0 * 1e-4 * fgate);
+        const Dual arga = vdsat;
+        vdsat = arga + vdsc - sqrt(arga * arga + vdsc * vdsc);
+    }
+    const bool saturated = vd.v > vdsat.v;
+    const Dual vdsx = lesser(vd, vdsat);
+    Dual id = p.beta * fgate * (vgsx - vth - 0.5 * (1.0 + fbody) * vdsx) * vdsx;
+    Dual fdrain = constant(1.0);
+    if (q.vmax > 0.0) {
+        fdrain = 1.0 / (1.0 + vdsx / vdsc);
+        id = id * fdrain;
+    }
+    // Channel-length modulation: the pinched-off length delxl.
+    Dual delxl;
+    bool modulated = true;
+    if (!saturated) {
+        if (q.vmax > 0.0 || q.alpha == 0.0 || vdsat.v == 0.0) {
+            modulated = false;
+        } else {
+            // Its onset within the linear region, as the fourth power of vds/vdsat.
+            Dual ratio = vd / vdsat;
+            ratio = ratio * ratio;
+            delxl = sqrt(q.kappa * q.alpha * vdsat / 8.0) * ratio * ratio;
+        }
+    } else if (q.alpha == 0.0) {
+        modulated = false;
+    } else if (q.vmax <= 0.0) {
+        delxl = sqrt(q.kappa * q.alpha * (vd - vdsat + vdsat / 8.0));
+    } else {
+        // The field at the pinch-off point from the current's sensitivity
+        // to the saturation drop.
+        const Dual cdsat = id;
+        Dual gdsat = cdsat * (1.0 - fdrain) / vdsc;
+        if (gdsat.v < 1e-12) gdsat = constant(1e-12);
+        const Dual emax = q.kappa * cdsat / (length * gdsat);
+        const Dual arga = 0.5 * q.alpha * emax;
+        const Dual argb = sqrt(arga * arga + q.kappa * q.alpha * (vd - vdsat));
+        delxl = argb - arga;
+    }
+    if (modulated) {
+        // Punch-through: the pinched-off part approaches the whole length.
+        if (delxl.v > 0.5 * length) delxl = length - length * length / (4.0 * delxl);
+        id = id / (1.0 - delxl / length);
+    }
+    if (vg.v < von.v) id = id * exp((vg - von) / (vt * xn));  // weak inversion
+    return {id, von.v, vdsat.v};
+}
+
+}  // namespace
+
+ChannelCurrent level3Current(const MosfetParameters& p, double vgs, double vds, double vbs) {
+    const bool reversed = vds < 0.0;
+    const Dual vg{reversed ? vgs - vds : vgs, 1.0, 0.0, 0.0};
+    const Dual vd{reversed ? -vds : vds, 0.0, 1.0, 0.0};
+    const Dual vb{reversed ? vbs - vds : vbs, 0.0, 0.0, 1.0};
+    const Acting a = acting(p, vg, vd, vb);
+    ChannelCurrent out;
+    out.von = a.von;
+    out.vdsat = a.vdsat;
+    if (!reversed) {
+        out.id = a.id.v;
+        out.dVgs = a.id.g;
+        out.dVds = a.id.d;
+        out.dVbs = a.id.b;
+    } else {
+        // id(vgs - vds, -vds, vbs - vds), negated.
+        out.id = -a.id.v;
+        out.dVgs = -a.id.g;
+        out.dVbs = -a.id.b;
+        out.dVds = a.id.g + a.id.d + a.id.b;
+    }
+    return out;
+}
+
+}  // namespace udmhost::sim
