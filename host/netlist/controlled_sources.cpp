@@ -25,7 +25,7 @@ void readControlledSource(Context& context, const LogicalLine& line, Element& el
     }
     if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word) {
         const std::string word = lowerCase(cursor.peek().text);
-        if (word == "value" || word == "poly" || word == "table" || word == "laplace")
+        if (word == "value" || word == "laplace" || (word == "table" && !byVoltage))
             throw NetlistError(cursor.peek().where, word + " sources are not supported; give a constant gain");
     }
     element.value = context.value(cursor, std::string("the ") + (letter == 'e' || letter == 'f' ? "gain" : letter == 'g' ? "transconductance" : "transresistance") +

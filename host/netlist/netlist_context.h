@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -124,6 +125,8 @@ struct Context {
 };
 
 void readElement(Context& context, const LogicalLine& line);
+// An E, G, F or H line written as POLY(n) or TABLE, as the B source it is.
+std::optional<LogicalLine> polynomialSource(Context& context, const LogicalLine& line);
 // Directives beyond .param/.plugin/.tran/.options/.print: false when unknown.
 bool readMoreDirective(Context& context, const LogicalLine& line, const std::string& keyword);
 void readModel(Context& context, const LogicalLine& line);

@@ -306,7 +306,8 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::CurrentControlledCurrent:
         case Element::Kind::VoltageControlledCurrent:
         case Element::Kind::CurrentControlledVoltage:
-            if (const auto behavioural = behaviouralControlledSource(line)) readBehaviouralSource(context, *behavioural, element);
+            if (const auto poly = polynomialSource(context, line)) readBehaviouralSource(context, *poly, element);
+            else if (const auto behavioural = behaviouralControlledSource(line)) readBehaviouralSource(context, *behavioural, element);
             else readControlledSource(context, line, element);
             break;
         case Element::Kind::BehaviouralVoltage:

@@ -208,3 +208,47 @@ TEST(BehaviouralSource, InsideASubcircuitNamesTheInstancesOwn) {
     EXPECT_NEAR(again.rows.back()[1], 4.0, 1e-9);
     EXPECT_NEAR(again.rows.back()[2], 6.0, 1e-9);
 }
+
+// POLY(n) and TABLE sources are their polynomials (SPICE2's order of terms:
+// by degree, the first control's power highest first) and their
+// piecewise-linear curves held beyond the ends, at every accepted point;
+// the current-controlled ones sense their source's current, and G and F
+// drive theirs from + to - through the source.
+TEST(BehaviouralSource, PolynomialAndTableSourcesAreTheirCurves) {
+    Circuit c = readNetlist(R"(poly and table
+V1 a 0 SIN(0.5 1.5 1k)
+V2 b 0 SIN(0 1 300)
+VS s 0 0
+R1 a s 1k
+E1 e1 0 POLY(2) (a,0) (b,0) 0.1 1 -1 0.2 0.5 -0.25 0.05
+G2 0 g2 POLY(1) a b 0 1m 0 2m
+R2 g2 0 1k
+F3 0 f3 POLY(1) VS 0 100 2e4
+R3 f3 0 1k
+H4 h4 0 POLY(2) VS V1 0 1k 0 1e5 10 1
+E5 e5 0 TABLE {V(a)*2} = (-1,-2) (0,0) (1,3) (2,3.5)
+.options points=all
+.tran 10u 5m
+.print tran V(e1) V(g2) V(f3) V(h4) V(e5)
+)", "poly.cir", ".", hosttest::FakeLoader{});
+    std::ostringstream messages;
+    const auto out = simulate(c, messages);
+    ASSERT_GT(out.rows.size(), 400u);
+    auto table = [](double x) {
+        if (x <= -1.0) return -2.0;
+        if (x >= 2.0) return 3.5;
+        return x < 0.0 ? 2.0 * x : x < 1.0 ? 3.0 * x : 3.0 + 0.5 * (x - 1.0);
+    };
+    const double pi = std::acos(-1.0);
+    for (const auto& row : out.rows) {
+        const double t = row[0], a = 0.5 + 1.5 * std::sin(2e3 * pi * t), b = std::sin(600.0 * pi * t);
+        const double is = a / 1e3, iv1 = -is;  // the sensing sources' currents, from + through them
+        const double ab = a - b;
+        SCOPED_TRACE(t);
+        EXPECT_NEAR(row[1], 0.1 + a - b + 0.2 * a * a + 0.5 * a * b - 0.25 * b * b + 0.05 * a * a * a, 1e-12);
+        EXPECT_NEAR(row[2], 1e3 * (1e-3 * ab + 2e-3 * ab * ab * ab), 1e-12);
+        EXPECT_NEAR(row[3], 1e3 * (100.0 * is + 2e4 * is * is), 1e-9);
+        EXPECT_NEAR(row[4], 1e3 * is + 1e5 * is * is + 10.0 * is * iv1 + iv1 * iv1, 1e-9);
+        EXPECT_NEAR(row[5], table(2.0 * a), 1e-12);
+    }
+}
