@@ -14,7 +14,7 @@ double limitDrainSource(double vnew, double vold);
 double limitJunction(double vnew, double vold, double vt, double vcrit, bool& limited);
 
 // kT/q at 27 degrees Celsius, the nominal temperature.
-constexpr double kThermalVoltage = 1.3806226e-23 / 1.6021918e-19 * 300.15;
+constexpr double kThermalVoltage = 1.38064852e-23 / 1.6021766208e-19 * 300.15;
 // From every junction, as SPICE's GMIN.
 constexpr double kJunctionGmin = 1e-12;
 
