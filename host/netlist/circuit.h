@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "netlist/bjt_parameters.h"
 #include "netlist/mosfet_parameters.h"
 
 namespace udmhost {
@@ -57,7 +58,10 @@ struct Element {
         // M elements: nodes drain, gate, source inside the series resistances,
         // then the bulk (level 1) or the outer drain and the body diode's
         // anode (VDMOS).
-        Mosfet
+        Mosfet,
+        // Q elements: collector, base, emitter inside the series
+        // resistances, then the base outside RB.
+        Bipolar
     };
     Kind kind = Kind::Resistor;
     std::string name;         // as written, e.g. "R1", "Yswitch"
@@ -73,6 +77,7 @@ struct Element {
     std::string definitionText;     // parameter texts joined with commas in catalogue order
     std::shared_ptr<const BehaviouralExpression> expression;  // B sources
     std::shared_ptr<const MosfetParameters> mosfet;           // M elements
+    std::shared_ptr<const BjtParameters> bipolar;             // Q elements
     SourceLocation where;
 };
 

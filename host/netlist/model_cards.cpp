@@ -16,6 +16,20 @@ const std::vector<std::string> kLevel1 = {"level", "vto", "kp", "gamma", "phi", 
                                           "is", "pb", "cgso", "cgdo", "cgbo", "cj", "mj", "cjsw", "mjsw", "fc", "tox",
                                           "u0", "uo", "js", "ld", "theta", "eta", "kappa", "vmax", "nfs", "xj",
                                           "delta", "nsub", "nss", "tpg", "wd", "xl", "xw", "l", "w"};
+// Gummel-Poon, by their names and SPICE2's aliases (aliases).
+const std::vector<std::string> kBipolar = {"is", "bf", "nf", "vaf", "va", "ikf", "ik", "ise", "c2", "ne", "br", "nr",
+                                           "var", "vb", "ikr", "isc", "c4", "nc", "rb", "re", "rc", "cje", "vje",
+                                           "pe", "mje", "me", "tf", "xtf", "vtf", "itf", "cjc", "vjc", "pc", "mjc",
+                                           "mc", "xcjc", "tr", "fc"};
+std::string canonical(const std::string& type, const std::string& key) {
+    static const std::map<std::string, std::string> bipolar = {{"va", "vaf"}, {"ik", "ikf"}, {"c2", "ise"},
+                                                               {"vb", "var"}, {"c4", "isc"}, {"pe", "vje"},
+                                                               {"me", "mje"}, {"pc", "vjc"}, {"mc", "mjc"}};
+    if (key == "uo") return "u0";
+    if (type != "npn" && type != "pnp") return key;
+    const auto found = bipolar.find(key);
+    return found == bipolar.end() ? key : found->second;
+}
 // Of those, the ones only level 3 uses.
 const std::vector<std::string> kLevel3Only = {"theta", "eta", "kappa", "vmax", "nfs", "xj", "delta",
                                               "nsub", "nss", "tpg", "wd", "xl", "xw"};
@@ -29,6 +43,8 @@ const std::map<std::string, std::vector<std::string>>& knownParameters() {
         {"d", {"is", "n", "rs", "cjo", "cj0", "cj", "vj", "pb", "m", "mj", "fc", "tt", "bv", "ibv", "area"}},
         {"nmos", kLevel1},
         {"pmos", kLevel1},
+        {"npn", kBipolar},
+        {"pnp", kBipolar},
         {"vdmos", {"vto", "kp", "lambda", "theta", "mtriode", "ksubthres", "subshift", "rd", "rs", "rg", "rds", "rb",
                    "cgdmax", "cgdmin", "a", "cgs", "is", "n", "cjo", "cj0", "vj", "m", "fc", "tt", "bv", "ibv",
                    "nbv", "pchan", "nchan"}},
@@ -40,6 +56,12 @@ const std::map<std::string, std::vector<std::string>>& knownParameters() {
 // maker's name: read past without a warning, as they describe the part.
 bool descriptive(const std::string& type, const std::string& key) {
     static const std::vector<std::string> keys = {"vds", "ron", "qg", "mfg"};
+    // A bipolar card's temperature and noise parameters change nothing at
+    // the nominal temperature and in a transient, and its data sheet figures
+    // describe the part.
+    static const std::vector<std::string> bipolar = {"xtb", "eg", "xti", "kf", "af", "tnom", "tref",
+                                                     "vceo", "icrating", "mfg", "type"};
+    if (type == "npn" || type == "pnp") return std::find(bipolar.begin(), bipolar.end(), key) != bipolar.end();
     return (type == "vdmos" || type == "nmos" || type == "pmos") &&
            std::find(keys.begin(), keys.end(), key) != keys.end();
 }
@@ -63,7 +85,7 @@ void readModel(Context& context, const LogicalLine& line) {
     const Token& name = cursor.word("a model name");
     card.name = name.text;
     card.where = name.where;
-    const Token& type = cursor.word("a model type (SW, D, NMOS, PMOS, VDMOS)");
+    const Token& type = cursor.word("a model type (SW, D, NMOS, PMOS, VDMOS, NPN, PNP)");
     card.type = lowerCase(type.text);
     const bool parenthesised = cursor.takeIf(Token::Kind::Open);
     const auto known = knownParameters().find(card.type);
@@ -80,7 +102,8 @@ void readModel(Context& context, const LogicalLine& line) {
             continue;
         }
         const bool skipped = descriptive(card.type, key);
-        if ((unknown && (card.type == "d" || card.type == "nmos" || card.type == "pmos" || card.type == "vdmos")) ||
+        if ((unknown && (card.type == "d" || card.type == "nmos" || card.type == "pmos" || card.type == "vdmos" ||
+                         card.type == "npn" || card.type == "pnp")) ||
             skipped) {
             // Published diode cards carry more (temperature, noise, vendor
             // data): skipped, listed in one warning.
@@ -100,7 +123,8 @@ void readModel(Context& context, const LogicalLine& line) {
         // "RON=1", "RON 1" and "RON = 1" are all read as SPICE reads them.
         cursor.takeIf(Token::Kind::Equals);
         card.places[key] = cursor.here();
-        card.values[key == "uo" ? "u0" : key] = context.value(cursor, "a value for " + parameter.text);
+        card.places[canonical(card.type, key)] = card.places[key];
+        card.values[canonical(card.type, key)] = context.value(cursor, "a value for " + parameter.text);
     }
     if (parenthesised && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
     if (!cursor.atEnd()) cursor.expected("the end of the line");

@@ -17,24 +17,6 @@ double given(const ModelCard& card, const char* key, double fallback) {
 
 bool has(const ModelCard& card, const char* key) { return card.values.contains(key); }
 
-// A node inside the element behind a series resistance, with the resistor
-// to it; `outer` when the resistance is zero or not given.
-int behindResistance(Context& context, const Token& name, const std::string& part, int outer, double resistance) {
-    if (!(resistance > 0.0)) return outer;
-    Token inner = name;
-    inner.text = name.text + "#" + part;
-    const int node = context.node(inner);
-    context.internalNodes.insert(node);
-    Element r;
-    r.kind = Element::Kind::Resistor;
-    r.name = "R#" + name.text + "#" + part;
-    r.where = name.where;
-    r.nodes = {outer, node};
-    r.value = resistance;
-    context.circuit.elements.push_back(std::move(r));
-    return node;
-}
-
 void positive(const SourceLocation& where, const std::string& what, double value) {
     if (!(value > 0.0)) throw NetlistError(where, what + " must be positive");
 }
@@ -177,6 +159,22 @@ MosfetParameters vdmos(const ModelCard& card, double m) {
 }
 
 }  // namespace
+
+int behindResistance(Context& context, const Token& name, const std::string& part, int outer, double resistance) {
+    if (!(resistance > 0.0)) return outer;
+    Token inner = name;
+    inner.text = name.text + "#" + part;
+    const int node = context.node(inner);
+    context.internalNodes.insert(node);
+    Element r;
+    r.kind = Element::Kind::Resistor;
+    r.name = "R#" + name.text + "#" + part;
+    r.where = name.where;
+    r.nodes = {outer, node};
+    r.value = resistance;
+    context.circuit.elements.push_back(std::move(r));
+    return node;
+}
 
 // Mname d g s b model [L=] [W=] [M=] [AD= AS= PD= PS=] (level 1), or
 // Mname d g s model [M=] (VDMOS).

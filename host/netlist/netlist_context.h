@@ -134,6 +134,11 @@ void readModel(Context& context, const LogicalLine& line);
 void readSwitch(Context& context, const LogicalLine& line, Element& element);
 void readDiode(Context& context, const LogicalLine& line, Element& element);
 void readMosfet(Context& context, const LogicalLine& line, Element& element);
+// Q c b e [s] model [area] [AREA=] [M=] [OFF]: a Gummel-Poon transistor.
+void readBipolar(Context& context, const LogicalLine& line, Element& element);
+// A node inside the element `name` behind a series resistance, with the
+// resistor to it; `outer` when the resistance is zero or not given.
+int behindResistance(Context& context, const Token& name, const std::string& part, int outer, double resistance);
 void readControlledSource(Context& context, const LogicalLine& line, Element& element);
 // F and H name their controlling source anywhere in the netlist: resolved
 // once every element is read.

@@ -26,6 +26,7 @@ const char* kindName(Element::Kind kind) {
         case Element::Kind::BehaviouralCurrent: return "a behavioural source";
         case Element::Kind::MutualInductance: return "a coupling of inductors";
         case Element::Kind::Mosfet: return "a MOSFET";
+        case Element::Kind::Bipolar: return "a bipolar transistor";
     }
     return "an element";
 }
@@ -275,9 +276,10 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'b': element.kind = Element::Kind::BehaviouralVoltage; break;
         case 'k': element.kind = Element::Kind::MutualInductance; break;
         case 'm': element.kind = Element::Kind::Mosfet; break;
+        case 'q': element.kind = Element::Kind::Bipolar; break;
         default:
             throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, K, V, I, B, D, E, F, G, H, M, S, X or Y (plug-in instance)");
+                                               ": expected R, C, L, K, V, I, B, D, E, F, G, H, M, Q, S, X or Y (plug-in instance)");
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())
@@ -314,6 +316,7 @@ void readElement(Context& context, const LogicalLine& line) {
         case Element::Kind::BehaviouralCurrent: readBehaviouralSource(context, line, element); break;
         case Element::Kind::MutualInductance: readCoupling(context, line, element); break;
         case Element::Kind::Mosfet: readMosfet(context, line, element); break;
+        case Element::Kind::Bipolar: readBipolar(context, line, element); break;
         case Element::Kind::Plugin:
             if (key[0] == 's' || key[0] == 'w') readSwitch(context, line, element);
             else if (key[0] == 'd') readDiode(context, line, element);

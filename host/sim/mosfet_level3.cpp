@@ -3,47 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sim/dual_number.h"
 #include "sim/fet_limits.h"
 
 namespace udmhost::sim {
 
 namespace {
-
-// A value with its partial derivatives by the gate, drain and bulk voltages
-// (to the acting source): the law is written once, its Jacobian follows.
-struct Dual {
-    double v = 0.0, g = 0.0, d = 0.0, b = 0.0;
-};
-
-Dual constant(double v) { return {v, 0.0, 0.0, 0.0}; }
-Dual operator+(Dual x, Dual y) { return {x.v + y.v, x.g + y.g, x.d + y.d, x.b + y.b}; }
-Dual operator-(Dual x, Dual y) { return {x.v - y.v, x.g - y.g, x.d - y.d, x.b - y.b}; }
-Dual operator*(Dual x, Dual y) {
-    return {x.v * y.v, x.g * y.v + x.v * y.g, x.d * y.v + x.v * y.d, x.b * y.v + x.v * y.b};
-}
-Dual operator*(double k, Dual x) { return {k * x.v, k * x.g, k * x.d, k * x.b}; }
-Dual operator+(Dual x, double k) { return {x.v + k, x.g, x.d, x.b}; }
-Dual operator+(double k, Dual x) { return x + k; }
-Dual operator-(Dual x, double k) { return {x.v - k, x.g, x.d, x.b}; }
-Dual operator-(double k, Dual x) { return constant(k) - x; }
-Dual operator/(Dual x, Dual y) {
-    const double q = x.v / y.v;
-    return {q, (x.g - q * y.g) / y.v, (x.d - q * y.d) / y.v, (x.b - q * y.b) / y.v};
-}
-Dual operator/(Dual x, double k) { return (1.0 / k) * x; }
-Dual operator/(double k, Dual x) { return constant(k) / x; }
-// The chain rule with the outer derivative `slope`.
-Dual through(Dual x, double value, double slope) { return {value, slope * x.g, slope * x.d, slope * x.b}; }
-Dual sqrt(Dual x) {
-    const double r = std::sqrt(x.v);
-    return through(x, r, 0.5 / r);
-}
-Dual exp(Dual x) {
-    const double e = std::exp(x.v);
-    return through(x, e, e);
-}
-const Dual& lesser(const Dual& x, const Dual& y) { return y.v < x.v ? y : x; }
-const Dual& greater(const Dual& x, const Dual& y) { return y.v > x.v ? y : x; }
 
 // The fit of the junction's cylindrical corner in the short-channel factor.
 constexpr double kCorner0 = 0.0631353, kCorner1 = 0.8013292, kCorner2 = -0.01110777;

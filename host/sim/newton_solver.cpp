@@ -39,7 +39,7 @@ bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, doubl
 NewtonSolver::NewtonSolver(const Circuit& circuit, CircuitEquations& equations, PluginSet& plugins,
                            ExpressionEngine& expressions, RunStats& stats)
     : circuit_(circuit), equations_(equations), plugins_(plugins), expressions_(expressions), stats_(stats),
-      behavioural_(circuit, equations), mosfets_(circuit) {}
+      behavioural_(circuit, equations), semiconductors_(circuit) {}
 
 void NewtonSolver::setUp() {
     const int n = equations_.size();
@@ -48,12 +48,12 @@ void NewtonSolver::setUp() {
     equations_.requestEntries(builder);
     plugins_.requestEntries(builder);
     behavioural_.requestEntries(builder);
-    mosfets_.requestEntries(builder);
+    semiconductors_.requestEntries(builder);
     pattern_ = builder.build();
     equations_.bindSlots(builder, pattern_.nonZeros());
     plugins_.bindSlots(builder);
     behavioural_.bindSlots(builder);
-    mosfets_.bindSlots(builder);
+    semiconductors_.bindSlots(builder);
     pluginCharges_.setUp(plugins_);
     initialVoltages_.bind(pattern_, static_cast<int>(circuit_.nodeNames.size()) - 1, circuit_.initialVoltages);
     try {
@@ -193,8 +193,8 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     // plug-ins are first evaluated at its solution.
     singularReason_.clear();
     const bool fromAccepted = haveAcceptedStamp_ && d.kind != Discretisation::Kind::OperatingPoint;
-    mosfets_.beginPoint();
-    bool mosfetsUnlimited = true;  // the MOSFETs' latest linearisation took the iterate's voltages unlimited
+    semiconductors_.beginPoint();
+    bool semiconductorsUnlimited = true;  // the transistors' latest linearisation took the iterate's voltages unlimited
     // A charge's companion puts an offset current (rate * capacitance *
     // voltage) into the stamp that dwarfs the junction's own current, so a
     // stamp within the tolerance of the one before still misses that current
@@ -204,7 +204,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     // is then at least the second solution, solved at the first one's
     // linearisation. A stamp exactly the one solved with is exact at once.
     const int fewestForNear = pluginCharges_.smoothInstances().empty() ? 1 : 2;
-    const bool mayStopOnFirst = stopIf != nullptr && fromAccepted && behavioural_.empty() && mosfets_.empty();
+    const bool mayStopOnFirst = stopIf != nullptr && fromAccepted && behavioural_.empty() && semiconductors_.empty();
     iterates_.clear();
     // The evaluations of this solve's iterations carry its number, and no
     // other evaluation does: a plug-in limits an iterate against the one
@@ -250,17 +250,17 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         if (d.kind != Discretisation::Kind::OperatingPoint &&
             iterates_.flipsBack(stamp_, previousStamp_, o.reltol, o.abstol))
             return Result::Cycling;
-        if (!mosfets_.empty()) mosfetsUnlimited = mosfets_.evaluate(x_.data(), d);
+        if (!semiconductors_.empty()) semiconductorsUnlimited = semiconductors_.evaluate(x_.data(), d);
         // Converged only when the plug-ins' stamp at this iterate is the one
         // it was solved with: a small update under a stamp that has just
         // jumped (a switch flipping) solves the old equations, not these.
         // B sources are nonlinear: their iterates must have settled too. So
-        // must the MOSFETs': the charges a point keeps are those of their
+        // must the transistors': the charges a point keeps are those of their
         // latest linearisation, which is then the solution's, not that of
         // the iterate before (on quiet stretches the last point's).
         const bool behaviouralSettled =
             (behavioural_.empty() || (small && behavioural_.sameBranches(x_.data(), time))) &&
-            (mosfets_.empty() || (small && mosfetsUnlimited && mosfets_.sameAsSolved(o.reltol, o.abstol)));
+            (semiconductors_.empty() || (small && semiconductorsUnlimited && semiconductors_.sameAsSolved(o.reltol, o.abstol)));
         if (iteration > 0 && behaviouralSettled &&
             (instances.empty() || unchanged ||
              (small && iteration >= fewestForNear && sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))))
@@ -278,7 +278,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         std::copy(baseRhs_.begin(), baseRhs_.end(), rhs_.begin());
         addStamps();
         if (!behavioural_.empty()) behavioural_.stamp(x_.data(), time, values_.data(), rhs_.data());
-        if (!mosfets_.empty()) mosfets_.stamp(values_.data(), rhs_.data());
+        if (!semiconductors_.empty()) semiconductors_.stamp(values_.data(), rhs_.data());
         if (d.kind == Discretisation::Kind::OperatingPoint && !initialVoltages_.empty())
             initialVoltages_.impose(values_.data(), rhs_.data());
         values_.back() = 0.0;
@@ -365,10 +365,10 @@ void NewtonSolver::accept(double time, const Discretisation& d, bool smooth) {
             xDotPrev_[u] = c[0] * (x_[u] - xPrev_[u]) + c[2] * (xOlder_[u] - xPrev_[u]) - (trap ? xDotPrev_[u] : 0.0);
     if (d.kind != Discretisation::Kind::OperatingPoint) equations_.accept(x_.data(), d, smooth);
     if (d.kind == Discretisation::Kind::OperatingPoint) {
-        mosfets_.startFrom(x_.data());
+        semiconductors_.startFrom(x_.data());
         pluginCharges_.startFrom(simulationRecord_.data());
     } else {
-        mosfets_.accept(d);
+        semiconductors_.accept(d);
         if (!pluginCharges_.empty()) {
             pluginCharges_.read(simulationRecord_.data());
             pluginCharges_.accept(d);

@@ -20,7 +20,7 @@
 #include "sim/simulator.h"
 #include "sim/iterate_cycle.h"
 #include "sim/linear_solver.h"
-#include "sim/mosfet_stamps.h"
+#include "sim/semiconductor_stamps.h"
 #include "sim/plugin_charges.h"
 #include "sim/plugin_set.h"
 
@@ -72,7 +72,7 @@ public:
     void accept(double time, const Discretisation& d, bool smooth);
 
     const BehaviouralStamps& behavioural() const { return behavioural_; }
-    const MosfetStamps& mosfets() const { return mosfets_; }
+    const SemiconductorStamps& semiconductors() const { return semiconductors_; }
     const PluginCharges& pluginCharges() const { return pluginCharges_; }
     // The plug-ins' own charges, read at the latest evaluation.
     const PluginCharges& readPluginCharges() {
@@ -105,7 +105,7 @@ private:
     ExpressionEngine& expressions_;
     RunStats& stats_;
     BehaviouralStamps behavioural_;
-    MosfetStamps mosfets_;
+    SemiconductorStamps semiconductors_;
     PluginCharges pluginCharges_;
     InitialVoltageRows initialVoltages_;  // .ic in the operating point
     std::unique_ptr<LinearSolver> solver_;

@@ -1,9 +1,10 @@
-#include "sim/mosfet_stamps.h"
+#include "sim/semiconductor_stamps.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "sim/bjt_law.h"
 #include "sim/fet_limits.h"
 #include "sim/mosfet_level1.h"
 #include "sim/mosfet_level3.h"
@@ -14,8 +15,10 @@ namespace udmhost::sim {
 
 namespace {
 
-// Terminals in Element::nodes order.
+// Terminals in Element::nodes order: a MOSFET's, and a bipolar transistor's
+// (collector, base and emitter behind their resistances, then the base outside).
 enum Terminal { kDrain = 0, kGate = 1, kSource = 2, kBulk = 3, kOuterDrain = 3, kAnode = 4 };
+enum BipolarTerminal { kCollector = 0, kBase = 1, kEmitter = 2, kOuterBase = 3 };
 // A limit that moved a voltage by more than this leaves the iterate unconverged.
 constexpr double kLimitedBy = 1e-9;
 
@@ -42,7 +45,7 @@ void limitGateAndDrainSource(double& vgs, double& vds, double oldVgs, double old
 
 }  // namespace
 
-void MosfetStamps::Linear::branch(int from, int to, int a, int b, double value, double dg, double v0) {
+void SemiconductorStamps::Linear::branch(int from, int to, int a, int b, double value, double dg, double v0) {
     g[static_cast<size_t>(from)][static_cast<size_t>(a)] += dg;
     g[static_cast<size_t>(from)][static_cast<size_t>(b)] -= dg;
     g[static_cast<size_t>(to)][static_cast<size_t>(a)] -= dg;
@@ -52,22 +55,33 @@ void MosfetStamps::Linear::branch(int from, int to, int a, int b, double value, 
     i[static_cast<size_t>(to)] -= equivalent;
 }
 
-MosfetStamps::MosfetStamps(const Circuit& circuit) {
+SemiconductorStamps::SemiconductorStamps(const Circuit& circuit) {
     for (size_t e = 0; e < circuit.elements.size(); ++e) {
         const Element& el = circuit.elements[e];
-        if (el.kind != Element::Kind::Mosfet) continue;
+        if (el.kind != Element::Kind::Mosfet && el.kind != Element::Kind::Bipolar) continue;
         Device dev{};
         dev.element = e;
-        dev.p = *el.mosfet;
-        if (dev.p.hasBreakdown) dev.p.bv = matchedBreakdown(dev.p.is, dev.p.bv, dev.p.ibv, dev.p.nbv, circuit.options.reltol);
-        for (int n : el.nodes) dev.unknowns.push_back(CircuitEquations::nodeUnknown(n));
-        const MosfetParameters& p = dev.p;
         auto charge = [&](int plus, int minus, bool meyer, double overlap) {
             Charge c;
             c.plus = plus, c.minus = minus, c.meyer = meyer, c.overlap = overlap;
             dev.charges.push_back(c);
         };
         const double vt = kThermalVoltage;
+        if (el.kind == Element::Kind::Bipolar) {
+            dev.bipolar = true;
+            dev.q = *el.bipolar;
+            for (int n : el.nodes) dev.unknowns.push_back(CircuitEquations::nodeUnknown(n));
+            charge(kBase, kEmitter, false, 0.0);
+            charge(kBase, kCollector, false, 0.0);
+            charge(kOuterBase, kCollector, false, 0.0);
+            dev.vcritSource = vt * std::log(vt / (std::sqrt(2.0) * dev.q.is));
+            devices_.push_back(std::move(dev));
+            continue;
+        }
+        dev.p = *el.mosfet;
+        if (dev.p.hasBreakdown) dev.p.bv = matchedBreakdown(dev.p.is, dev.p.bv, dev.p.ibv, dev.p.nbv, circuit.options.reltol);
+        for (int n : el.nodes) dev.unknowns.push_back(CircuitEquations::nodeUnknown(n));
+        const MosfetParameters& p = dev.p;
         if (p.law != MosfetParameters::Law::Vdmos) {
             charge(kGate, kSource, true, p.cgso);
             charge(kGate, kDrain, true, p.cgdo);
@@ -87,7 +101,7 @@ MosfetStamps::MosfetStamps(const Circuit& circuit) {
 }
 
 // A dense block over each device's terminals, row by row.
-void MosfetStamps::requestEntries(PatternBuilder& builder) {
+void SemiconductorStamps::requestEntries(PatternBuilder& builder) {
     for (Device& dev : devices_) {
         dev.firstTicket = -1;
         for (int row : dev.unknowns)
@@ -98,7 +112,7 @@ void MosfetStamps::requestEntries(PatternBuilder& builder) {
     }
 }
 
-void MosfetStamps::bindSlots(const PatternBuilder& builder) {
+void SemiconductorStamps::bindSlots(const PatternBuilder& builder) {
     for (const Device& dev : devices_) {
         const size_t first = static_cast<size_t>(dev.firstTicket), count = dev.unknowns.size() * dev.unknowns.size();
         if (slots_.size() < first + count) slots_.resize(first + count, 0);
@@ -106,14 +120,14 @@ void MosfetStamps::bindSlots(const PatternBuilder& builder) {
     }
 }
 
-void MosfetStamps::beginPoint() {
+void SemiconductorStamps::beginPoint() {
     for (Device& dev : devices_) {
         dev.vgs = dev.acceptedVgs, dev.vds = dev.acceptedVds, dev.vbs = dev.acceptedVbs;
         dev.vd = dev.acceptedVd, dev.von = dev.acceptedVon;
     }
 }
 
-void MosfetStamps::integrate(const Device& dev, Charge& c, double v, double q, double cap, const Discretisation& d,
+void SemiconductorStamps::integrate(double polarity, Charge& c, double v, double q, double cap, const Discretisation& d,
                              Linear& out) {
     c.history.pending = q;
     c.pendingV = v;
@@ -121,22 +135,22 @@ void MosfetStamps::integrate(const Device& dev, Charge& c, double v, double q, d
     c.idle = cap == 0.0;
     if (d.kind == Discretisation::Kind::OperatingPoint || c.idle) return;
     const double g = d.coefficients()[0] * cap;
-    out.branch(c.plus, c.minus, c.plus, c.minus, dev.p.polarity * c.history.current(q, d), g, v * dev.p.polarity);
+    out.branch(c.plus, c.minus, c.plus, c.minus, polarity * c.history.current(q, d), g, v * polarity);
 }
 
-void MosfetStamps::integrateMeyer(const Device& dev, Charge& c, double v, double half, const Discretisation& d,
+void SemiconductorStamps::integrateMeyer(const Device& dev, Charge& c, double v, double half, const Discretisation& d,
                                   Linear& out) {
     c.pendingHalf = half;
     if (d.kind == Discretisation::Kind::OperatingPoint) {
         const double cap = 2.0 * half + c.overlap;
-        integrate(dev, c, v, v * cap, cap, d, out);
+        integrate(dev.p.polarity, c, v, v * cap, cap, d, out);
         return;
     }
     const double cap = half + c.half0 + c.overlap;
-    integrate(dev, c, v, c.history.q[0] + (v - c.v0) * cap, cap, d, out);
+    integrate(dev.p.polarity, c, v, c.history.q[0] + (v - c.v0) * cap, cap, d, out);
 }
 
-bool MosfetStamps::evaluateFourTerminal(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
+bool SemiconductorStamps::evaluateFourTerminal(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
     const MosfetParameters& p = dev.p;
     const double pol = p.polarity;
     double vgs = pol * voltage(dev.unknowns, x, kGate, kSource);
@@ -176,12 +190,12 @@ bool MosfetStamps::evaluateFourTerminal(Device& dev, const double* x, const Disc
     integrateMeyer(dev, dev.charges[1], vgd, h.gd, d, out);
     integrateMeyer(dev, dev.charges[2], vgb, h.gb, d, out);
     const JunctionCharge qs = bulkDepletion(p, p.cbs, p.cbssw, vbs), qd = bulkDepletion(p, p.cbd, p.cbdsw, vbd);
-    integrate(dev, dev.charges[3], vbs, qs.q, qs.c, d, out);
-    integrate(dev, dev.charges[4], vbd, qd.q, qd.c, d, out);
+    integrate(pol, dev.charges[3], vbs, qs.q, qs.c, d, out);
+    integrate(pol, dev.charges[4], vbd, qd.q, qd.c, d, out);
     return !limited;
 }
 
-bool MosfetStamps::evaluateVdmos(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
+bool SemiconductorStamps::evaluateVdmos(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
     const MosfetParameters& p = dev.p;
     const double pol = p.polarity;
     double vgs = pol * voltage(dev.unknowns, x, kGate, kSource);
@@ -213,16 +227,47 @@ bool MosfetStamps::evaluateVdmos(Device& dev, const double* x, const Discretisat
     integrateMeyer(dev, dev.charges[1], vgd, h.gd, d, out);
     const DiodeState diode = bodyDiode(p, vd);
     out.branch(kAnode, kOuterDrain, kAnode, kOuterDrain, pol * diode.i, diode.g, pol * vd);
-    integrate(dev, dev.charges[2], vd, diode.q, diode.c, d, out);
+    integrate(pol, dev.charges[2], vd, diode.q, diode.c, d, out);
     return !limited;
 }
 
-bool MosfetStamps::evaluate(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
+bool SemiconductorStamps::evaluateBipolar(Device& dev, const double* x, const Discretisation& d, bool limit,
+                                          Linear& out) {
+    const BjtParameters& p = dev.q;
+    const double pol = p.polarity;
+    double vbe = pol * voltage(dev.unknowns, x, kBase, kEmitter);
+    double vbc = pol * voltage(dev.unknowns, x, kBase, kCollector);
+    const double vbx = pol * voltage(dev.unknowns, x, kOuterBase, kCollector);
+    bool limited = false;
+    if (limit) {
+        bool cutBe = false, cutBc = false;
+        vbe = limitJunction(vbe, dev.vgs, kThermalVoltage, dev.vcritSource, cutBe);
+        vbc = limitJunction(vbc, dev.vds, kThermalVoltage, dev.vcritSource, cutBc);
+        limited = cutBe || cutBc;
+    }
+    dev.vgs = vbe, dev.vds = vbc;
+    const BjtState s = gummelPoon(p, vbe, vbc);
+    // The transport current from collector to emitter, controlled by both junctions.
+    const double equivalent = s.it - s.itBe * vbe - s.itBc * vbc;
+    out.branch(kCollector, kEmitter, kBase, kEmitter, 0.0, s.itBe, 0.0);
+    out.branch(kCollector, kEmitter, kBase, kCollector, pol * equivalent, s.itBc, 0.0);
+    out.branch(kBase, kEmitter, kBase, kEmitter, pol * s.ibe, s.ibeBe, pol * vbe);
+    out.branch(kBase, kCollector, kBase, kCollector, pol * s.ibc, s.ibcBc, pol * vbc);
+    integrate(pol, dev.charges[0], vbe, s.qbe, s.cbe, d, out);
+    integrate(pol, dev.charges[1], vbc, s.qbc, s.cbc, d, out);
+    double qbx = 0.0, cbx = 0.0;
+    externalBaseCharge(p, vbx, qbx, cbx);
+    integrate(pol, dev.charges[2], vbx, qbx, cbx, d, out);
+    return !limited;
+}
+
+bool SemiconductorStamps::evaluate(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
+    if (dev.bipolar) return evaluateBipolar(dev, x, d, limit, out);
     return dev.p.law == MosfetParameters::Law::Vdmos ? evaluateVdmos(dev, x, d, limit, out)
                                                       : evaluateFourTerminal(dev, x, d, limit, out);
 }
 
-bool MosfetStamps::evaluate(const double* x, const Discretisation& d) {
+bool SemiconductorStamps::evaluate(const double* x, const Discretisation& d) {
     bool unlimited = true;
     for (Device& dev : devices_) {
         dev.latest = Linear{};
@@ -231,7 +276,7 @@ bool MosfetStamps::evaluate(const double* x, const Discretisation& d) {
     return unlimited;
 }
 
-bool MosfetStamps::sameAsSolved(double reltol, double abstol) const {
+bool SemiconductorStamps::sameAsSolved(double reltol, double abstol) const {
     auto same = [&](double a, double b) { return withinTolerance(a, b, reltol, abstol); };
     for (const Device& dev : devices_) {
         const size_t k = dev.unknowns.size();
@@ -244,7 +289,7 @@ bool MosfetStamps::sameAsSolved(double reltol, double abstol) const {
     return true;
 }
 
-void MosfetStamps::stamp(double* values, double* rhs) {
+void SemiconductorStamps::stamp(double* values, double* rhs) {
     for (Device& dev : devices_) {
         dev.solved = dev.latest;
         const size_t k = dev.unknowns.size();
@@ -260,7 +305,7 @@ void MosfetStamps::stamp(double* values, double* rhs) {
     }
 }
 
-void MosfetStamps::startFrom(const double* x) {
+void SemiconductorStamps::startFrom(const double* x) {
     const Discretisation op{Discretisation::Kind::OperatingPoint, 0.0};
     for (Device& dev : devices_) {
         Linear ignored;
@@ -276,7 +321,7 @@ void MosfetStamps::startFrom(const double* x) {
     steps_[0] = steps_[1] = 0.0;
 }
 
-void MosfetStamps::accept(const Discretisation& d) {
+void SemiconductorStamps::accept(const Discretisation& d) {
     for (Device& dev : devices_) {
         for (Charge& c : dev.charges) {
             c.history.accept(d);
@@ -291,7 +336,7 @@ void MosfetStamps::accept(const Discretisation& d) {
     steps_[0] = d.step;
 }
 
-double MosfetStamps::truncationRatio(const Discretisation& d, const Options& o, bool firstOrder) const {
+double SemiconductorStamps::truncationRatio(const Discretisation& d, const Options& o, bool firstOrder) const {
     Discretisation used = d;
     if (firstOrder) used.kind = Discretisation::Kind::BackwardEuler;
     double ratio = std::numeric_limits<double>::infinity();

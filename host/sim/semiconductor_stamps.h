@@ -1,13 +1,15 @@
-// MOSFETs (level 1 and VDMOS) in the Newton iteration: each is linearised at
-// the iterate from its exact derivatives, with SPICE's voltage limits, and
-// its gate and junction charges are integrated by the engine's method, their
-// truncation error bounding the step as a capacitor's does. The switching
-// of a MOSFET is smooth: a stiff stretch for the step control, not an event.
+// Transistors in the Newton iteration: MOSFETs (level 1, level 3 and VDMOS)
+// and bipolar transistors (Gummel-Poon). Each is linearised at the iterate
+// from its exact derivatives, with SPICE's voltage limits, and its charges
+// are integrated by the engine's method, their truncation error bounding the
+// step as a capacitor's does. A transistor switches smoothly: a stiff
+// stretch for the step control, not an event.
 #pragma once
 
 #include <array>
 #include <vector>
 
+#include "netlist/bjt_parameters.h"
 #include "netlist/circuit.h"
 #include "sim/charge_history.h"
 #include "sim/circuit_equations.h"
@@ -15,9 +17,9 @@
 
 namespace udmhost::sim {
 
-class MosfetStamps {
+class SemiconductorStamps {
 public:
-    explicit MosfetStamps(const Circuit& circuit);
+    explicit SemiconductorStamps(const Circuit& circuit);
 
     bool empty() const { return devices_.empty(); }
     void requestEntries(PatternBuilder& builder);
@@ -66,23 +68,27 @@ private:
     };
     struct Device {
         size_t element;
+        bool bipolar = false;
         MosfetParameters p;  // with the breakdown knee matched
+        BjtParameters q;     // of a bipolar transistor
         std::vector<int> unknowns;  // per terminal, -1 for ground
         int firstTicket = -1;
         std::vector<Charge> charges;
         // Limited voltages of the latest evaluation, and of the accepted point.
+        // (A bipolar transistor's vbe and vbc are kept as vgs and vds.)
         double vgs = 0, vds = 0, vbs = 0, vd = 0, von = 0;
         double acceptedVgs = 0, acceptedVds = 0, acceptedVbs = 0, acceptedVd = 0, acceptedVon = 0;
-        double vcritSource = 0, vcritDrain = 0, vcritDiode = 0;
+        double vcritSource = 0, vcritDrain = 0, vcritDiode = 0;  // a bipolar's junctions': vcritSource
         Linear latest, solved;  // at the latest iterate; the one last solved with
     };
     bool evaluate(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
     // Level 1 or 3: drain, gate, source and bulk, with level 1's charges.
     bool evaluateFourTerminal(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
     bool evaluateVdmos(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
+    bool evaluateBipolar(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
     // Integrates charge `c` at branch voltage v (N-channel sense) with the
     // charge law's value q and capacitance cap and adds it to `out`.
-    void integrate(const Device& dev, Charge& c, double v, double q, double cap, const Discretisation& d,
+    void integrate(double polarity, Charge& c, double v, double q, double cap, const Discretisation& d,
                    Linear& out);
     // Meyer's accumulation: the charge from the accepted point over v - v0
     // at the mean of both points' capacitances plus the overlap.

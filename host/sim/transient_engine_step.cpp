@@ -272,9 +272,9 @@ std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const
     // the trapezoidal rule would ring on what is left of the fast mode, and
     // its estimate would take the jump in the history for curvature.
     restart.noteStiffStep(filtered != nullptr && ratio >= 0.9 && unfiltered < 0.9);
-    // MOSFET charges are the engine's own, not the equations' storage.
-    if (!newton_.mosfets().empty())
-        ratio = std::min(ratio, newton_.mosfets().truncationRatio(d, o, second && d.kind != Kind::Gear));
+    // Transistor charges are the engine's own, not the equations' storage.
+    if (!newton_.semiconductors().empty())
+        ratio = std::min(ratio, newton_.semiconductors().truncationRatio(d, o, second && d.kind != Kind::Gear));
     // Nor are the charges plug-ins integrate themselves.
     if (const PluginCharges& charges = newton_.readPluginCharges(); !charges.empty())
         ratio = std::min(ratio, charges.truncationRatio(d, o, second && d.kind != Kind::Gear));

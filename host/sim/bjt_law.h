@@ -1,0 +1,28 @@
+// The Gummel-Poon bipolar transistor: transport current with the Early
+// effect and high injection through the base charge qb, the junctions' ideal
+// and leakage base currents, and the depletion and diffusion charges.
+// Voltages and currents in the NPN sense (a PNP's are negated before and after).
+#pragma once
+
+#include "netlist/bjt_parameters.h"
+
+namespace udmhost::sim {
+
+struct BjtState {
+    // Currents at vbe, vbc and their derivatives by each (be, bc):
+    double it = 0.0, itBe = 0.0, itBc = 0.0;      // transport, collector to emitter
+    double ibe = 0.0, ibeBe = 0.0;                // base to emitter, GMIN included
+    double ibc = 0.0, ibcBc = 0.0;                // base to collector, GMIN included
+    // Charges of the base-emitter and base-collector junctions and their
+    // capacitances by their own voltages (the diffusion charge's dependence
+    // on the other junction through qb is left out of the Jacobian).
+    double qbe = 0.0, cbe = 0.0, qbc = 0.0, cbc = 0.0;
+};
+
+// `vbx`: the external base to the collector, across the collector
+// junction's share (1 - XCJC) outside the base resistance.
+BjtState gummelPoon(const BjtParameters& p, double vbe, double vbc);
+// That share's depletion charge.
+void externalBaseCharge(const BjtParameters& p, double vbx, double& q, double& c);
+
+}  // namespace udmhost::sim
