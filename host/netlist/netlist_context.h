@@ -125,6 +125,8 @@ struct Context {
 };
 
 void readElement(Context& context, const LogicalLine& line);
+// Whether an E, G, F or H line is written as POLY(n) or TABLE.
+bool writtenAsPolynomial(const LogicalLine& line);
 // An E, G, F or H line written as POLY(n) or TABLE, as the B source it is.
 std::optional<LogicalLine> polynomialSource(Context& context, const LogicalLine& line);
 // Directives beyond .param/.plugin/.tran/.options/.print: false when unknown.

@@ -87,16 +87,20 @@ void resistorModel(Context& context, LineCursor& cursor, Element& element) {
     if (!card->values.empty()) warnTemperatureCoefficients(context, card->where, "model " + card->name);
 }
 
-// `TC1=`, `TC2=` on a resistor line: taken and warned about.
+// `TC1=`, `TC2=` on a resistor line, or both as `TC=a[,b]` or `TC=a b`:
+// taken and warned about.
 bool temperatureCoefficient(Context& context, LineCursor& cursor, Element& element) {
     const size_t at = cursor.position();
     const Token& key = cursor.take();
     const std::string lower = lowerCase(key.text);
-    if ((lower != "tc1" && lower != "tc2") || !cursor.takeIf(Token::Kind::Equals)) {
+    if ((lower != "tc1" && lower != "tc2" && lower != "tc") || !cursor.takeIf(Token::Kind::Equals)) {
         cursor.rewind(at);
         return false;
     }
     context.value(cursor, "a value for " + key.text);
+    if (lower == "tc" && !cursor.atEnd() && cursor.peek().kind == Token::Kind::Word &&
+        spiceNumber(cursor.peek().text))
+        context.value(cursor, "the second coefficient of TC");
     warnTemperatureCoefficients(context, key.where, element.name);
     return true;
 }

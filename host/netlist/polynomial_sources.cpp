@@ -99,11 +99,12 @@ std::string polynomial(Context& context, LineCursor& cursor, char letter, const 
     return text;
 }
 
-// TABLE {expr} = (x1, y1) (x2, y2) ...: y between the points linearly, held beyond them.
+// TABLE {expr} [=] (x1, y1) (x2, y2) ... (the parentheses optional): y
+// between the points linearly, held beyond them.
 std::string table(Context& context, LineCursor& cursor, const std::string& name) {
     if (cursor.atEnd() || cursor.peek().kind != Token::Kind::Braced) cursor.expected("{expression} after TABLE");
     std::string text = "pwl((" + cursor.take().text + ")";
-    if (!cursor.takeIf(Token::Kind::Equals)) cursor.expected("'=' after the expression of TABLE");
+    cursor.takeIf(Token::Kind::Equals);
     double previous = -std::numeric_limits<double>::infinity();
     size_t points = 0;
     while (!cursor.atEnd()) {
@@ -123,13 +124,18 @@ std::string table(Context& context, LineCursor& cursor, const std::string& name)
 
 }  // namespace
 
-std::optional<LogicalLine> polynomialSource(Context& context, const LogicalLine& line) {
-    if (line.tokens.size() < 4 || line.tokens[3].kind != Token::Kind::Word) return std::nullopt;
-    const Token& keyword = line.tokens[3];
-    const std::string word = lowerCase(keyword.text);
+bool writtenAsPolynomial(const LogicalLine& line) {
+    if (line.tokens.size() < 4 || line.tokens[3].kind != Token::Kind::Word) return false;
+    const std::string word = lowerCase(line.tokens[3].text);
     const char letter = lowerCase(line.tokens[0].text)[0];
-    const bool isTable = word == "table" && (letter == 'e' || letter == 'g');
-    if (word != "poly" && !isTable) return std::nullopt;
+    return word == "poly" || (word == "table" && (letter == 'e' || letter == 'g'));
+}
+
+std::optional<LogicalLine> polynomialSource(Context& context, const LogicalLine& line) {
+    if (!writtenAsPolynomial(line)) return std::nullopt;
+    const Token& keyword = line.tokens[3];
+    const char letter = lowerCase(line.tokens[0].text)[0];
+    const bool isTable = lowerCase(keyword.text) == "table";
     LineCursor cursor(line);
     cursor.rewind(4);
     const std::string& name = line.tokens[0].text;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "netlist/constant_expression.h"
+#include "netlist/spice_number.h"
 
 namespace udmhost::netlist {
 
@@ -54,10 +55,20 @@ size_t nodeCount(const LogicalLine& line) {
     switch (keyword(line)[0]) {
         case 'r': case 'c': case 'l': case 'v': case 'i': case 'd': case 'f': case 'h': case 'w': case 'b': return 2;
         case 'e': case 'g':
+            // VALUE=, POLY(n) and TABLE name their controls in what follows.
             return line.tokens.size() > 3 && line.tokens[3].kind == Token::Kind::Word &&
-                           isBehaviouralControlKeyword(keyword(line)[0], line.tokens[3].text)
+                           (isBehaviouralControlKeyword(keyword(line)[0], line.tokens[3].text) ||
+                            writtenAsPolynomial(line))
                        ? 2
                        : 4;
+        case 'q': {
+            // Three or four nodes, the model, then perhaps the area and OFF.
+            size_t end = firstAssignment(line);
+            while (end > 1 && line.tokens[end - 1].kind == Token::Kind::Word &&
+                   (lowerCase(line.tokens[end - 1].text) == "off" || spiceNumber(line.tokens[end - 1].text)))
+                --end;
+            return end >= 2 ? std::min<size_t>(end - 2, 4) : 0;
+        }
         case 's': return 4;
         case 'm': {
             // Three nodes (VDMOS) or four before the model name and NAME=value pairs.
@@ -208,8 +219,10 @@ void SubcircuitExpander::instantiate(Context& context, const LogicalLine& line, 
             continue;
         }
         renamed.tokens[0].text = renaming.element(renamed.tokens[0].text);
-        // F, H and W name the voltage source they sense: the instance's own.
-        if ((key[0] == 'f' || key[0] == 'h' || key[0] == 'w') && renamed.tokens.size() > 3 && renamed.tokens[3].kind == Token::Kind::Word)
+        // F, H and W name the voltage source they sense: the instance's own
+        // (a polynomial's are named in its expression).
+        if ((key[0] == 'f' || key[0] == 'h' || key[0] == 'w') && renamed.tokens.size() > 3 &&
+            renamed.tokens[3].kind == Token::Kind::Word && !writtenAsPolynomial(renamed))
             renamed.tokens[3].text = renaming.element(renamed.tokens[3].text);
         // K couples two of the instance's own inductors.
         if (key[0] == 'k')

@@ -107,8 +107,9 @@ M6 d6 g6 0 b6 pn L=3u W=20u
     for (size_t k = 0; k < 6; ++k) EXPECT_NEAR(out.rows[0][k + 1], spice[k], 1e-5 * std::abs(spice[k])) << "M" << k + 1;
 }
 
-// Makers' subcircuits give the channel's W and L on the card, and a
-// resistor's model before its value (a RES card): ngspice's current.
+// Makers' subcircuits give the channel's W and L on the card, a resistor's
+// model before its value (a RES card), TC=a,b, and POLY sources inside
+// them: ngspice's current.
 TEST(Mosfet, MakersSubcircuitFormsReadAsSpiceReadsThem) {
     const SimulationOutput out = run(R"(maker forms
 VD d 0 5
@@ -117,6 +118,9 @@ X1 d g 0 FET
 .subckt FET 1 2 3
 M1 5 2 3 3 CH
 Rd 5 1 RT 2
+Rx 5 1 1e9 TC=1m,2u
+E1 7 0 POLY(1) 2 3 0 1
+Rp 7 0 1k
 .model CH NMOS (LEVEL=3 W=0.05 L=0.5u VTO=2 KP=4e-7 U0=600 XJ=0.4u KAPPA=0.1 ETA=1e-5 NFS=3e12 DELTA=0.1)
 .model RT RES (TC1=4e-3)
 .ends
