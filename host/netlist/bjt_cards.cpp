@@ -9,14 +9,9 @@ namespace udmhost::netlist {
 
 namespace {
 
-double given(const ModelCard& card, const char* key, double fallback) {
-    const auto found = card.values.find(key);
-    return found == card.values.end() ? fallback : found->second;
-}
-
 // 1/x, or 0 (none) where x is not given or is 0.
 double inverse(const ModelCard& card, const char* key) {
-    const double x = given(card, key, 0.0);
+    const double x = modelValue(card, key, 0.0);
     return x == 0.0 ? 0.0 : 1.0 / x;
 }
 
@@ -24,38 +19,38 @@ double inverse(const ModelCard& card, const char* key) {
 BjtParameters bipolar(const ModelCard& card, double scale) {
     BjtParameters p;
     p.polarity = card.type == "pnp" ? -1.0 : 1.0;
-    p.is = given(card, "is", 1e-16) * scale;
-    p.bf = given(card, "bf", 100.0);
-    p.br = given(card, "br", 1.0);
-    p.nf = given(card, "nf", 1.0);
-    p.nr = given(card, "nr", 1.0);
+    p.is = modelValue(card, "is", 1e-16) * scale;
+    p.bf = modelValue(card, "bf", 100.0);
+    p.br = modelValue(card, "br", 1.0);
+    p.nf = modelValue(card, "nf", 1.0);
+    p.nr = modelValue(card, "nr", 1.0);
     // A leakage current above 1e-4 is SPICE2's multiple of IS.
     auto leakage = [&](const char* key) {
-        const double x = given(card, key, 0.0);
-        return (x > 1e-4 ? x * given(card, "is", 1e-16) : x) * scale;
+        const double x = modelValue(card, key, 0.0);
+        return (x > 1e-4 ? x * modelValue(card, "is", 1e-16) : x) * scale;
     };
     p.ise = leakage("ise");
     p.isc = leakage("isc");
-    p.ne = given(card, "ne", 1.5);
-    p.nc = given(card, "nc", 2.0);
+    p.ne = modelValue(card, "ne", 1.5);
+    p.nc = modelValue(card, "nc", 2.0);
     p.invVaf = inverse(card, "vaf");
     p.invVar = inverse(card, "var");
     p.invIkf = inverse(card, "ikf") / scale;
     p.invIkr = inverse(card, "ikr") / scale;
-    p.cje = given(card, "cje", 0.0) * scale;
-    p.vje = given(card, "vje", 0.75);
-    p.mje = given(card, "mje", 0.33);
-    p.cjc = given(card, "cjc", 0.0) * scale;
-    p.vjc = given(card, "vjc", 0.75);
-    p.mjc = given(card, "mjc", 0.33);
-    p.xcjc = given(card, "xcjc", 1.0);
-    p.fc = given(card, "fc", 0.5);
-    p.tf = given(card, "tf", 0.0);
-    p.xtf = given(card, "xtf", 0.0);
+    p.cje = modelValue(card, "cje", 0.0) * scale;
+    p.vje = modelValue(card, "vje", 0.75);
+    p.mje = modelValue(card, "mje", 0.33);
+    p.cjc = modelValue(card, "cjc", 0.0) * scale;
+    p.vjc = modelValue(card, "vjc", 0.75);
+    p.mjc = modelValue(card, "mjc", 0.33);
+    p.xcjc = modelValue(card, "xcjc", 1.0);
+    p.fc = modelValue(card, "fc", 0.5);
+    p.tf = modelValue(card, "tf", 0.0);
+    p.xtf = modelValue(card, "xtf", 0.0);
     // SPICE's VBC dependence of TF: exp(vbc / (1.44 VTF)).
-    p.invVtf = given(card, "vtf", 0.0) == 0.0 ? 0.0 : 1.0 / (1.44 * given(card, "vtf", 0.0));
-    p.itf = given(card, "itf", 0.0) * scale;
-    p.tr = given(card, "tr", 0.0);
+    p.invVtf = modelValue(card, "vtf", 0.0) == 0.0 ? 0.0 : 1.0 / (1.44 * modelValue(card, "vtf", 0.0));
+    p.itf = modelValue(card, "itf", 0.0) * scale;
+    p.tr = modelValue(card, "tr", 0.0);
     return p;
 }
 
@@ -110,13 +105,13 @@ void readBipolar(Context& context, const LogicalLine& line, Element& element) {
         if (!(value > 0.0)) throw NetlistError(at, key.text + " must be positive");
         (lower == "area" ? area : m) = value;
     }
-    check(*card, "bf", given(*card, "bf", 100.0) > 0.0, "BF must be positive");
-    check(*card, "br", given(*card, "br", 1.0) > 0.0, "BR must be positive");
-    for (const char* n : {"nf", "nr", "ne", "nc"}) check(*card, n, given(*card, n, 1.0) > 0.0, "emission coefficients must be positive");
-    check(*card, "fc", given(*card, "fc", 0.5) < 1.0, "FC must be below 1");
+    check(*card, "bf", modelValue(*card, "bf", 100.0) > 0.0, "BF must be positive");
+    check(*card, "br", modelValue(*card, "br", 1.0) > 0.0, "BR must be positive");
+    for (const char* n : {"nf", "nr", "ne", "nc"}) check(*card, n, modelValue(*card, n, 1.0) > 0.0, "emission coefficients must be positive");
+    check(*card, "fc", modelValue(*card, "fc", 0.5) < 1.0, "FC must be below 1");
     const double scale = area * m;
     const BjtParameters p = bipolar(*card, scale);
-    auto resistance = [&](const char* key) { return given(*card, key, 0.0) / scale; };
+    auto resistance = [&](const char* key) { return modelValue(*card, key, 0.0) / scale; };
     const int collector = context.node(*nodes[0]), base = context.node(*nodes[1]), emitter = context.node(*nodes[2]);
     element.nodes = {behindResistance(context, name, "collector", collector, resistance("rc")),
                      behindResistance(context, name, "base", base, resistance("rb")),

@@ -10,11 +10,6 @@ namespace udmhost::netlist {
 
 namespace {
 
-double given(const ModelCard& card, const char* key, double fallback) {
-    const auto found = card.values.find(key);
-    return found == card.values.end() ? fallback : found->second;
-}
-
 bool has(const ModelCard& card, const char* key) { return card.values.contains(key); }
 
 void positive(const SourceLocation& where, const std::string& what, double value) {
@@ -37,7 +32,7 @@ void fromDoping(const ModelCard& card, MosfetParameters& p, double oxide, double
     const double gap = 1.16 - 7.02e-4 * kNominalKelvin * kNominalKelvin / (kNominalKelvin + 1108.0);
     const double intrinsic = 1.45e16 * std::pow(kNominalKelvin / 300.0, 1.5) *
                              std::exp(0.5 * gap * (1.0 / 300.0 - 1.0 / kNominalKelvin) / kBoltzmannOverCharge);
-    const double doping = given(card, "nsub", 0.0) * 1e6;  // per m^3
+    const double doping = modelValue(card, "nsub", 0.0) * 1e6;  // per m^3
     if (!(doping > intrinsic))
         throw NetlistError(card.places.at("nsub"), "model " + card.name + ": NSUB must exceed the intrinsic density");
     if (!has(card, "phi")) p.phi = std::max(0.1, 2.0 * vt * std::log(doping / intrinsic));
@@ -46,10 +41,10 @@ void fromDoping(const ModelCard& card, MosfetParameters& p, double oxide, double
         // The flat-band voltage from the work functions of the gate (TPG:
         // its type against the substrate's; 0 aluminium) and the surface
         // states NSS.
-        const double gateType = given(card, "tpg", 1.0);
+        const double gateType = modelValue(card, "tpg", 1.0);
         const double gateWork = gateType != 0.0 ? 3.25 + 0.5 * gap - polarity * gateType * 0.5 * gap : 3.2;
         const double difference = gateWork - (3.25 + 0.5 * gap + polarity * 0.5 * p.phi);
-        const double flatBand = difference - given(card, "nss", 0.0) * 1e4 * kCharge / oxide;
+        const double flatBand = difference - modelValue(card, "nss", 0.0) * 1e4 * kCharge / oxide;
         p.vto = polarity * (flatBand + polarity * (p.gamma * std::sqrt(p.phi) + p.phi));
     }
     p.level3.alpha = 2.0 * kSiliconPermittivity / (kCharge * doping);
@@ -67,59 +62,59 @@ MosfetParameters lateral(const ModelCard& card, const std::map<std::string, doub
     p.law = level3 ? MosfetParameters::Law::Level3 : MosfetParameters::Law::Level1;
     p.polarity = polarity;
     // A card's L and W are its instances' defaults, as makers' subcircuits use them.
-    const double l = sized("l", given(card, "l", 100e-6)), w = sized("w", given(card, "w", 100e-6));
+    const double l = sized("l", modelValue(card, "l", 100e-6)), w = sized("w", modelValue(card, "w", 100e-6));
     const double m = sized("m", 1.0);
     for (const char* key : {"l", "w"})
-        if (has(card, key) && !(given(card, key, 0.0) > 0.0))
+        if (has(card, key) && !(modelValue(card, key, 0.0) > 0.0))
             throw NetlistError(card.places.at(key), "model " + card.name + ": " + key + " must be positive");
     const double ad = sized("ad", 0.0), as = sized("as", 0.0), pd = sized("pd", 0.0), ps = sized("ps", 0.0);
-    const double ld = given(card, "ld", 0.0);
-    const double length = l - 2.0 * ld + (level3 ? given(card, "xl", 0.0) : 0.0);
-    const double width = level3 ? w - 2.0 * given(card, "wd", 0.0) + given(card, "xw", 0.0) : w;
+    const double ld = modelValue(card, "ld", 0.0);
+    const double length = l - 2.0 * ld + (level3 ? modelValue(card, "xl", 0.0) : 0.0);
+    const double width = level3 ? w - 2.0 * modelValue(card, "wd", 0.0) + modelValue(card, "xw", 0.0) : w;
     if (!(length > 0.0)) throw NetlistError(card.where, "model " + card.name + ": the effective channel length L-2*LD is not positive");
     if (!(width > 0.0)) throw NetlistError(card.where, "model " + card.name + ": the effective channel width W-2*WD is not positive");
     // Level 3 takes an oxide of 100 nm when none is given; level 1 then has no gate capacitance.
-    const double tox = given(card, "tox", level3 ? 1e-7 : 0.0);
+    const double tox = modelValue(card, "tox", level3 ? 1e-7 : 0.0);
     if (level3 && !(tox > 0.0)) throw NetlistError(card.places.at("tox"), "TOX must be positive");
     const double oxide = tox > 0.0 ? kOxidePermittivity / tox : 0.0;  // F/m^2
-    const double kp = has(card, "kp") || oxide == 0.0 ? given(card, "kp", 2e-5) : given(card, "u0", 600.0) * oxide * 1e-4;
-    p.vto = polarity * given(card, "vto", 0.0);
+    const double kp = has(card, "kp") || oxide == 0.0 ? modelValue(card, "kp", 2e-5) : modelValue(card, "u0", 600.0) * oxide * 1e-4;
+    p.vto = polarity * modelValue(card, "vto", 0.0);
     p.beta = kp * m * width / length;
-    p.lambda = given(card, "lambda", 0.0);
-    p.gamma = given(card, "gamma", 0.0);
-    p.phi = given(card, "phi", 0.6);
+    p.lambda = modelValue(card, "lambda", 0.0);
+    p.gamma = modelValue(card, "gamma", 0.0);
+    p.phi = modelValue(card, "phi", 0.6);
     if (level3) fromDoping(card, p, oxide, polarity);
     if (!(p.phi > 0.0)) throw NetlistError(card.places.at("phi"), "PHI must be positive");
     p.cox = oxide * length * m * width;
-    p.cgso = given(card, "cgso", 0.0) * m * width;
-    p.cgdo = given(card, "cgdo", 0.0) * m * width;
-    p.cgbo = given(card, "cgbo", 0.0) * m * length;
-    const double js = given(card, "js", 0.0);
+    p.cgso = modelValue(card, "cgso", 0.0) * m * width;
+    p.cgdo = modelValue(card, "cgdo", 0.0) * m * width;
+    p.cgbo = modelValue(card, "cgbo", 0.0) * m * length;
+    const double js = modelValue(card, "js", 0.0);
     const bool density = js != 0.0 && ad != 0.0 && as != 0.0;
-    p.drainSatCur = density ? js * m * ad : m * given(card, "is", 1e-14);
-    p.sourceSatCur = density ? js * m * as : m * given(card, "is", 1e-14);
-    const double cj = given(card, "cj", 0.0), cjsw = given(card, "cjsw", 0.0);
-    p.cbd = has(card, "cbd") ? given(card, "cbd", 0.0) * m : cj * m * ad;
-    p.cbs = has(card, "cbs") ? given(card, "cbs", 0.0) * m : cj * m * as;
+    p.drainSatCur = density ? js * m * ad : m * modelValue(card, "is", 1e-14);
+    p.sourceSatCur = density ? js * m * as : m * modelValue(card, "is", 1e-14);
+    const double cj = modelValue(card, "cj", 0.0), cjsw = modelValue(card, "cjsw", 0.0);
+    p.cbd = has(card, "cbd") ? modelValue(card, "cbd", 0.0) * m : cj * m * ad;
+    p.cbs = has(card, "cbs") ? modelValue(card, "cbs", 0.0) * m : cj * m * as;
     p.cbdsw = cjsw * pd * m;
     p.cbssw = cjsw * ps * m;
-    p.pb = given(card, "pb", 0.8);
-    p.mj = given(card, "mj", 0.5);
-    p.mjsw = given(card, "mjsw", level3 ? 0.33 : 0.5);
-    p.fc = given(card, "fc", 0.5);
+    p.pb = modelValue(card, "pb", 0.8);
+    p.mj = modelValue(card, "mj", 0.5);
+    p.mjsw = modelValue(card, "mjsw", level3 ? 0.33 : 0.5);
+    p.fc = modelValue(card, "fc", 0.5);
     if (level3) {
         MosfetParameters::Level3& q = p.level3;
         q.length = length;
         q.vbi = p.vto - p.gamma * std::sqrt(p.phi);
-        q.eta = given(card, "eta", 0.0) * 8.15e-22 / (oxide * length * length * length);
-        q.kappa = given(card, "kappa", 0.2);
-        q.vmax = given(card, "vmax", 0.0);
-        q.u0 = given(card, "u0", 600.0);
-        q.fastStates = kCharge * given(card, "nfs", 0.0) * 1e4 / oxide;
-        q.junctionDepth = given(card, "xj", 0.0);
+        q.eta = modelValue(card, "eta", 0.0) * 8.15e-22 / (oxide * length * length * length);
+        q.kappa = modelValue(card, "kappa", 0.2);
+        q.vmax = modelValue(card, "vmax", 0.0);
+        q.u0 = modelValue(card, "u0", 600.0);
+        q.fastStates = kCharge * modelValue(card, "nfs", 0.0) * 1e4 / oxide;
+        q.junctionDepth = modelValue(card, "xj", 0.0);
         q.lateralDiffusion = ld;
-        q.narrow = given(card, "delta", 0.0) * 0.5 * std::numbers::pi * kSiliconPermittivity / oxide / width;
-        p.theta = given(card, "theta", 0.0);
+        q.narrow = modelValue(card, "delta", 0.0) * 0.5 * std::numbers::pi * kSiliconPermittivity / oxide / width;
+        p.theta = modelValue(card, "theta", 0.0);
     }
     return p;
 }
@@ -133,28 +128,28 @@ MosfetParameters vdmos(const ModelCard& card, double m) {
     MosfetParameters p;
     p.law = MosfetParameters::Law::Vdmos;
     p.polarity = has(card, "pchan") ? -1.0 : 1.0;
-    p.vto = p.polarity * given(card, "vto", 0.0);
-    p.beta = given(card, "kp", 1.0) * m;
-    p.lambda = given(card, "lambda", 0.0);
-    p.theta = given(card, "theta", 0.0);
-    p.mtriode = given(card, "mtriode", 1.0);
-    p.ksubthres = given(card, "ksubthres", 0.1);
-    p.subshift = given(card, "subshift", 0.0);
-    p.cgdmin = given(card, "cgdmin", 0.0) * m;
-    p.cgdmax = given(card, "cgdmax", 0.0) * m;
-    p.a = given(card, "a", 1.0);
-    p.cgs = given(card, "cgs", 0.0) * m;
-    p.is = given(card, "is", 1e-14) * m;
-    p.n = given(card, "n", 1.0);
-    p.cjo = given(card, "cjo", given(card, "cj0", 0.0)) * m;
-    p.vj = given(card, "vj", 0.8);
-    p.m = given(card, "m", 0.5);
-    p.diodeFc = std::min(given(card, "fc", 0.5), 0.95);
-    p.tt = given(card, "tt", 0.0);
+    p.vto = p.polarity * modelValue(card, "vto", 0.0);
+    p.beta = modelValue(card, "kp", 1.0) * m;
+    p.lambda = modelValue(card, "lambda", 0.0);
+    p.theta = modelValue(card, "theta", 0.0);
+    p.mtriode = modelValue(card, "mtriode", 1.0);
+    p.ksubthres = modelValue(card, "ksubthres", 0.1);
+    p.subshift = modelValue(card, "subshift", 0.0);
+    p.cgdmin = modelValue(card, "cgdmin", 0.0) * m;
+    p.cgdmax = modelValue(card, "cgdmax", 0.0) * m;
+    p.a = modelValue(card, "a", 1.0);
+    p.cgs = modelValue(card, "cgs", 0.0) * m;
+    p.is = modelValue(card, "is", 1e-14) * m;
+    p.n = modelValue(card, "n", 1.0);
+    p.cjo = modelValue(card, "cjo", modelValue(card, "cj0", 0.0)) * m;
+    p.vj = modelValue(card, "vj", 0.8);
+    p.m = modelValue(card, "m", 0.5);
+    p.diodeFc = std::min(modelValue(card, "fc", 0.5), 0.95);
+    p.tt = modelValue(card, "tt", 0.0);
     p.hasBreakdown = has(card, "bv");
-    p.bv = given(card, "bv", 1e30);
-    p.ibv = given(card, "ibv", 1e-10) * m;
-    p.nbv = given(card, "nbv", 1.0);
+    p.bv = modelValue(card, "bv", 1e30);
+    p.ibv = modelValue(card, "ibv", 1e-10) * m;
+    p.nbv = modelValue(card, "nbv", 1.0);
     return p;
 }
 
@@ -212,7 +207,7 @@ void readMosfet(Context& context, const LogicalLine& line, Element& element) {
     if (power && nodes > 3u)
         context.warnOnce("vdmos thermal nodes", words[3]->where,
                          name.text + ": the thermal nodes of a VDMOS are left unconnected (self-heating is not modelled)");
-    const double level = given(card, "level", 1.0);
+    const double level = modelValue(card, "level", 1.0);
     if (!power && level != 1.0 && level != 3.0)
         throw NetlistError(card.places.at("level"), "model " + card.name + ": only LEVEL=1 and LEVEL=3 MOSFETs are simulated");
     std::map<std::string, double> size;
@@ -231,7 +226,7 @@ void readMosfet(Context& context, const LogicalLine& line, Element& element) {
     }
     const int drain = context.node(*words[0]), gate = context.node(*words[1]), source = context.node(*words[2]);
     const double m = size.contains("m") ? size.at("m") : 1.0;
-    auto resistance = [&](const char* key) { return given(card, key, 0.0) / m; };
+    auto resistance = [&](const char* key) { return modelValue(card, key, 0.0) / m; };
     if (!power) {
         MosfetParameters p = lateral(card, size, card.type == "pmos" ? -1.0 : 1.0, level == 3.0);
         const int bulk = context.node(*words[3]);
@@ -241,7 +236,7 @@ void readMosfet(Context& context, const LogicalLine& line, Element& element) {
         return;
     }
     MosfetParameters p = vdmos(card, m);
-    if (has(card, "rds") && given(card, "rds", 0.0) > 0.0) {
+    if (has(card, "rds") && modelValue(card, "rds", 0.0) > 0.0) {
         Element r;
         r.kind = Element::Kind::Resistor;
         r.name = "R#" + name.text + "#ds";

@@ -166,6 +166,11 @@ bool isSkippedAnalysis(const std::string& name);
 // The card `name` stands for where the line being read is: a subcircuit's
 // own first (the instance's, then those it sits in), then the netlist's.
 const ModelCard* findModel(const Context& context, const std::string& name);
+// A card's parameter by its lower-case name, or `fallback` where it is not given.
+inline double modelValue(const ModelCard& card, const char* key, double fallback) {
+    const auto found = card.values.find(key);
+    return found == card.values.end() ? fallback : found->second;
+}
 // Index of the plug-in `key` ("vcswitch", "diode") that runs built-in
 // element kinds: a .plugin line of that name, --plugin KEY=PATH, or the
 // library beside udmhost. Loaded on first use.
