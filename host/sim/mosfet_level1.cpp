@@ -38,6 +38,8 @@ ChannelCurrent level1Current(const MosfetParameters& p, double vgs, double vds, 
     const double vgst = vg - out.von;
     const double dVgstDvb = -p.gamma * dSarg;
     out.vdsat = std::max(vgst, 0.0);
+    out.actingVon = {out.von, 0.0, 0.0, -dVgstDvb};
+    if (vgst > 0.0) out.actingVdsat = {vgst, 1.0, 0.0, dVgstDvb};
     double id = 0.0, gm = 0.0, gds = 0.0;  // in the acting orientation
     if (vgst > 0.0) {
         const double betap = p.beta * (1.0 + p.lambda * vd);
@@ -67,29 +69,29 @@ ChannelCurrent level1Current(const MosfetParameters& p, double vgs, double vds, 
     return out;
 }
 
-MeyerHalves meyerHalves(double vgs, double vgd, double von, double vdsat, double phi, double cox) {
+MeyerHalves meyerHalves(const Dual& vgs, const Dual& vgd, const Dual& von, Dual vdsat, double phi, double cox) {
     MeyerHalves h;
-    const double vgst = vgs - von;
-    vdsat = std::max(vdsat, kMinSaturation);
-    const double vds = vgs - vgd;
-    if (vgst <= -phi) {
-        h.gb = cox / 2.0;
-    } else if (vgst <= -phi / 2.0) {
-        h.gb = -vgst * cox / (2.0 * phi);
-    } else if (vgst <= 0.0) {
-        h.gb = -vgst * cox / (2.0 * phi);
-        h.gs = vgst * cox / (1.5 * phi) + cox / 3.0;
-        if (vds < vdsat) {
-            const double dif = 2.0 * vdsat - vds, dif1 = vdsat - vds, dif2 = dif * dif;
+    const Dual vgst = vgs - von;
+    if (vdsat.v < kMinSaturation) vdsat = constant(kMinSaturation);
+    const Dual vds = vgs - vgd;
+    if (vgst.v <= -phi) {
+        h.gb = constant(cox / 2.0);
+    } else if (vgst.v <= -phi / 2.0) {
+        h.gb = (-cox / (2.0 * phi)) * vgst;
+    } else if (vgst.v <= 0.0) {
+        h.gb = (-cox / (2.0 * phi)) * vgst;
+        h.gs = (cox / (1.5 * phi)) * vgst + cox / 3.0;
+        if (vds.v < vdsat.v) {
+            const Dual dif = 2.0 * vdsat - vds, dif1 = vdsat - vds, dif2 = dif * dif;
             h.gd = h.gs * (1.0 - vdsat * vdsat / dif2);
             h.gs = h.gs * (1.0 - dif1 * dif1 / dif2);
         }
-    } else if (vdsat <= vds) {
-        h.gs = cox / 3.0;
+    } else if (vdsat.v <= vds.v) {
+        h.gs = constant(cox / 3.0);
     } else {
-        const double dif = 2.0 * vdsat - vds, dif1 = vdsat - vds, dif2 = dif * dif;
-        h.gd = cox * (1.0 - vdsat * vdsat / dif2) / 3.0;
-        h.gs = cox * (1.0 - dif1 * dif1 / dif2) / 3.0;
+        const Dual dif = 2.0 * vdsat - vds, dif1 = vdsat - vds, dif2 = dif * dif;
+        h.gd = (cox / 3.0) * (1.0 - vdsat * vdsat / dif2);
+        h.gs = (cox / 3.0) * (1.0 - dif1 * dif1 / dif2);
     }
     return h;
 }

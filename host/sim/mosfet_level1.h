@@ -4,6 +4,8 @@
 // sense (a P-channel device's are negated before and after).
 #pragma once
 
+#include "sim/dual_number.h"
+
 #include "netlist/mosfet_parameters.h"
 
 namespace udmhost::sim {
@@ -14,6 +16,9 @@ struct ChannelCurrent {
     double dVgs = 0.0, dVds = 0.0, dVbs = 0.0;
     double von = 0.0;                   // threshold at this bulk bias
     double vdsat = 0.0;
+    // The same two with their derivatives by the voltages of the acting
+    // orientation (gate, drain and bulk to the terminal acting as source).
+    Dual actingVon, actingVdsat;
 };
 
 // Either sign of vds: with vds < 0 the source and drain change roles.
@@ -21,11 +26,14 @@ ChannelCurrent level1Current(const MosfetParameters& p, double vgs, double vds, 
 
 // Half of the bias-dependent part of Meyer's gate capacitances (the other
 // half is the previous time point's), in the device's own orientation:
-// `vgs` and `vgd` of the terminal acting as source and drain.
+// `vgs` and `vgd` of the terminal acting as source and drain. Each comes
+// with its derivatives by the acting gate, drain and bulk voltages: near
+// saturation a half moves fast with the bias, and a charge linearised
+// without that slope sends Newton's iterates round a cycle.
 struct MeyerHalves {
-    double gs = 0.0, gd = 0.0, gb = 0.0;
+    Dual gs, gd, gb;
 };
-MeyerHalves meyerHalves(double vgs, double vgd, double von, double vdsat, double phi, double cox);
+MeyerHalves meyerHalves(const Dual& vgs, const Dual& vgd, const Dual& von, Dual vdsat, double phi, double cox);
 
 // Depletion charge and capacitance of a bulk junction at forward voltage v.
 struct JunctionCharge {

@@ -15,8 +15,7 @@ constexpr double kCorner0 = 0.0631353, kCorner1 = 0.8013292, kCorner2 = -0.01110
 
 // The law in the acting orientation: vd >= 0.
 struct Acting {
-    Dual id;
-    double von = 0.0, vdsat = 0.0;
+    Dual id, von, vdsat;
 };
 
 Acting acting(const MosfetParameters& p, const Dual& vg, const Dual& vd, const Dual& vb) {
@@ -51,7 +50,7 @@ Acting acting(const MosfetParameters& p, const Dual& vg, const Dual& vd, const D
         xn = 1.0 + q.fastStates + qbonco / (2.0 * phibs);
         von = vth + vt * xn;
     } else if (vg.v <= von.v) {
-        return {Dual{}, von.v, 0.0};  // cut off
+        return {Dual{}, von, Dual{}};  // cut off
     }
     const Dual vgsx = greater(vg, von);
     const Dual fgate = 1.0 / (1.0 + p.theta * (vgsx - vth));
@@ -104,7 +103,7 @@ Acting acting(const MosfetParameters& p, const Dual& vg, const Dual& vd, const D
         id = id / (1.0 - delxl / length);
     }
     if (vg.v < von.v) id = id * exp((vg - von) / (vt * xn));  // weak inversion
-    return {id, von.v, vdsat.v};
+    return {id, von, vdsat};
 }
 
 }  // namespace
@@ -116,8 +115,10 @@ ChannelCurrent level3Current(const MosfetParameters& p, double vgs, double vds, 
     const Dual vb{reversed ? vbs - vds : vbs, 0.0, 0.0, 1.0};
     const Acting a = acting(p, vg, vd, vb);
     ChannelCurrent out;
-    out.von = a.von;
-    out.vdsat = a.vdsat;
+    out.von = a.von.v;
+    out.vdsat = a.vdsat.v;
+    out.actingVon = a.von;
+    out.actingVdsat = a.vdsat;
     if (!reversed) {
         out.id = a.id.v;
         out.dVgs = a.id.g;

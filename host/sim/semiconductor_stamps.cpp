@@ -138,16 +138,29 @@ void SemiconductorStamps::integrate(double polarity, Charge& c, double v, double
     out.branch(c.plus, c.minus, c.plus, c.minus, polarity * c.history.current(q, d), g, v * polarity);
 }
 
-void SemiconductorStamps::integrateMeyer(const Device& dev, Charge& c, double v, double half, const Discretisation& d,
-                                  Linear& out) {
-    c.pendingHalf = half;
+void SemiconductorStamps::integrateMeyer(Device& dev, Charge& c, double v, const Dual& half, const Discretisation& d,
+                                         const double (&bias)[3], Linear& out) {
+    c.pendingHalf = half.v;
     if (d.kind == Discretisation::Kind::OperatingPoint) {
-        const double cap = 2.0 * half + c.overlap;
+        const double cap = 2.0 * half.v + c.overlap;
         integrate(dev.p.polarity, c, v, v * cap, cap, d, out);
         return;
     }
-    const double cap = half + c.half0 + c.overlap;
+    const double cap = half.v + c.half0 + c.overlap;
     integrate(dev.p.polarity, c, v, c.history.q[0] + (v - c.v0) * cap, cap, d, out);
+    if (c.idle) return;
+    // The charge's slope through its capacitance's bias: (v - v0) times the
+    // half's derivative by each of vgs, vds and vbs. Kept apart from the
+    // linearisation whose settling ends the iteration: these terms only
+    // steer Newton's steps, they carry no current at the iterate, and on a
+    // step of 1e-16 s (v - v0 a few rounding units) they are new in their
+    // third digit at every iterate.
+    const double k = d.coefficients()[0] * (v - c.v0), pol = dev.p.polarity;
+    const double slopes[3] = {half.g, half.d, half.b};
+    const int controls[3] = {kGate, kDrain, kBulk};
+    for (int j = 0; j < 3; ++j)
+        if (slopes[j] != 0.0)
+            dev.capacitanceSlopes.branch(c.plus, c.minus, controls[j], kSource, 0.0, k * slopes[j], pol * bias[j]);
 }
 
 bool SemiconductorStamps::evaluateFourTerminal(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out) {
@@ -182,13 +195,19 @@ bool SemiconductorStamps::evaluateFourTerminal(Device& dev, const double* x, con
     const JunctionCurrent js = bulkJunctionCurrent(p.sourceSatCur, vbs), jd = bulkJunctionCurrent(p.drainSatCur, vbd);
     out.branch(kBulk, kSource, kBulk, kSource, pol * js.i, js.g, pol * vbs);
     out.branch(kBulk, kDrain, kBulk, kDrain, pol * jd.i, jd.g, pol * vbd);
-    // Meyer's capacitances in the orientation the channel conducts in.
-    MeyerHalves h = vds >= 0.0 ? meyerHalves(vgs, vgd, ch.von, ch.vdsat, p.phi, p.cox)
-                               : meyerHalves(vgd, vgs, ch.von, ch.vdsat, p.phi, p.cox);
-    if (vds < 0.0) std::swap(h.gs, h.gd);
-    integrateMeyer(dev, dev.charges[0], vgs, h.gs, d, out);
-    integrateMeyer(dev, dev.charges[1], vgd, h.gd, d, out);
-    integrateMeyer(dev, dev.charges[2], vgb, h.gb, d, out);
+    // Meyer's capacitances in the orientation the channel conducts in, with
+    // their slopes by that orientation's voltages taken to the terminals'.
+    const bool reversed = vds < 0.0;
+    const Dual actingGate{reversed ? vgd : vgs, 1.0, 0.0, 0.0}, actingDrain{reversed ? -vds : vds, 0.0, 1.0, 0.0};
+    MeyerHalves h = meyerHalves(actingGate, actingGate - actingDrain, ch.actingVon, ch.actingVdsat, p.phi, p.cox);
+    if (reversed) {
+        std::swap(h.gs, h.gd);
+        for (Dual* half : {&h.gs, &h.gd, &h.gb}) *half = {half->v, half->g, -half->g - half->d - half->b, half->b};
+    }
+    const double bias[3] = {vgs, vds, vbs};
+    integrateMeyer(dev, dev.charges[0], vgs, h.gs, d, bias, out);
+    integrateMeyer(dev, dev.charges[1], vgd, h.gd, d, bias, out);
+    integrateMeyer(dev, dev.charges[2], vgb, h.gb, d, bias, out);
     const JunctionCharge qs = bulkDepletion(p, p.cbs, p.cbssw, vbs), qd = bulkDepletion(p, p.cbd, p.cbdsw, vbd);
     integrate(pol, dev.charges[3], vbs, qs.q, qs.c, d, out);
     integrate(pol, dev.charges[4], vbd, qd.q, qd.c, d, out);
@@ -223,8 +242,9 @@ bool SemiconductorStamps::evaluateVdmos(Device& dev, const double* x, const Disc
     out.branch(kDrain, kSource, kGate, kSource, 0.0, ch.dVgs, 0.0);
     out.branch(kDrain, kSource, kDrain, kSource, pol * equivalent, ch.dVds, 0.0);
     const VdmosHalves h = vdmosHalves(p, vgd);
-    integrateMeyer(dev, dev.charges[0], vgs, h.gs, d, out);
-    integrateMeyer(dev, dev.charges[1], vgd, h.gd, d, out);
+    const double bias[3] = {vgs, vds, 0.0};
+    integrateMeyer(dev, dev.charges[0], vgs, constant(h.gs), d, bias, out);
+    integrateMeyer(dev, dev.charges[1], vgd, constant(h.gd), d, bias, out);
     const DiodeState diode = bodyDiode(p, vd);
     out.branch(kAnode, kOuterDrain, kAnode, kOuterDrain, pol * diode.i, diode.g, pol * vd);
     integrate(pol, dev.charges[2], vd, diode.q, diode.c, d, out);
@@ -270,7 +290,7 @@ bool SemiconductorStamps::evaluate(Device& dev, const double* x, const Discretis
 bool SemiconductorStamps::evaluate(const double* x, const Discretisation& d) {
     bool unlimited = true;
     for (Device& dev : devices_) {
-        dev.latest = Linear{};
+        dev.latest = dev.capacitanceSlopes = Linear{};
         if (!evaluate(dev, x, d, true, dev.latest)) unlimited = false;
     }
     return unlimited;
@@ -296,11 +316,12 @@ void SemiconductorStamps::stamp(double* values, double* rhs) {
         size_t slot = static_cast<size_t>(dev.firstTicket);
         // Ground's row and column are left out, as in the plug-ins' stamps:
         // added into the spare slot, each add would wait for the one before.
+        const Linear& slopes = dev.capacitanceSlopes;
         for (size_t r = 0; r < k; ++r, slot += k) {
             if (dev.unknowns[r] < 0) continue;
             for (size_t c = 0; c < k; ++c)
-                if (dev.unknowns[c] >= 0) values[slots_[slot + c]] += dev.latest.g[r][c];
-            rhs[dev.unknowns[r]] -= dev.latest.i[r];
+                if (dev.unknowns[c] >= 0) values[slots_[slot + c]] += dev.latest.g[r][c] + slopes.g[r][c];
+            rhs[dev.unknowns[r]] -= dev.latest.i[r] + slopes.i[r];
         }
     }
 }

@@ -13,6 +13,7 @@
 #include "netlist/circuit.h"
 #include "sim/charge_history.h"
 #include "sim/circuit_equations.h"
+#include "sim/dual_number.h"
 #include "sim/pattern_builder.h"
 
 namespace udmhost::sim {
@@ -80,6 +81,7 @@ private:
         double acceptedVgs = 0, acceptedVds = 0, acceptedVbs = 0, acceptedVd = 0, acceptedVon = 0;
         double vcritSource = 0, vcritDrain = 0, vcritDiode = 0;  // a bipolar's junctions': vcritSource
         Linear latest, solved;  // at the latest iterate; the one last solved with
+        Linear capacitanceSlopes;  // of the gate charges at the latest iterate, stamped beside it
     };
     bool evaluate(Device& dev, const double* x, const Discretisation& d, bool limit, Linear& out);
     // Level 1 or 3: drain, gate, source and bulk, with level 1's charges.
@@ -92,8 +94,8 @@ private:
                    Linear& out);
     // Meyer's accumulation: the charge from the accepted point over v - v0
     // at the mean of both points' capacitances plus the overlap.
-    void integrateMeyer(const Device& dev, Charge& c, double v, double half, const Discretisation& d,
-                        Linear& out);
+    void integrateMeyer(Device& dev, Charge& c, double v, const Dual& half, const Discretisation& d,
+                        const double (&bias)[3], Linear& out);
 
     std::vector<Device> devices_;
     std::vector<int> slots_;

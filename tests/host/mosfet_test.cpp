@@ -72,6 +72,59 @@ TEST(Mosfet, DrainCurrentDerivativesMatchDifferencesInEveryRegion) {
     EXPECT_LT(sim::vdmosCurrent(vdmos, 1.0, 5.0).id, 1e-6);
 }
 
+// Meyer's halves move fast with the bias near saturation; their slopes
+// (through the threshold and the saturation voltage of either law) enter the
+// charges' linearisation, so each must be the halves' own derivative.
+TEST(Mosfet, MeyerHalvesSlopesMatchDifferences) {
+    MosfetParameters level1;
+    level1.vto = 0.8, level1.beta = 2e-3, level1.gamma = 0.5, level1.phi = 0.7, level1.cox = 1.0;
+    MosfetParameters level3 = level1;
+    level3.law = MosfetParameters::Law::Level3;
+    level3.level3 = {.vbi = 0.4, .eta = 0.05, .kappa = 0.5, .vmax = 1e5, .u0 = 500.0, .fastStates = 0.0,
+                     .junctionDepth = 0.2e-6, .lateralDiffusion = 0.05e-6, .depletionWidth = 3e-7,
+                     .alpha = 9e-14, .narrow = 0.05, .length = 1e-6};
+    auto halves = [](const MosfetParameters& p, double vg, double vd, double vb) {
+        const auto ch = p.law == MosfetParameters::Law::Level3 ? sim::level3Current(p, vg, vd, vb)
+                                                               : sim::level1Current(p, vg, vd, vb);
+        const sim::Dual gate{vg, 1.0, 0.0, 0.0}, drain{vd, 0.0, 1.0, 0.0};
+        return sim::meyerHalves(gate, gate - drain, ch.actingVon, ch.actingVdsat, p.phi, p.cox);
+    };
+    // triode far from and near saturation, below threshold, saturation
+    const double points[][3] = {{3.0, 0.5, -0.5}, {1.6, 0.55, -0.2}, {0.7, 0.2, -0.1}, {2.0, 4.0, -1.0}};
+    for (const MosfetParameters* p : {&level1, &level3})
+        for (const auto& v : points) {
+            SCOPED_TRACE(testing::Message() << "level " << (p == &level1 ? 1 : 3) << " vgs " << v[0] << " vds " << v[1]);
+            const auto h = halves(*p, v[0], v[1], v[2]);
+            for (auto half : {&sim::MeyerHalves::gs, &sim::MeyerHalves::gd, &sim::MeyerHalves::gb}) {
+                const auto at = [&](double g, double d, double b) { return (halves(*p, g, d, b).*half).v; };
+                expectDerivative((h.*half).g, slope([&](double x) { return at(x, v[1], v[2]); }, v[0]), "by vgs");
+                expectDerivative((h.*half).d, slope([&](double x) { return at(v[0], x, v[2]); }, v[1]), "by vds");
+                expectDerivative((h.*half).b, slope([&](double x) { return at(v[0], v[1], x); }, v[2]), "by vbs");
+            }
+        }
+}
+
+// A source follower into a capacitor whose channel runs at the edge of
+// saturation while the gate rises: without the halves' slopes in the gate
+// charges, Newton's iterates went round between the two regions at every
+// step length down to 1e-20 s.
+TEST(Mosfet, FollowerAtTheEdgeOfSaturationConverges) {
+    SimulationOutput out;
+    ASSERT_NO_THROW(out = run(R"(follower
+Vdd dd 0 10
+R1 dd s 100
+Vg g 0 PULSE(0 10 1u 20n 20n 4u 10u)
+M2 4 g s 0 MOST2
+C1 4 0 27.4p
+.MODEL MOST2 NMOS (LEVEL=3 W=0.1 L=0.3u VTO=-5.69 KP=3.15u RS=1000)
+.tran 5n 3u 0 5n
+.print tran V(4)
+)"));
+    ASSERT_FALSE(out.rows.empty());
+    // The capacitor follows the gate 5.69 V above it up to the supply.
+    EXPECT_NEAR(out.rows.back()[1], 10.0, 1e-3);
+}
+
 // Level-3 cards as published: the threshold from NSUB, the short-channel
 // and weak-inversion terms, velocity saturation, reversed devices, a P
 // channel. The currents are ngspice 39's operating point of the same deck.
