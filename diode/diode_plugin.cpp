@@ -174,8 +174,15 @@ void define(unsigned char* data, const char* text) {
 // reverse recovery (the junction falling from forward bias to reverse within
 // nanoseconds) without ringing, and this state is then only an output. A
 // diode without charge turns on and off within a step, which the host
-// locates as a switching of this state.
-int32_t conductingAt(double junctionVoltage) { return junctionVoltage > 0.0 ? 1 : 0; }
+// locates as a switching of this state. It turns a nanovolt above zero
+// bias, not at zero: a junction at rest at zero bias (two charge-free
+// diodes back to back around a floating node, as makers model ESD
+// protection) carries nothing there, and the sign of its voltage is the
+// rounding of the node voltages around it (some 1e-15 V at 10 V), which
+// turned the state at every step. Nothing a circuit does rests a nanovolt
+// into forward bias.
+constexpr double kConductingAbove = 1e-9;  // volts
+int32_t conductingAt(double junctionVoltage) { return junctionVoltage > kConductingAbove ? 1 : 0; }
 
 }  // namespace
 

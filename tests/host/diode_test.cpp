@@ -108,6 +108,31 @@ Rload out 0 5
 // way. That is no alternation of the stamps: the solve goes on and the run
 // goes through (it stopped at the 16th edge, time step too small). ngspice
 // ends at V(out) = 4.6543 V.
+// Two charge-free diodes back to back around a floating node, across a gate
+// held at its 10 V supply (ESD protection as makers model it): both rest at
+// zero bias, where their voltages are the rounding of the 10 V around them.
+// Their states took that sign for a switching at every step, and the run
+// crawled on at 1e-16 s.
+TEST(Diode, PairAtRestAtZeroBiasDoesNotSwitch) {
+    const SimulationOutput out = simulateDeck(R"(esd pair
+Vdd dd 0 10
+Vgp gp 0 10
+CGS 5 dd 45p
+rpoly gp 5 100
+rd4 5 9 100
+d4 10 9 din
+d5 10 dd din
+.MODEL din D (IS=5.1E-9 N=1.5 BV=6.25)
+.tran 5n 50n 0 5n
+.print tran V(10)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    EXPECT_NEAR(out.rows.back()[0], 50e-9, 1e-18);
+    // Off from the operating point on: at most the turn at the first step.
+    EXPECT_LE(out.events.size(), 2u);
+    EXPECT_LT(out.stats.accepted, 40);
+}
+
 TEST(Diode, IteratesClosingInOnAMosfetsThresholdDoNotAlternate) {
     const SimulationOutput out = simulateDeck(R"(follower
 Vin in 0 12
