@@ -149,7 +149,9 @@ struct Options {
     // Of the simulated span: the width of the interval a switching instant is
     // located to on the integrated trajectory, independent of the tolerances above.
     double eventTolerance = 1e-11;
-    int maxNewtonIterations = 50;
+    int maxNewtonIterations = 50;        // itl4: per time point
+    int operatingPointIterations = 100;  // itl1: the operating point's first solve
+    int steppingIterations = 50;         // itl2: each step of gmin or source stepping
     enum class Method { Trapezoidal, BackwardEuler, Gear };  // Gear: second-order backward difference
     Method method = Method::Trapezoidal;
     std::string solver = "klu";  // or "eigen"

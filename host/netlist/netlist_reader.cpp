@@ -213,8 +213,8 @@ void runControlTran(Context& context, const std::vector<LogicalLine>& control) {
 
 void readOptions(Context& context, const LogicalLine& line) {
     static const std::vector<std::string> names = {"reltol",   "abstol", "vntol",  "chgtol", "trtol",
-                                                   "eventtol", "itl4",   "method", "solver", "points",
-                                                   "bypass"};
+                                                   "eventtol", "itl1",   "itl2",   "itl4",   "method",
+                                                   "solver",   "points", "bypass"};
     LineCursor cursor(line);
     cursor.take();
     Options& options = context.circuit.options;
@@ -264,8 +264,11 @@ void readOptions(Context& context, const LogicalLine& line) {
         else if (key == "eventtol") options.eventTolerance = value;
         else {
             if (value > 10000.0 || value != static_cast<double>(static_cast<int>(value)))
-                throw NetlistError(where, "itl4 must be a whole number up to 10000");
-            options.maxNewtonIterations = static_cast<int>(value);
+                throw NetlistError(where, key + " must be a whole number up to 10000");
+            const int iterations = static_cast<int>(value);
+            if (key == "itl1") options.operatingPointIterations = iterations;
+            else if (key == "itl2") options.steppingIterations = iterations;
+            else options.maxNewtonIterations = iterations;
         }
     }
 }

@@ -250,9 +250,9 @@ void CircuitEquations::assemble(double* values, double* rhs, double t, const Dis
                 rhs[s.branch] -= history(s, d);
                 break;
             }
-            case Kind::VoltageSource: rhs[branch_[v.element]] = waveformValue(el.waveform, t); break;
+            case Kind::VoltageSource: rhs[branch_[v.element]] = sourceFactor_ * waveformValue(el.waveform, t); break;
             case Kind::CurrentSource: {
-                const double i = waveformValue(el.waveform, t);  // from the first node through the source
+                const double i = sourceFactor_ * waveformValue(el.waveform, t);  // from the first node through it
                 r(nodeUnknown(el.nodes.at(0))) -= i;
                 r(nodeUnknown(el.nodes.at(1))) += i;
                 break;

@@ -117,6 +117,8 @@ public:
     // only: a loop of inductors and voltage sources then has an equation
     // for its current (0 A when the loop's sources sum to zero).
     void setInductorDcResistance(double ohms) { inductorDcResistance_ = ohms; }
+    // Every independent source at this share of its value (source stepping).
+    void setSourceFactor(double factor) { sourceFactor_ = factor; }
     bool hasInductors() const;
     // The first inductor whose current drops more than `volts` across that
     // resistance (its loop's sources do not sum to zero), else null.
@@ -186,6 +188,7 @@ private:
     size_t firstStray_ = 0;
     double steps_[2] = {0, 0};   // the last two accepted step sizes, newest first
     double inductorDcResistance_ = 0.0;
+    double sourceFactor_ = 1.0;
 };
 
 }  // namespace udmhost::sim

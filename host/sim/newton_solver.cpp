@@ -39,7 +39,8 @@ bool sameStamp(const std::vector<double>& a, const std::vector<double>& b, doubl
 NewtonSolver::NewtonSolver(const Circuit& circuit, CircuitEquations& equations, PluginSet& plugins,
                            ExpressionEngine& expressions, RunStats& stats)
     : circuit_(circuit), equations_(equations), plugins_(plugins), expressions_(expressions), stats_(stats),
-      behavioural_(circuit, equations), semiconductors_(circuit) {}
+      behavioural_(circuit, equations), semiconductors_(circuit),
+      operatingPointIterations_(circuit.options.operatingPointIterations) {}
 
 void NewtonSolver::setUp() {
     const int n = equations_.size();
@@ -193,7 +194,8 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
     // plug-ins are first evaluated at its solution.
     singularReason_.clear();
     const bool fromAccepted = haveAcceptedStamp_ && d.kind != Discretisation::Kind::OperatingPoint;
-    semiconductors_.beginPoint();
+    if (startFromIterate_ && d.kind == Discretisation::Kind::OperatingPoint) semiconductors_.beginPointAt(x_.data());
+    else semiconductors_.beginPoint();
     bool semiconductorsUnlimited = true;  // the transistors' latest linearisation took the iterate's voltages unlimited
     // A charge's companion puts an offset current (rate * capacitance *
     // voltage) into the stamp that dwarfs the junction's own current, so a
@@ -216,7 +218,9 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         ~Unnumber() { record.setNewtonSolve(0.0); }
     } unnumber{record};
     bool firstRaised = false;  // the first solution's matrix had its diagonal raised
-    for (int iteration = 0; iteration <= o.maxNewtonIterations; ++iteration) {
+    const int iterationLimit =
+        d.kind == Discretisation::Kind::OperatingPoint ? operatingPointIterations_ : o.maxNewtonIterations;
+    for (int iteration = 0; iteration <= iterationLimit; ++iteration) {
         if (iteration > 0) {
             // This iterate's stamps, the one before's and the one before
             // that: the arrays rotate, and the evaluation below writes every
@@ -272,7 +276,7 @@ NewtonSolver::Result NewtonSolver::solve(double time, const Discretisation& d, d
         if (iteration >= 2 && !unchanged && equalValues(stamp_, olderStamp_) &&
             !sameStamp(stamp_, previousStamp_, o.reltol, o.abstol))
             return Result::Alternating;
-        if (iteration == o.maxNewtonIterations) break;
+        if (iteration == iterationLimit) break;
 
         std::copy(baseValues_.begin(), baseValues_.end(), values_.begin());
         std::copy(baseRhs_.begin(), baseRhs_.end(), rhs_.begin());

@@ -95,6 +95,11 @@ public:
     unsigned char* simulationRecord() { return simulationRecord_.data(); }
     // Why the latest solve failed when its matrix was singular, else empty.
     const std::string& singularReason() const { return singularReason_; }
+    // Newton iterations an operating point's solve may take.
+    void setOperatingPointIterations(int iterations) { operatingPointIterations_ = iterations; }
+    // An operating point's solve starts the transistors' limiting at its
+    // first iterate (a solution nearby) instead of their accepted voltages.
+    void setStartFromIterate(bool fromIterate) { startFromIterate_ = fromIterate; }
 
 private:
     // This iterate's stamps added to the base values and right-hand side.
@@ -112,6 +117,8 @@ private:
     SparsePattern pattern_;
     alignas(8) std::array<unsigned char, UDM_SIMULATION_RECORD_BYTES> simulationRecord_{};
     double solves_ = 0.0;  // Newton solves so far, which number the iterations' evaluations
+    int operatingPointIterations_;
+    bool startFromIterate_ = false;
     double startTime_ = 0.0, tPrev_ = 0.0, tOlder_ = 0.0, tOldest_ = 0.0;
 
     // Work arrays, sized once.

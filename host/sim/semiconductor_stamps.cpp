@@ -287,6 +287,14 @@ bool SemiconductorStamps::evaluate(Device& dev, const double* x, const Discretis
                                                       : evaluateFourTerminal(dev, x, d, limit, out);
 }
 
+void SemiconductorStamps::beginPointAt(const double* x) {
+    const Discretisation op{Discretisation::Kind::OperatingPoint, 0.0};
+    for (Device& dev : devices_) {
+        Linear ignored;
+        evaluate(dev, x, op, false, ignored);
+    }
+}
+
 bool SemiconductorStamps::evaluate(const double* x, const Discretisation& d) {
     bool unlimited = true;
     for (Device& dev : devices_) {

@@ -27,6 +27,8 @@ public:
     void bindSlots(const PatternBuilder& builder);
     // A new point's iteration limits its first update from the last accepted one's voltages.
     void beginPoint();
+    // ... or from the voltages at x (a solve that starts from a solution).
+    void beginPointAt(const double* x);
     // Linearises every MOSFET at x, its charges and limits included. False
     // when a voltage was limited: the iterate is then no solution yet.
     bool evaluate(const double* x, const Discretisation& d);

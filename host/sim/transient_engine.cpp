@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 
+#include "sim/operating_point_search.h"
 #include "sim/time_text.h"
 #include "sim/finite_values.h"
 #include "sim/waveform_eval.h"
@@ -20,6 +23,13 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kMaxRows = 1e9, kMaxSteps = TranSpec::kMostSteps;
 // A source following an upstream node carries at most this (amperes).
 constexpr double kInputCurrentLimit = 1e-9;
+
+// Operating-point solves that start from a solution nearby.
+struct FromIterate {
+    explicit FromIterate(NewtonSolver& n) : newton(n) { newton.setStartFromIterate(true); }
+    ~FromIterate() { newton.setStartFromIterate(false); }
+    NewtonSolver& newton;
+};
 
 }  // namespace
 
@@ -135,11 +145,18 @@ void TransientEngine::acceptPoint(double time, const Discretisation& d, bool smo
 // resistance in each inductor that only the operating point sees.
 NewtonSolver::Result TransientEngine::solveOperatingPointWithGmin(double pluginTime) {
     const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
+    NewtonSolver::Result result = NewtonSolver::Result::Failed;
     try {
-        return newton_.solve(startTime_, dc, kGmin, pluginTime);
+        result = newton_.solve(startTime_, dc, kGmin, pluginTime);
     } catch (const SingularOperatingPoint&) {
         if (inductorDcResistance_ || !equations_.hasInductors()) throw;
+        result = solveWithInductorDcResistance(pluginTime);
     }
+    return result == NewtonSolver::Result::Converged ? result : stepToOperatingPoint(pluginTime);
+}
+
+NewtonSolver::Result TransientEngine::solveWithInductorDcResistance(double pluginTime) {
+    const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
     inductorDcResistance_ = true;
     equations_.setInductorDcResistance(kInductorDcResistance);
     messages_ << "warning: the operating point's matrix is singular; solved again with " << kInductorDcResistance
@@ -151,6 +168,49 @@ NewtonSolver::Result TransientEngine::solveOperatingPointWithGmin(double pluginT
                                   " is in a loop of inductors and voltage sources that do not sum to zero at the "
                                   "start, so its current has no DC value; try UIC");
     return result;
+}
+
+// Where Newton from the first guess does not converge (an amplifier's bias
+// network, a latch), the ways SPICE takes: gmin stepping, then source
+// stepping. Each step starts from the last one's solution; the guess and the
+// limit on a solve's iterations are put back afterwards.
+NewtonSolver::Result TransientEngine::stepToOperatingPoint(double pluginTime) {
+    const Discretisation dc{Discretisation::Kind::OperatingPoint, 0.0};
+    const Options& o = circuit_.options;
+    const std::vector<double> guess = newton_.xPrev();
+    const RunStats& stats = output_.stats;
+    auto solve = [&](double gmin, double sourceFactor, int iterations, const OperatingPointSearch::Point& from)
+        -> std::optional<OperatingPointSearch::Solution> {
+        equations_.setSourceFactor(sourceFactor);
+        newton_.setOperatingPointIterations(iterations);
+        newton_.xPrev() = from;
+        const long before = stats.newtonIterations;
+        try {
+            if (newton_.solve(startTime_, dc, gmin, pluginTime) != NewtonSolver::Result::Converged) return std::nullopt;
+        } catch (const SingularOperatingPoint&) {  // a wild iterate's pivot: that step failed
+            return std::nullopt;
+        }
+        return OperatingPointSearch::Solution{newton_.x(), static_cast<int>(stats.newtonIterations - before)};
+    };
+    std::optional<OperatingPointSearch::Found> found;
+    {
+        const FromIterate fromIterate(newton_);
+        const struct Restore {
+            TransientEngine& e;
+            ~Restore() {
+                e.equations_.setSourceFactor(1.0);
+                e.newton_.setOperatingPointIterations(e.circuit_.options.operatingPointIterations);
+            }
+        } restore{*this};
+        found = OperatingPointSearch(solve, kGmin, o.steppingIterations).run(guess);
+    }
+    newton_.xPrev() = guess;
+    if (!found) return NewtonSolver::Result::Failed;
+    // Said once for the run, though the point at the start time may need it too.
+    if (!std::exchange(steppedToOperatingPoint_, true))
+        messages_ << "note: the operating point was found by "
+              << (found->way == OperatingPointSearch::Way::GminStepping ? "gmin" : "source") << " stepping\n";
+    return NewtonSolver::Result::Converged;
 }
 
 // GMIN from every node to ground only helps the operating point to be
@@ -169,6 +229,7 @@ NewtonSolver::Result TransientEngine::solveOperatingPoint(double pluginTime) {
     xPrev = withGmin;
     NewtonSolver::Result result = NewtonSolver::Result::Failed;
     try {
+        const FromIterate fromIterate(newton_);
         result = newton_.solve(startTime_, dc, 0.0, pluginTime);
     } catch (const SingularOperatingPoint&) {
     }

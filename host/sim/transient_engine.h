@@ -88,6 +88,8 @@ private:
     void initialPoint();
     NewtonSolver::Result solveOperatingPoint(double pluginTime);
     NewtonSolver::Result solveOperatingPointWithGmin(double pluginTime);
+    NewtonSolver::Result solveWithInductorDcResistance(double pluginTime);
+    NewtonSolver::Result stepToOperatingPoint(double pluginTime);
     // One trial step of the time loop towards `until`.
     void step(double until);
     // Where a trial step ends: at the next limit (a breakpoint, the bracket
@@ -148,6 +150,7 @@ private:
     const Circuit& circuit_;
     std::ostream& messages_;
     bool inductorDcResistance_ = false;  // the operating point needed it
+    bool steppedToOperatingPoint_ = false;  // ... or gmin or source stepping
     const ProgressFn& progress_;
     SimulationOutput output_;
     ExpressionEngine expressions_;

@@ -153,13 +153,15 @@ TEST(NetlistReader, AcceptsEveryOptionTheReadmeNames) {
     // Each option with a value other than its default, so a name that is
     // accepted but stored nowhere (or in the wrong field) shows.
     const Circuit c = read("options\nR1 a 0 1\n.tran 1u 1m\n"
-                           ".options reltol=2e-4 abstol=3e-13 vntol=4e-7 trtol=5 itl4=60\n"
+                           ".options reltol=2e-4 abstol=3e-13 vntol=4e-7 trtol=5 itl4=60 itl1=70 itl2=80\n"
                            "+ method=euler solver=eigen chgtol=6e-15 eventtol=7e-12 points=all\n");
     EXPECT_DOUBLE_EQ(c.options.reltol, 2e-4);
     EXPECT_DOUBLE_EQ(c.options.abstol, 3e-13);
     EXPECT_DOUBLE_EQ(c.options.vntol, 4e-7);
     EXPECT_DOUBLE_EQ(c.options.trtol, 5.0);
     EXPECT_EQ(c.options.maxNewtonIterations, 60);
+    EXPECT_EQ(c.options.operatingPointIterations, 70);
+    EXPECT_EQ(c.options.steppingIterations, 80);
     EXPECT_EQ(c.options.method, Options::Method::BackwardEuler);
     EXPECT_EQ(c.options.solver, "eigen");
     EXPECT_DOUBLE_EQ(c.options.chgtol, 6e-15);
@@ -180,6 +182,6 @@ TEST(NetlistReader, AcceptsEveryOptionTheReadmeNames) {
     std::istringstream words(all.substr(start + marker.size(), end - start - marker.size()));
     std::set<std::string> documented;
     for (std::string word; words >> word;) documented.insert(word.substr(0, word.find('=')));
-    EXPECT_EQ(documented, (std::set<std::string>{"reltol", "abstol", "vntol", "trtol", "itl4", "method", "solver",
-                                                 "chgtol", "eventtol", "points"}));
+    EXPECT_EQ(documented, (std::set<std::string>{"reltol", "abstol", "vntol", "trtol", "itl1", "itl2", "itl4",
+                                                 "method", "solver", "chgtol", "eventtol", "points"}));
 }
