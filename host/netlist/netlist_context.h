@@ -131,6 +131,8 @@ bool writtenAsPolynomial(const LogicalLine& line);
 std::optional<LogicalLine> polynomialSource(Context& context, const LogicalLine& line);
 // Directives beyond .param/.plugin/.tran/.options/.print: false when unknown.
 bool readMoreDirective(Context& context, const LogicalLine& line, const std::string& keyword);
+// .options (.option, .opt), and the option lines of a .control block.
+void readOptions(Context& context, const LogicalLine& line);
 void readModel(Context& context, const LogicalLine& line);
 // An S switch as an instance of the switch plug-in.
 void readSwitch(Context& context, const LogicalLine& line, Element& element);
