@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <utility>
 
 #include "netlist/netlist_context.h"
 #include "netlist/switch_edges.h"
@@ -78,7 +79,10 @@ std::string numberText(double value) {
     return std::string(buffer, written.ptr);
 }
 
-void readModel(Context& context, const LogicalLine& line) {
+namespace {
+
+// The card of a .model line, its values in the current scope.
+ModelCard readCard(Context& context, const LogicalLine& line) {
     LineCursor cursor(line);
     cursor.take();
     ModelCard card;
@@ -138,21 +142,56 @@ void readModel(Context& context, const LogicalLine& line) {
                 std::transform(shown.begin(), shown.end(), shown.begin(), [](unsigned char c) { return std::toupper(c); });
                 ignored += (ignored.empty() ? "" : ", ") + shown;
             }
-    if (!ignored.empty()) context.warn(name.where, "model " + card.name + ": parameters not used, ignored: " + ignored);
-    const auto owner = context.modelOwners.find(&line);
-    const std::string key = (owner == context.modelOwners.end() ? "" : owner->second + "/") + lowerCase(card.name);
-    if (const auto earlier = context.models.find(key); earlier != context.models.end())
-        throw NetlistError(name.where, "model " + name.text + " is already defined at line " +
-                                           std::to_string(earlier->second.where.line));
-    context.models.emplace(key, std::move(card));
+    // Said once for a card that each instance of its subcircuit reads.
+    if (!ignored.empty())
+        context.warnOnce("model-ignored@" + name.where.file + ":" + std::to_string(name.where.line), name.where,
+                         "model " + card.name + ": parameters not used, ignored: " + ignored);
+    return card;
 }
 
-const ModelCard* findModel(const Context& context, const std::string& name) {
+}  // namespace
+
+void readModel(Context& context, const LogicalLine& line) {
+    LineCursor cursor(line);
+    cursor.take();
+    const Token& name = cursor.word("a model name");
+    const auto owner = context.modelOwners.find(&line);
+    const std::string key = (owner == context.modelOwners.end() ? "" : owner->second + "/") + lowerCase(name.text);
+    const auto earlier = [&]() -> const SourceLocation* {
+        if (const auto card = context.models.find(key); card != context.models.end()) return &card->second.where;
+        if (const auto inner = context.subcircuitModels.find(key); inner != context.subcircuitModels.end())
+            return &inner->second->tokens[1].where;
+        return nullptr;
+    }();
+    if (earlier != nullptr)
+        throw NetlistError(name.where, "model " + name.text + " is already defined at line " +
+                                           std::to_string(earlier->line));
+    if (owner != context.modelOwners.end()) {
+        context.subcircuitModels.emplace(key, &line);
+        return;
+    }
+    context.models.emplace(key, readCard(context, line));
+}
+
+const ModelCard* findModel(Context& context, const std::string& name) {
     const std::string key = lowerCase(name);
     for (int scope = context.currentScope; scope >= 0;) {
         const InstanceNames& instance = context.instanceNames[static_cast<size_t>(scope)];
-        if (const auto local = context.models.find(instance.definition + "/" + key); local != context.models.end())
-            return &local->second;
+        const std::string local = instance.definition + "/" + key;
+        if (const auto line = context.subcircuitModels.find(local); line != context.subcircuitModels.end()) {
+            const std::string own = local + "#" + std::to_string(scope);
+            auto card = context.models.find(own);
+            if (card == context.models.end()) {
+                const int outer = std::exchange(context.currentScope, scope);
+                const struct Back {
+                    Context& c;
+                    int scope;
+                    ~Back() { c.currentScope = scope; }
+                } back{context, outer};
+                card = context.models.emplace(own, readCard(context, *line->second)).first;
+            }
+            return &card->second;
+        }
         scope = instance.parent;
     }
     const auto found = context.models.find(key);

@@ -82,7 +82,10 @@ struct Context {
     std::map<std::string, int> nodes;              // lower-case name -> number
     std::map<std::string, int> elementsByName;     // lower-case name -> index
     std::map<std::string, PluginInfo> pluginsByName;  // lower-case name -> catalogue
-    std::map<std::string, ModelCard> models;       // lower-case name (subcircuit/name inside one) -> card
+    std::map<std::string, ModelCard> models;       // lower-case name (subcircuit/name#scope inside one) -> card
+    // .model lines inside a .subckt (subcircuit/name): read for each instance
+    // that uses them, in its scope, since they may use its parameters.
+    std::map<std::string, const LogicalLine*> subcircuitModels;
     std::map<const LogicalLine*, std::string> modelOwners;  // .model line inside a .subckt -> its lower-case name
     std::set<std::string> warned;                  // topics warned about once
     std::set<int> internalNodes;                   // inside elements (behind a MOSFET's RD): not printed by default
@@ -167,7 +170,7 @@ const ModelCard& modelOf(Context& context, const Token& name, const std::string&
 bool isSkippedAnalysis(const std::string& name);
 // The card `name` stands for where the line being read is: a subcircuit's
 // own first (the instance's, then those it sits in), then the netlist's.
-const ModelCard* findModel(const Context& context, const std::string& name);
+const ModelCard* findModel(Context& context, const std::string& name);
 // A card's parameter by its lower-case name, or `fallback` where it is not given.
 inline double modelValue(const ModelCard& card, const char* key, double fallback) {
     const auto found = card.values.find(key);

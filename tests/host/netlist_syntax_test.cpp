@@ -191,6 +191,28 @@ S1 n 0 n 0 sm
               "net.cir:5:8: model m is already defined at line 4");
 }
 
+// ... and it is read for each instance, in its scope: a maker's card takes
+// the instance's parameters (from the .subckt line or a .param inside). One
+// in a subcircuit the netlist never uses is never read, as in SPICE.
+TEST(SpiceSyntax, ModelCardsInsideSubcircuitsReadTheInstanceParameters) {
+    const Circuit c = read(R"(t
+.subckt part 1 2 params: vt=1
+.param twice={2*vt}
+S1 1 2 1 2 sm
+.model sm sw(vt={twice})
+.ends
+.subckt unused 1 2
+.model broken sw(vt={nowhere})
+.ends
+V1 n 0 1
+X1 n 0 part vt=1.5
+X2 n 0 part
+.tran 1u 1m
+)");
+    EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S.X1.S1")).first, 3.0);
+    EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S.X2.S1")).first, 2.0);
+}
+
 // `.tran TSTOP` and a TSTEP of 0: rows every thousandth of the span, and a
 // PULSE edge given as 0 a millionth of it, not a chosen step's length (it
 // would overrun this pulse train's 10 us period).
