@@ -22,12 +22,6 @@ constexpr int kMostSolves = 2000;
 
 }  // namespace
 
-std::optional<OperatingPointSearch::Solution> OperatingPointSearch::attempt(double gmin, double sourceFactor,
-                                                                            int iterations, const Point& from) {
-    ++solves_;
-    return solve_(gmin, sourceFactor, iterations, from);
-}
-
 std::optional<OperatingPointSearch::Found> OperatingPointSearch::run(const Point& guess) {
     if (auto stepped = gminStepping(guess)) return Found{std::move(*stepped), Way::GminStepping};
     if (auto stepped = sourceStepping(guess)) return Found{std::move(*stepped), Way::SourceStepping};
@@ -40,7 +34,7 @@ std::optional<OperatingPointSearch::Point> OperatingPointSearch::gminStepping(co
     double factor = kGminFactor, lastGmin = kFirstGmin * kGminFactor, gmin = std::max(kFirstGmin, gmin_);
     Point from = guess;
     for (int solves = 0; solves < kMostSolves; ++solves) {
-        if (auto solved = attempt(gmin, 1.0, stepIterations_, from)) {
+        if (auto solved = solve_(gmin, 1.0, stepIterations_, from)) {
             from = std::move(solved->point);
             if (gmin <= gmin_) return from;
             if (solved->iterations <= stepIterations_ / 4) factor = std::min(factor * std::sqrt(factor), kGminFactor);
@@ -63,12 +57,12 @@ std::optional<OperatingPointSearch::Point> OperatingPointSearch::gminStepping(co
 std::optional<OperatingPointSearch::Point> OperatingPointSearch::sourceStepping(const Point& guess) {
     // With every source at zero the circuit usually rests at zero; where it
     // does not, gmin stepping finds that point first.
-    std::optional<Solution> rest = attempt(gmin_, 0.0, stepIterations_, guess);
+    std::optional<Solution> rest = solve_(gmin_, 0.0, stepIterations_, guess);
     if (!rest) {
         Point from = guess;
         double gmin = gmin_ * std::pow(10.0, kZeroSourceGminDecades);
         for (int decade = 0; decade <= kZeroSourceGminDecades; ++decade, gmin /= 10.0) {
-            rest = attempt(std::max(gmin, gmin_), 0.0, stepIterations_, from);
+            rest = solve_(std::max(gmin, gmin_), 0.0, stepIterations_, from);
             if (!rest) return std::nullopt;
             from = rest->point;
         }
@@ -76,7 +70,7 @@ std::optional<OperatingPointSearch::Point> OperatingPointSearch::sourceStepping(
     Point from = std::move(rest->point);
     double reached = 0.0, raise = kFirstRaise, factor = kFirstRaise;
     for (int solves = 0; solves < kMostSolves && raise >= kSmallestRaise && reached < 1.0; ++solves) {
-        if (auto solved = attempt(gmin_, factor, stepIterations_, from)) {
+        if (auto solved = solve_(gmin_, factor, stepIterations_, from)) {
             reached = factor;
             from = std::move(solved->point);
             if (solved->iterations <= stepIterations_ / 4) raise *= 1.5;

@@ -40,18 +40,13 @@ public:
     // last solve is the one that found it.
     std::optional<Found> run(const Point& guess);
 
-    // Solves tried so far, over all three ways.
-    int solves() const { return solves_; }
-
 private:
-    std::optional<Solution> attempt(double gmin, double sourceFactor, int iterations, const Point& from);
     std::optional<Point> gminStepping(const Point& guess);
     std::optional<Point> sourceStepping(const Point& guess);
 
     Solve solve_;
     double gmin_;
     int stepIterations_;
-    int solves_ = 0;
 };
 
 }  // namespace udmhost::sim
