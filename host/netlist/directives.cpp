@@ -48,7 +48,8 @@ bool readMoreDirective(Context& context, const LogicalLine& line, const std::str
     } else if (keyword == ".save" || keyword == ".probe") {
         context.warnOnce(keyword, where, keyword + " ignored: udmhost writes what .print names, else every node");
     } else if (keyword == ".ac" || keyword == ".dc" || keyword == ".noise" || keyword == ".tf" ||
-               keyword == ".four" || keyword == ".disto" || keyword == ".sens" || keyword == ".pz") {
+               keyword == ".four" || keyword == ".disto" || keyword == ".sens" || keyword == ".pz" || keyword == ".pss" ||
+               keyword == ".sp") {
         context.warnOnce(keyword, where, keyword + " ignored: udmhost runs the transient analysis only");
     } else if (keyword == ".width" || keyword == ".global") {
         // .global: handled where subcircuits are expanded; .width: of a

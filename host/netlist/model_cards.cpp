@@ -94,7 +94,7 @@ ModelCard readCard(Context& context, const LogicalLine& line) {
     const bool parenthesised = cursor.takeIf(Token::Kind::Open);
     const auto known = knownParameters().find(card.type);
     std::string ignored;
-    while (!cursor.atEnd() && cursor.peek().kind != Token::Kind::Close) {
+    auto readParameter = [&] {
         const Token& parameter = cursor.word("PARAMETER=value");
         const std::string key = lowerCase(parameter.text);
         const bool unknown = known != knownParameters().end() &&
@@ -103,7 +103,7 @@ ModelCard readCard(Context& context, const LogicalLine& line) {
         if (card.type == "vdmos" && (key == "pchan" || key == "nchan")) {
             card.values[key] = 1.0;
             card.places[key] = parameter.where;
-            continue;
+            return;
         }
         const bool skipped = descriptive(card.type, key);
         if ((unknown && (card.type == "d" || card.type == "nmos" || card.type == "pmos" || card.type == "vdmos" ||
@@ -117,7 +117,7 @@ ModelCard readCard(Context& context, const LogicalLine& line) {
             cursor.take();
             while (!cursor.atEnd() && !cursor.peek().spaceBefore && cursor.peek().kind != Token::Kind::Close)
                 cursor.take();
-            continue;
+            return;
         }
         if (unknown) {
             const std::string hint = closestName(key, known->second);
@@ -129,8 +129,13 @@ ModelCard readCard(Context& context, const LogicalLine& line) {
         card.places[key] = cursor.here();
         card.places[canonical(card.type, key)] = card.places[key];
         card.values[canonical(card.type, key)] = context.value(cursor, "a value for " + parameter.text);
-    }
+    };
+    while (!cursor.atEnd() && cursor.peek().kind != Token::Kind::Close) readParameter();
     if (parenthesised && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
+    // Published cards go on after their ')' on '+' lines; SPICE reads those
+    // parameters too.
+    if (parenthesised)
+        while (!cursor.atEnd() && cursor.peek().kind != Token::Kind::Close) readParameter();
     if (!cursor.atEnd()) cursor.expected("the end of the line");
     // A level-1 card may carry a level-3 card's parameters: not used there.
     const auto level = card.values.find("level");

@@ -412,7 +412,8 @@ PrintItem readPrintItem(Context& context, LineCursor& cursor) {
 }
 
 bool isSkippedAnalysis(const std::string& name) {
-    return name == "dc" || name == "ac" || name == "op" || name == "noise" || name == "tf" || name == "sp";
+    return name == "dc" || name == "ac" || name == "op" || name == "noise" || name == "tf" || name == "sp" ||
+           name == "pss";
 }
 
 void readPrint(Context& context, const LogicalLine& line) {

@@ -109,9 +109,19 @@ int openBraces(std::string_view line) {
 // The line up to a ';' comment: joined lines must not carry one inside.
 std::string_view beforeComment(std::string_view line) { return line.substr(0, line.find(';')); }
 
+// Editors of old wrote a Ctrl-Z (0x1a) at the end of a file: where nothing
+// but blank space follows it, the text ends there.
+std::string_view beforeEndOfFileMark(std::string_view text) {
+    const size_t mark = text.find('\x1a');
+    if (mark == std::string_view::npos) return text;
+    const size_t after = text.find_first_not_of(" \t\r\n\x1a", mark);
+    return after == std::string_view::npos ? text.substr(0, mark) : text;
+}
+
 }  // namespace
 
-NetlistText lexNetlist(std::string_view text, const std::string& file, bool withTitle) {
+NetlistText lexNetlist(std::string_view whole, const std::string& file, bool withTitle) {
+    const std::string_view text = beforeEndOfFileMark(whole);
     NetlistText result;
     bool haveTitle = !withTitle;
     bool inControl = false;  // between .control and .endc: a script for another program

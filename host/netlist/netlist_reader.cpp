@@ -259,7 +259,7 @@ Circuit readNetlist(std::string_view text, const std::string& file, const std::s
     SubcircuitExpander subcircuits;
     std::vector<const LogicalLine*> directives, elements, prints;
     std::vector<ParamDefinition> params;
-    const std::vector<const LogicalLine*> top = subcircuits.collect(lines);
+    const std::vector<const LogicalLine*> top = subcircuits.collect(context, lines);
     context.modelOwners = subcircuits.modelOwners();
     for (const LogicalLine* topLine : top) {
         const LogicalLine& line = *topLine;

@@ -1,5 +1,5 @@
 // The value part of V and I lines as SPICE writes it:
-//   [[DC] value] [AC mag [phase]] [PULSE|SIN|PWL|EXP|SFFM|AM (args) | args]
+//   [[DC[=]] value] [AC[=] mag [phase]] [PULSE|SIN|PWL|EXP|SFFM|AM (args) | args]
 // in any order. The AC field belongs to small-signal analyses and is ignored.
 #include "netlist/netlist_context.h"
 #include "netlist/spice_number.h"
@@ -19,6 +19,11 @@ bool startsValue(const LineCursor& cursor) {
     return token.kind == Token::Kind::Braced || (token.kind == Token::Kind::Word && spiceNumber(token.text).has_value());
 }
 
+// "DC=5", "AC=1": the keyword's value may follow an '=' as well.
+void skipEquals(LineCursor& cursor) {
+    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Equals) cursor.take();
+}
+
 }  // namespace
 
 void readSourceValue(Context& context, LineCursor& cursor, Element& element) {
@@ -28,6 +33,7 @@ void readSourceValue(Context& context, LineCursor& cursor, Element& element) {
         const std::string word = token.kind == Token::Kind::Word ? lowerCase(token.text) : std::string();
         if (word == "dc") {
             cursor.take();
+            skipEquals(cursor);
             // "DC PWL(...)": a DC keyword with no value, which is 0.
             const bool valued = startsValue(cursor) ||
                                 (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Word &&
@@ -36,6 +42,7 @@ void readSourceValue(Context& context, LineCursor& cursor, Element& element) {
             haveDc = true;
         } else if (word == "ac") {
             cursor.take();
+            skipEquals(cursor);
             context.warnOnce("ac", token.where, "AC values are for small-signal analyses; ignored");
             for (int field = 0; field < 2 && startsValue(cursor); ++field) context.value(cursor, "an AC value");
         } else if (isWaveformName(word)) {

@@ -87,7 +87,7 @@ size_t nodeCount(const LogicalLine& line) {
 
 }  // namespace
 
-std::vector<const LogicalLine*> SubcircuitExpander::collect(const std::vector<LogicalLine>& lines) {
+std::vector<const LogicalLine*> SubcircuitExpander::collect(Context& context, const std::vector<LogicalLine>& lines) {
     std::vector<const LogicalLine*> rest;
     std::vector<SubcircuitDefinition> open;  // innermost last
     for (const LogicalLine& line : lines) {
@@ -114,9 +114,17 @@ std::vector<const LogicalLine*> SubcircuitExpander::collect(const std::vector<Lo
             SubcircuitDefinition d = std::move(open.back());
             open.pop_back();
             const std::string name = lowerCase(d.name);
-            if (const auto earlier = definitions_.find(name); earlier != definitions_.end())
-                throw NetlistError(d.where, "subcircuit " + d.name + " is already defined at line " +
-                                                std::to_string(earlier->second.where.line));
+            if (const auto earlier = definitions_.find(name); earlier != definitions_.end()) {
+                const SourceLocation& first = earlier->second.where;
+                context.warn(d.where, "subcircuit " + d.name + " is already defined at " +
+                                          (first.file == d.where.file ? "" : first.file + ":") + "line " +
+                                          std::to_string(first.line) + "; this definition is ignored");
+                for (const LogicalLine* hoisted : d.hoisted) {
+                    modelOwners_.erase(hoisted);
+                    rest.erase(std::find(rest.begin(), rest.end(), hoisted));
+                }
+                continue;
+            }
             definitions_.emplace(name, std::move(d));
         } else if (key == ".global") {
             for (size_t i = 1; i < line.tokens.size(); ++i) globals_.insert(lowerCase(line.tokens[i].text));
@@ -126,7 +134,10 @@ std::vector<const LogicalLine*> SubcircuitExpander::collect(const std::vector<Lo
             // inside a subcircuit are the instance's, since it is expanded
             // where it is called); a model card inside one is its own, as in
             // SPICE: vendor files give each part's subcircuit the same names.
-            if (!open.empty() && key == ".model") modelOwners_[&line] = lowerCase(open.back().name);
+            if (!open.empty()) {
+                if (key == ".model") modelOwners_[&line] = lowerCase(open.back().name);
+                open.back().hoisted.push_back(&line);
+            }
             rest.push_back(&line);
         } else {
             open.back().body.push_back(&line);

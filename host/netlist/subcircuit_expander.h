@@ -19,6 +19,7 @@ struct SubcircuitDefinition {
     std::vector<std::string> ports;                               // lower case
     std::vector<std::pair<std::string, std::string>> defaults;    // name, expression
     std::vector<const LogicalLine*> body;
+    std::vector<const LogicalLine*> hoisted;  // its .model and .func lines, kept among the rest
     SourceLocation where;
 };
 
@@ -32,7 +33,8 @@ class SubcircuitExpander {
 public:
     // Takes the definitions out of `lines` (nested ones too) and returns
     // the rest; .model lines inside definitions are kept (see modelOwners).
-    std::vector<const LogicalLine*> collect(const std::vector<LogicalLine>& lines);
+    // A second definition of a name is ignored with a warning, as in SPICE.
+    std::vector<const LogicalLine*> collect(Context& context, const std::vector<LogicalLine>& lines);
     // The .model lines collect found inside definitions, with the definition's lower-case name.
     const std::map<const LogicalLine*, std::string>& modelOwners() const { return modelOwners_; }
 

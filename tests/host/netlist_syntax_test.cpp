@@ -156,6 +156,42 @@ R1 1 0 1
               "net.cir:4:13: V1: TRNOISE sources (random) are not supported; use PULSE, SIN, PWL, EXP, SFFM or AM");
 }
 
+// What published files carry and SPICE reads: a .pss (skipped, as every
+// analysis but .tran), "DC=" and "AC=", parameters after a card's ')', a
+// subcircuit defined twice (the first holds), a Ctrl-Z after the last line.
+TEST(SpiceSyntax, QuirksOfPublishedFilesReadAsSpiceReadsThem) {
+    const std::string deck = R"(t
+.subckt r 1 2
+R1 1 2 1k
+.model sm sw(vt=1)
+.ends
+.subckt r 1 2
+R1 1 2 2k
+.model sm sw(vt=2)
+.ends
+V1 a 0 dc=2 ac=1 sin(0 1 1k)
+X1 a 0 r
+.model sm sw(vt=1)
++ vh=0.5
+S1 a 0 a 0 sm
+.pss 1k 1m a 10
+.tran 1u 1m
+.end
+)";
+    const Circuit c = read(deck + "\x1a\r\n");
+    EXPECT_DOUBLE_EQ(element(c, "V1").waveform.dc, 2.0);
+    EXPECT_EQ(element(c, "V1").waveform.kind, Waveform::Kind::Sin);
+    EXPECT_DOUBLE_EQ(element(c, "R.X1.R1").value, 1000.0);
+    EXPECT_NEAR(plugInEdges(element(c, "S1")).first, 1.5, 1e-12);
+    EXPECT_NEAR(plugInEdges(element(c, "S1")).second, 0.5, 1e-12);
+    EXPECT_EQ(notesAbout(c, ".pss ignored"), 1u);
+    EXPECT_EQ(notesAbout(c, "net.cir:6:9: warning: subcircuit r is already defined at line 2; this definition is ignored"),
+              1u);
+    // A Ctrl-Z with text after it is no end-of-file mark.
+    EXPECT_EQ(failure("t\nR1 a 0 1\n\x1a.tran 1u 1m\n"),
+              "net.cir:3:1: control character 0x1a in the netlist; names and values are printable text");
+}
+
 // A .model card inside a subcircuit is that subcircuit's own: vendor files
 // give each part the same model names. Its lines see it first, then those of
 // the subcircuits it sits in, then the netlist's; the same name twice in one
