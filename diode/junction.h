@@ -41,9 +41,10 @@ struct Linearised {
     double chargeCurrent;    // into that charge, per parallel copy (included in current)
 };
 
-constexpr double kThermalVoltage = 0.025852;  // kT/q at 300.15 K
-constexpr double kGmin = 1e-12;               // siemens, in parallel with every junction
-constexpr double kLargestCurrent = 1e4;       // amperes: the exponential law ends here
+// kT/q at 300.15 K, with the constants SPICE uses (0.025852 is kT/q at 300 K).
+constexpr double kThermalVoltage = 1.38064852e-23 / 1.6021766208e-19 * 300.15;
+constexpr double kGmin = 1e-12;          // siemens, in parallel with every junction
+constexpr double kLargestCurrent = 1e4;  // amperes: the exponential law ends here
 
 // SPICE's junction limiting: a step of the junction voltage beyond twice the
 // thermal voltage above the critical voltage is taken logarithmically, but
