@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -62,12 +63,36 @@ double* defineOnUse(const char* name, void* data) {
     return &source->values.back();
 }
 
+// SPICE's functions that the parser does not have, as B sources compute them.
+double spicePow(double x, double y) { return x < 0.0 && y == std::trunc(y) ? std::pow(x, y) : std::pow(std::abs(x), y); }
+double spicePwr(double x, double y) { return std::copysign(std::pow(std::abs(x), y), x); }
+double spiceLimit(double x, double low, double high) { return std::min(std::max(x, low), high); }
+double spiceSgn(double x) { return x > 0.0 ? 1.0 : x < 0.0 ? -1.0 : 0.0; }
+double spiceStep(double x) { return x > 0.0 ? 1.0 : 0.0; }
+double spiceRamp(double x) { return x > 0.0 ? x : 0.0; }
+double spiceFloor(double x) { return std::floor(x); }
+double spiceCeil(double x) { return std::ceil(x); }
+double spiceInt(double x) { return std::trunc(x); }
+
+void defineSpiceFunctions(mu::Parser& parser) {
+    parser.DefineFun("pow", spicePow);
+    parser.DefineFun("pwr", spicePwr);
+    parser.DefineFun("limit", spiceLimit);
+    parser.DefineFun("sgn", spiceSgn);
+    parser.DefineFun("u", spiceStep);
+    parser.DefineFun("uramp", spiceRamp);
+    parser.DefineFun("floor", spiceFloor);
+    parser.DefineFun("ceil", spiceCeil);
+    parser.DefineFun("int", spiceInt);
+}
+
 }  // namespace
 
 double evaluateConstant(std::string_view expression, const std::map<std::string, double>& params) {
     mu::Parser parser;
     NameSource names{&params, {}};
     try {
+        defineSpiceFunctions(parser);
         parser.SetVarFactory(defineOnUse, &names);
         parser.SetExpr(rewriteSpiceNumbers(lowerCase(expression)));
         const double result = parser.Eval();

@@ -131,7 +131,11 @@ ModelCard readCard(Context& context, const LogicalLine& line) {
         card.values[canonical(card.type, key)] = context.value(cursor, "a value for " + parameter.text);
     };
     while (!cursor.atEnd() && cursor.peek().kind != Token::Kind::Close) readParameter();
-    if (parenthesised && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
+    if (parenthesised && !cursor.takeIf(Token::Kind::Close)) {
+        // A library's last card without its ')': SPICE reads it all the same.
+        if (!cursor.atEnd()) cursor.expected("')'");
+        context.warn(cursor.here(), "model " + card.name + ": no ')' closes its parameters; read to the end of the line");
+    }
     // Published cards go on after their ')' on '+' lines; SPICE reads those
     // parameters too.
     if (parenthesised)
@@ -162,15 +166,18 @@ void readModel(Context& context, const LogicalLine& line) {
     const Token& name = cursor.word("a model name");
     const auto owner = context.modelOwners.find(&line);
     const std::string key = (owner == context.modelOwners.end() ? "" : owner->second + "/") + lowerCase(name.text);
-    const auto earlier = [&]() -> const SourceLocation* {
-        if (const auto card = context.models.find(key); card != context.models.end()) return &card->second.where;
-        if (const auto inner = context.subcircuitModels.find(key); inner != context.subcircuitModels.end())
-            return &inner->second->tokens[1].where;
-        return nullptr;
-    }();
-    if (earlier != nullptr)
-        throw NetlistError(name.where, "model " + name.text + " is already defined at line " +
-                                           std::to_string(earlier->line));
+    // Makers' libraries repeat cards: SPICE keeps the first.
+    if (const auto first = context.modelLines.find(key); first != context.modelLines.end()) {
+        const std::vector<Token>& a = first->second->tokens;
+        const bool same = std::equal(a.begin(), a.end(), line.tokens.begin(), line.tokens.end(),
+                                     [](const Token& x, const Token& y) { return x.kind == y.kind && lowerCase(x.text) == lowerCase(y.text); });
+        if (!same)
+            context.warn(name.where, "model " + name.text + " is already defined at line " +
+                                         std::to_string(first->second->where.line) +
+                                         " with other parameters; this definition is ignored, as in SPICE");
+        return;
+    }
+    context.modelLines.emplace(key, &line);
     if (owner != context.modelOwners.end()) {
         context.subcircuitModels.emplace(key, &line);
         return;

@@ -86,6 +86,7 @@ struct Context {
     // .model lines inside a .subckt (subcircuit/name): read for each instance
     // that uses them, in its scope, since they may use its parameters.
     std::map<std::string, const LogicalLine*> subcircuitModels;
+    std::map<std::string, const LogicalLine*> modelLines;  // every card's first line, by the key above
     std::map<const LogicalLine*, std::string> modelOwners;  // .model line inside a .subckt -> its lower-case name
     std::set<std::string> warned;                  // topics warned about once
     std::set<int> internalNodes;                   // inside elements (behind a MOSFET's RD): not printed by default

@@ -281,9 +281,19 @@ void readElement(Context& context, const LogicalLine& line) {
         case 'k': element.kind = Element::Kind::MutualInductance; break;
         case 'm': element.kind = Element::Kind::Mosfet; break;
         case 'q': element.kind = Element::Kind::Bipolar; break;
-        default:
-            throw NetlistError(name.where, "unknown element " + name.text +
-                                               ": expected R, C, L, K, V, I, B, D, E, F, G, H, M, Q, S, X or Y (plug-in instance)");
+        default: {
+            // Kinds SPICE has and udmhost does not: said by name.
+            const char first = static_cast<char>(std::tolower(static_cast<unsigned char>(name.text[0])));
+            const std::string kind = first == 'j'   ? "JFETs are not supported; "
+                                     : first == 'a' ? "XSPICE code models are not supported; "
+                                     : first == 'z' ? "MESFETs are not supported; "
+                                     : first == 't' || first == 'o' || first == 'u'
+                                         ? "transmission lines are not supported; "
+                                         : "";
+            throw NetlistError(name.where, "unknown element " + name.text + ": " + kind +
+                                               "expected R, C, L, K, V, I, B, D, E, F, G, H, M, Q, S, W, X or Y "
+                                               "(plug-in instance)");
+        }
     }
     const std::string key = lowerCase(name.text);
     if (const auto earlier = context.elementsByName.find(key); earlier != context.elementsByName.end())

@@ -38,7 +38,8 @@ TEST(NetlistErrors, NameThePlaceAndWhatWasExpected) {
         {"Y1 a 0 b 0 sw RON={max(1,2)}\n",
          "net.cir:4:19: the value of RON contains a comma, which cannot be passed to the plug-in"},
         {"Y1 a 0 b 0 relay\n", "net.cir:4:12: unknown plug-in relay (no .plugin line defines it)"},
-        {"J1 a b c\n", "net.cir:4:1: unknown element J1: expected R, C, L, K, V, I, B, D, E, F, G, H, M, Q, S, X or Y (plug-in instance)"},
+        {"J1 a b c\n", "net.cir:4:1: unknown element J1: JFETs are not supported; expected R, C, L, K, V, I, B, D, E, F, G, H, "
+                      "M, Q, S, W, X or Y (plug-in instance)"},
         {"Q1 a b c\n", "net.cir:4:9: expected collector, base, emitter (and substrate) nodes and an NPN or PNP model name at the end of the line"},
         {"R1 a 0\n", "net.cir:4:7: expected the value of R1 at the end of the line"},
         {"R1 a 0 abc\n",
@@ -64,7 +65,8 @@ TEST(NetlistErrors, NameThePlaceAndWhatWasExpected) {
         {"R1 a 0 1\n.plugn x y.so\n", "net.cir:5:1: unknown directive .plugn, did you mean .plugin?"},
         {".plugin sw other_sw.so\n", "net.cir:4:9: plug-in sw is already defined at line 2"},
         {".plugin nope missing.so\n", "net.cir:4:14: cannot load plug-in: ./missing.so: no such file"},
-        {"5 a 0 1\n", "net.cir:4:1: unknown element 5: expected R, C, L, K, V, I, B, D, E, F, G, H, M, Q, S, X or Y (plug-in instance)"},
+        {"5 a 0 1\n", "net.cir:4:1: unknown element 5: expected R, C, L, K, V, I, B, D, E, F, G, H, M, Q, S, W, X or Y "
+                     "(plug-in instance)"},
     };
     for (const BadCase& c : cases) EXPECT_EQ(failure(std::string(kHeader) + c.lines), c.message) << c.lines;
 }

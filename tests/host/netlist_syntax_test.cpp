@@ -157,8 +157,10 @@ R1 1 0 1
 }
 
 // What published files carry and SPICE reads: a .pss (skipped, as every
-// analysis but .tran), "DC=" and "AC=", parameters after a card's ')', a
-// subcircuit defined twice (the first holds), a Ctrl-Z after the last line.
+// analysis but .tran), "DC=" and "AC=", parameters after a card's ')' or
+// no ')' at all, a card repeated, a subcircuit defined twice (the first
+// holds), pwr and limit in parameters, a TABLE's points in one more pair of
+// parentheses, a Ctrl-Z after the last line.
 TEST(SpiceSyntax, QuirksOfPublishedFilesReadAsSpiceReadsThem) {
     const std::string deck = R"(t
 .subckt r 1 2
@@ -173,7 +175,13 @@ V1 a 0 dc=2 ac=1 sin(0 1 1k)
 X1 a 0 r
 .model sm sw(vt=1)
 + vh=0.5
+.MODEL sm SW(VT=1)
++ VH=0.5
 S1 a 0 a 0 sm
+R2 a 0 {-pwr(-8, 1/3) * limit(5, 0, 1) * 1k}
+G1 a 0 TABLE {V(a)} ((-1,-1m)(0,0)(1,1m))
+S2 a 0 a 0 open
+.model open sw(vt=2
 .pss 1k 1m a 10
 .tran 1u 1m
 .end
@@ -184,7 +192,12 @@ S1 a 0 a 0 sm
     EXPECT_DOUBLE_EQ(element(c, "R.X1.R1").value, 1000.0);
     EXPECT_NEAR(plugInEdges(element(c, "S1")).first, 1.5, 1e-12);
     EXPECT_NEAR(plugInEdges(element(c, "S1")).second, 0.5, 1e-12);
+    EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S2")).first, 2.0);
+    EXPECT_EQ(notesAbout(c, "model open: no ')' closes its parameters"), 1u);
+    EXPECT_DOUBLE_EQ(element(c, "R2").value, 2000.0);
+    EXPECT_NE(element(c, "G1").expression, nullptr);
     EXPECT_EQ(notesAbout(c, ".pss ignored"), 1u);
+    EXPECT_EQ(notesAbout(c, "model sm"), 0u);  // repeated as it was
     EXPECT_EQ(notesAbout(c, "net.cir:6:9: warning: subcircuit r is already defined at line 2; this definition is ignored"),
               1u);
     // A Ctrl-Z with text after it is no end-of-file mark.
@@ -194,8 +207,8 @@ S1 a 0 a 0 sm
 
 // A .model card inside a subcircuit is that subcircuit's own: vendor files
 // give each part the same model names. Its lines see it first, then those of
-// the subcircuits it sits in, then the netlist's; the same name twice in one
-// scope is still refused.
+// the subcircuits it sits in, then the netlist's; of the same name twice in
+// one scope the first holds, as in SPICE (a warning when the two differ).
 TEST(SpiceSyntax, ModelCardsInsideSubcircuitsAreTheirOwn) {
     const Circuit c = read(R"(t
 .subckt a 1 2
@@ -223,8 +236,12 @@ S1 n 0 n 0 sm
     EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S.X2.S1")).first, 2.0);
     EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S.X3.S1")).first, 3.0);
     EXPECT_DOUBLE_EQ(plugInEdges(element(c, "S1")).first, 3.0);
-    EXPECT_EQ(failure("t\n.subckt a 1 2\nR1 1 2 1\n.model m sw\n.model m sw\n.ends\nX1 n 0 a\n.tran 1u 1m\n"),
-              "net.cir:5:8: model m is already defined at line 4");
+    const Circuit twice = read("t\n.subckt a 1 2\nS1 1 2 1 2 m\n.model m sw(vt=4)\n.model m sw(vt=5)\n.ends\n"
+                               "X1 n 0 a\nV1 n 0 1\n.tran 1u 1m\n");
+    EXPECT_DOUBLE_EQ(plugInEdges(element(twice, "S.X1.S1")).first, 4.0);
+    EXPECT_EQ(notesAbout(twice, "net.cir:5:8: warning: model m is already defined at line 4 with other parameters; "
+                                "this definition is ignored, as in SPICE"),
+              1u);
 }
 
 // ... and it is read for each instance, in its scope: a maker's card takes
