@@ -353,11 +353,16 @@ std::vector<bool> CircuitEquations::stateUnknowns() const {
 }
 
 void CircuitEquations::startFrom(const double* x, bool useInitialConditions) {
+    // With UIC a capacitor without IC= starts at the voltage .ic gives its
+    // nodes, 0 elsewhere, as in SPICE: not at what the first row shows, whose
+    // sources and grounded capacitors' IC= move nodes it may share.
+    std::vector<double> held(static_cast<size_t>(size_), 0.0);
+    if (useInitialConditions)
+        for (const auto& [node, v] : circuit_.initialVoltages) held[static_cast<size_t>(nodeUnknown(node))] = v;
     for (Storage& s : storage_) {
-        // With UIC a capacitor without IC= starts from its nodes' voltages,
-        // which .ic sets (the others are 0 or a source's value).
         const bool own = s.inductor || s.icGiven;
-        double q = useInitialConditions && !s.stray && own ? s.value * s.ic : stateOf(s, x);
+        double q = stateOf(s, x);
+        if (useInitialConditions && !s.stray) q = own ? s.value * s.ic : stateOf(s, held.data());
         if (useInitialConditions)
             for (const auto& [other, m] : s.mutual) q += m * storage_[other].ic;
         s.q[0] = s.q[1] = s.q[2] = q;

@@ -230,3 +230,24 @@ TEST(InitialVoltage, UicCapacitorWithoutIcTakesTheNodesIc) {
         EXPECT_NEAR(out.rows[1][1], start + (1.0 - start) * 1e-3, 1e-4) << ic;
     }
 }
+
+// ... and uncharged where .ic names neither node: not at what a source or a
+// grounded capacitor's IC= puts on a node it shares (its far node then
+// jumps with that node, as in SPICE).
+TEST(InitialVoltage, UicCapacitorWithoutIcStartsUnchargedBesideSourcesAndIcs) {
+    const SimulationOutput out = simulateDeck(R"(uic
+V1 vcc 0 12
+C1 vcc out 1u
+R1 out 0 1k
+R2 vcc c 1
+C2 c 0 1n IC=0.1
+C3 c o2 10n
+R3 o2 0 50k
+.tran 10u 100u UIC
+.print tran V(out) V(o2)
+)");
+    ASSERT_GE(out.rows.size(), 2u);
+    EXPECT_NEAR(out.rows[1][0], 10e-6, 1e-15);
+    EXPECT_NEAR(out.rows[1][1], 12.0 * std::exp(-0.01), 1e-3);
+    EXPECT_NEAR(out.rows[1][2], 12.0 * std::exp(-0.02), 1e-3);
+}
