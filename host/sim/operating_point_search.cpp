@@ -19,13 +19,25 @@ constexpr double kFirstRaise = 1e-3, kLargestRaiseAfterFailure = 1e-2, kSmallest
 constexpr int kZeroSourceGminDecades = 10;
 // Solves per way, however small the steps get.
 constexpr int kMostSolves = 2000;
+// The second round's iterations per step, in multiples of the first's.
+constexpr int kMoreIterations = 4;
 
 }  // namespace
 
 std::optional<OperatingPointSearch::Found> OperatingPointSearch::run(const Point& guess) {
-    if (auto stepped = gminStepping(guess)) return Found{std::move(*stepped), Way::GminStepping};
-    if (auto stepped = sourceStepping(guess)) return Found{std::move(*stepped), Way::SourceStepping};
-    return std::nullopt;
+    // Both ways once more with steps allowed more iterations: a latch whose
+    // solutions fold over (a 555's flip-flop of 30 transistors) needs more
+    // than 50 to cross from one branch to the other.
+    const int iterations = stepIterations_;
+    std::optional<Found> found;
+    for (const int allowed : {iterations, kMoreIterations * iterations}) {
+        stepIterations_ = allowed;
+        if (auto stepped = gminStepping(guess)) found = Found{std::move(*stepped), Way::GminStepping};
+        else if (auto sourced = sourceStepping(guess)) found = Found{std::move(*sourced), Way::SourceStepping};
+        if (found) break;
+    }
+    stepIterations_ = iterations;
+    return found;
 }
 
 std::optional<OperatingPointSearch::Point> OperatingPointSearch::gminStepping(const Point& guess) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "netlist/netlist_reader.h"
+#include "sim/operating_point_search.h"
 #include "sim/simulator.h"
 
 using namespace udmhost;
@@ -73,5 +74,24 @@ TEST(OperatingPoint, SteppingReachesThePointOfADirectSolve) {
 
 TEST(OperatingPoint, NoneFoundIsAnError) {
     // Too few iterations for any of the ways: the failure is reported, not a point.
-    EXPECT_THROW(run("itl1=1 itl2=3"), SimulationError);
+    EXPECT_THROW(run("itl1=1 itl2=1"), SimulationError);
+}
+
+// Where both ways fail at the steps' iteration limit, both are tried once
+// more with four times as many: a latch whose solutions fold over crosses
+// to its other branch only with more.
+TEST(OperatingPoint, BothWaysAgainWithMoreIterations) {
+    std::vector<int> limits;
+    const sim::OperatingPointSearch::Solve solve = [&](double, double, int iterations, const std::vector<double>& from)
+        -> std::optional<sim::OperatingPointSearch::Solution> {
+        limits.push_back(iterations);
+        if (iterations < 100) return std::nullopt;
+        return sim::OperatingPointSearch::Solution{from, 3};
+    };
+    sim::OperatingPointSearch search(solve, 1e-12, 50);
+    const auto found = search.run({0.0});
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->way, sim::OperatingPointSearch::Way::GminStepping);
+    EXPECT_EQ(limits.front(), 50);
+    EXPECT_EQ(limits.back(), 200);
 }
