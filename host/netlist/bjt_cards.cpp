@@ -51,6 +51,16 @@ BjtParameters bipolar(const ModelCard& card, double scale) {
     p.invVtf = modelValue(card, "vtf", 0.0) == 0.0 ? 0.0 : 1.0 / (1.44 * modelValue(card, "vtf", 0.0));
     p.itf = modelValue(card, "itf", 0.0) * scale;
     p.tr = modelValue(card, "tr", 0.0);
+    p.rb = modelValue(card, "rb", 0.0) / scale;
+    p.rbm = modelValue(card, "rbm", modelValue(card, "rb", 0.0)) / scale;
+    p.irb = modelValue(card, "irb", 0.0) * scale;
+    p.modulatedBase = p.rbm < p.rb;
+    p.cjs = modelValue(card, "cjs", 0.0) * scale;
+    p.vjs = modelValue(card, "vjs", 0.75);
+    p.mjs = modelValue(card, "mjs", 0.0);
+    // SUBS: 1 vertical, -1 lateral; by default an NPN is vertical, a PNP lateral.
+    const double subs = modelValue(card, "subs", 0.0);
+    p.lateral = subs == -1.0 || (subs != 1.0 && card.type == "pnp");
     return p;
 }
 
@@ -81,9 +91,7 @@ void readBipolar(Context& context, const LogicalLine& line, Element& element) {
     if (nodes.size() > 4)
         throw NetlistError(nodes[4]->where, name.text + ": a bipolar transistor has three or four nodes (collector base "
                                                        "emitter [substrate]), " + std::to_string(nodes.size()) + " given");
-    if (nodes.size() == 4)
-        context.warnOnce("bjt substrate", nodes[3]->where,
-                         name.text + ": the substrate node is left unconnected (its junction is not modelled)");
+
     double area = 1.0, m = 1.0;
     if (!cursor.atEnd() && cursor.peek().kind != Token::Kind::Braced && spiceNumber(cursor.peek().text)) {
         const SourceLocation at = cursor.here();
@@ -113,9 +121,23 @@ void readBipolar(Context& context, const LogicalLine& line, Element& element) {
     const BjtParameters p = bipolar(*card, scale);
     auto resistance = [&](const char* key) { return modelValue(*card, key, 0.0) / scale; };
     const int collector = context.node(*nodes[0]), base = context.node(*nodes[1]), emitter = context.node(*nodes[2]);
-    element.nodes = {behindResistance(context, name, "collector", collector, resistance("rc")),
-                     behindResistance(context, name, "base", base, resistance("rb")),
+    int innerBase = base;
+    if (p.modulatedBase) {
+        // The transistor stamps its base resistance itself, as it changes.
+        Token inner = name;
+        inner.text = name.text + "#base";
+        innerBase = context.node(inner);
+        context.internalNodes.insert(innerBase);
+    } else {
+        innerBase = behindResistance(context, name, "base", base, resistance("rb"));
+    }
+    element.nodes = {behindResistance(context, name, "collector", collector, resistance("rc")), innerBase,
                      behindResistance(context, name, "emitter", emitter, resistance("re")), base};
+    // Its substrate (ground unless given) takes part only through CJS.
+    if (p.cjs > 0.0) element.nodes.push_back(nodes.size() == 4 ? context.node(*nodes[3]) : 0);
+    else if (nodes.size() == 4)
+        context.warnOnce("bjt substrate", nodes[3]->where,
+                         name.text + ": the substrate node is left unconnected (its model has no CJS)");
     element.bipolar = std::make_shared<const BjtParameters>(p);
 }
 

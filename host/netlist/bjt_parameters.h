@@ -20,6 +20,15 @@ struct BjtParameters {
     double fc = 0.5;
     // Diffusion charges: transit times and the forward one's bias dependence.
     double tf = 0.0, xtf = 0.0, invVtf = 0.0, itf = 0.0, tr = 0.0;
+    // A base resistance that falls from RB towards RBM as the current grows
+    // (with IRB: the current where it is half way; without: as 1/qb), in
+    // the transistor itself rather than a resistor; only where RBM < RB.
+    bool modulatedBase = false;
+    double rb = 0.0, rbm = 0.0, irb = 0.0;
+    // The substrate junction's depletion charge (no current), from the
+    // substrate to the collector, or to the base of a lateral transistor.
+    double cjs = 0.0, vjs = 0.75, mjs = 0.0;
+    bool lateral = false;
 };
 
 }  // namespace udmhost

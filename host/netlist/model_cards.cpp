@@ -21,11 +21,14 @@ const std::vector<std::string> kLevel1 = {"level", "vto", "kp", "gamma", "phi", 
 const std::vector<std::string> kBipolar = {"is", "bf", "nf", "vaf", "va", "ikf", "ik", "ise", "c2", "ne", "br", "nr",
                                            "var", "vb", "ikr", "isc", "c4", "nc", "rb", "re", "rc", "cje", "vje",
                                            "pe", "mje", "me", "tf", "xtf", "vtf", "itf", "cjc", "vjc", "pc", "mjc",
-                                           "mc", "xcjc", "tr", "fc"};
+                                           "mc", "xcjc", "tr", "fc", "irb", "rbm", "cjs", "csub", "ccs", "vjs",
+                                           "ps", "mjs", "ms", "subs"};
 std::string canonical(const std::string& type, const std::string& key) {
     static const std::map<std::string, std::string> bipolar = {{"va", "vaf"}, {"ik", "ikf"}, {"c2", "ise"},
                                                                {"vb", "var"}, {"c4", "isc"}, {"pe", "vje"},
-                                                               {"me", "mje"}, {"pc", "vjc"}, {"mc", "mjc"}};
+                                                               {"me", "mje"}, {"pc", "vjc"}, {"mc", "mjc"},
+                                                               {"csub", "cjs"}, {"ccs", "cjs"}, {"ps", "vjs"},
+                                                               {"ms", "mjs"}};
     if (key == "uo") return "u0";
     if (type != "npn" && type != "pnp") return key;
     const auto found = bipolar.find(key);

@@ -65,6 +65,7 @@ BjtState gummelPoon(const BjtParameters& p, double vbe, double vbc) {
     s.cbe = diffusion.g + depletionBe.capacitance;
     s.qbc = p.tr * reverse.v + depletionBc.charge;
     s.cbc = p.tr * reverse.d + depletionBc.capacitance;
+    s.qb = qb.v;
     return s;
 }
 
@@ -73,6 +74,30 @@ void externalBaseCharge(const BjtParameters& p, double vbx, double& q, double& c
         udmdiode::depletionCharge(p.cjc * (1.0 - p.xcjc), p.vjc, p.mjc, p.fc, vbx);
     q = d.charge;
     c = d.capacitance;
+}
+
+void substrateCharge(const BjtParameters& p, double vsub, double& q, double& c) {
+    if (vsub < 0.0) {
+        const double arg = 1.0 - vsub / p.vjs, sarg = std::exp(-p.mjs * std::log(arg));
+        q = p.vjs * p.cjs * (1.0 - arg * sarg) / (1.0 - p.mjs);
+        c = p.cjs * sarg;
+    } else {
+        q = vsub * p.cjs * (1.0 + p.mjs * vsub / (2.0 * p.vjs));
+        c = p.cjs * (1.0 + p.mjs * vsub / p.vjs);
+    }
+}
+
+double modulatedBaseConductance(const BjtParameters& p, double qb, double baseCurrent) {
+    const double excess = p.rb - p.rbm;
+    double r = p.rbm + excess / qb;
+    if (p.irb != 0.0) {
+        // The current crowding of a base that the current pinches.
+        const double share = std::max(baseCurrent / p.irb, 1e-9);
+        const double z = (-1.0 + std::sqrt(1.0 + 14.59025 * share)) / 2.4317 / std::sqrt(share);
+        const double tz = std::tan(z);
+        r = p.rbm + 3.0 * excess * (tz - z) / z / tz / tz;
+    }
+    return r != 0.0 ? 1.0 / r : 0.0;
 }
 
 }  // namespace udmhost::sim

@@ -17,6 +17,7 @@ struct BjtState {
     // capacitances by their own voltages (the diffusion charge's dependence
     // on the other junction through qb is left out of the Jacobian).
     double qbe = 0.0, cbe = 0.0, qbc = 0.0, cbc = 0.0;
+    double qb = 1.0;  // the normalised base charge
 };
 
 // `vbx`: the external base to the collector, across the collector
@@ -24,5 +25,12 @@ struct BjtState {
 BjtState gummelPoon(const BjtParameters& p, double vbe, double vbc);
 // That share's depletion charge.
 void externalBaseCharge(const BjtParameters& p, double vbx, double& q, double& c);
+// The substrate junction's charge at `vsub` (substrate to its collector or
+// base, in the NPN sense), SPICE's: no linear extension forward.
+void substrateCharge(const BjtParameters& p, double vsub, double& q, double& c);
+// The conductance of a modulated base resistance, SPICE's (its dependence on
+// the bias is left out of the Jacobian, as there); `baseCurrent` the ideal
+// and leakage base currents.
+double modulatedBaseConductance(const BjtParameters& p, double qb, double baseCurrent);
 
 }  // namespace udmhost::sim

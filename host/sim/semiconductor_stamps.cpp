@@ -18,7 +18,7 @@ namespace {
 // Terminals in Element::nodes order: a MOSFET's, and a bipolar transistor's
 // (collector, base and emitter behind their resistances, then the base outside).
 enum Terminal { kDrain = 0, kGate = 1, kSource = 2, kBulk = 3, kOuterDrain = 3, kAnode = 4 };
-enum BipolarTerminal { kCollector = 0, kBase = 1, kEmitter = 2, kOuterBase = 3 };
+enum BipolarTerminal { kCollector = 0, kBase = 1, kEmitter = 2, kOuterBase = 3, kSubstrate = 4 };
 // A limit that moved a voltage by more than this leaves the iterate unconverged.
 constexpr double kLimitedBy = 1e-9;
 
@@ -74,6 +74,7 @@ SemiconductorStamps::SemiconductorStamps(const Circuit& circuit) {
             charge(kBase, kEmitter, false, 0.0);
             charge(kBase, kCollector, false, 0.0);
             charge(kOuterBase, kCollector, false, 0.0);
+            if (el.nodes.size() > kSubstrate) charge(kSubstrate, dev.q.lateral ? kBase : kCollector, false, 0.0);
             dev.vcritSource = vt * std::log(vt / (std::sqrt(2.0) * dev.q.is));
             devices_.push_back(std::move(dev));
             continue;
@@ -278,6 +279,20 @@ bool SemiconductorStamps::evaluateBipolar(Device& dev, const double* x, const Di
     double qbx = 0.0, cbx = 0.0;
     externalBaseCharge(p, vbx, qbx, cbx);
     integrate(pol, dev.charges[2], vbx, qbx, cbx, d, out);
+    if (dev.charges.size() > 3) {
+        // A lateral transistor's substrate junction faces its base the other way.
+        const double sense = p.lateral ? -pol : pol;
+        const Charge& sub = dev.charges[3];
+        const double vsub = sense * voltage(dev.unknowns, x, sub.plus, sub.minus);
+        double q = 0.0, c = 0.0;
+        substrateCharge(p, vsub, q, c);
+        integrate(sense, dev.charges[3], vsub, q, c, d, out);
+    }
+    if (p.modulatedBase) {
+        const double vbb = voltage(dev.unknowns, x, kOuterBase, kBase);
+        const double gx = modulatedBaseConductance(p, s.qb, s.ibe + s.ibc);
+        out.branch(kOuterBase, kBase, kOuterBase, kBase, gx * vbb, gx, vbb);
+    }
     return !limited;
 }
 

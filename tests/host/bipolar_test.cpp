@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <sstream>
+#include <tuple>
 
 #include "netlist/netlist_reader.h"
 #include "sim/bjt_law.h"
@@ -73,4 +74,56 @@ Q5 c5 b5 0 gp m=3
     const double spice[] = {-4.18412e-03, -2.29776e-05, -1.36240e-01, -1.93890e-03, 4.688033e-01,
                             -2.51498e-01, 5.274115e-02, 3.942519e-04, -2.04519e+00, -3.03983e-02};
     for (size_t k = 0; k < 10; ++k) EXPECT_NEAR(out.rows[0][k + 1], spice[k], 1e-5 * std::abs(spice[k])) << k;
+}
+
+// A base resistance that falls from RB towards RBM with the current (IRB the
+// current half way there, else as 1/qb), and the substrate junction's charge:
+// at the collector of a vertical NPN, at the base of a lateral PNP.
+TEST(Bipolar, BaseResistanceFallsWithTheCurrentAndTheSubstrateHoldsCharge) {
+    auto simulateText = [](const std::string& text) {
+        const Circuit c = readNetlist(text, "bipolar.cir", ".", loadCatalogue, {});
+        std::ostringstream messages;
+        return simulate(c, messages);
+    };
+    const std::string amplifier = R"(bc546
+VIN in 0 5
+RB in b 4.7k
+Q1 c b 0 QB
+RC vcc c 1k
+VCC vcc 0 12
+.tran 1u 2u
+.print tran V(b) V(c)
+.model QB npn(IS=7.59E-15 BF=480 IKF=0.0962 RB=100 RBM=10 RE=0.5)";
+    // ngspice 39's operating points.
+    for (const auto& [irb, vb, vc] : {std::tuple{" IRB=0.0001", 0.7665045, 0.08087537},
+                                      std::tuple{"", 0.8185257, 0.08115511}}) {
+        SCOPED_TRACE(irb);
+        const SimulationOutput out = simulateText(amplifier + irb + ")\n");
+        ASSERT_FALSE(out.rows.empty());
+        EXPECT_NEAR(out.rows[0][1], vb, 1e-4 * vb);
+        EXPECT_NEAR(out.rows[0][2], vc, 1e-4 * vc);
+    }
+    // Both transistors off; each substrate junction (MJS 0: linear) charges
+    // through 10k with 100 ns.
+    const SimulationOutput out = simulateText(R"(substrate
+V1 s 0 PWL(0 0 1n 5)
+R1 s c 10k
+Q1 c 0 0 0 qn
+R2 s b 10k
+Q2 0 b 0 qp
+.model qn NPN(CJS=10p)
+.model qp PNP(CCS=10p)
+.tran 1n 200n
+.print tran V(c) V(b)
+)");
+    ASSERT_FALSE(out.rows.empty());
+    bool checked = false;
+    for (const auto& row : out.rows)
+        if (std::abs(row[0] - 100e-9) < 1e-15) {
+            const double expected = 5.0 * (1.0 - std::exp(-(100e-9 - 0.5e-9) / 100e-9));
+            EXPECT_NEAR(row[1], expected, 0.01 * expected);
+            EXPECT_NEAR(row[2], expected, 0.01 * expected);
+            checked = true;
+        }
+    EXPECT_TRUE(checked);
 }
