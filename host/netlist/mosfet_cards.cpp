@@ -187,6 +187,12 @@ void readMosfet(Context& context, const LogicalLine& line, Element& element) {
         }
         words.push_back(&t);
     }
+    // "... tj tc MODEL thermal": ngspice's flag for a VDMOS's self-heating.
+    const Token* thermalFlag = nullptr;
+    if (words.size() >= 6 && lowerCase(words.back()->text) == "thermal") {
+        const ModelCard* before = findModel(context, words[words.size() - 2]->text);
+        if (before != nullptr && before->type == "vdmos") thermalFlag = words.back(), words.pop_back();
+    }
     if (words.size() < 4) cursor.expected("drain, gate, source (and bulk) nodes and a model name");
     const Token& modelName = *words.back();
     const ModelCard* found = findModel(context, modelName.text);
@@ -204,8 +210,8 @@ void readMosfet(Context& context, const LogicalLine& line, Element& element) {
                                                 (power ? "three nodes (drain gate source, then optional junction and case)"
                                                        : "four nodes (drain gate source bulk)") +
                                                 ", " + std::to_string(nodes) + " given");
-    if (power && nodes > 3u)
-        context.warnOnce("vdmos thermal nodes", words[3]->where,
+    if (power && (nodes > 3u || thermalFlag != nullptr))
+        context.warnOnce("vdmos thermal nodes", thermalFlag != nullptr ? thermalFlag->where : words[3]->where,
                          name.text + ": the thermal nodes of a VDMOS are left unconnected (self-heating is not modelled)");
     const double level = modelValue(card, "level", 1.0);
     if (!power && level != 1.0 && level != 3.0)

@@ -299,12 +299,13 @@ TEST(Mosfet, ElementsAndCardsRefusedWhereTheyAreWrong) {
 }
 
 // ngspice reads a VDMOS's fourth and fifth nodes as its thermal junction and
-// case; without self-heating they stay out of the circuit (a node of its
-// own there would float).
+// case, and a last word THERMAL as its flag for self-heating; without
+// self-heating they stay out of the circuit (a node of its own there would
+// float).
 TEST(Mosfet, VdmosThermalNodesAreLeftOut) {
-    for (const char* nodes : {"d g 0 tj", "d g 0 tj tc", "d g 0 d"}) {
+    for (const char* nodes : {"d g 0 tj mm", "d g 0 tj tc mm", "d g 0 d mm", "d g 0 tj tc mm thermal"}) {
         const Circuit c = readNetlist(std::string("vdmos\nV1 d 0 1\nV2 g 0 5\nM1 ") + nodes +
-                                          " mm\n.model mm VDMOS (Vto=2)\n.tran 1n 10n\n",
+                                          "\n.model mm VDMOS (Vto=2)\n.tran 1n 10n\n",
                                       "t.cir", ".", loadCatalogue, {});
         for (const std::string& n : c.nodeNames) EXPECT_TRUE(n != "tj" && n != "tc") << nodes << ": " << n;
     }
