@@ -2,9 +2,9 @@
 
 #include <muParser.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -64,7 +64,9 @@ double* defineOnUse(const char* name, void* data) {
 }
 
 // SPICE's functions that the parser does not have, as B sources compute them.
-double spicePow(double x, double y) { return x < 0.0 && y == std::trunc(y) ? std::pow(x, y) : std::pow(std::abs(x), y); }
+double spicePow(double x, double y) {
+    return x < 0.0 && y == std::trunc(y) ? std::pow(x, y) : std::pow(std::abs(x), y);
+}
 double spicePwr(double x, double y) { return std::copysign(std::pow(std::abs(x), y), x); }
 double spiceLimit(double x, double low, double high) { return std::min(std::max(x, low), high); }
 double spiceSgn(double x) { return x > 0.0 ? 1.0 : x < 0.0 ? -1.0 : 0.0; }

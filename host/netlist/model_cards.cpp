@@ -172,8 +172,10 @@ void readModel(Context& context, const LogicalLine& line) {
     // Makers' libraries repeat cards: SPICE keeps the first.
     if (const auto first = context.modelLines.find(key); first != context.modelLines.end()) {
         const std::vector<Token>& a = first->second->tokens;
-        const bool same = std::equal(a.begin(), a.end(), line.tokens.begin(), line.tokens.end(),
-                                     [](const Token& x, const Token& y) { return x.kind == y.kind && lowerCase(x.text) == lowerCase(y.text); });
+        auto alike = [](const Token& x, const Token& y) {
+            return x.kind == y.kind && lowerCase(x.text) == lowerCase(y.text);
+        };
+        const bool same = std::equal(a.begin(), a.end(), line.tokens.begin(), line.tokens.end(), alike);
         if (!same)
             context.warn(name.where, "model " + name.text + " is already defined at line " +
                                          std::to_string(first->second->where.line) +

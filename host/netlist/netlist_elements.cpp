@@ -1,5 +1,6 @@
 // Element lines: R, C, L, V, I and plug-in instances (Y).
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <regex>
 
