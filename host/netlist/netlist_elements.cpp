@@ -81,11 +81,16 @@ void resistorModel(Context& context, LineCursor& cursor, Element& element) {
     if (card == nullptr || !resistorCard(*card))
         throw NetlistError(name.where, "unknown resistor model " + name.text + " for " + element.name +
                                            " (a .model NAME R card)");
+    // A temperature of the resistor's own (T_ABS, as makers' noiseless
+    // resistors set 0 K) changes nothing without coefficients.
+    const bool coefficients = modelValue(*card, "tc1", 0.0) != 0.0 || modelValue(*card, "tc2", 0.0) != 0.0 ||
+                              modelValue(*card, "tce", 0.0) != 0.0;
     for (const auto& [key, value] : card->values)
-        if (key != "tc1" && key != "tc2" && key != "tnom")
+        if (key != "tc1" && key != "tc2" && key != "tce" && key != "tnom" && (key != "t_abs" || coefficients))
             throw NetlistError(card->places.at(key), "resistor model " + card->name + ": " + key +
-                                                                " is not supported (only TC1, TC2)");
-    if (!card->values.empty()) warnTemperatureCoefficients(context, card->where, "model " + card->name);
+                                                                " is not supported (only TC1, TC2, TCE" +
+                                                                (key == "t_abs" ? ", and T_ABS without them)" : ")"));
+    if (coefficients) warnTemperatureCoefficients(context, card->where, "model " + card->name);
 }
 
 // `TC1=`, `TC2=` on a resistor line, or both as `TC=a[,b]` or `TC=a b`:

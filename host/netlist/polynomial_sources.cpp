@@ -99,34 +99,29 @@ std::string polynomial(Context& context, LineCursor& cursor, char letter, const 
     return text;
 }
 
-// TABLE {expr} [=] (x1, y1) (x2, y2) ... (the parentheses optional, the
-// list in one more pair too): y between the points linearly, held beyond them.
+// TABLE {expr} [=] (x1, y1) (x2, y2) ...: y between the points linearly,
+// held beyond them. Parentheses only group, as SPICE reads them: optional,
+// the list in one more pair too, and a stray one in a maker's file passes.
 std::string table(Context& context, LineCursor& cursor, const std::string& name) {
     if (cursor.atEnd() || cursor.peek().kind != Token::Kind::Braced) cursor.expected("{expression} after TABLE");
     std::string text = "pwl((" + cursor.take().text + ")";
     cursor.takeIf(Token::Kind::Equals);
-    // Makers' models put the whole list in one more pair: ((x1,y1)(x2,y2)).
-    bool enclosed = false;
-    if (!cursor.atEnd() && cursor.peek().kind == Token::Kind::Open) {
-        const size_t at = cursor.position();
-        cursor.take();
-        enclosed = !cursor.atEnd() && cursor.peek().kind == Token::Kind::Open;
-        if (!enclosed) cursor.rewind(at);
-    }
+    auto skipParentheses = [&] {
+        while (cursor.takeIf(Token::Kind::Open) || cursor.takeIf(Token::Kind::Close)) {
+        }
+    };
     double previous = -std::numeric_limits<double>::infinity();
     size_t points = 0;
-    while (!cursor.atEnd() && !(enclosed && cursor.peek().kind == Token::Kind::Close)) {
-        const bool grouped = cursor.takeIf(Token::Kind::Open);
+    for (skipParentheses(); !cursor.atEnd(); skipParentheses()) {
         const SourceLocation xAt = cursor.here();
         const double x = context.value(cursor, "the input of a point of " + name);
+        skipParentheses();
         const double y = context.value(cursor, "the output of a point of " + name);
-        if (grouped && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
         if (!(x > previous)) throw NetlistError(xAt, name + ": the inputs of TABLE must increase");
         previous = x;
         text += "," + exactText(x) + "," + exactText(y);
         ++points;
     }
-    if (enclosed && !cursor.takeIf(Token::Kind::Close)) cursor.expected("')'");
     if (points == 0) cursor.expected("the points of " + name);
     return text + ")";
 }

@@ -150,10 +150,12 @@ TEST(NgspiceDialect, SubcircuitFunctionsAndAResistanceOfAState) {
 }
 
 // As eSim writes its decks: SINE for SIN, a resistor on a `.model R` card
-// whose temperature coefficients change nothing at the nominal temperature.
+// whose temperature coefficients change nothing at the nominal temperature;
+// a maker's noiseless resistor at T_ABS=-273.15 without coefficients.
 TEST(NgspiceDialect, SineAndResistorModels) {
     const Circuit c = read("t\nV1 s 0 sine(0 1 1k)\nR1 s 0 2k RMOD\nR2 s 0 3k tc1=0.01\n.model RMOD R TC1=.01\n"
-                           ".tran 1u 1m\n");
+                           "R3 s 0 4k QUIET\n.model QUIET RES(T_ABS=-273.15)\n.tran 1u 1m\n");
+    EXPECT_DOUBLE_EQ(element(c, "R3").value, 4e3);  // noiseless: no coefficients, so no change
     EXPECT_EQ(element(c, "V1").waveform.kind, Waveform::Kind::Sin);
     EXPECT_DOUBLE_EQ(element(c, "R1").value, 2e3);
     EXPECT_DOUBLE_EQ(element(c, "R2").value, 3e3);
@@ -161,7 +163,9 @@ TEST(NgspiceDialect, SineAndResistorModels) {
     EXPECT_NE(c.notes[0].find("temperature coefficients not used"), std::string::npos) << c.notes[0];
     for (const auto& [line, message] : std::vector<std::pair<std::string, std::string>>{
              {"R1 s 0 1k NOPE\n", "net.cir:3:11: unknown resistor model NOPE for R1 (a .model NAME R card)"},
-             {"R1 s 0 1k RSH\n.model RSH R RSH=10\n", "net.cir:4:18: resistor model RSH: rsh is not supported (only TC1, TC2)"}}) {
+             {"R1 s 0 1k RSH\n.model RSH R RSH=10\n", "net.cir:4:18: resistor model RSH: rsh is not supported (only TC1, TC2, TCE)"},
+             {"R1 s 0 1k HOT\n.model HOT R TC1=0.01 T_ABS=100\n",
+              "net.cir:4:29: resistor model HOT: t_abs is not supported (only TC1, TC2, TCE, and T_ABS without them)"}}) {
         std::string error = "(no error)";
         try {
             read("t\nV1 s 0 1\n" + line + ".tran 1u 1m\n");

@@ -179,7 +179,7 @@ X1 a 0 r
 + VH=0.5
 S1 a 0 a 0 sm
 R2 a 0 {-pwr(-8, 1/3) * limit(5, 0, 1) * 1k}
-G1 a 0 TABLE {V(a)} ((-1,-1m)(0,0)(1,1m))
+G1 a 0 TABLE {V(a)} ((-2,-1m)((-1,-1m)(0,0)(1,1m))
 S2 a 0 a 0 open
 .model open sw(vt=2
 .pss 1k 1m a 10
