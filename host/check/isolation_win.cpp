@@ -118,8 +118,15 @@ IsolatedRun runIsolated(const std::vector<std::string>& planned, const std::stri
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
-    if (!CreateProcessA(self, command.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                        &child)) {
+    // A start can fail for the system's reasons, not the plug-in's (Wine
+    // under load has answered ERROR_INTERNAL_ERROR): three tries.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) Sleep(200);
+        started = CreateProcessA(self, command.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
+                                 &startup, &child) != FALSE;
+    }
+    if (!started) {
         results.cannotStart("cannot start a child process: " + lastError("CreateProcess"));
         return run;
     }
