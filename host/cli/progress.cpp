@@ -40,7 +40,9 @@ void printSummary(std::ostream& out, const RunStats& stats, size_t rows) {
         out << "evaluations:        " << stats.evaluations << " in Newton iterations, " << stats.bypassed
             << " of them bypassed; " << stats.watchEvaluations << " predicting and locating switchings\n";
     out << "factorisations:     " << stats.factorisations << "\n";
-    if (stats.parts > 1) out << "circuit parts:      " << stats.parts << ", each on its own time steps\n";
+    if (stats.parts > 1)
+        out << "circuit parts:      " << stats.parts << ", each on its own time steps (" << stats.fewestPartPoints
+            << " to " << stats.mostPartPoints << " accepted points)\n";
     out << "rows written:       " << rows << "\n"
         << "wall time:          " << stats.wallSeconds << " s\n";
 }

@@ -19,6 +19,7 @@ struct RunStats {
     long factorisations = 0;    // numeric factorisations; an iteration on unchanged values reuses the last
     long events = 0;            // switching events located
     long parts = 1;             // parts of the circuit integrated each on its own steps
+    long fewestPartPoints = 0, mostPartPoints = 0;  // accepted points of a part, when there are several
     double wallSeconds = 0.0;
 };
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "sim/block_outputs.h"
+#include "sim/coupled_group.h"
 #include "sim/transient_engine.h"
 
 namespace udmhost::sim {
@@ -32,8 +33,19 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
         for (const auto& input : block.inputs) sources.push_back(input.first);
         engines.back()->followInputs(std::move(sources));
     }
-    // Upstream first: a block starts from the initial values of those it reads.
+    // Upstream first: a block starts from the initial values of those it
+    // reads, and a grouped one from its neighbours' in the whole circuit.
+    seedCouplings(whole, blocks);
     for (auto& engine : engines) engine->start();
+    std::vector<std::unique_ptr<CoupledGroup>> groups(blocks.size());  // at a group's first block
+    for (size_t b = 0, last = 0; b < blocks.size(); b = last) {
+        for (last = b + 1; last < blocks.size() && blocks[b].group >= 0 && blocks[last].group == blocks[b].group;)
+            ++last;
+        if (blocks[b].group < 0) continue;
+        std::vector<TransientEngine*> members;
+        for (size_t m = b; m < last; ++m) members.push_back(engines[m].get());
+        groups[b] = std::make_unique<CoupledGroup>(std::move(members), blocks, b, last, whole.tran.stop);
+    }
 
     SimulationOutput output;
     BlockJoiner joiner(whole, blocks);
@@ -45,7 +57,10 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
         const double end = std::min(tran.stop, k * kStretchRows * gridStep);
         for (size_t b = 0; b < blocks.size(); ++b) {
             TransientEngine& engine = *engines[b];
-            if (blocks[b].inputs.empty()) {
+            if (blocks[b].group >= 0) {
+                // The group's blocks together, once, at its first.
+                if (groups[b]) groups[b]->advancePast(end);
+            } else if (blocks[b].inputs.empty()) {
                 // On its own steps, as if it were alone.
                 engine.advancePast(end);
             } else {
@@ -80,6 +95,10 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
         SimulationOutput part = engine->finish();
         output.events.insert(output.events.end(), part.events.begin(), part.events.end());
         output.stats.accepted += part.stats.accepted;
+        output.stats.mostPartPoints = std::max(output.stats.mostPartPoints, part.stats.accepted);
+        output.stats.fewestPartPoints = &engine == &engines.front()
+                                            ? part.stats.accepted
+                                            : std::min(output.stats.fewestPartPoints, part.stats.accepted);
         output.stats.rejected += part.stats.rejected;
         output.stats.newtonIterations += part.stats.newtonIterations;
         output.stats.evaluations += part.stats.evaluations;

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include <btf.h>
+
+#include "sim/loose_couplings.h"
 
 namespace udmhost::sim {
 
@@ -122,17 +125,24 @@ std::vector<ElementRoles> splittingRoles(const Circuit& c) {
     return roles;
 }
 
-std::vector<CircuitBlock> partitionCircuit(const Circuit& c, const std::vector<ElementRoles>& roles) {
-    // F and H read another element's branch current, B sources may too,
-    // and their expressions name the netlist's nodes: kept whole.
-    for (const Element& el : c.elements)
-        if (el.control >= 0 || el.expression) return {};
-    const std::vector<bool> fixed = fixedNodes(c);
+namespace {
+
+// The blocks, with the loose couplings among `loose` cut where that splits
+// a block: each side of such a resistor keeps a copy of it, reading the
+// other side's voltage through a source that follows it.
+std::vector<CircuitBlock> split(const Circuit& c, const std::vector<ElementRoles>& roles, const std::vector<bool>& fixed,
+                                std::vector<bool> loose) {
     auto isFixed = [&](int n) { return fixed[static_cast<size_t>(n)]; };
     const std::vector<bool> driver = driverSources(c, fixed);
+    const bool tearing = std::find(loose.begin(), loose.end(), true) != loose.end();
+    std::vector<ElementRoles> graph = roles;
+    for (size_t e = 0; e < c.elements.size(); ++e)
+        if (loose[e]) graph[e] = {};
     int blocks = 0;
-    const std::vector<int> blockOfNode = nodeBlocks(c, roles, fixed, driver, blocks);
+    std::vector<int> blockOfNode = nodeBlocks(c, graph, fixed, driver, blocks);
     if (blocks <= 1) return {};
+    std::vector<int> groupOf(static_cast<size_t>(blocks), -1);
+    if (tearing && !groupLooselyCoupled(c, roles, driver, loose, blocks, blockOfNode, groupOf)) return {};
     // A node no element drives has no equation of its own: the whole
     // circuit reports that.
     std::vector<bool> driven(c.nodeNames.size(), false);
@@ -181,10 +191,16 @@ std::vector<CircuitBlock> partitionCircuit(const Circuit& c, const std::vector<E
         elementMaps[b][e] = static_cast<int>(out[b].circuit.elements.size());
         out[b].circuit.elements.push_back(std::move(el));
     };
+    auto nodeBlock = [&](int node) { return static_cast<size_t>(blockOfNode[static_cast<size_t>(node)]); };
     for (size_t e = 0; e < c.elements.size(); ++e) {
-        if (driver[e])
+        if (driver[e]) {
             for (size_t b = 0; b < out.size(); ++b) place(b, e);
-        else place(static_cast<size_t>(blockOf[e]), e);
+        } else if (loose[e]) {
+            place(nodeBlock(c.elements[e].nodes[0]), e);
+            place(nodeBlock(c.elements[e].nodes[1]), e);
+        } else {
+            place(static_cast<size_t>(blockOf[e]), e);
+        }
     }
     // K names its inductors by index: their indices in its block.
     for (CircuitBlock& b : out)
@@ -197,30 +213,52 @@ std::vector<CircuitBlock> partitionCircuit(const Circuit& c, const std::vector<E
     std::map<int, std::shared_ptr<NodeTrajectory>> trajectories;
     std::vector<std::map<int, bool>> inputs(out.size());  // node -> read by a linear element
     for (size_t e = 0; e < c.elements.size(); ++e) {
-        if (driver[e]) continue;
+        if (driver[e] || loose[e]) continue;
         const auto b = static_cast<size_t>(blockOf[e]);
         for (int r : roles[e].reads)
             if (!isFixed(r) && blockOfNode[static_cast<size_t>(r)] != blockOf[e])
                 inputs[b][r] = inputs[b][r] || c.elements[e].kind != Kind::Plugin;
     }
+    auto follower = [&](size_t b, int node) {
+        auto& trajectory = trajectories[node];
+        if (!trajectory) {
+            trajectory = std::make_shared<NodeTrajectory>();
+            const size_t up = nodeBlock(node);
+            out[up].exports.emplace_back(mapNode(up, node), trajectory);
+        }
+        Element source;
+        source.kind = Kind::VoltageSource;
+        source.name = "V(" + c.nodeNames[static_cast<size_t>(node)] + ")";
+        source.nodes = {mapNode(b, node), 0};
+        source.waveform.kind = Waveform::Kind::Signal;
+        source.waveform.signal = trajectory;
+        out[b].circuit.elements.push_back(std::move(source));
+        return std::make_pair(static_cast<int>(out[b].circuit.elements.size()) - 1, trajectory);
+    };
     for (size_t b = 0; b < out.size(); ++b) {
         for (const auto& [node, linear] : inputs[b]) {
-            auto& trajectory = trajectories[node];
-            if (!trajectory) {
-                trajectory = std::make_shared<NodeTrajectory>();
-                const auto up = static_cast<size_t>(blockOfNode[static_cast<size_t>(node)]);
-                out[up].exports.emplace_back(mapNode(up, node), trajectory);
-            }
-            Element source;
-            source.kind = Kind::VoltageSource;
-            source.name = "V(" + c.nodeNames[static_cast<size_t>(node)] + ")";
-            source.nodes = {mapNode(b, node), 0};
-            source.waveform.kind = Waveform::Kind::Signal;
-            source.waveform.signal = trajectory;
-            out[b].inputs.emplace_back(static_cast<int>(out[b].circuit.elements.size()), trajectory);
-            out[b].circuit.elements.push_back(std::move(source));
+            out[b].inputs.push_back(follower(b, node));
             out[b].inputCornersMatter = out[b].inputCornersMatter || linear;
         }
+    }
+    // Each side of a loose coupling reads the other's node.
+    std::vector<std::set<int>> coupled(out.size());
+    for (size_t e = 0; e < c.elements.size(); ++e) {
+        if (!loose[e]) continue;
+        const std::vector<int>& nodes = c.elements[e].nodes;
+        for (int side = 0; side < 2; ++side) {
+            const size_t b = nodeBlock(nodes[static_cast<size_t>(side)]);
+            const int other = nodes[static_cast<size_t>(1 - side)];
+            if (!coupled[b].insert(other).second) continue;
+            out[b].couplings.push_back(follower(b, other));
+            out[b].couplings.back().second->extrapolated();
+            out[b].couplingNodes.push_back(other);
+        }
+    }
+    for (size_t b = 0; b < out.size(); ++b) {
+        out[b].group = groupOf[b];
+        // A grouped block steps on its own pace, not onto an input's points.
+        if (out[b].group >= 0 && out[b].inputCornersMatter) return {};
     }
     // .ic and .nodeset go with their node's block; on a fixed node they
     // would have to go to every block, so such a circuit is kept whole.
@@ -263,6 +301,20 @@ std::vector<CircuitBlock> partitionCircuit(const Circuit& c, const std::vector<E
         out[b].prints.push_back(static_cast<int>(p));
     }
     return out;
+}
+
+}  // namespace
+
+std::vector<CircuitBlock> partitionCircuit(const Circuit& c, const std::vector<ElementRoles>& roles) {
+    // F and H read another element's branch current, B sources may too,
+    // and their expressions name the netlist's nodes: kept whole.
+    for (const Element& el : c.elements)
+        if (el.control >= 0 || el.expression) return {};
+    const std::vector<bool> fixed = fixedNodes(c);
+    const std::vector<bool> loose = looseCouplings(c, fixed);
+    if (std::find(loose.begin(), loose.end(), true) != loose.end())
+        if (std::vector<CircuitBlock> torn = split(c, roles, fixed, loose); !torn.empty()) return torn;
+    return split(c, roles, fixed, std::vector<bool>(c.elements.size(), false));
 }
 
 }  // namespace udmhost::sim

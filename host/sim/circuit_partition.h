@@ -28,6 +28,14 @@ struct CircuitBlock {
     // points and restarts at its corners (a plug-in only watches an input
     // for its switching instants, which are located on the trajectory).
     bool inputCornersMatter = false;
+    // Blocks that loose resistors couple both ways form a group, contiguous
+    // in the order (-1: none). Each reads its neighbours' nodes through
+    // these sources, which carry the resistors' currents, a little ahead of
+    // where the neighbours have got to; `couplingNodes`: those nodes in the
+    // whole circuit.
+    int group = -1;
+    std::vector<std::pair<int, std::shared_ptr<NodeTrajectory>>> couplings;
+    std::vector<int> couplingNodes;
 };
 
 // Blocks in an order in which every block comes after those it reads.

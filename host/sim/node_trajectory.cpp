@@ -1,6 +1,7 @@
 #include "sim/node_trajectory.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace udmhost::sim {
 
@@ -22,7 +23,7 @@ void NodeTrajectory::markCorner() {
 double NodeTrajectory::at(double t) const {
     if (points_.empty()) return 0.0;
     if (t <= points_.front().t) return points_.front().v;
-    if (t >= points_.back().t) return points_.back().v;
+    if (t >= points_.back().t) return extrapolate_ ? extrapolation(t) : points_.back().v;
     // [i, i + 1] holds t.
     const auto after = std::upper_bound(points_.begin(), points_.end(), t,
                                         [](double x, const Point& p) { return x < p.t; });
@@ -40,6 +41,29 @@ double NodeTrajectory::at(double t) const {
     const double second = c->t < a.t ? (ab - (a.v - c->v) / (a.t - c->t)) / (b.t - c->t)
                                      : ((c->v - b.v) / (c->t - b.t) - ab) / (c->t - a.t);
     return linear + second * (t - a.t) * (t - b.t);
+}
+
+double NodeTrajectory::extrapolation(double t) const {
+    // A block coupled both ways reads its neighbour a little ahead of the
+    // neighbour's last point, never beyond the step the neighbour plans
+    // from there, over which its own error control vouches for the curve.
+    const size_t n = points_.size();
+    const Point& b = points_[n - 1];
+    if (n < 2 || b.corner || t <= b.t) return b.v;
+    const Point& a = points_[n - 2];
+    const double ab = (b.v - a.v) / (b.t - a.t);
+    const double linear = b.v + ab * (t - b.t);
+    if (n < 3 || a.corner) return linear;
+    const Point& c = points_[n - 3];
+    const double second = (ab - (a.v - c.v) / (a.t - c.t)) / (b.t - c.t);
+    return linear + second * (t - a.t) * (t - b.t);
+}
+
+double NodeTrajectory::firstCornerAfter(double t) const {
+    double first = std::numeric_limits<double>::infinity();
+    for (auto p = points_.rbegin(); p != points_.rend() && p->t > t; ++p)
+        if (p->corner) first = p->t;
+    return first;
 }
 
 void NodeTrajectory::appendTimes(double from, double to, std::vector<double>& out) const {

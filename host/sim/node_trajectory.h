@@ -17,8 +17,14 @@ public:
     void markCorner();  // the latest point is a corner after all
 
     // Quadratic through three neighbouring points on the same side of every
-    // corner (linear where there are only two); held beyond the ends.
+    // corner (linear where there are only two); held beyond the ends, or,
+    // once extrapolated(), continued past the last point along the same
+    // kind of curve through the last points (held after a corner).
     double at(double t) const override;
+    void extrapolated() { extrapolate_ = true; }
+
+    // The first corner after `t`, or infinity.
+    double firstCornerAfter(double t) const;
 
     // Times of the points in (from, to], and of the corners among them.
     void appendTimes(double from, double to, std::vector<double>& out) const;
@@ -35,7 +41,9 @@ private:
         double t, v;
         bool corner;
     };
+    double extrapolation(double t) const;
     std::deque<Point> points_;
+    bool extrapolate_ = false;
 };
 
 }  // namespace udmhost::sim

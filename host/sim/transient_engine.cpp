@@ -273,6 +273,22 @@ void TransientEngine::initialPoint() {
     equations_.startFrom(x.data(), uic);
 }
 
+std::vector<double> TransientEngine::stiffReduction(std::vector<double> errors, const Discretisation& d, int times) {
+    return equations_.stiffReduction(std::move(errors), d, times,
+                                     [this](double* rhs) { return newton_.solveWithLatestFactor(rhs); });
+}
+
+double TransientEngine::firstStepLimit(const Discretisation& d) {
+    // Asked when the trial is checked and again when it is accepted.
+    if (firstLimitOfTrial_) return *firstLimitOfTrial_;
+    // The stiff modes start at their full amplitude: filtered twice.
+    const double* x = newton_.x().data();
+    const bool oldFlows = loop_.restart.switchedOnOldStamps();
+    const std::vector<double> reduction = stiffReduction(equations_.firstStepErrors(x, d, oldFlows), d, 2);
+    firstLimitOfTrial_ = equations_.stepAfterFirst(x, d, circuit_.options, oldFlows, reduction.data());
+    return *firstLimitOfTrial_;
+}
+
 void TransientEngine::advanceTo(double until) {
     const double minStep = steps_->minStep();
     until = std::min(until, circuit_.tran.stop);

@@ -70,6 +70,17 @@ public:
         std::vector<RowSampler::RowKind> kinds;  // when tagged
     };
     Rows takeRows();
+    // Coupled both ways with other blocks, each on its own steps: where the
+    // next trial towards `until` ends (planned once, and taken by the step
+    // that follows unless that step is given another `until`), one trial
+    // step, and a node's voltage at the point last accepted.
+    double plannedEnd(double until);
+    // As far as the block vouches for its curve: the planned end where the
+    // trial looked for a switching ahead, else where it stands.
+    double horizon(double until);
+    void stepToward(double until) { step(until); }
+    double minStep() const { return steps_->minStep(); }
+    double nodeVoltage(int node) const;
 
 private:
     void setUpLimits();
@@ -98,8 +109,12 @@ private:
     struct Trial {
         double next = 0.0, step = 0.0;
         bool onLimit = false;  // cut short by a limit: says nothing of the step wanted
+        // A switching ahead was looked for (predicted or located), so the
+        // trial is expected to end short of any.
+        bool foreseen = false;
     };
     Trial planTrial(double until);
+    std::optional<std::pair<double, Trial>> planned_;  // towards `first`, by plannedEnd()
     // A trial rejected: the next one takes `newStep`.
     void rejectTrial(double newStep);
     // A trial on which a switch changed state: its instant located and the

@@ -37,6 +37,20 @@ void TransientEngine::addBreakpoints(std::vector<double> times) {
     breakpoints_.back() = circuit_.tran.stop;
 }
 
+double TransientEngine::plannedEnd(double until) {
+    if (!planned_ || planned_->first != until) planned_.emplace(until, planTrial(until));
+    return planned_->second.next;
+}
+
+double TransientEngine::nodeVoltage(int node) const {
+    return node == 0 ? 0.0 : newton_.x()[static_cast<size_t>(CircuitEquations::nodeUnknown(node))];
+}
+
+double TransientEngine::horizon(double until) {
+    const double end = plannedEnd(until);
+    return planned_->second.foreseen ? end : loop_.t;
+}
+
 TransientEngine::Rows TransientEngine::takeRows() {
     Rows taken;
     taken.rows.reserve(output_.rows.size());

@@ -69,7 +69,8 @@ void TransientEngine::step(double until) {
         s.trialsSinceReport = 0;
         progress_(s.t / circuit_.tran.stop);
     }
-    const Trial trial = planTrial(until);
+    const Trial trial = planned_ && planned_->first == until ? planned_->second : planTrial(until);
+    planned_.reset();
     // A trial aimed just past a switching, or within the event tolerance,
     // ends at the switching: where a flow jumps there (an inductor's voltage
     // once a diode stops its current), the trapezoidal rule's end value is
@@ -114,6 +115,7 @@ TransientEngine::Trial TransientEngine::planTrial(double until) {
     trial.step = std::min({s.h, steps.maxStep(), limit - s.t});
     trial.onLimit = trial.step >= limit - s.t - minStep;
     trial.next = trial.onLimit ? limit : s.t + trial.step;
+    trial.foreseen = s.bracket != kInfinity;
     // A switching that the last three points show ahead is approached
     // without a trial across it, as one that a trial showed; not from three
     // points within a few event tolerances of each other, whose parabola is
@@ -121,7 +123,8 @@ TransientEngine::Trial TransientEngine::planTrial(double until) {
     // the step from growing).
     const double span = s.t - newton_.tOldest();
     if (s.bracket == kInfinity && s.predict && s.restart.historyFor(2) && trial.next - s.t > eventTolerance &&
-        !tinyStep(span, eventTolerance) && trial.next - s.t <= kPredictReach * span)
+        !tinyStep(span, eventTolerance) && trial.next - s.t <= kPredictReach * span) {
+        trial.foreseen = true;
         if (const auto ahead = switches_.predict(trial.next, eventTolerance)) {
             const double at = ahead->first - s.t, past = kLocateMargin * at;
             const double before = std::max(at - kApproachMargin * (trial.next - s.t), 0.5 * at);
@@ -130,6 +133,7 @@ TransientEngine::Trial TransientEngine::planTrial(double until) {
             trial.next = across ? s.bracket : s.t + before;
             trial.onLimit = true;
         }
+    }
     trial.step = trial.next - s.t;
     if (!(trial.step > 0.0)) throw SimulationError("time step too small at time " + timeText(s.t));
     return trial;
@@ -217,22 +221,6 @@ void TransientEngine::onSmoothSwitching(const Trial& trial, const Discretisation
     }
     acceptSwitchingPoint(trial.next, firstOrder, false);
     switches_.forgetCrossing();
-}
-
-std::vector<double> TransientEngine::stiffReduction(std::vector<double> errors, const Discretisation& d, int times) {
-    return equations_.stiffReduction(std::move(errors), d, times,
-                                     [this](double* rhs) { return newton_.solveWithLatestFactor(rhs); });
-}
-
-double TransientEngine::firstStepLimit(const Discretisation& d) {
-    // Asked when the trial is checked and again when it is accepted.
-    if (firstLimitOfTrial_) return *firstLimitOfTrial_;
-    // The stiff modes start at their full amplitude: filtered twice.
-    const double* x = newton_.x().data();
-    const bool oldFlows = loop_.restart.switchedOnOldStamps();
-    const std::vector<double> reduction = stiffReduction(equations_.firstStepErrors(x, d, oldFlows), d, 2);
-    firstLimitOfTrial_ = equations_.stepAfterFirst(x, d, circuit_.options, oldFlows, reduction.data());
-    return *firstLimitOfTrial_;
 }
 
 std::optional<double> TransientEngine::truncationRatio(const Trial& trial, const Discretisation& d) {

@@ -3,7 +3,9 @@
 // node's trajectory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "oscillator.h"
 #include "sim/circuit_partition.h"
 #include "sim/simulator.h"
+#include "sim/transient_engine.h"
 
 namespace {
 
@@ -24,6 +27,21 @@ constexpr double kStop = 5e-3;
 udmhost::SimulationOutput run(udmhost::Circuit& c) {
     std::ostringstream messages;
     return udmhost::simulate(c, messages);
+}
+
+// The same circuit as one block, on one set of steps.
+udmhost::SimulationOutput runWhole(udmhost::Circuit& c) {
+    std::ostringstream messages;
+    const udmhost::ProgressFn none;
+    udmhost::sim::TransientEngine engine(c, messages, none);
+    return engine.run();
+}
+
+double largestDifference(const std::vector<double>& a, const std::vector<double>& b) {
+    EXPECT_EQ(a.size(), b.size());
+    double worst = 0.0;
+    for (size_t k = 0; k < std::min(a.size(), b.size()); ++k) worst = std::max(worst, std::abs(a[k] - b[k]));
+    return worst;
 }
 
 std::vector<double> eventsOf(const udmhost::SimulationOutput& out, const std::string& element) {
@@ -135,6 +153,80 @@ TEST(Multirate, AControlledSourceFollowsTheUpstreamTrajectory) {
     for (const auto& row : out.rows) {
         if (row[0] == 0.0) continue;  // with UIC only the sources are solved there
         EXPECT_NEAR(row[3], 2.0 * row[1], 4e-3 * row[3]) << "t=" << row[0];
+    }
+}
+
+// Two-way couplings through 20 kOhm into 1 uF (20 ms, 200 of the largest
+// steps): the oscillator, a node beside it and a slow node beyond that each
+// run on their own steps. The slow node takes the largest steps while the
+// oscillator switches; the waveforms are those of one block.
+TEST(Multirate, ASwitchingInOneCornerLeavesADistantSlowNodeOnItsOwnSteps) {
+    auto b = Oscillator::circuit(PROBE_PLUGIN_PATH, kSwitch, kStop);
+    b.resistor("RK1", "cap", "near", 20e3);
+    b.capacitor("CN", "near", "0", 1e-6, 0.0);
+    b.resistor("RK2", "near", "slow", 20e3);
+    b.capacitor("CS", "slow", "0", 10e-6, 0.0);
+    b.resistor("RS", "in", "slow", 10e3);
+    b.printVoltage("slow");
+    b.tran(100e-6, kStop, true);
+    const auto out = run(b.circuit()), whole = runWhole(b.circuit());
+    ASSERT_EQ(out.stats.parts, 3);
+    const double floor = kStop / 100e-6;  // points the largest step takes anyway
+    std::printf("[ figures  ] parts of %ld to %ld accepted points, %ld as one block\n", out.stats.fewestPartPoints,
+                out.stats.mostPartPoints, whole.stats.accepted);
+    EXPECT_LE(static_cast<double>(out.stats.fewestPartPoints), floor + 5.0);  // and a few to start
+    EXPECT_GT(static_cast<double>(out.stats.mostPartPoints), 2.0 * floor);
+    EXPECT_LT(largestDifference(eventsOf(out, "Y1"), eventsOf(whole, "Y1")), 1e-6);
+    ASSERT_EQ(out.rows.size(), whole.rows.size());
+    const size_t slow = out.rows.front().size() - 1;
+    for (size_t r = 0; r < out.rows.size(); ++r) EXPECT_NEAR(out.rows[r][slow], whole.rows[r][slow], 1e-5) << r;
+}
+
+// Neighbours that switch within a microsecond of each other: each reads
+// the other ahead only as far as the other has looked for a switching. Read
+// a whole step ahead past a neighbour's unforeseen switching, the middle
+// oscillator here drifted early by some 0.9 us a period.
+TEST(Multirate, NeighboursSwitchingTogetherKeepTheirInstants) {
+    udmhost::Circuit circuits[2];
+    for (double reltol : {1e-3, 1e-7}) {
+        CircuitBuilder b;
+        b.voltage("V1", "in", "0", simtest::dc(5.0));
+        for (int i = 0; i < 3; ++i) {
+            const std::string n = std::to_string(i), cap = "c" + n;
+            b.resistor("R" + n, "in", cap, 1e3 * (1.0 + 0.0016 * i));
+            b.capacitor("C" + n, cap, "0", 1e-6, 0.0);
+            b.plugIn("Y" + n, PROBE_PLUGIN_PATH, {cap, "0", cap, "0"}, kSwitch);
+            b.resistor("RK" + n, cap, "c" + std::to_string((i + 1) % 3), 10e3);
+        }
+        b.printVoltage("c0");
+        b.tran(20e-6, kStop, true);
+        b.circuit().options.reltol = reltol;
+        circuits[reltol > 1e-5 ? 0 : 1] = b.circuit();
+    }
+    const auto out = run(circuits[0]), tight = runWhole(circuits[1]);
+    ASSERT_EQ(out.stats.parts, 3);
+    for (const char* y : {"Y0", "Y1", "Y2"}) EXPECT_LT(largestDifference(eventsOf(out, y), eventsOf(tight, y)), 1e-6) << y;
+}
+
+// Each block starts from the whole circuit's operating point: a divider
+// through the coupling holds still from its first row.
+TEST(Multirate, LooselyCoupledBlocksStartFromTheWholeCircuitsOperatingPoint) {
+    CircuitBuilder b;
+    b.voltage("V1", "in", "0", simtest::dc(6.0));
+    b.resistor("R1", "in", "a", 1e3);
+    const int ca = b.capacitor("CA", "a", "0", 1e-6);
+    b.resistor("RK", "a", "b", 10e3);
+    const int cb = b.capacitor("CB", "b", "0", 1e-6);
+    b.resistor("R2", "b", "0", 1e3);
+    b.printVoltage("a");
+    b.printVoltage("b");
+    b.tran(1e-6, 1e-4, false);
+    b.element(ca).hasInitialCondition = b.element(cb).hasInitialCondition = false;
+    const auto out = run(b.circuit());
+    ASSERT_EQ(out.stats.parts, 2);
+    for (const auto& row : out.rows) {
+        EXPECT_NEAR(row[1], 6.0 * 11.0 / 12.0, 1e-9) << "t=" << row[0];
+        EXPECT_NEAR(row[2], 6.0 / 12.0, 1e-9) << "t=" << row[0];
     }
 }
 

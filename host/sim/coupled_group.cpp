@@ -1,0 +1,85 @@
+#include "sim/coupled_group.h"
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <map>
+#include <queue>
+#include <sstream>
+#include <tuple>
+#include <utility>
+
+namespace udmhost::sim {
+
+CoupledGroup::CoupledGroup(std::vector<TransientEngine*> engines, const std::vector<CircuitBlock>& blocks,
+                           size_t first, size_t last, double stop)
+    : engines_(std::move(engines)), neighbours_(last - first), inputs_(last - first), stop_(stop) {
+    std::map<const NodeTrajectory*, size_t> owner;
+    for (size_t b = first; b < last; ++b)
+        for (const auto& exported : blocks[b].exports) owner[exported.second.get()] = b - first;
+    for (size_t b = first; b < last; ++b)
+        for (const auto& coupling : blocks[b].couplings) {
+            neighbours_[b - first].push_back(owner.at(coupling.second.get()));
+            inputs_[b - first].push_back(coupling.second.get());
+        }
+}
+
+double CoupledGroup::horizon(size_t i) const {
+    TransientEngine& engine = *engines_[i];
+    if (stop_ - engine.time() <= engine.minStep()) return std::numeric_limits<double>::infinity();
+    return engine.horizon(stop_);
+}
+
+bool CoupledGroup::active(size_t i, double end) const {
+    const TransientEngine& engine = *engines_[i];
+    return engine.time() < end && stop_ - engine.time() > engine.minStep();
+}
+
+void CoupledGroup::advancePast(double end) {
+    // Lowest horizon first, then shortest trial: a block whose next trial
+    // may show a switching it did not foresee (its horizon is where it
+    // stands) steps before its neighbours read past it.
+    using Entry = std::tuple<double, double, size_t, long>;  // horizon, planned end, block, its step count
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<>> next;
+    std::vector<long> steps(engines_.size(), 0);
+    auto push = [&](size_t i) {
+        if (active(i, end)) next.emplace(horizon(i), engines_[i]->plannedEnd(stop_), i, steps[i]);
+    };
+    for (size_t i = 0; i < engines_.size(); ++i) push(i);
+    while (!next.empty()) {
+        const auto [key, planned, i, stepsThen] = next.top();
+        next.pop();
+        if (stepsThen != steps[i]) continue;  // it has stepped since
+        ++steps[i];
+        TransientEngine& engine = *engines_[i];
+        const double t = engine.time(), minStep = engine.minStep();
+        // Up to the nearest neighbour's horizon; a neighbour that vouches
+        // for nothing beyond this point either is read ahead by the block
+        // that goes first.
+        double limit = planned;
+        for (size_t j : neighbours_[i])
+            if (const double h = horizon(j); h - t > minStep) limit = std::min(limit, h);
+        for (const NodeTrajectory* input : inputs_[i]) limit = std::min(limit, input->firstCornerAfter(t));
+        if (limit < planned && limit - t > minStep) engine.stepToward(limit);
+        else engine.stepToward(stop_);
+        push(i);
+    }
+}
+
+void seedCouplings(const Circuit& whole, const std::vector<CircuitBlock>& blocks) {
+    bool any = false;
+    for (const CircuitBlock& block : blocks) any = any || !block.couplings.empty();
+    if (!any) return;
+    // Its messages are the blocks' own, which they give as they start; like
+    // them it starts at time 0.
+    std::ostringstream quiet;
+    const ProgressFn none;
+    TransientEngine engine(whole, quiet, none);
+    engine.start();
+    for (const CircuitBlock& block : blocks)
+        for (size_t k = 0; k < block.couplings.size(); ++k)
+            block.couplings[k].second->record(0.0, engine.nodeVoltage(block.couplingNodes[k]), false);
+    engine.finish();
+}
+
+}  // namespace udmhost::sim
