@@ -23,6 +23,8 @@ TSTEP = 20e-6
 REFERENCE_OPTIONS = ".options reltol=1e-8 eventtol=1e-13"
 # A closed switch carries amperes, an open one nanoamperes.
 CLOSED_CURRENT = 1e-3
+# The instants' target against the tight reference [s].
+INSTANT_TOLERANCE = 1e-5
 
 
 def ring_lines(n):
@@ -46,10 +48,13 @@ def cpu_seconds(command, folder, ok=(0,), done=None):
 
 
 def udmhost_counts(report):
-    """Accepted and rejected points, Newton iterations and switching events from udmhost's report."""
+    """Accepted and rejected points, Newton iterations, switching events and the parts integrated
+    each on its own steps, from udmhost's report."""
     accepted, rejected = map(int, re.search(r"(\d+) accepted, (\d+) rejected", report).groups())
     newton = int(re.search(r"Newton iterations:\s+(\d+)", report).group(1))
-    return accepted, rejected, newton, int(re.search(r"switching events:\s+(\d+)", report).group(1))
+    parts = re.search(r"circuit parts:\s+(\d+)", report)
+    return (accepted, rejected, newton, int(re.search(r"switching events:\s+(\d+)", report).group(1)),
+            int(parts.group(1)) if parts else 1)
 
 
 def event_times(path):
@@ -80,7 +85,11 @@ def instant_error(run, ref):
     worst, off = 0.0, 0
     for name, got in run.items():
         want = ref.get(name, [])
-        off += len(got) != len(want)
+        # One instant more that lies within the tolerance of the stop time
+        # fell on the other side of it in the other run: not a switching missed.
+        longer = got if len(got) > len(want) else want
+        at_stop = abs(len(got) - len(want)) == 1 and osc.TSTOP - longer[-1] < INSTANT_TOLERANCE
+        off += len(got) != len(want) and not at_stop
         worst = max([worst] + [abs(a - b) for a, b in zip(got, want)])
     return worst, off
 
@@ -109,14 +118,14 @@ def main():
     rows = []
     with tempfile.TemporaryDirectory() as folder:
         for n in sizes:
-            ours, theirs, (accepted, rejected, newton, events), (err, off), (ng_err, ng_off) = run(build, n, folder)
+            ours, theirs, (accepted, rejected, newton, events, parts), (err, off), (ng_err, ng_off) = run(build, n, folder)
             rows.append((n, ours, theirs))
-            # Beyond the points the largest step (TSTEP) takes anyway, per switching event.
-            extra = accepted - osc.TSTOP / TSTEP
-            print(f"ring N={n}: udmhost {ours:.2f} s, ngspice {theirs:.2f} s; udmhost {accepted} accepted, "
+            # Beyond the points the largest step (TSTEP) takes anyway in each part, per switching event.
+            extra = accepted - parts * osc.TSTOP / TSTEP
+            print(f"ring N={n}: udmhost {ours:.2f} s, ngspice {theirs:.2f} s; udmhost {parts} parts, {accepted} accepted, "
                   f"{rejected} rejected, {newton} Newton iterations, {events} events, {extra / events:.2f} points and "
                   f"{(extra + rejected) / events:.2f} solves per event; largest instant error udmhost {err:.1e} s "
-                  f"({off} switches with another count), ngspice {ng_err:.1e} s ({ng_off} of the sampled)", flush=True)
+                  f"({off} switches with another count beyond one at the stop), ngspice {ng_err:.1e} s ({ng_off} of the sampled)", flush=True)
     for (n0, a0, b0), (n1, a1, b1) in zip(rows, rows[1:]):
         k = math.log(n1 / n0)
         print(f"growth N={n0}..{n1}: udmhost N^{math.log(a1 / a0) / k:.2f}, ngspice N^{math.log(b1 / b0) / k:.2f}")
