@@ -375,6 +375,11 @@ void CircuitEquations::accept(const double* x, const Discretisation& d, bool smo
     const bool secondOrder = smooth && d.kind == Discretisation::Kind::BackwardEuler && steps_[0] > 0.0;
     for (Storage& s : storage_) {
         s.flow = secondOrder ? secondOrderDerivative(stateOf(s, x), s.q[0], s.q[1], d.step, steps_[0]) : flowOf(s, x, d);
+        // A stray capacitance carries no flow on into the next step: its mode
+        // is far faster than any step, and a trapezoidal step would keep
+        // alternating what the step before put into it (a capacitor's IC=
+        // under UIC starts it away from its nodes' voltages).
+        if (s.stray) s.flow = 0.0;
         s.q[2] = s.q[1];
         s.q[1] = s.q[0];
         s.q[0] = stateOf(s, x);

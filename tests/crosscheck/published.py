@@ -51,13 +51,6 @@ EXPECTED = {
     # 245 kV; the switch node V(/l_in), which jumps between 12 V and that,
     # crosses its middle 240 times against 148 and lies up to 78 kV off.
     "kicad_buck_boost": "differs: crossings and values of the switch node V(/l_in) (output agrees)",
-    # V(n), the three sources' star point, floats: only the diodes' RC
-    # snubbers hold it, so a step's error in their charge stays. At the deck's
-    # abstol=1u udmhost steps 1 ms (308 points in 50 ms) and V(n) ends up to
-    # 3.1 V off the reference (of its 85 V range); the other nodes agree. With
-    # TMAX 10 us it lies within 0.9 mV. ngspice's own run at its default step
-    # crosses V(n)'s middle once against the reference's 15.
-    "kicad_rectifier_3phase": "differs: the floating star point V(n) at the deck's loose abstol (other nodes agree)",
     "kicad_flyback": "refused: XSPICE code model (triangle, array parameters), B sources, C = expression",
     "kicad_half_bridge": "refused: XSPICE code model (triangle, array parameters), B sources, C = expression",
     "ngspice_sample_hold_noise": "refused: TRNOISE source",
