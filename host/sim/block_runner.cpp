@@ -35,8 +35,9 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
     }
     // Upstream first: a block starts from the initial values of those it
     // reads, and a grouped one from its neighbours' in the whole circuit.
-    seedCouplings(whole, blocks);
+    const CouplingSeeds seeds(whole, blocks);
     for (auto& engine : engines) engine->start();
+    seeds.started();
     std::vector<std::unique_ptr<CoupledGroup>> groups(blocks.size());  // at a group's first block
     for (size_t b = 0, last = 0; b < blocks.size(); b = last) {
         for (last = b + 1; last < blocks.size() && blocks[b].group >= 0 && blocks[last].group == blocks[b].group;)

@@ -11,6 +11,14 @@
 
 namespace udmhost::sim {
 
+namespace {
+// Of the largest step: the whole circuit's first step under UIC, which
+// gives the values the blocks start from, and the trials it gets (each
+// rejection shortens the next).
+constexpr double kFirstStep = 1e-6;
+constexpr int kFirstStepTrials = 64;
+}  // namespace
+
 CoupledGroup::CoupledGroup(std::vector<TransientEngine*> engines, const std::vector<CircuitBlock>& blocks,
                            size_t first, size_t last, double stop)
     : engines_(std::move(engines)), neighbours_(last - first), inputs_(last - first), stop_(stop) {
@@ -66,7 +74,7 @@ void CoupledGroup::advancePast(double end) {
     }
 }
 
-void seedCouplings(const Circuit& whole, const std::vector<CircuitBlock>& blocks) {
+CouplingSeeds::CouplingSeeds(const Circuit& whole, const std::vector<CircuitBlock>& blocks) : blocks_(blocks) {
     bool any = false;
     for (const CircuitBlock& block : blocks) any = any || !block.couplings.empty();
     if (!any) return;
@@ -78,8 +86,23 @@ void seedCouplings(const Circuit& whole, const std::vector<CircuitBlock>& blocks
     engine.start();
     for (const CircuitBlock& block : blocks)
         for (size_t k = 0; k < block.couplings.size(); ++k)
-            block.couplings[k].second->record(0.0, engine.nodeVoltage(block.couplingNodes[k]), false);
+            block.couplings[k].second->seed(0.0, engine.nodeVoltage(block.couplingNodes[k]));
+    // Under UIC the start solves only the sources, and the plug-ins take
+    // their states there as in the whole circuit; the values just after it,
+    // from a first step of the whole circuit a millionth of the largest,
+    // stand for those at the start once the blocks step.
+    const double first = kFirstStep * whole.tran.largestStep();
+    for (int trial = 0; whole.tran.uic && engine.time() == 0.0 && trial < kFirstStepTrials; ++trial)
+        engine.stepToward(first);
+    for (const CircuitBlock& block : blocks)
+        for (int node : block.couplingNodes) afterStart_.push_back(engine.nodeVoltage(node));
     engine.finish();
+}
+
+void CouplingSeeds::started() const {
+    size_t k = 0;
+    for (const CircuitBlock& block : blocks_)
+        for (const auto& coupling : block.couplings) coupling.second->seed(0.0, afterStart_[k++]);
 }
 
 }  // namespace udmhost::sim

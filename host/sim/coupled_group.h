@@ -34,7 +34,17 @@ private:
 
 // Sets every coupling's trajectory to its node's value at the whole
 // circuit's initial point, so that each block's initial point sees its
-// neighbours where the circuit puts them.
-void seedCouplings(const Circuit& whole, const std::vector<CircuitBlock>& blocks);
+// neighbours where the circuit puts them; started(), once every block has
+// started, to the values the blocks' first steps start from (under UIC those
+// just after the start).
+class CouplingSeeds {
+public:
+    CouplingSeeds(const Circuit& whole, const std::vector<CircuitBlock>& blocks);
+    void started() const;
+
+private:
+    const std::vector<CircuitBlock>& blocks_;
+    std::vector<double> afterStart_;
+};
 
 }  // namespace udmhost::sim

@@ -2,18 +2,26 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace udmhost::sim {
 
 void NodeTrajectory::record(double t, double v, bool corner) {
     // A point at the time of the last one replaces it (a switching accepted
     // on top of the point before it): the later value is the one that holds.
+    const bool seeded = std::exchange(seeded_, false);
     if (!points_.empty() && points_.back().t == t) {
+        if (seeded) return;
         points_.back().v = v;
         points_.back().corner = points_.back().corner || corner;
         return;
     }
     points_.push_back({t, v, corner});
+}
+
+void NodeTrajectory::seed(double t, double v) {
+    points_.assign(1, {t, v, false});
+    seeded_ = true;
 }
 
 void NodeTrajectory::markCorner() {

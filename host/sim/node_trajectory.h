@@ -15,6 +15,10 @@ public:
     // Points come in time order; `corner`: the slope may jump here.
     void record(double t, double v, bool corner);
     void markCorner();  // the latest point is a corner after all
+    // A first point known better than the block that computes the node will
+    // have it there (its start under UIC solves only the sources): a later
+    // point at the same time does not replace it.
+    void seed(double t, double v);
 
     // Quadratic through three neighbouring points on the same side of every
     // corner (linear where there are only two); held beyond the ends, or,
@@ -43,7 +47,7 @@ private:
     };
     double extrapolation(double t) const;
     std::deque<Point> points_;
-    bool extrapolate_ = false;
+    bool extrapolate_ = false, seeded_ = false;
 };
 
 }  // namespace udmhost::sim
