@@ -85,17 +85,27 @@ CouplingSeeds::CouplingSeeds(const Circuit& whole, const std::vector<CircuitBloc
     TransientEngine engine(whole, quiet, none);
     engine.start();
     for (const CircuitBlock& block : blocks)
-        for (size_t k = 0; k < block.couplings.size(); ++k)
-            block.couplings[k].second->seed(0.0, engine.nodeVoltage(block.couplingNodes[k]));
+        for (size_t k = 0; k < block.couplings.size(); ++k) {
+            afterStart_.push_back(engine.nodeVoltage(block.couplingNodes[k]));
+            block.couplings[k].second->seed(0.0, afterStart_.back());
+        }
     // Under UIC the start solves only the sources, and the plug-ins take
     // their states there as in the whole circuit; the values just after it,
     // from a first step of the whole circuit a millionth of the largest,
     // stand for those at the start once the blocks step.
+    // Where that step cannot be made, the blocks' own first steps start from
+    // the start's values.
     const double first = kFirstStep * whole.tran.largestStep();
-    for (int trial = 0; whole.tran.uic && engine.time() == 0.0 && trial < kFirstStepTrials; ++trial)
-        engine.stepToward(first);
-    for (const CircuitBlock& block : blocks)
-        for (int node : block.couplingNodes) afterStart_.push_back(engine.nodeVoltage(node));
+    try {
+        for (int trial = 0; whole.tran.uic && engine.time() == 0.0 && trial < kFirstStepTrials; ++trial)
+            engine.stepToward(first);
+    } catch (const SimulationError&) {
+    }
+    if (engine.time() > 0.0) {
+        afterStart_.clear();
+        for (const CircuitBlock& block : blocks)
+            for (int node : block.couplingNodes) afterStart_.push_back(engine.nodeVoltage(node));
+    }
     engine.finish();
 }
 
