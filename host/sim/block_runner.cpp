@@ -1,6 +1,7 @@
 #include "sim/block_runner.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 #include "sim/block_outputs.h"
@@ -92,14 +93,13 @@ SimulationOutput runBlocks(const Circuit& whole, const std::vector<CircuitBlock>
         if (progress) progress(done);
         if (end >= tran.stop) break;
     }
+    output.stats.fewestPartPoints = std::numeric_limits<long>::max();
     for (auto& engine : engines) {
         SimulationOutput part = engine->finish();
         output.events.insert(output.events.end(), part.events.begin(), part.events.end());
         output.stats.accepted += part.stats.accepted;
         output.stats.mostPartPoints = std::max(output.stats.mostPartPoints, part.stats.accepted);
-        output.stats.fewestPartPoints = &engine == &engines.front()
-                                            ? part.stats.accepted
-                                            : std::min(output.stats.fewestPartPoints, part.stats.accepted);
+        output.stats.fewestPartPoints = std::min(output.stats.fewestPartPoints, part.stats.accepted);
         output.stats.rejected += part.stats.rejected;
         output.stats.newtonIterations += part.stats.newtonIterations;
         output.stats.evaluations += part.stats.evaluations;

@@ -45,10 +45,12 @@ double NodeTrajectory::at(double t) const {
     const double linear = a.v + (b.v - a.v) * (t - a.t) / (b.t - a.t);
     if (c == nullptr) return linear;
     // Newton form: the linear part plus the second divided difference.
+    return linear + secondDifference(a, b, *c) * (t - a.t) * (t - b.t);
+}
+
+double NodeTrajectory::secondDifference(const Point& a, const Point& b, const Point& c) {
     const double ab = (b.v - a.v) / (b.t - a.t);
-    const double second = c->t < a.t ? (ab - (a.v - c->v) / (a.t - c->t)) / (b.t - c->t)
-                                     : ((c->v - b.v) / (c->t - b.t) - ab) / (c->t - a.t);
-    return linear + second * (t - a.t) * (t - b.t);
+    return c.t < a.t ? (ab - (a.v - c.v) / (a.t - c.t)) / (b.t - c.t) : ((c.v - b.v) / (c.t - b.t) - ab) / (c.t - a.t);
 }
 
 double NodeTrajectory::extrapolation(double t) const {
@@ -62,9 +64,7 @@ double NodeTrajectory::extrapolation(double t) const {
     const double ab = (b.v - a.v) / (b.t - a.t);
     const double linear = b.v + ab * (t - b.t);
     if (n < 3 || a.corner) return linear;
-    const Point& c = points_[n - 3];
-    const double second = (ab - (a.v - c.v) / (a.t - c.t)) / (b.t - c.t);
-    return linear + second * (t - a.t) * (t - b.t);
+    return linear + secondDifference(a, b, points_[n - 3]) * (t - a.t) * (t - b.t);
 }
 
 double NodeTrajectory::firstCornerAfter(double t) const {

@@ -46,6 +46,8 @@ private:
         bool corner;
     };
     double extrapolation(double t) const;
+    // Of the parabola through a, b (a before b) and c, before a or after b.
+    static double secondDifference(const Point& a, const Point& b, const Point& c);
     std::deque<Point> points_;
     bool extrapolate_ = false, seeded_ = false;
 };

@@ -43,7 +43,7 @@ double TransientEngine::plannedEnd(double until) {
 }
 
 double TransientEngine::nodeVoltage(int node) const {
-    return node == 0 ? 0.0 : newton_.x()[static_cast<size_t>(CircuitEquations::nodeUnknown(node))];
+    return node == 0 ? 0.0 : unknownValue(nodeUnknown(node));
 }
 
 double TransientEngine::horizon(double until) {
